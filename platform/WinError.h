@@ -1,0 +1,71 @@
+// Windows error codes and the per-thread last error.
+//
+// Every platform function that fails sets the calling thread's last error to a
+// Windows error code (never an errno value); a successful call leaves it as it
+// was unless its documentation says otherwise, as on Windows.
+#pragma once
+
+#include "platform/PlatformExport.h"
+#include "platform/WinTypes.h"
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BROKEN_PIPE = 109;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_NO_DATA = 232;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+// File-system, message-table and resource errors.
+constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_SEEK_ON_DEVICE = 132;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
+constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+constexpr DWORD ERROR_IO_DEVICE = 1117;
+constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
+
+extern "C" {
+// Returns the calling thread's last error code.
+VPLATFORM_API DWORD GetLastError();
+// Sets the calling thread's last error code.
+VPLATFORM_API void SetLastError(DWORD code);
+}
+
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD code) {
+    return static_cast<HRESULT>(code) <= 0 ? static_cast<HRESULT>(code)
+                                           : static_cast<HRESULT>((code & 0x0000FFFFu) | 0x80070000u);
+}

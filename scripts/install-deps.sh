@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmarks need,
+# only those that are missing.  Safe to run any number of times.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libboost1.81-dev libboost-json1.81-dev
+  libicu-dev libtinyxml2-dev libspdlog-dev
+  python3 libc-bin libxml2-utils
+  clang clang-format libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

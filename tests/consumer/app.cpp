@@ -1,0 +1,12 @@
+// A tiny application built against an installed copy of the library.
+#include <VLibIncludes.h>
+
+#include <iostream>
+
+int main() {
+    const std::wstring wide = VTools::String::Utf8ToWide("Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87");
+    const std::string digits = SimpleCrypt::Crypt(std::string_view("Hi"));
+    const bool ok = wide.size() == 6 && VTools::String::WideToUtf8(wide).size() == 10 && digits == "047080";
+    std::cout << (ok ? "consumer ok" : "consumer FAILED") << "\n";
+    return ok ? 0 : 1;
+}
