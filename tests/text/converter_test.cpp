@@ -1,0 +1,182 @@
+#include "text/Converter.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "tests/support/AcpScope.h"
+#include "text/StringConversion.h"
+
+namespace {
+
+using namespace std::string_view_literals;
+using VTools::ConverterMultiByteToWideChar;
+using VTools::ConverterWideCharToMultiByte;
+
+const std::string kSample1250 =
+    "To jest przyk\xB3"
+    "adowy tekst: \xCA\xD3\xA5\x8C\xA3\xAF\x8F\xC6\xD1 \xEA\xF3\xB9\x9C\xB3\xBF\x9F\xE6\xF1";
+const std::string kSampleUtf8 = "To jest przykładowy tekst: ĘÓĄŚŁŻŹĆŃ ęóąśłżźćń";
+const std::wstring kSampleWide =
+    L"To jest przyk\u0142adowy tekst: \u0118\u00D3\u0104\u015A\u0141\u017B\u0179\u0106\u0143 "
+    L"\u0119\u00F3\u0105\u015B\u0142\u017C\u017A\u0107\u0144";
+
+// The message of the exception a conversion throws, or "" when none.
+template <class F>
+std::string ThrownMessage(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+TEST(Converter, EmptyInputGivesOneTerminatorAndEmptyResults) {
+    ConverterMultiByteToWideChar toWide;
+    EXPECT_EQ(toWide.data(), nullptr);
+    EXPECT_TRUE(static_cast<std::wstring_view>(toWide).empty());
+    const wchar_t* result = toWide.Convert("");
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(result[0], L'\0');
+    EXPECT_TRUE(static_cast<std::wstring_view>(toWide).empty());
+
+    ConverterWideCharToMultiByte toNarrow;
+    EXPECT_EQ(toNarrow.Convert(L"")[0], '\0');
+    EXPECT_EQ(VTools::String::Utf8ToWide(""), L"");
+    EXPECT_EQ(VTools::String::WideToUtf8(L""), "");
+    EXPECT_EQ(VTools::String::AnsiToUtf8(""), "");
+}
+
+TEST(Converter, SampleSentenceHasTheExpectedLengthsInEveryForm) {
+    ASSERT_EQ(kSampleWide.size(), 46u);
+    const std::string utf8 = VTools::String::WideToUtf8(kSampleWide);
+    EXPECT_EQ(utf8, kSampleUtf8);
+    EXPECT_EQ(utf8.size(), 65u);
+
+    ConverterMultiByteToWideChar toWide(CP_UTF8);
+    toWide.Convert(kSampleUtf8);
+    EXPECT_EQ(static_cast<std::wstring_view>(toWide), kSampleWide);
+
+    ConverterMultiByteToWideChar from1250(kSample1250, 1250);
+    EXPECT_EQ(static_cast<std::wstring_view>(from1250), kSampleWide);
+    ConverterWideCharToMultiByte to1250(kSampleWide, 1250);
+    EXPECT_EQ(static_cast<std::string_view>(to1250), kSample1250);
+}
+
+TEST(Converter, ReuseForAShorterTextShowsNothingOfThePreviousResult) {
+    ConverterWideCharToMultiByte converter(CP_UTF8);
+    converter.Convert(kSampleWide);
+    const char* shorter = converter.Convert(L"abc");
+    EXPECT_STREQ(shorter, "abc");
+    EXPECT_EQ(static_cast<std::string_view>(converter), "abc");
+}
+
+TEST(Converter, CodePageOfOneCallDoesNotReplaceTheStoredOne) {
+    ConverterMultiByteToWideChar converter(28592);
+    EXPECT_EQ(std::wstring(converter.Convert("\xB1", 1250)), L"\u00B1");
+    EXPECT_EQ(std::wstring(converter.Convert("\xB1")), L"\u0105");
+}
+
+TEST(Converter, IsoLatin2AndWindows1250DifferWhereTheyShould) {
+    VTools::IsoLatin2WideCharEncoding latin2;
+    EXPECT_EQ(std::wstring(latin2.Convert("\xB1")), L"\u0105");
+    ConverterMultiByteToWideChar windows(1250);
+    EXPECT_EQ(std::wstring(windows.Convert("\xB1\xB9")), L"\u00B1\u0105");
+    VTools::IsoLatin2MultiByteEncoding toLatin2;
+    EXPECT_EQ(std::string(toLatin2.Convert(L"\u0105\u015B")), "\xB1\xB6");
+}
+
+TEST(Converter, EmbeddedZeroStaysInTheViewButEndsTheFreeFunctionsResult) {
+    ConverterMultiByteToWideChar converter("a\0b"sv);
+    EXPECT_EQ(static_cast<std::wstring_view>(converter), L"a\0b"sv);
+    EXPECT_EQ(VTools::String::AnsiToWide("a\0b"sv), L"a");
+    EXPECT_EQ(VTools::String::Utf8ToAnsi("a\0b"sv), "a");
+}
+
+TEST(Converter, InvalidUtf8BecomesReplacementCharacters) {
+    EXPECT_EQ(VTools::String::Utf8ToWide("a\xFF"
+                                         "b\xC5"),
+              L"a\uFFFDb\uFFFD");
+}
+
+TEST(Converter, CharactersBeyondTheBmpTravelAsSurrogatePairs) {
+    EXPECT_EQ(VTools::String::Utf8ToWide("\xF0\x9F\x98\x80"), L"\xD83D\xDE00"sv);
+    EXPECT_EQ(VTools::String::WideToUtf8(L"\xD83D\xDE00"sv), "\xF0\x9F\x98\x80");
+    // A wchar_t holding the code point itself (a literal on this platform).
+    const std::wstring literal(1, static_cast<wchar_t>(0x1F600));
+    EXPECT_EQ(VTools::String::WideToUtf8(literal), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(VTools::String::WideToUtf8(L"\xD83D"sv), "\xEF\xBF\xBD");
+}
+
+TEST(Converter, RefusedConversionsThrowTheLastErrorMessage) {
+    ConverterMultiByteToWideChar converter(12345);
+    EXPECT_EQ(ThrownMessage([&] { converter.Convert("abc"); }), "Last error: 87");
+    // The converter stays usable.
+    EXPECT_EQ(std::wstring(converter.Convert("abc", CP_UTF8)), L"abc");
+    EXPECT_EQ(ThrownMessage([] { ConverterWideCharToMultiByte(L"x", 12345); }), "Last error: 87");
+}
+
+TEST(Converter, TextsOfTwoToTheThirtyFirstUnitsAreRefusedNotTruncated) {
+    const char byte = 'a';
+    // The length is checked before any byte is read.
+    const std::string_view huge(&byte, std::size_t{1} << 31);
+    ConverterMultiByteToWideChar converter;
+    EXPECT_EQ(ThrownMessage([&] { converter.Convert(huge); }), "Last error: 87");
+    EXPECT_EQ(ThrownMessage([&] { VTools::String::Utf8ToWide(huge); }), "Last error: 87");
+    EXPECT_EQ(ThrownMessage([&] { converter.PrepareBuffer(std::uint64_t{1} << 31); }), "Last error: 87");
+}
+
+TEST(Converter, PrepareBufferLeavesATerminatedBufferOfTheGivenLength) {
+    ConverterWideCharToMultiByte converter;
+    EXPECT_EQ(converter.CalculatePredictedSize(5), 5);
+    EXPECT_EQ(static_cast<std::string_view>(converter).size(), 5u);
+    EXPECT_EQ(converter.data()[5], '\0');
+}
+
+TEST(Converter, CopyDuplicatesAndMoveEmptiesTheSource) {
+    ConverterMultiByteToWideChar source("abc", CP_UTF8);
+    ConverterMultiByteToWideChar copy(source);
+    EXPECT_EQ(static_cast<std::wstring_view>(copy), L"abc");
+    EXPECT_NE(copy.data(), source.data());
+    ConverterMultiByteToWideChar moved(std::move(source));
+    EXPECT_EQ(static_cast<std::wstring_view>(moved), L"abc");
+    EXPECT_EQ(source.data(), nullptr);  // NOLINT(bugprone-use-after-move)
+    // The moved-to converter kept the code page.
+    EXPECT_EQ(std::wstring(moved.Convert("\xC5\x82")), L"\u0142");
+}
+
+TEST(StringConversion, AnsiFunctionsFollowTheAnsiCodePage) {
+    {
+        vlibtest::AcpScope acp(1250);
+        EXPECT_EQ(VTools::String::AnsiToWide(kSample1250), kSampleWide);
+        EXPECT_EQ(VTools::String::WideToAnsi(kSampleWide), kSample1250);
+        EXPECT_EQ(VTools::String::AnsiToUtf8(kSample1250), kSampleUtf8);
+        EXPECT_EQ(VTools::String::Utf8ToAnsi(kSampleUtf8), kSample1250);
+        EXPECT_EQ(VTools::String::WideToAnsi(L"\u20AC\u4E2D"), "\x80?");
+        EXPECT_NO_THROW(VTools::ConverterMultiByteToWideChar::Test());
+        EXPECT_NO_THROW(VTools::ConverterWideCharToMultiByte::Test());
+        EXPECT_NO_THROW(VTools::String::TestStringConversion());
+    }
+    vlibtest::AcpScope acp(CP_UTF8);
+    EXPECT_EQ(VTools::String::WideToAnsi(kSampleWide), kSampleUtf8);
+    EXPECT_NO_THROW(VTools::String::TestStringConversion());
+}
+
+TEST(StringConversion, CaseChangesTouchOnlyAsciiLettersInTheDefaultLocale) {
+    vlibtest::AcpScope acp(1250);
+    EXPECT_EQ(VTools::String::ToLowerString(L"AbC \u0141\u00D3D\u0179"),
+              "abc \xA3\xD3"
+              "d\x8F");
+    EXPECT_EQ(VTools::String::ToUpperString(L"abc \u0142"), "ABC \xB3");
+    EXPECT_EQ(VTools::String::ToLowerWString("WIG20 \xA3"), L"wig20 \u0141");
+    EXPECT_EQ(VTools::String::ToUpperWString("kurs"), L"KURS");
+}
+
+TEST(StringConversion, JsonStringHoldsUtf8) {
+    const boost::json::string json = VTools::String::WideToJsonUtf8(L"\u0142");
+    EXPECT_EQ(std::string_view(json.data(), json.size()), "\xC5\x82");
+}
+
+}  // namespace

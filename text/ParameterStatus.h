@@ -1,0 +1,26 @@
+// A parameter's status: a state the application defines (0 in a default
+// record) and the message that goes with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "module/Export.h"
+
+class VLIB_API ParameterStatus {
+public:
+    // The enumerators are the application's; this class only stores the value.
+    enum State : std::int32_t {};
+
+    ParameterStatus() = default;
+    ParameterStatus(State state, std::wstring text);
+
+    void Set(State state, std::wstring_view text);
+    State Status() const;
+    const std::wstring& Text() const&;
+
+private:
+    State m_state{};
+    std::wstring m_text;
+};
