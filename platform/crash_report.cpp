@@ -35,7 +35,8 @@ extern "C" {
 int crInstallW(const CR_INSTALL_INFOW* info) {
     if (info == nullptr || info->cb != sizeof(CR_INSTALL_INFOW)) return Fail(L"Invalid installation info.");
     bool expected = false;
-    if (!g_processInstalled.compare_exchange_strong(expected, true)) return Fail(L"Crash reporting is already installed.");
+    if (!g_processInstalled.compare_exchange_strong(expected, true))
+        return Fail(L"Crash reporting is already installed.");
     t_lastError = L"Success.";
     return 0;
 }

@@ -114,9 +114,13 @@ std::string ToUtf8(const std::wstring& text) {
 
 extern "C" {
 
-HANDLE GetCurrentThread() { return kCurrentThreadPseudoHandle; }
+HANDLE GetCurrentThread() {
+    return kCurrentThreadPseudoHandle;
+}
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(CurrentTid()); }
+DWORD GetCurrentThreadId() {
+    return static_cast<DWORD>(CurrentTid());
+}
 
 DWORD GetThreadId(HANDLE thread) {
     const pid_t tid = HandleTid(thread);
@@ -153,8 +157,8 @@ HRESULT SetThreadDescription(HANDLE thread, LPCWSTR description) {
             if (std::fclose(comm) != 0 && error == 0) error = errno;
         }
     }
-    if (error != 0) return HRESULT_FROM_WIN32(error == ESRCH || error == ENOENT ? ERROR_INVALID_HANDLE
-                                                                                : ERROR_ACCESS_DENIED);
+    if (error != 0)
+        return HRESULT_FROM_WIN32(error == ESRCH || error == ENOENT ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
     Registry().Set(tid, std::move(text));
     if (tid == CurrentTid()) t_descriptionCleanup.active = true;
     return S_OK;
@@ -198,5 +202,7 @@ DWORD ResumeThread(HANDLE thread) {
     return 0;
 }
 
-void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(DWORD milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 }

@@ -1,0 +1,97 @@
+// The process's one file log.
+//
+// Every module writes its diagnostics through VTools::Log::Instance().Write:
+// the entry is stamped with the local time of day and formatted on the
+// caller's thread, then queued for the "Log" writer thread, which appends it
+// to the file and flushes it; the caller never waits for the disk.  Ten
+// seconds after Open, the one-shot "Clean" thread deletes ".txt" files of the
+// log's folder that are 168 hours old or older.
+//
+// Entry format: "%s\t\t%s ( %d )\n%s\n-\n" from the time stamp
+// ("%02lld:%02lld:%02lld.%03lld", hours to milliseconds), the function name,
+// the line and the message; every "\n" is written as CR LF.  Messages are
+// narrow text in the ANSI code page, written byte for byte.
+//
+// Failure: the log never reports its own failures.  Write never throws and
+// drops the entry when the log is closed or formatting fails; Open returns
+// false when the file cannot be opened or the log is already open.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "module/Export.h"
+#include "multithreading/TaskExecutor.h"
+#include "multithreading/TimerExecutor.h"
+
+namespace VTools {
+
+namespace internal {
+class EntryPool;
+struct LogEntry;
+}  // namespace internal
+
+class VLIB_API Log {
+public:
+    // The single log, created on first use (thread-safe).
+    static Log& Instance();
+
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    // Opens `path` for appending (created when missing, never truncated) and
+    // starts the writer and the cleaner.  False, with nothing started, when
+    // the file cannot be opened or the log is already open (the current file
+    // is kept).
+    bool Open(const std::wstring& path);
+    // Stops the cleaner and the writer (entries still queued are discarded),
+    // writes the closing entry "Zamknięcie" directly and closes the file.
+    // Never throws; on a closed log it only stops the threads.
+    void Close();
+    bool IsOpen() const;
+    // Formats one entry and queues it.  Both views must point to
+    // NUL-terminated text; each is taken up to its end or its first NUL.
+    // Does nothing while the log is closed.  Never throws, never waits for the
+    // disk.
+    void Write(std::string_view function, std::int32_t line, std::string_view message) noexcept;
+    // Waits until every entry queued before the call is in the file, so that
+    // a following Close loses none of them.  False when the log is closed or
+    // `timeout` passes first.  Never throws.
+    bool Flush(std::chrono::milliseconds timeout = std::chrono::seconds(10)) noexcept;
+
+private:
+    Log();
+    ~Log();
+
+    bool OpenStream(const std::wstring& path);
+    // Queues a write task for one finished entry, which goes back to the
+    // entry pool once written.
+    void AddMessageToLog(internal::LogEntry* entry);
+    // Formats one entry, the time stamp included, into `entry` (replacing its
+    // contents): the bytes the file receives, "\n" already as CR LF.
+    void PrepareMessage(std::string& entry, std::string_view function, std::int32_t line, std::string_view message);
+    char* GetFormatedTime(std::array<char, 13>& buffer);
+    static void Clean(const std::wstring& path);
+
+    std::ofstream m_stream;
+    Multithreading::TaskExecutor m_writer;
+    Multithreading::TimerExecutor m_cleaner;
+    std::unique_ptr<internal::EntryPool> m_entries;
+    // Write calls between their running check and their queue append; Close
+    // waits for them so that no entry of a closed log is left behind.
+    std::atomic<int> m_writesInFlight{0};
+};
+
+}  // namespace VTools
+
+// Inside a catch handler: writes the exception being handled as one log entry
+// ("Wyjątek: " and what() for a standard exception, the MFC text for a
+// CException*, which is then released with Delete, "Nieznany wyjątek." for
+// anything else).  Never throws.
+VLIB_API void LogAllExceptions(std::string_view function, std::int32_t line) noexcept;

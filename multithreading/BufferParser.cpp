@@ -1,0 +1,97 @@
+#include "multithreading/BufferParser.h"
+
+#include <system_error>
+#include <utility>
+
+#include "diagnostics/CrashHandler.h"
+#include "diagnostics/Log.h"
+#include "multithreading/Thread.h"
+
+namespace Multithreading {
+
+BufferParser::BufferParser(std::string name) : m_name(std::move(name)) {}
+
+BufferParser::~BufferParser() = default;
+
+void BufferParser::StartParsing(const Callback& callback) {
+    if (m_worker.joinable()) return;
+    // The worker takes the lock before it touches the executor, so it sees
+    // the thread object fully assigned.
+    std::lock_guard lock(m_mutex);
+    m_running = true;
+    try {
+        m_worker = std::thread([this, callback] {
+            CrashHandler::AutoThreadInstaller crashGuard;
+            VTools::Thread::SetThreadName(m_name);
+            while (m_running) {
+                BufferManager buffer = GetNextBuffer();
+                if (buffer.Size() == 0) {
+                    WaitForBufferOrEnd();
+                    continue;
+                }
+                try {
+                    callback(buffer);
+                } catch (...) {
+                    LogAllExceptions("Multithreading::BufferParser::StartParsing::<lambda_1>::operator ()", __LINE__);
+                }
+            }
+        });
+    } catch (...) {
+        m_running = false;
+        throw;
+    }
+}
+
+void BufferParser::StopParsing() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = false;
+    }
+    m_wake.notify_all();
+    if (m_worker.get_id() == std::this_thread::get_id()) {
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
+    }
+    if (m_worker.joinable()) m_worker.join();
+    std::deque<BufferManager> discarded;
+    std::lock_guard lock(m_mutex);
+    discarded.swap(m_queue);
+}
+
+void BufferParser::AddBuffer(const char* data, std::uint64_t count) {
+    BufferManager buffer(data, count);
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(buffer));
+    }
+    m_wake.notify_one();
+}
+
+void BufferParser::ClearBuffers() {
+    std::deque<BufferManager> discarded;
+    std::lock_guard lock(m_mutex);
+    discarded.swap(m_queue);
+}
+
+std::uint64_t BufferParser::BuffersCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.size();
+}
+
+bool BufferParser::IsRunning() const {
+    return m_running;
+}
+
+BufferManager BufferParser::GetNextBuffer() {
+    std::lock_guard lock(m_mutex);
+    if (m_queue.empty()) return {};
+    BufferManager buffer = std::move(m_queue.front());
+    m_queue.pop_front();
+    return buffer;
+}
+
+void BufferParser::WaitForBufferOrEnd() {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return !m_queue.empty() || !m_running; });
+}
+
+}  // namespace Multithreading

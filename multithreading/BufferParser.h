@@ -1,0 +1,62 @@
+// A named worker thread that passes queued byte chunks, one at a time and in
+// arrival order, to a parsing callback.
+//
+// The receiving thread hands a chunk over with AddBuffer (one copy) and never
+// waits for the parser.  Empty chunks are never passed to the callback.  An
+// exception that escapes the callback is written to the log and parsing goes
+// on with the next chunk.
+//
+// Failure: StartParsing throws std::system_error when the thread cannot be
+// created.  The owner stops the parser before destroying it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "module/Export.h"
+#include "multithreading/BufferManager.h"
+
+namespace Multithreading {
+
+class VLIB_API BufferParser {
+public:
+    using Callback = std::function<void(BufferManager&)>;
+
+    explicit BufferParser(std::string name);
+    BufferParser(const BufferParser&) = delete;
+    BufferParser& operator=(const BufferParser&) = delete;
+    ~BufferParser();
+
+    // Starts the worker with a copy of `callback`.  Ignored while a worker
+    // thread is still joinable.
+    void StartParsing(const Callback& callback);
+    // Lets the chunk in progress finish, joins the worker and discards the
+    // queued chunks.  Called from the callback it throws std::system_error
+    // (resource deadlock).
+    void StopParsing();
+    // Copies `count` bytes into a new chunk at the back of the queue; chunks
+    // added while stopped wait for the next start.
+    void AddBuffer(const char* data, std::uint64_t count);
+    void ClearBuffers();
+    std::uint64_t BuffersCount() const;
+    bool IsRunning() const;
+
+private:
+    BufferManager GetNextBuffer();
+    void WaitForBufferOrEnd();
+
+    std::atomic<bool> m_running{false};
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::thread m_worker;
+    std::deque<BufferManager> m_queue;
+    std::string m_name;
+};
+
+}  // namespace Multithreading

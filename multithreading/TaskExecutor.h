@@ -1,0 +1,60 @@
+// A named worker thread that runs queued tasks one after another, in the
+// order they were added.
+//
+// The worker installs the crash reporter for itself and names its thread
+// after the executor.  An exception that escapes a task is written to the log
+// ("Executor: <name>, MESSAGE: <text>: ") and the worker goes on.  Tasks run
+// without the queue lock held, so a task may add tasks to its own executor.
+//
+// Failure: StartExecute throws std::system_error when the thread cannot be
+// created; StopExecute called from the executor's own worker throws
+// std::system_error (resource deadlock).  The owner stops the executor before
+// destroying it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "module/Export.h"
+
+namespace Multithreading {
+
+class VLIB_API TaskExecutor {
+public:
+    using Task = std::function<void()>;
+
+    explicit TaskExecutor(std::string name);
+    TaskExecutor(const TaskExecutor&) = delete;
+    TaskExecutor& operator=(const TaskExecutor&) = delete;
+    ~TaskExecutor();
+
+    // Starts the worker.  Ignored while a worker thread is still joinable.
+    void StartExecute();
+    // Lets the task in progress finish, joins the worker and discards the
+    // tasks that were queued but not started.
+    void StopExecute();
+    // Discards the queued tasks; the task in progress is not affected.
+    void ClearTasks();
+    bool IsRunning() const;
+    // Queues `task`; a task added while stopped waits for the next start.
+    void AddTask(Task task);
+
+private:
+    Task GetTask();
+    void WaitForTaskOrEnd();
+    void OnExecute();
+
+    std::atomic<bool> m_running{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::thread m_worker;
+    std::deque<Task> m_queue;
+    std::string m_name;
+};
+
+}  // namespace Multithreading

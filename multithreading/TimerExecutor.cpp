@@ -1,0 +1,101 @@
+#include "multithreading/TimerExecutor.h"
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "diagnostics/CrashHandler.h"
+#include "multithreading/Thread.h"
+#include "multithreading/internal/TaskReport.h"
+
+namespace Multithreading {
+
+TimerExecutor::TimerExecutor(std::string name) : m_name(std::move(name)) {}
+
+TimerExecutor::TimerExecutor(Task task, std::uint32_t intervalMilliseconds, std::string name, bool runOnce)
+    : m_runOnce(runOnce), m_interval(intervalMilliseconds), m_task(std::move(task)), m_name(std::move(name)) {}
+
+TimerExecutor::~TimerExecutor() = default;
+
+void TimerExecutor::SetTask(Task task) {
+    m_task = std::move(task);
+}
+
+void TimerExecutor::SetTimer(std::uint32_t intervalMilliseconds) {
+    m_interval = intervalMilliseconds;
+}
+
+void TimerExecutor::SetRunOnce(bool runOnce) {
+    m_runOnce = runOnce;
+}
+
+void TimerExecutor::StartExecute() {
+    if (m_running) return;
+    // A run-once timer's thread ends by itself; join it before starting anew.
+    if (m_worker.joinable()) m_worker.join();
+    // The worker takes the lock before it touches the executor, so it sees
+    // the thread object fully assigned.
+    std::lock_guard lock(m_mutex);
+    m_running = true;
+    try {
+        m_worker = std::thread([this, interval = m_interval, runOnce = m_runOnce] {
+            CrashHandler::AutoThreadInstaller crashGuard;
+            VTools::Thread::SetThreadName(m_name);
+            OnExecute(interval, runOnce);
+        });
+    } catch (...) {
+        m_running = false;
+        throw;
+    }
+}
+
+void TimerExecutor::StopExecute() {
+    // From the timer's own task the lock is already held by this thread.
+    if (m_worker.get_id() == std::this_thread::get_id()) {
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
+    }
+    // Cleared before the lock is taken so that a timer running back to back
+    // (interval 0) leaves its loop after the current run.
+    m_running = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_running = false;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable()) m_worker.join();
+}
+
+void TimerExecutor::ResetExecute() {
+    StopExecute();
+    StartExecute();
+}
+
+bool TimerExecutor::IsRunning() const {
+    return m_running;
+}
+
+void TimerExecutor::OnExecute(std::uint32_t intervalMilliseconds, bool runOnce) {
+    static constexpr internal::Reporter kReporter{"Timer", "Multithreading::TimerExecutor::OnExecute", __LINE__};
+    std::unique_lock lock(m_mutex);
+    while (m_running) {
+        if (intervalMilliseconds != 0) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMilliseconds);
+            m_wake.wait_until(lock, deadline, [this] { return !m_running; });
+        } else if (!runOnce) {
+            // Let a stopper (or anyone else waiting for the lock) in between
+            // back-to-back runs.
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+        }
+        if (!m_running) break;
+        // An empty task reports std::bad_function_call, like any failing run.
+        internal::RunReporting(m_task, kReporter, m_name);
+        if (runOnce) {
+            m_running = false;
+            break;
+        }
+    }
+}
+
+}  // namespace Multithreading

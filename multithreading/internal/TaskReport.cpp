@@ -1,0 +1,47 @@
+#include "multithreading/internal/TaskReport.h"
+
+#include <exception>
+
+#include "diagnostics/Log.h"
+#include "diagnostics/WindowsError.h"
+#include "platform/AfxException.h"
+#include "text/StringConversion.h"
+
+namespace Multithreading::internal {
+
+namespace {
+// Text as printf's "%s" takes it: up to its first NUL.
+std::string_view CText(const char* text) {
+    return text == nullptr ? std::string_view() : std::string_view(text);
+}
+}  // namespace
+
+void ReportCurrentException(const Reporter& reporter, const std::string& name) noexcept {
+    try {
+        std::string message = reporter.kind;
+        message += ": ";
+        message += CText(name.c_str());
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            message.append(", MESSAGE: ").append(CText(e.what())).append(": ");
+        } catch (CException* e) {
+            // Released after it has been described, whatever happens.
+            struct Release {
+                CException* exception;
+                ~Release() {
+                    if (exception != nullptr) exception->Delete();
+                }
+            } release{e};
+            const std::string text = VTools::WindowsError::ExceptionToString(e);
+            message.append(", MESSAGE: ").append(CText(text.c_str())).append(": ");
+        } catch (...) {
+            message += VTools::String::Utf8ToAnsi("; MESSAGE: Nieznany Wyj\xC4\x85tek; ");
+        }
+        VTools::Log::Instance().Write(reporter.function, reporter.line, message);
+    } catch (...) {
+        // The report itself failed (allocation, conversion): nothing more to do.
+    }
+}
+
+}  // namespace Multithreading::internal

@@ -1,0 +1,140 @@
+#include "multithreading/TimerExecutor.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/LogCapture.h"
+#include "tests/support/Wait.h"
+
+namespace {
+
+using Multithreading::TimerExecutor;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+TEST(TimerExecutor, RunOnceRunsOneIntervalAfterEachStart) {
+    std::atomic<int> runs{0};
+    std::atomic<Clock::rep> ranAt{0};
+    TimerExecutor timer([&] { ranAt = Clock::now().time_since_epoch().count(), ++runs; }, 200, "Once", true);
+    for (int round = 1; round <= 2; ++round) {
+        const auto started = Clock::now();
+        timer.StartExecute();
+        ASSERT_TRUE(vlibtest::WaitFor([&] { return runs == round; }));
+        EXPECT_GE(Clock::time_point(Clock::duration(ranAt.load())) - started, milliseconds(200));
+        ASSERT_TRUE(vlibtest::WaitFor([&] { return !timer.IsRunning(); }));
+        timer.StopExecute();
+    }
+    std::this_thread::sleep_for(milliseconds(250));
+    EXPECT_EQ(runs, 2);
+}
+
+TEST(TimerExecutor, StopDuringTheWaitEndsWithoutARun) {
+    std::atomic<int> runs{0};
+    TimerExecutor timer([&] { ++runs; }, 10000, "Long", false);
+    timer.StartExecute();
+    EXPECT_TRUE(timer.IsRunning());
+    std::this_thread::sleep_for(milliseconds(20));
+    const auto stopping = Clock::now();
+    timer.StopExecute();
+    EXPECT_LT(Clock::now() - stopping, milliseconds(1000));
+    EXPECT_EQ(runs, 0);
+    EXPECT_FALSE(timer.IsRunning());
+}
+
+TEST(TimerExecutor, StopWaitsForARunInProgress) {
+    std::atomic<bool> inRun{false}, finished{false};
+    TimerExecutor timer(
+        [&] {
+            inRun = true;
+            std::this_thread::sleep_for(milliseconds(100));
+            finished = true;
+        },
+        1, "Busy", false);
+    timer.StartExecute();
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return inRun.load(); }));
+    timer.StopExecute();
+    EXPECT_TRUE(finished);
+}
+
+TEST(TimerExecutor, PeriodicRunsAndResetRestartsTheInterval) {
+    std::atomic<int> runs{0};
+    std::atomic<Clock::rep> lastRun{0};
+    TimerExecutor timer("Periodic");
+    timer.SetTask([&] { lastRun = Clock::now().time_since_epoch().count(), ++runs; });
+    timer.SetTimer(30);
+    timer.StartExecute();
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return runs >= 3; }));
+    timer.SetTimer(300);  // read at the next start
+    const int before = runs;
+    const auto reset = Clock::now();
+    timer.ResetExecute();
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return runs > before; }));
+    EXPECT_GE(Clock::time_point(Clock::duration(lastRun.load())) - reset, milliseconds(300));
+    timer.StopExecute();
+}
+
+TEST(TimerExecutor, PeriodicTimerWithIntervalZeroCanBeStopped) {
+    std::atomic<long> runs{0};
+    TimerExecutor timer([&] { ++runs; }, 0, "Spin", false);
+    timer.StartExecute();
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return runs > 1000; }));
+    timer.StopExecute();
+    EXPECT_FALSE(timer.IsRunning());
+    const long after = runs;
+    std::this_thread::sleep_for(milliseconds(20));
+    EXPECT_EQ(runs, after);
+}
+
+TEST(TimerExecutor, EscapingExceptionsAndAMissingTaskAreLogged) {
+    vlibtest::LogCapture log;
+    std::atomic<int> runs{0};
+    TimerExecutor failing(
+        [&] {
+            ++runs;
+            throw std::runtime_error("tick failed");
+        },
+        5, "T", false);
+    failing.StartExecute();
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return runs >= 2; }));
+    failing.StopExecute();
+    TimerExecutor empty("Empty");
+    empty.SetRunOnce(true);
+    empty.StartExecute();
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return !empty.IsRunning(); }));
+    empty.StopExecute();
+    const auto entries = log.CloseAndRead(static_cast<std::size_t>(runs) + 1);
+    ASSERT_GE(entries.size(), 4u);
+    EXPECT_EQ(entries[0].function, "Multithreading::TimerExecutor::OnExecute");
+    EXPECT_EQ(entries[0].message, "Timer: T, MESSAGE: tick failed: ");
+    EXPECT_EQ(entries[entries.size() - 2].message, "Timer: Empty, MESSAGE: bad_function_call: ");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TimerExecutor, StopFromItsOwnTaskIsRefusedInsteadOfDeadlocking) {
+    std::atomic<int> outcome{0};
+    TimerExecutor* self = nullptr;
+    TimerExecutor timer(
+        [&] {
+            try {
+                self->StopExecute();
+                outcome = 1;
+            } catch (const std::system_error& e) {
+                outcome = e.code() == std::errc::resource_deadlock_would_occur ? 2 : 3;
+            }
+        },
+        1, "SelfStop", true);
+    self = &timer;
+    timer.StartExecute();
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return outcome != 0; }));
+    EXPECT_EQ(outcome, 2);
+    timer.StopExecute();
+}
+
+}  // namespace
