@@ -1,0 +1,33 @@
+// Tables of the single-byte code pages: a byte-to-UTF-16 table for decoding and
+// a two-level table for encoding (the high byte of a BMP character selects a
+// 256-byte row, the low byte an entry of that row).
+#pragma once
+
+#include <cstdint>
+
+namespace vplatform::internal {
+
+struct SingleByteCodePage {
+    // Rows of the encoding table: row 0 is empty (no character of that block
+    // is in the code page), so `rowOf` can send every unused block there.
+    static constexpr int kMaxRows = 8;
+
+    unsigned codePage;
+    // UTF-16 unit of each byte.
+    char16_t toWide[256];
+    // Row of `fromWide` for each high byte of a BMP character.
+    std::uint8_t rowOf[256];
+    // Byte of each character, 0 when the code page lacks it.  U+0000 is never
+    // looked up (ASCII is identical in every page and handled before the
+    // lookup), so 0 is free to mean "unmapped".
+    std::uint8_t fromWide[kMaxRows][256];
+
+    // The byte for BMP character `c` (>= 0x80), or 0 when the page lacks it.
+    constexpr std::uint8_t Encode(std::uint32_t c) const { return fromWide[rowOf[c >> 8]][c & 0xFF]; }
+};
+
+// The table of a single-byte code page (1250, 1252, 20127, 28591, 28592), or
+// null for any other code page.
+const SingleByteCodePage* FindSingleByteCodePage(unsigned codePage);
+
+}  // namespace vplatform::internal
