@@ -22,8 +22,9 @@ LogEntry* EntryPool::Acquire() {
     }
     auto entry = std::make_unique<LogEntry>();
     std::lock_guard lock(m_lock);
-    // Room in the free list for every entry, so that Release never allocates.
-    m_free.reserve(m_all.size() + 1);
+    // Room in the free list for every entry, so that Release never allocates;
+    // grown geometrically, as the list of all entries is.
+    if (m_free.capacity() < m_all.size() + 1) m_free.reserve(2 * (m_all.size() + 1));
     m_all.push_back(std::move(entry));
     return m_all.back().get();
 }
