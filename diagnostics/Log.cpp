@@ -16,9 +16,8 @@
 #include <locale>
 #include <thread>
 
-#include "diagnostics/WindowsError.h"
+#include "diagnostics/internal/CaughtMfcException.h"
 #include "diagnostics/internal/EntryPool.h"
-#include "platform/AfxException.h"
 #include "platform/Files.h"
 #include "text/StringConversion.h"
 
@@ -279,13 +278,7 @@ void LogAllExceptions(std::string_view function, std::int32_t line) noexcept {
             VTools::Log::Instance().Write(function, line,
                                           VTools::String::Utf8ToAnsi("Wyj\xC4\x85tek: ") + std::string(e.what()));
         } catch (CException* e) {
-            struct Release {
-                CException* exception;
-                ~Release() {
-                    if (exception != nullptr) exception->Delete();
-                }
-            } release{e};
-            VTools::Log::Instance().Write(function, line, VTools::WindowsError::ExceptionToString(e));
+            VTools::Log::Instance().Write(function, line, VTools::internal::DescribeAndRelease(e));
         } catch (...) {
             VTools::Log::Instance().Write(function, line, VTools::String::Utf8ToAnsi("Nieznany wyj\xC4\x85tek."));
         }

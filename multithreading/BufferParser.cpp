@@ -1,11 +1,9 @@
 #include "multithreading/BufferParser.h"
 
-#include <system_error>
 #include <utility>
 
-#include "diagnostics/CrashHandler.h"
 #include "diagnostics/Log.h"
-#include "multithreading/Thread.h"
+#include "multithreading/internal/WorkerThread.h"
 
 namespace Multithreading {
 
@@ -15,43 +13,24 @@ BufferParser::~BufferParser() = default;
 
 void BufferParser::StartParsing(const Callback& callback) {
     if (m_worker.joinable()) return;
-    // The worker takes the lock before it touches the executor, so it sees
-    // the thread object fully assigned.
-    std::lock_guard lock(m_mutex);
-    m_running = true;
-    try {
-        m_worker = std::thread([this, callback] {
-            CrashHandler::AutoThreadInstaller crashGuard;
-            VTools::Thread::SetThreadName(m_name);
-            while (m_running) {
-                BufferManager buffer = GetNextBuffer();
-                if (buffer.Size() == 0) {
-                    WaitForBufferOrEnd();
-                    continue;
-                }
-                try {
-                    callback(buffer);
-                } catch (...) {
-                    LogAllExceptions("Multithreading::BufferParser::StartParsing::<lambda_1>::operator ()", __LINE__);
-                }
+    internal::StartWorker(m_worker, m_mutex, m_running, m_name, [this, callback] {
+        while (m_running) {
+            BufferManager buffer = GetNextBuffer();
+            if (buffer.Size() == 0) {
+                WaitForBufferOrEnd();
+                continue;
             }
-        });
-    } catch (...) {
-        m_running = false;
-        throw;
-    }
+            try {
+                callback(buffer);
+            } catch (...) {
+                LogAllExceptions("Multithreading::BufferParser::StartParsing::<lambda_1>::operator ()", __LINE__);
+            }
+        }
+    });
 }
 
 void BufferParser::StopParsing() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_running = false;
-    }
-    m_wake.notify_all();
-    if (m_worker.get_id() == std::this_thread::get_id()) {
-        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
-    }
-    if (m_worker.joinable()) m_worker.join();
+    internal::StopWorker(m_worker, m_mutex, m_wake, m_running);
     std::deque<BufferManager> discarded;
     std::lock_guard lock(m_mutex);
     discarded.swap(m_queue);

@@ -1,11 +1,9 @@
 #include "multithreading/TaskExecutor.h"
 
-#include <system_error>
 #include <utility>
 
-#include "diagnostics/CrashHandler.h"
-#include "multithreading/Thread.h"
 #include "multithreading/internal/TaskReport.h"
+#include "multithreading/internal/WorkerThread.h"
 
 namespace Multithreading {
 
@@ -15,40 +13,16 @@ TaskExecutor::~TaskExecutor() = default;
 
 void TaskExecutor::StartExecute() {
     if (m_worker.joinable()) return;
-    // The worker takes the lock before it touches the executor, so it sees
-    // the thread object fully assigned.
-    std::lock_guard lock(m_mutex);
-    m_running = true;
-    try {
-        m_worker = std::thread([this] {
-            CrashHandler::AutoThreadInstaller crashGuard;
-            VTools::Thread::SetThreadName(m_name);
-            OnExecute();
-        });
-    } catch (...) {
-        m_running = false;
-        throw;
-    }
+    internal::StartWorker(m_worker, m_mutex, m_running, m_name, [this] { OnExecute(); });
 }
 
 void TaskExecutor::StopExecute() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_running = false;
-    }
-    m_wake.notify_all();
-    // A thread cannot join itself; say so before trying.
-    if (m_worker.get_id() == std::this_thread::get_id()) {
-        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
-    }
-    if (m_worker.joinable()) m_worker.join();
-    std::deque<Task> discarded;
-    {
-        std::lock_guard lock(m_mutex);
-        discarded.swap(m_queue);
-    }
+    internal::StopWorker(m_worker, m_mutex, m_wake, m_running);
     // The discarded tasks are destroyed outside the lock: their captures'
     // destructors may call back into this executor.
+    std::deque<Task> discarded;
+    std::lock_guard lock(m_mutex);
+    discarded.swap(m_queue);
 }
 
 void TaskExecutor::ClearTasks() {

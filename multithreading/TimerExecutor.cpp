@@ -1,12 +1,10 @@
 #include "multithreading/TimerExecutor.h"
 
 #include <chrono>
-#include <system_error>
 #include <utility>
 
-#include "diagnostics/CrashHandler.h"
-#include "multithreading/Thread.h"
 #include "multithreading/internal/TaskReport.h"
+#include "multithreading/internal/WorkerThread.h"
 
 namespace Multithreading {
 
@@ -33,36 +31,17 @@ void TimerExecutor::StartExecute() {
     if (m_running) return;
     // A run-once timer's thread ends by itself; join it before starting anew.
     if (m_worker.joinable()) m_worker.join();
-    // The worker takes the lock before it touches the executor, so it sees
-    // the thread object fully assigned.
-    std::lock_guard lock(m_mutex);
-    m_running = true;
-    try {
-        m_worker = std::thread([this, interval = m_interval, runOnce = m_runOnce] {
-            CrashHandler::AutoThreadInstaller crashGuard;
-            VTools::Thread::SetThreadName(m_name);
-            OnExecute(interval, runOnce);
-        });
-    } catch (...) {
-        m_running = false;
-        throw;
-    }
+    internal::StartWorker(m_worker, m_mutex, m_running, m_name,
+                          [this, interval = m_interval, runOnce = m_runOnce] { OnExecute(interval, runOnce); });
 }
 
 void TimerExecutor::StopExecute() {
     // From the timer's own task the lock is already held by this thread.
-    if (m_worker.get_id() == std::this_thread::get_id()) {
-        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
-    }
-    // Cleared before the lock is taken so that a timer running back to back
-    // (interval 0) leaves its loop after the current run.
+    internal::RefuseSelfJoin(m_worker);
+    // Cleared before the lock is taken too, so that a timer running back to
+    // back (interval 0) leaves its loop after the current run.
     m_running = false;
-    {
-        std::lock_guard lock(m_mutex);
-        m_running = false;
-    }
-    m_wake.notify_all();
-    if (m_worker.joinable()) m_worker.join();
+    internal::StopWorker(m_worker, m_mutex, m_wake, m_running);
 }
 
 void TimerExecutor::ResetExecute() {

@@ -3,8 +3,7 @@
 #include <exception>
 
 #include "diagnostics/Log.h"
-#include "diagnostics/WindowsError.h"
-#include "platform/AfxException.h"
+#include "diagnostics/internal/CaughtMfcException.h"
 #include "text/StringConversion.h"
 
 namespace Multithreading::internal {
@@ -26,14 +25,7 @@ void ReportCurrentException(const Reporter& reporter, const std::string& name) n
         } catch (const std::exception& e) {
             message.append(", MESSAGE: ").append(CText(e.what())).append(": ");
         } catch (CException* e) {
-            // Released after it has been described, whatever happens.
-            struct Release {
-                CException* exception;
-                ~Release() {
-                    if (exception != nullptr) exception->Delete();
-                }
-            } release{e};
-            const std::string text = VTools::WindowsError::ExceptionToString(e);
+            const std::string text = VTools::internal::DescribeAndRelease(e);
             message.append(", MESSAGE: ").append(CText(text.c_str())).append(": ");
         } catch (...) {
             message += VTools::String::Utf8ToAnsi("; MESSAGE: Nieznany Wyj\xC4\x85tek; ");
