@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Runs the vtools binary as a user would and checks its output and exit codes."""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+VTOOLS = sys.argv.pop(1) if len(sys.argv) > 1 else "vtools"
+POLISH = "Zażółć gęślą jaźń – kurs WIG20"
+
+
+def run(*args, stdin=b"", env_extra=None):
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    env.update(env_extra or {})
+    return subprocess.run([VTOOLS, *args], input=stdin, capture_output=True, env=env, timeout=60)
+
+
+class Convert(unittest.TestCase):
+    def test_matches_python_codecs_both_ways(self):
+        text = "Zażółć gęślą jaźń"
+        for name, codec in [("windows-1250", "cp1250"), ("iso-8859-2", "iso8859_2"), ("1250", "cp1250")]:
+            out = run("convert", "--from", "utf-8", "--to", name, stdin=text.encode())
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(out.stdout, text.encode(codec))
+            back = run("convert", "--from", name, "--to", "utf-8", stdin=out.stdout)
+            self.assertEqual(back.stdout, text.encode())
+
+    def test_utf16le_and_files(self):
+        with tempfile.NamedTemporaryFile(delete=False) as f:
+            f.write(POLISH.encode("utf-16-le"))
+        try:
+            out = run("convert", "--from", "utf-16le", "--to", "utf-8", f.name)
+            self.assertEqual(out.stdout, POLISH.encode())
+        finally:
+            os.unlink(f.name)
+        out = run("convert", "--from", "utf-8", "--to", "utf-16le", stdin="ą😀".encode())
+        self.assertEqual(out.stdout, "ą😀".encode("utf-16-le"))
+
+    def test_ansi_follows_the_acp_option(self):
+        out = run("--acp", "1250", "convert", "--from", "utf-8", "--to", "ansi", stdin="ł€".encode())
+        self.assertEqual(out.stdout, "ł€".encode("cp1250"))
+
+    def test_lacking_characters_and_invalid_bytes_are_replaced(self):
+        out = run("convert", "--from", "utf-8", "--to", "iso-8859-2", stdin="a€中b".encode())
+        self.assertEqual(out.stdout, b"a??b")
+        out = run("convert", "--from", "utf-8", "--to", "utf-8", stdin=b"a\xffb")
+        self.assertEqual(out.stdout, "a\ufffdb".encode())
+
+    def test_bad_arguments_and_unreadable_input(self):
+        for args, code in [(("convert", "--from", "nope", "--to", "utf-8"), 2),
+                           (("convert", "--to", "utf-8"), 2),
+                           (("convert", "--from", "utf-8", "--to", "utf-8", "/nonexistent/file"), 1),
+                           (("frobnicate",), 2),
+                           ((), 2)]:
+            out = run(*args)
+            self.assertEqual(out.returncode, code, args)
+            self.assertEqual(out.stdout, b"")
+            self.assertTrue(out.stderr.startswith(b"vtools"), out.stderr)
+            self.assertEqual(out.stderr.count(b"\n"), 1 if args else out.stderr.count(b"\n"))
+
+
+class Scramble(unittest.TestCase):
+    def test_known_forms_and_round_trips(self):
+        self.assertEqual(run("scramble", "Hi").stdout, b"047080\n")
+        self.assertEqual(run("unscramble", "047080").stdout, b"Hi\n")
+        self.assertEqual(run("scramble", "--wide", "Hi").stdout, b"0004700080\n")
+        for text in ["Łódź", "tajne hasło 123"]:
+            digits = run("--acp", "1250", "scramble", text).stdout.strip()
+            self.assertEqual(len(digits), 3 * len(text.encode("cp1250")))
+            self.assertEqual(run("--acp", "1250", "unscramble", digits).stdout.decode().strip(), text)
+            wide = run("scramble", "--wide", text).stdout.strip()
+            self.assertEqual(run("unscramble", "--wide", wide).stdout.decode().strip(), text)
+
+    def test_malformed_digits_are_refused(self):
+        out = run("unscramble", "0470")
+        self.assertEqual(out.returncode, 1)
+
+
+class LogAndError(unittest.TestCase):
+    def test_log_writes_entries_in_the_exact_format(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "log.txt")
+            out = run("log", path, "pierwszy", "drugi\nwiersz")
+            self.assertEqual(out.returncode, 0, out.stderr)
+            with open(path, "rb") as f:
+                data = f.read()
+        entry = re.compile(rb"(\d\d:\d\d:\d\d\.\d{3})\t\t([^\r\n]*) \( (\d+) \)\r\n(.*?)\r\n-\r\n", re.S)
+        entries = [m.groups()[1:] for m in entry.finditer(data)]
+        self.assertEqual(b"".join(m.group(0) for m in entry.finditer(data)), data)
+        self.assertEqual(entries[:2], [(b"vtools::log", b"1", b"pierwszy"), (b"vtools::log", b"2", b"drugi\r\nwiersz")])
+        self.assertEqual((entries[2][0], entries[2][2]), (b"VTools::Log::Close", "Zamknięcie".encode()))
+        self.assertEqual(len(entries), 3)
+        self.assertEqual(run("log", "/nonexistent/folder/log.txt", "x").returncode, 1)
+        self.assertEqual(run("log", "only-a-file").returncode, 2)
+
+    def test_error_prints_the_system_text(self):
+        out = run("error", "2")
+        self.assertEqual(out.stdout, b"Error code: 2, message: The system cannot find the file specified.\n")
+        self.assertEqual(run("error", "424242").stdout, b"Error code: 424242, message: Unknow error\n")
+        self.assertEqual(run("error", "abc").returncode, 2)
+
+
+class HelpAndDemo(unittest.TestCase):
+    def test_every_command_has_help(self):
+        top = run("--help")
+        self.assertEqual(top.returncode, 0)
+        for command in ["convert", "scramble", "unscramble", "demo", "log", "error"]:
+            self.assertIn(command.encode(), top.stdout)
+            out = run(command, "--help")
+            self.assertEqual(out.returncode, 0)
+            self.assertTrue(out.stdout.startswith(b"usage: vtools " + command.encode()))
+
+    def test_demo_runs_on_builtin_data(self):
+        out = run("demo")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("Zażółć gęślą jaźń".encode(), out.stdout)
+        self.assertIn(b"reads back", out.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=1)
