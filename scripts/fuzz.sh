@@ -13,6 +13,7 @@ for target in codepage_fuzz text_input_fuzz settings_fuzz; do
   corpus=$(mktemp -d)
   cp fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
   echo "=== $target for ${seconds}s"
-  "$dir/fuzz/$target" -max_total_time="$seconds" -max_len=4096 "$corpus" 2>&1 | tail -n 3
+  # A finding stops the script (and CI) with the fuzzer's report.
+  "$dir/fuzz/$target" -max_total_time="$seconds" -max_len=4096 -artifact_prefix="$dir/" "$corpus" 2>&1 | tail -n 4
   rm -rf "$corpus"
 done
