@@ -24,6 +24,8 @@ T* HandleObject(HANDLE handle) {
     return dynamic_cast<T*>(static_cast<KernelObject*>(handle));
 }
 
-inline HANDLE MakeHandle(KernelObject* object) { return static_cast<HANDLE>(object); }
+inline HANDLE MakeHandle(KernelObject* object) {
+    return static_cast<HANDLE>(object);
+}
 
 }  // namespace vplatform
