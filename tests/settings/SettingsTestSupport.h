@@ -101,6 +101,19 @@ private:
 };
 
 // Expects exactly one entry, from `function`, with `message`.
+// The tree of the worked example: Version 3, Window/Rect, Name, Window/Visible
+// and two unnamed children (5 and 2.5).
+inline Settings WorkedExample() {
+    Settings root;
+    root.Version(3);
+    root["Window"]["Rect"] = CRect(10, 20, 300, 400);
+    root["Name"] = "Alpha";
+    root["Window"]["Visible"] = true;
+    root.AddUnnamed() = 5;
+    root.AddUnnamed() = 2.5;
+    return root;
+}
+
 inline void ExpectOneEntry(const std::vector<LogEntry>& entries, const std::string& function,
                            const std::string& message) {
     ASSERT_EQ(entries.size(), 1u);

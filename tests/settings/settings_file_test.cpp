@@ -45,16 +45,7 @@ protected:
         return names;
     }
 
-    static Settings Example() {
-        Settings root;
-        root.Version(3);
-        root["Window"]["Rect"] = CRect(10, 20, 300, 400);
-        root["Name"] = "Alpha";
-        root["Window"]["Visible"] = true;
-        root.AddUnnamed() = 5;
-        root.AddUnnamed() = 2.5;
-        return root;
-    }
+    static Settings Example() { return settingstest::WorkedExample(); }
 };
 
 TEST_F(SettingsFile, HoldsTheStringFormUnderTheCallersRoot) {

@@ -29,16 +29,7 @@ constexpr std::string_view kWorkedExample =
     "    <Variable Value=\"2.5\"/>\n"
     "</data>\n";
 
-Settings WorkedExample() {
-    Settings root;
-    root.Version(3);
-    root["Window"]["Rect"] = CRect(10, 20, 300, 400);
-    root["Name"] = "Alpha";
-    root["Window"]["Visible"] = true;
-    root.AddUnnamed() = 5;
-    root.AddUnnamed() = 2.5;
-    return root;
-}
+using settingstest::WorkedExample;
 
 std::string_view Text(const Settings& node) {
     return node;
