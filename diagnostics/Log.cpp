@@ -77,7 +77,15 @@ Log& Log::Instance() {
 
 Log::Log() : m_writer("Log"), m_cleaner("Clean"), m_entries(std::make_unique<internal::EntryPool>()) {}
 
-Log::~Log() = default;
+Log::~Log() {
+    // At process exit after a missing Close: stop the threads before the
+    // members they use are destroyed.
+    try {
+        m_cleaner.StopExecute();
+        m_writer.StopExecute();
+    } catch (...) {
+    }
+}
 
 bool Log::Open(const std::wstring& path) {
     // A second Open while open would start the executors twice: refused, and

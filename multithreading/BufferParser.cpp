@@ -9,7 +9,9 @@ namespace Multithreading {
 
 BufferParser::BufferParser(std::string name) : m_name(std::move(name)) {}
 
-BufferParser::~BufferParser() = default;
+BufferParser::~BufferParser() {
+    if (m_worker.joinable()) internal::StopQuietly([this] { StopParsing(); });
+}
 
 void BufferParser::StartParsing(const Callback& callback) {
     if (m_worker.joinable()) return;

@@ -7,7 +7,8 @@
 // on with the next chunk.
 //
 // Failure: StartParsing throws std::system_error when the thread cannot be
-// created.  The owner stops the parser before destroying it.
+// created.  A parser destroyed while running is stopped first (its queued
+// chunks are discarded).
 #pragma once
 
 #include <atomic>

@@ -9,7 +9,11 @@ namespace Multithreading {
 
 TaskExecutor::TaskExecutor(std::string name) : m_name(std::move(name)) {}
 
-TaskExecutor::~TaskExecutor() = default;
+TaskExecutor::~TaskExecutor() {
+    // An owner that forgot to stop would otherwise end the process (a joinable
+    // std::thread cannot be destroyed): stop here instead.
+    if (m_worker.joinable()) internal::StopQuietly([this] { StopExecute(); });
+}
 
 void TaskExecutor::StartExecute() {
     if (m_worker.joinable()) return;

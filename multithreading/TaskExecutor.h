@@ -8,8 +8,8 @@
 //
 // Failure: StartExecute throws std::system_error when the thread cannot be
 // created; StopExecute called from the executor's own worker throws
-// std::system_error (resource deadlock).  The owner stops the executor before
-// destroying it.
+// std::system_error (resource deadlock).  An executor destroyed while running
+// is stopped first (its queued tasks are discarded).
 #pragma once
 
 #include <atomic>

@@ -13,7 +13,9 @@ TimerExecutor::TimerExecutor(std::string name) : m_name(std::move(name)) {}
 TimerExecutor::TimerExecutor(Task task, std::uint32_t intervalMilliseconds, std::string name, bool runOnce)
     : m_runOnce(runOnce), m_interval(intervalMilliseconds), m_task(std::move(task)), m_name(std::move(name)) {}
 
-TimerExecutor::~TimerExecutor() = default;
+TimerExecutor::~TimerExecutor() {
+    if (m_worker.joinable()) internal::StopQuietly([this] { StopExecute(); });
+}
 
 void TimerExecutor::SetTask(Task task) {
     m_task = std::move(task);

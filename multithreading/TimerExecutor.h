@@ -13,7 +13,8 @@
 // Failure: StartExecute throws std::system_error when the thread cannot be
 // created; StopExecute called from the timer's own task throws
 // std::system_error (resource deadlock) instead of dead-locking.
-// SetTask, SetTimer and SetRunOnce are for a stopped timer.
+// SetTask, SetTimer and SetRunOnce are for a stopped timer.  A timer destroyed
+// while running is stopped first.
 #pragma once
 
 #include <atomic>

@@ -57,4 +57,14 @@ inline void StopWorker(std::thread& worker, std::mutex& mutex, std::condition_va
     if (worker.joinable()) worker.join();
 }
 
+// Runs a stop from a destructor, which must not throw.
+template <class Stop>
+void StopQuietly(Stop stop) noexcept {
+    try {
+        stop();
+    } catch (...) {
+        // Only a stop from the worker itself fails; nothing more can be done.
+    }
+}
+
 }  // namespace Multithreading::internal

@@ -1,5 +1,8 @@
 #include "multithreading/TaskExecutor.h"
 
+#include "multithreading/BufferParser.h"
+#include "multithreading/TimerExecutor.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -42,13 +45,17 @@ TEST(TaskExecutor, RunsTasksInOrderOnOneNamedThread) {
             tid = GetCurrentThreadId();
         });
     }
-    std::atomic<bool> hold{true};
+    // The last task holds the worker (after the hundred have run) while the
+    // thread's name is read from outside.
+    std::atomic<bool> hold{true}, holding{false};
     executor.AddTask([&] {
+        holding = true;
         while (hold) std::this_thread::yield();
     });
     executor.StartExecute();
     EXPECT_TRUE(executor.IsRunning());
-    ASSERT_TRUE(vlibtest::WaitFor([&] { return tid != 0 && KernelThreadName(tid) == "Quotes"; }));
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return holding.load(); }));
+    EXPECT_EQ(KernelThreadName(tid), "Quotes");
     hold = false;
     executor.StopExecute();
     EXPECT_FALSE(executor.IsRunning());
@@ -158,6 +165,34 @@ TEST(TaskExecutor, ManyProducersAllTasksRunExactlyOnce) {
     for (auto& p : producers) p.join();
     ASSERT_TRUE(vlibtest::WaitFor([&] { return sum == 4 * 500500; }));
     executor.StopExecute();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Executors, DestroyingARunningExecutorStopsItInsteadOfEndingTheProcess) {
+    std::atomic<int> ran{0};
+    {
+        Multithreading::TaskExecutor executor("Forgotten");
+        executor.StartExecute();
+        executor.AddTask([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ++ran;
+        });
+        for (int i = 0; i < 10; ++i) executor.AddTask([&] { ++ran; });
+        ASSERT_TRUE(vlibtest::WaitFor([&] { return ran >= 1; }));
+    }
+    EXPECT_LE(ran, 11);
+    {
+        Multithreading::TimerExecutor timer([&] { ++ran; }, 10000, "ForgottenTimer", false);
+        timer.StartExecute();
+    }
+    {
+        Multithreading::BufferParser parser("ForgottenParser");
+        parser.StartParsing([](Multithreading::BufferManager&) {});
+        parser.AddBuffer("x", 1);
+    }
 }
 
 }  // namespace
