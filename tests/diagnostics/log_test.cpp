@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestException.h"
 #include "tests/support/Wait.h"
 #include "text/StringConversion.h"
 
@@ -167,16 +168,6 @@ TEST(Log, WriteFailuresAreSwallowed) {
     EXPECT_FALSE(VTools::Log::Instance().IsOpen());
 }
 
-struct CountingException : CException {
-    explicit CountingException(int* deleted) : CException(TRUE), m_deleted(deleted) {}
-    ~CountingException() override { ++*m_deleted; }
-    BOOL GetErrorMessage(LPWSTR text, UINT size, PUINT) const override {
-        wcsncpy(text, L"counting", size);
-        return TRUE;
-    }
-    int* m_deleted;
-};
-
 TEST(Log, LogAllExceptionsClassifiesWhatIsBeingHandled) {
     vlibtest::AcpScope acp(CP_UTF8);
     int deleted = 0;
@@ -192,7 +183,7 @@ TEST(Log, LogAllExceptionsClassifiesWhatIsBeingHandled) {
         LogAllExceptions("Caller", 11);
     }
     try {
-        throw new CountingException(&deleted);
+        throw new vlibtest::TestMfcException(L"counting", &deleted);
     } catch (...) {
         LogAllExceptions("Caller", 12);
     }

@@ -17,6 +17,7 @@
 #include "platform/Threads.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestException.h"
 #include "tests/support/Wait.h"
 
 namespace {
@@ -106,13 +107,6 @@ TEST(TaskExecutor, ClearTasksAndTasksAddingTasks) {
     EXPECT_EQ(count, 50);
 }
 
-struct TestMfcException : CException {
-    BOOL GetErrorMessage(LPWSTR text, UINT size, PUINT) const override {
-        wcsncpy(text, L"mfc failure", size);
-        return TRUE;
-    }
-};
-
 TEST(TaskExecutor, EscapingExceptionsAreLoggedAndTheWorkerGoesOn) {
     vlibtest::AcpScope acp(CP_UTF8);
     vlibtest::LogCapture log;
@@ -120,7 +114,7 @@ TEST(TaskExecutor, EscapingExceptionsAreLoggedAndTheWorkerGoesOn) {
     std::atomic<bool> last{false};
     executor.AddTask([] { throw std::runtime_error("boom"); });
     executor.AddTask([] { throw 7; });
-    executor.AddTask([] { throw new TestMfcException; });
+    executor.AddTask([] { throw new vlibtest::TestMfcException(L"mfc failure"); });
     executor.AddTask([] { throw std::runtime_error(std::string("cut\0here", 8)); });
     executor.AddTask([&] { last = true; });
     executor.StartExecute();
