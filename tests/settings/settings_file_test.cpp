@@ -226,13 +226,25 @@ TEST_F(SettingsFile, ASaveKilledHalfwayLeavesTheOldOrTheNewDocument) {
 
     std::mt19937 random(3);
     int sawFirst = 0, sawSecond = 0, interrupted = 0;
-    for (int round = 0; round < 24; ++round) {
+    // Even rounds kill at a random moment; odd rounds kill as soon as a
+    // temporary file shows that a write is under way, so that kills inside a
+    // write happen however the time splits between building and writing the
+    // text. Rounds go on until every outcome was seen.
+    int round = 0;
+    for (; round < 400 && (round < 24 || interrupted == 0 || sawFirst == 0 || sawSecond == 0); ++round) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (unsigned i = 0;; ++i) (i % 2 ? first : second).SaveToFile(path, "Root");
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(5000 + random() % 250000));
+        if (round % 2 == 0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(5000 + random() % 250000));
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (Names().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+        }
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
@@ -258,7 +270,7 @@ TEST_F(SettingsFile, ASaveKilledHalfwayLeavesTheOldOrTheNewDocument) {
     EXPECT_GT(interrupted, 0);
     EXPECT_GT(sawFirst, 0);
     EXPECT_GT(sawSecond, 0);
-    std::printf("kills: %d during a write, first document %d times, second %d times\n", interrupted, sawFirst,
+    std::printf("%d kills: %d during a write, first document %d times, second %d times\n", round, interrupted, sawFirst,
                 sawSecond);
 }
 
