@@ -9,7 +9,8 @@ CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLIB_BUILD_
   -DVLIB_BUILD_TESTS=OFF -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF \
   -DVLIB_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build "$dir" -j2
-for target in codepage_fuzz text_input_fuzz settings_fuzz; do
+for source in fuzz/*_fuzz.cpp; do
+  target=$(basename "$source" .cpp)
   corpus=$(mktemp -d)
   cp fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
   echo "=== $target for ${seconds}s"

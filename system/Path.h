@@ -1,0 +1,114 @@
+// Path and file utilities: taking Windows-form paths apart, the folder and
+// name of a loaded module, existence tests, creating, copying, moving and
+// removing files and folders, folder listings and the user's known folders.
+//
+// Paths are wide strings (UTF-16) in Windows form.  Taking a path apart
+// follows the Windows rules on every platform: both `\` and `/` separate
+// elements, a drive ("C:") or UNC root ("\\server\share") is the root name,
+// and an alternate-stream suffix (":name" after the file name) is never part
+// of the extension.  Where a path reaches the file system it is converted to
+// the platform's narrow file-system form (UTF-8, with every `\` turned into
+// `/`); where these functions join elements they insert this platform's
+// separator (`/` on Linux).
+//
+// Each function has a fixed way of failing, stated at its declaration: a
+// result (false, empty, 0), an entry in the process log, or a thrown
+// std::filesystem::filesystem_error.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "module/Export.h"
+#include "platform/WinTypes.h"
+
+namespace VTools::Path {
+
+// --- Decomposition: pure text work, never touches the disk, never fails. ---
+
+// The last element of `path` (after the last separator, or after the root
+// name when there is none); with `withExtension` false, that element without
+// its extension and stream suffix.  "C:\Data\" gives "".
+VLIB_API std::wstring GetFileName(std::wstring_view path, bool withExtension);
+
+// `path` without its last element and the separators before it; a root keeps
+// its separator ("C:\report.txt" gives "C:\").
+VLIB_API std::wstring GetFileFolder(std::wstring_view path);
+
+// The extension of the last element with its dot (".txt"), or "".  A leading
+// dot does not start an extension, "." and ".." have none, a stream suffix is
+// never part of it.
+VLIB_API std::wstring GetExtension(std::wstring_view path);
+
+// The whole path without the extension (and stream suffix) of its last element.
+VLIB_API std::wstring RemoveExtension(std::wstring_view path);
+
+// --- Module paths: empty when the module's file name cannot be read. ---
+
+// The folder of the module's file (null: the executable of the process).
+VLIB_API std::wstring GetModulePath(HINSTANCE module);
+// The module's file name, with or without its extension.
+VLIB_API std::wstring GetModuleName(HINSTANCE module, bool withExtension);
+
+// --- Existence tests (links followed).  A missing path is false without a
+// log entry; any other status error is false with one log entry. ---
+VLIB_API bool DirectoryExist(std::filesystem::path path);
+VLIB_API bool FileExist(std::filesystem::path path);
+
+// --- Changing the disk. ---
+
+// Creates the directory and its missing parents.  True when the directory
+// exists afterwards; false (and two log entries on an error) otherwise,
+// including when a file holds the name.
+VLIB_API bool CreateDirectoryIfNotExist(std::filesystem::path path);
+
+// Removes a file or a whole folder tree.  True (with one "Usuwanie: " log
+// entry) when something was removed; false without an entry when nothing
+// existed; false with one entry on an error (what was removed stays removed).
+VLIB_API bool RemovePath(std::wstring_view path);
+
+// Renames `from` to `to`, replacing an existing file and copying across file
+// systems.  Throws std::filesystem::filesystem_error on failure.
+VLIB_API void Move(std::wstring_view from, std::wstring_view to);
+
+// Copies one file, overwriting; into an existing directory under its own
+// name.  False when the source is no file or the copy failed.
+VLIB_API bool CopyFiles(std::wstring_view from, std::wstring_view to);
+
+// Copies a folder tree, overwriting files; creates `to` itself (not its
+// parents).  False when the source is no folder or the copy failed.
+VLIB_API bool CopyDirectoryRecursive(std::wstring_view from, std::wstring_view to);
+
+// Copies `fileName` from the source folder to the destination folder when the
+// destination lacks it or holds an older one (strictly older write time).
+// Does nothing for a missing source; throws std::filesystem::filesystem_error
+// when a time cannot be read or the copy fails.
+VLIB_API void ReplaceDestFileIfSourceFileIsNewer(std::wstring_view sourceFolder, std::wstring_view destFolder,
+                                                 std::wstring_view fileName);
+
+// --- Listings: append to `out`, return its size afterwards. ---
+
+// Regular files of `folder` (recursively when asked) whose extension equals
+// the mask's part from its first dot, in any letter case ("*.txt", ".txt" and
+// "x.TXT" all select ".txt" files); an empty mask selects every regular file.
+// A missing folder returns 0 and leaves `out` alone; iteration errors throw
+// std::filesystem::filesystem_error.
+VLIB_API std::uint64_t FindAllFilesInFolder(std::wstring_view folder, std::wstring_view mask, bool recursive,
+                                            std::vector<std::wstring>& out);
+
+// Direct sub-folders of `folder`.  A missing folder returns out.size();
+// iteration errors throw std::filesystem::filesystem_error.
+VLIB_API std::uint64_t FindAllSubFolders(std::wstring_view folder, std::vector<std::wstring>& out);
+
+// --- Known folders: the folder joined with the first sub-folder (always, so
+// an empty one leaves a trailing separator) and the second (when not empty),
+// created on disk.  Throws std::filesystem::filesystem_error when it cannot
+// be created. ---
+VLIB_API std::wstring GetKnownFolderPath(const GUID& folderId, std::wstring_view firstSubFolder,
+                                         std::wstring_view secondSubFolder);
+VLIB_API std::wstring GetCurrentUserDocumentPath(std::wstring_view firstSubFolder, std::wstring_view secondSubFolder);
+
+}  // namespace VTools::Path
