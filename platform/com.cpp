@@ -6,9 +6,13 @@
 
 extern "C" {
 
-void* CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb == 0 ? 1 : cb); }
+void* CoTaskMemAlloc(SIZE_T cb) {
+    return std::malloc(cb == 0 ? 1 : cb);
+}
 
-void CoTaskMemFree(void* pv) { std::free(pv); }
+void CoTaskMemFree(void* pv) {
+    std::free(pv);
+}
 
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
     constexpr int length = 39;

@@ -22,8 +22,8 @@
 #include "diagnostics/Log.h"
 #include "platform/WinError.h"
 #include "settings/Settings.h"
-#include "settings/internal/SettingsFiles.h"
 #include "settings/internal/XmlName.h"
+#include "system/internal/FileSystem.h"
 #include "text/StringConversion.h"
 
 namespace {
@@ -292,10 +292,10 @@ bool Settings::ConvertFromString(std::string_view text) {
 }
 
 bool Settings::SaveToFile(std::wstring_view path, std::string_view rootName) const {
-    const std::string narrowPath = VTools::SettingsInternal::FileSystemPath(path).value_or(std::string());
+    const std::string narrowPath = VTools::FileSystemInternal::FileSystemPath(path).value_or(std::string());
     const std::string root(rootName);
     if (!VTools::SettingsInternal::IsXmlName(root) || !Xml::Writable(*this, 1) ||
-        VTools::SettingsInternal::ReplaceFileContent(path, Xml::Print(*this, root.c_str())) != ERROR_SUCCESS) {
+        VTools::FileSystemInternal::ReplaceFileContent(path, Xml::Print(*this, root.c_str())) != ERROR_SUCCESS) {
         LogFailure("Settings::SaveToFile", __LINE__, "Nie udało się zapisać ustawień do pliku: ", narrowPath);
         return false;
     }
@@ -303,7 +303,7 @@ bool Settings::SaveToFile(std::wstring_view path, std::string_view rootName) con
 }
 
 bool Settings::LoadFromFile(std::wstring_view path, std::string_view rootName) {
-    const auto narrowPath = VTools::SettingsInternal::FileSystemPath(path);
+    const auto narrowPath = VTools::FileSystemInternal::FileSystemPath(path);
     tinyxml2::XMLDocument document = MakeDocument();
     if (!narrowPath || document.LoadFile(narrowPath->c_str()) != tinyxml2::XML_SUCCESS) {
         LogFailure("Settings::LoadFromFile", __LINE__,

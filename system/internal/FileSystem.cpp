@@ -1,5 +1,5 @@
-// Settings files: paths and the write-then-rename replacement of a file.
-#include "settings/internal/SettingsFiles.h"
+// File-system paths and the write-then-rename replacement of a file.
+#include "system/internal/FileSystem.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +12,7 @@
 #include "platform/WinError.h"
 #include "text/StringConversion.h"
 
-namespace VTools::SettingsInternal {
+namespace VTools::FileSystemInternal {
 namespace {
 
 bool IsHighSurrogate(wchar_t c) {
@@ -75,31 +75,67 @@ std::optional<std::string> FileSystemPath(std::wstring_view path) {
     return narrow;
 }
 
-DWORD ReplaceFileContent(std::wstring_view path, std::string_view bytes) {
-    if (path.empty()) return ERROR_PATH_NOT_FOUND;
-    const std::wstring target(path);
-    std::wstring temporary;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = TemporaryName(path);
-        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return GetLastError();
-    }
-    if (file == INVALID_HANDLE_VALUE) return ERROR_FILE_EXISTS;
+ReplacingFileWriter::~ReplacingFileWriter() {
+    Abandon();
+}
 
-    DWORD error = WriteAll(file, bytes);
-    if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
-    if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+void ReplacingFileWriter::Abandon() {
+    if (!m_open) return;
+    CloseHandle(m_file);
+    DeleteFileW(m_temporary.c_str());
+    m_open = false;
+}
+
+DWORD ReplacingFileWriter::Open(std::wstring_view path) {
+    if (m_error != ERROR_SUCCESS) return m_error;
+    if (m_open) return m_error = ERROR_INVALID_FUNCTION;
+    if (path.empty()) return m_error = ERROR_PATH_NOT_FOUND;
+    m_target.assign(path);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        m_temporary = TemporaryName(path);
+        m_file =
+            CreateFileW(m_temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (m_file != INVALID_HANDLE_VALUE) {
+            m_open = true;
+            return ERROR_SUCCESS;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) return m_error = GetLastError();
+    }
+    return m_error = ERROR_FILE_EXISTS;
+}
+
+DWORD ReplacingFileWriter::Write(std::string_view bytes) {
+    if (m_error != ERROR_SUCCESS) return m_error;
+    if (!m_open) return m_error = ERROR_INVALID_HANDLE;
+    if ((m_error = WriteAll(m_file, bytes)) != ERROR_SUCCESS) Abandon();
+    return m_error;
+}
+
+DWORD ReplacingFileWriter::Commit() {
+    if (m_error != ERROR_SUCCESS) return m_error;
+    if (!m_open) return m_error = ERROR_INVALID_HANDLE;
+    DWORD error = FlushFileBuffers(m_file) ? ERROR_SUCCESS : GetLastError();
+    if (!CloseHandle(m_file) && error == ERROR_SUCCESS) error = GetLastError();
     if (error == ERROR_SUCCESS &&
-        !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        !MoveFileExW(m_temporary.c_str(), m_target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
     }
+    m_open = false;
     if (error != ERROR_SUCCESS) {
         // After a failed flush of the rename the temporary name is gone already.
-        DeleteFileW(temporary.c_str());
+        DeleteFileW(m_temporary.c_str());
         SetLastError(error);
     }
+    return m_error = error;
+}
+
+DWORD ReplaceFileContent(std::wstring_view path, std::string_view bytes) {
+    ReplacingFileWriter writer;
+    DWORD error = writer.Open(path);
+    if (error == ERROR_SUCCESS) error = writer.Write(bytes);
+    if (error == ERROR_SUCCESS) error = writer.Commit();
+    if (error != ERROR_SUCCESS) SetLastError(error);
     return error;
 }
 
-}  // namespace VTools::SettingsInternal
+}  // namespace VTools::FileSystemInternal
