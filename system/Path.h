@@ -46,15 +46,19 @@ VLIB_API std::wstring GetExtension(std::wstring_view path);
 // The whole path without the extension (and stream suffix) of its last element.
 VLIB_API std::wstring RemoveExtension(std::wstring_view path);
 
-// --- Module paths: empty when the module's file name cannot be read. ---
+// --- Module paths: empty when the module's file name cannot be read (an
+// unknown handle).  The whole name is read however long it is. ---
 
-// The folder of the module's file (null: the executable of the process).
+// The folder of the module's file (null: the executable of the process), as
+// GetFileFolder gives it.
 VLIB_API std::wstring GetModulePath(HINSTANCE module);
 // The module's file name, with or without its extension.
 VLIB_API std::wstring GetModuleName(HINSTANCE module, bool withExtension);
 
-// --- Existence tests (links followed).  A missing path is false without a
-// log entry; any other status error is false with one log entry. ---
+// --- Existence tests (links followed).  A missing path (or one running
+// through a file) is false without a log entry; any other status error (a
+// link loop, a refused permission...) is false with one log entry.  A `\`
+// in the path value separates elements as '/' does. ---
 VLIB_API bool DirectoryExist(std::filesystem::path path);
 VLIB_API bool FileExist(std::filesystem::path path);
 
@@ -62,7 +66,7 @@ VLIB_API bool FileExist(std::filesystem::path path);
 
 // Creates the directory and its missing parents.  True when the directory
 // exists afterwards; false (and two log entries on an error) otherwise,
-// including when a file holds the name.
+// including when a file holds the name.  A `\` separates as '/' does.
 VLIB_API bool CreateDirectoryIfNotExist(std::filesystem::path path);
 
 // Removes a file or a whole folder tree.  True (with one "Usuwanie: " log
@@ -70,8 +74,10 @@ VLIB_API bool CreateDirectoryIfNotExist(std::filesystem::path path);
 // existed; false with one entry on an error (what was removed stays removed).
 VLIB_API bool RemovePath(std::wstring_view path);
 
-// Renames `from` to `to`, replacing an existing file and copying across file
-// systems.  Throws std::filesystem::filesystem_error on failure.
+// Renames `from` to `to` (MoveFileExW with MOVEFILE_REPLACE_EXISTING and
+// MOVEFILE_COPY_ALLOWED), replacing an existing file and copying across file
+// systems.  Throws std::filesystem::filesystem_error (operation "rename",
+// both paths) on failure.
 VLIB_API void Move(std::wstring_view from, std::wstring_view to);
 
 // Copies one file, overwriting; into an existing directory under its own
@@ -84,16 +90,24 @@ VLIB_API bool CopyDirectoryRecursive(std::wstring_view from, std::wstring_view t
 
 // Copies `fileName` from the source folder to the destination folder when the
 // destination lacks it or holds an older one (strictly older write time).
-// Does nothing for a missing source; throws std::filesystem::filesystem_error
-// when a time cannot be read or the copy fails.
+// The file name is joined to each folder by the Windows rules ('/' inserted
+// unless the folder ends with a separator; an absolute name replaces the
+// folder).  Does nothing for a missing source; throws
+// std::filesystem::filesystem_error when a time cannot be read (operation
+// "last_write_time") or the copy fails ("copy_file").
 VLIB_API void ReplaceDestFileIfSourceFileIsNewer(std::wstring_view sourceFolder, std::wstring_view destFolder,
                                                  std::wstring_view fileName);
 
-// --- Listings: append to `out`, return its size afterwards. ---
+// --- Listings: append to `out`, return its size afterwards.  Each entry is
+// the folder's file-system form (UTF-8 read back as UTF-16, '/' separators)
+// joined by '/' with the entry's name, in the order the file system gives. ---
 
 // Regular files of `folder` (recursively when asked) whose extension equals
 // the mask's part from its first dot, in any letter case ("*.txt", ".txt" and
-// "x.TXT" all select ".txt" files); an empty mask selects every regular file.
+// "x.TXT" all select ".txt" files; "*.*" and a mask without a dot select
+// none); an empty mask selects every regular file.  A ':' in a listed name
+// is an ordinary character here (names on this file system have no streams).
+// Recursion does not follow links to folders.
 // A missing folder returns 0 and leaves `out` alone; iteration errors throw
 // std::filesystem::filesystem_error.
 VLIB_API std::uint64_t FindAllFilesInFolder(std::wstring_view folder, std::wstring_view mask, bool recursive,
@@ -103,10 +117,13 @@ VLIB_API std::uint64_t FindAllFilesInFolder(std::wstring_view folder, std::wstri
 // iteration errors throw std::filesystem::filesystem_error.
 VLIB_API std::uint64_t FindAllSubFolders(std::wstring_view folder, std::vector<std::wstring>& out);
 
-// --- Known folders: the folder joined with the first sub-folder (always, so
-// an empty one leaves a trailing separator) and the second (when not empty),
-// created on disk.  Throws std::filesystem::filesystem_error when it cannot
-// be created. ---
+// --- Known folders: the folder's default location (SHGetKnownFolderPath
+// with KF_FLAG_CREATE | KF_FLAG_DEFAULT_PATH) joined with the first
+// sub-folder (always, so an empty one leaves a trailing '/') and the second
+// (when not empty), created on disk.  Throws
+// std::filesystem::filesystem_error when the known folder cannot be had
+// (operation "SHGetKnownFolderPath") or the result cannot be created
+// ("create_directories"). ---
 VLIB_API std::wstring GetKnownFolderPath(const GUID& folderId, std::wstring_view firstSubFolder,
                                          std::wstring_view secondSubFolder);
 VLIB_API std::wstring GetCurrentUserDocumentPath(std::wstring_view firstSubFolder, std::wstring_view secondSubFolder);
