@@ -8,12 +8,15 @@
 #include "platform/AfxGeometry.h"
 #include "platform/AfxString.h"
 #include "platform/CodePage.h"
+#include "platform/Com.h"
 #include "platform/CrashReport.h"
 #include "platform/Debug.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
 #include "platform/Memory.h"
 #include "platform/Message.h"
+#include "platform/Module.h"
+#include "platform/Shell.h"
 #include "platform/Threads.h"
 #include "platform/WinError.h"
 #include "platform/WinTypes.h"
@@ -45,3 +48,6 @@
 // Data encoding.
 #include "encoding/SimpleCrypt.h"
 #include "encoding/SimpleValue.h"
+
+// Files and system.
+#include "system/Path.h"
