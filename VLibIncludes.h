@@ -3,6 +3,7 @@
 #pragma once
 
 // Platform layer: Win32 and MFC facilities under their Windows names.
+#include "platform/AfxArchive.h"
 #include "platform/AfxDateTime.h"
 #include "platform/AfxException.h"
 #include "platform/AfxGeometry.h"
@@ -46,6 +47,8 @@
 #include "multithreading/TimerExecutor.h"
 
 // Data encoding.
+#include "encoding/BinaryStringSerializer.h"
+#include "encoding/Json.h"
 #include "encoding/SimpleCrypt.h"
 #include "encoding/SimpleValue.h"
 
