@@ -1,0 +1,203 @@
+// Inflating zlib streams made by python3's zlib: sizes around the 16 KiB
+// working unit, several megabytes, cut and damaged streams, other wrappers,
+// dictionaries, trailing data, and the FILE stream variant.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "encoding/ZipCompressor.h"
+#include "tests/support/Peer.h"
+#include "tests/support/TempDir.h"
+
+namespace VTools {
+
+// The tests' way to the stream variant.
+struct ZipCompressorStreamAccess {
+    static int Inflate(FILE* source, FILE* destination) { return ZipCompressor().Inflate(source, destination); }
+};
+
+}  // namespace VTools
+
+namespace {
+
+using VTools::ZipCompressor;
+
+// Compresses each data with python3's zlib, in one run: the options are the
+// arguments of zlib.compressobj.
+std::vector<std::string> CompressAll(const std::vector<std::pair<std::string, std::string>>& jobs) {
+    const auto length = [](std::size_t n) {
+        std::string bytes(8, '\0');
+        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(n >> (8 * i));
+        return bytes;
+    };
+    std::string request;
+    for (const auto& [data, options] : jobs) request += length(options.size()) + options + length(data.size()) + data;
+    const auto out = vlibtest::RunPeer({"python3", "-c", R"(
+import sys, zlib
+data, out, at = sys.stdin.buffer.read(), sys.stdout.buffer, 0
+def take():
+    global at
+    n = int.from_bytes(data[at:at + 8], 'little'); at += 8
+    at += n
+    return data[at - n:at]
+while at < len(data):
+    options = take().decode()
+    c = eval('zlib.compressobj(' + options + ')')
+    z = c.compress(take()) + c.flush()
+    out.write(len(z).to_bytes(8, 'little') + z)
+)"},
+                                       request);
+    EXPECT_TRUE(out.has_value());
+    std::vector<std::string> results;
+    for (std::size_t at = 0; out && at + 8 <= out->size();) {
+        std::size_t n = 0;
+        for (int i = 7; i >= 0; --i) n = n << 8 | static_cast<unsigned char>((*out)[at + i]);
+        results.push_back(out->substr(at + 8, n));
+        at += 8 + n;
+    }
+    EXPECT_EQ(results.size(), jobs.size());
+    results.resize(jobs.size());
+    return results;
+}
+
+std::string Compress(const std::string& data, const std::string& options = "") {
+    return CompressAll({{data, options}})[0];
+}
+
+std::string Random(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (auto& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+std::string TextLike(std::size_t size, unsigned seed) {
+    static const char* words[] = {"kurs ", "WIG20 ", "akcje ", "obrót ", "1234,50 ", "sesja\n", "spółka ", "wolumen "};
+    std::mt19937 random(seed);
+    std::string text;
+    while (text.size() < size) text += words[random() % 8];
+    text.resize(size);
+    return text;
+}
+
+struct Result {
+    bool ok;
+    std::string output;
+};
+
+// Inflates `input` behind a prefix already in the output.
+Result Inflate(const std::string& input, const std::string& prefix = "prefix") {
+    std::vector<char> in(input.begin(), input.end()), out(prefix.begin(), prefix.end());
+    const bool ok = ZipCompressor().Inflate(in, out);
+    return {ok, std::string(out.begin(), out.end())};
+}
+
+TEST(Inflate, HelloAndItsTruncatedForm) {
+    const std::string hello("\x78\x9c\xcb\x48\xcd\xc9\xc9\x07\x00\x06\x2c\x02\x15", 13);
+    EXPECT_EQ(Compress("hello"), hello);
+    auto result = Inflate(hello);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.output, "prefixhello");
+    result = Inflate(hello.substr(0, hello.size() - 4));
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.output, "prefixhello");
+}
+
+TEST(Inflate, ExpandsStreamsOfEverySizeAroundTheWorkingUnit) {
+    const std::size_t sizes[] = {0, 1, 16383, 16384, 16385, 32768, 65536 + 7, 3 << 20};
+    std::vector<std::pair<std::string, std::string>> jobs;
+    for (const std::size_t size : sizes) {
+        jobs.emplace_back(Random(size, static_cast<unsigned>(size)), "");
+        jobs.emplace_back(TextLike(size, 7), "");
+    }
+    jobs.emplace_back(std::string(6 << 20, 'x'), "9");  // a high ratio, many working units
+    const auto streams = CompressAll(jobs);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        SCOPED_TRACE(std::to_string(jobs[i].first.size()) + " bytes, job " + std::to_string(i));
+        const auto result = Inflate(streams[i], "");
+        EXPECT_TRUE(result.ok);
+        EXPECT_TRUE(result.output == jobs[i].first);
+    }
+}
+
+TEST(Inflate, RefusedInputLeavesTheOutputAsItWas) {
+    const std::string data = TextLike(200000, 3);
+    const auto streams =
+        CompressAll({{data, ""}, {data, "wbits=31"}, {data, "wbits=-15"}, {data, "zdict=b'kurs WIG20 akcje'"}});
+    std::string damaged = streams[0];
+    damaged.back() ^= 0x01;  // the checksum: found after everything was expanded
+    const std::string cases[] = {
+        "",         "not a zlib stream", Random(1000, 9), damaged,
+        streams[1],  // gzip
+        streams[2],  // raw deflate
+        streams[3],  // needs a preset dictionary
+    };
+    for (const auto& input : cases) {
+        SCOPED_TRACE(input.substr(0, 8));
+        const auto result = Inflate(input);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.output, "prefix");
+    }
+}
+
+TEST(Inflate, DataAfterTheStreamIsIgnoredAndACutStreamKeepsItsStart) {
+    const std::string data = TextLike(100000, 5);
+    const std::string stream = Compress(data);
+    auto result = Inflate(stream + "trailing bytes" + stream, "");
+    EXPECT_TRUE(result.ok);
+    EXPECT_TRUE(result.output == data);
+
+    result = Inflate(stream.substr(0, stream.size() / 2), "");
+    EXPECT_FALSE(result.ok);
+    EXPECT_GT(result.output.size(), 16384u);
+    EXPECT_TRUE(data.starts_with(result.output));
+}
+
+class InflateStream : public vlibtest::TempDirTest {
+protected:
+    // Inflates the file `input` into a new file; returns the status and the
+    // bytes written.
+    std::pair<int, std::string> Run(const std::string& input) {
+        const auto in = m_dir.Write("in.z", input);
+        const auto out = m_dir.Path() / "out";
+        FILE* source = std::fopen(in.c_str(), "rb");
+        FILE* destination = std::fopen(out.c_str(), "wb");
+        const int status = VTools::ZipCompressorStreamAccess::Inflate(source, destination);
+        std::fclose(source);
+        std::fclose(destination);
+        return {status, vlibtest::TempDir::Read(out)};
+    }
+};
+
+TEST_F(InflateStream, ReportsZlibStatusCodes) {
+    const std::string data = Random(50000, 4) + TextLike(100000, 4);
+    const auto streams = CompressAll({{data, ""}, {"", ""}, {data, "zdict=b'abc'"}, {data, "wbits=31"}});
+    const std::string& stream = streams[0];
+    EXPECT_EQ(Run(stream), std::make_pair(0, data));
+    EXPECT_EQ(Run(stream + "trailing").first, 0);
+    EXPECT_EQ(Run(streams[1]), std::make_pair(0, std::string()));
+
+    const auto cut = Run(stream.substr(0, stream.size() - 10));
+    EXPECT_EQ(cut.first, -3);
+    EXPECT_TRUE(data.starts_with(cut.second));
+    EXPECT_EQ(Run("").first, -3);
+    EXPECT_EQ(Run("not a zlib stream").first, -3);
+    EXPECT_EQ(Run(streams[2]).first, -3);
+    EXPECT_EQ(Run(streams[3]).first, -3);
+}
+
+TEST_F(InflateStream, ReadAndWriteErrorsGiveErrno) {
+    const auto in = m_dir.Write("in.z", Compress(TextLike(100000, 6)));
+    FILE* readable = std::fopen(in.c_str(), "rb");
+    FILE* writeOnly = std::fopen((m_dir.Path() / "w").c_str(), "wb");
+    // Reading a write-only stream fails, as does writing a read-only one.
+    EXPECT_EQ(VTools::ZipCompressorStreamAccess::Inflate(writeOnly, writeOnly), -1);
+    EXPECT_EQ(VTools::ZipCompressorStreamAccess::Inflate(readable, readable), -1);
+    std::fclose(readable);
+    std::fclose(writeOnly);
+}
+
+}  // namespace
