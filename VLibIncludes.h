@@ -11,12 +11,14 @@
 #include "platform/CodePage.h"
 #include "platform/Com.h"
 #include "platform/CrashReport.h"
+#include "platform/Crypt.h"
 #include "platform/Debug.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
 #include "platform/Memory.h"
 #include "platform/Message.h"
 #include "platform/Module.h"
+#include "platform/Rpc.h"
 #include "platform/Shell.h"
 #include "platform/Threads.h"
 #include "platform/WinError.h"
@@ -48,9 +50,14 @@
 
 // Data encoding.
 #include "encoding/BinaryStringSerializer.h"
+#include "encoding/Guid.h"
 #include "encoding/Json.h"
+#include "encoding/Rsa.h"
+#include "encoding/Sha.h"
 #include "encoding/SimpleCrypt.h"
 #include "encoding/SimpleValue.h"
+#include "encoding/Ssl.h"
+#include "encoding/ZipCompressor.h"
 
 // Files and system.
 #include "system/Path.h"
