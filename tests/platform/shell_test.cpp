@@ -8,36 +8,14 @@
 #include <string>
 
 #include "platform/Shell.h"
+#include "tests/support/EnvScope.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class EnvScope {
-public:
-    EnvScope(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~EnvScope() {
-        if (m_old) {
-            setenv(m_name, m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name);
-        }
-    }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using vlibtest::EnvScope;
 
 class Shell : public vlibtest::TempDirTest {
 protected:

@@ -23,6 +23,7 @@
 #include "platform/Shell.h"
 #include "system/Path.h"
 #include "tests/support/AcpScope.h"
+#include "tests/support/EnvScope.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
@@ -63,30 +64,7 @@ void Touch(const fs::path& file, const std::string& bytes = "x") {
 }
 
 // Sets or unsets an environment variable for one scope.
-class EnvScope {
-public:
-    EnvScope(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~EnvScope() {
-        if (m_old) {
-            setenv(m_name, m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name);
-        }
-    }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using vlibtest::EnvScope;
 
 using PathFiles = vlibtest::TempDirTest;
 
