@@ -131,14 +131,14 @@ int RsaCommand(const std::vector<std::string>& args) {
 void Demo(std::ostream& out) {
     out << "== encoding: digests, GUIDs, inflate\n";
     const std::string text = "kurs WIG20";
-    out << "  sha256(" << text << ") "
+    out << "  sha256              " << text << " -> "
         << LowerHex(VTools::Encryption::Sha::EncryptionProvider::EncryptSHA256(AsBytes(text))) << "\n";
     const Guid guid(std::wstring(L"6b29fc40-ca47-1067-b31d-00c04fb4a9bf"));
     out << "  guid parse          6b29fc40-ca47-1067-b31d-00c04fb4a9bf -> " << ToTerminal(guid.Convert()) << "\n";
     const std::string hello("\x78\x9c\xcb\x48\xcd\xc9\xc9\x07\x00\x06\x2c\x02\x15", 13);
     bool complete = false;
     const std::string expanded = Expand(hello, complete);
-    out << "  inflate " << Hex(hello) << " -> " << expanded << (complete ? "" : " (incomplete)") << "\n";
+    out << "  inflate             " << Hex(hello) << " -> " << expanded << (complete ? "" : " (incomplete)") << "\n";
 }
 
 const DemoRegistration demoSection(70, Demo);
