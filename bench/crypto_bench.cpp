@@ -29,6 +29,8 @@
 #include "encoding/Sha.h"
 #include "encoding/ZipCompressor.h"
 
+#include "MedianReporter.h"
+
 namespace {
 
 using VTools::Encryption::Sha::EncryptionProvider;
@@ -186,37 +188,6 @@ void RegisterRsa() {
     });
 }
 
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const auto rate = run.counters.find("bytes_per_second");
-            if (run.error_occurred || rate == run.counters.end()) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Iteration && !medians_.contains(name)) {
-                samples_[name].push_back(rate->second.value);
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians_[name] = rate->second.value;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> Rates() const {
-        std::map<std::string, double> rates = medians_;
-        for (auto [name, values] : samples_) {
-            if (rates.contains(name)) continue;
-            std::sort(values.begin(), values.end());
-            rates[name] = values[values.size() / 2];
-        }
-        return rates;
-    }
-
-private:
-    std::map<std::string, double> medians_;
-    std::map<std::string, std::vector<double>> samples_;
-};
-
 void PrintRatios(const std::map<std::string, double>& rates) {
     std::printf("\nThroughput ratios, ours / peer\n%-30s %10s %12s %12s\n", "case", "ratio", "ours MB/s", "peer MB/s");
     for (const auto& [name, rate] : rates) {
@@ -240,9 +211,9 @@ int main(int argc, char** argv) {
     RegisterRsa();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    CollectingReporter reporter;
+    vbench::MedianReporter reporter(vbench::MedianReporter::Figure::BytesPerSecond);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintRatios(reporter.Rates());
+    PrintRatios(reporter.Medians());
     benchmark::Shutdown();
     return 0;
 }

@@ -29,6 +29,8 @@
 #include "encoding/Json.h"
 #include "text/StringConversion.h"
 
+#include "MedianReporter.h"
+
 // --- Heap accounting -------------------------------------------------------------------
 
 namespace {
@@ -218,44 +220,6 @@ void HexDecode(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
-// Console output as usual, plus each benchmark's median CPU time (or only
-// run) and its peak counter, for the ratio table.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Iteration && !medians_.contains(name)) {
-                samples_[name].push_back(run.GetAdjustedCPUTime());
-                const auto peak = run.counters.find("peak_MB");
-                if (peak != run.counters.end()) peaks_[name] = std::max(peaks_[name], peak->second.value);
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians_[name] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    double Time(const std::string& name) const {
-        if (const auto it = medians_.find(name); it != medians_.end()) return it->second;
-        const auto it = samples_.find(name);
-        if (it == samples_.end()) return 0;
-        auto values = it->second;
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    }
-    double Peak(const std::string& name) const {
-        const auto it = peaks_.find(name);
-        return it == peaks_.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> medians_;
-    std::map<std::string, std::vector<double>> samples_;
-    std::map<std::string, double> peaks_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -268,16 +232,16 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     std::printf("document: %s, %ju bytes\n", DocumentPath().c_str(),
                 static_cast<std::uintmax_t>(std::filesystem::file_size(DocumentPath())));
-    CollectingReporter reporter;
+    vbench::MedianReporter reporter(vbench::MedianReporter::Figure::CpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    const double ours = reporter.Time("json/FromFile");
+    const double ours = reporter.Median("json/FromFile");
     std::printf("\nFromFile beside the peers (time ratio lower is faster, peak ratio lower is leaner)\n");
     std::printf("%-28s %12s %12s\n", "peer", "time ratio", "peak ratio");
     for (const char* peer : {"json/boost::json::parse", "json/nlohmann::json::parse"}) {
-        const double time = reporter.Time(peer), peak = reporter.Peak(peer);
+        const double time = reporter.Median(peer), peak = reporter.CounterMax(peer, "peak_MB");
         std::printf("%-28s %12.2f %12.2f\n", peer, time > 0 ? ours / time : 0.0,
-                    peak > 0 ? reporter.Peak("json/FromFile") / peak : 0.0);
+                    peak > 0 ? reporter.CounterMax("json/FromFile", "peak_MB") / peak : 0.0);
     }
     benchmark::Shutdown();
     return 0;

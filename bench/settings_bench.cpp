@@ -19,6 +19,7 @@
 // rates of one case compare directly.  A table of time ratios follows the
 // usual output (CPU time of ours over theirs: below 1 is faster).
 #include <benchmark/benchmark.h>
+
 #include <tinyxml2.h>
 
 #include <algorithm>
@@ -33,6 +34,8 @@
 #include <vector>
 
 #include "settings/Settings.h"
+
+#include "MedianReporter.h"
 
 namespace {
 
@@ -237,39 +240,6 @@ const Case kCases[] = {
     {"file/load", LoadSettings, LoadTinyxml2, LoadPropertyTree},
 };
 
-// Console output as usual, plus the CPU time per iteration of every
-// benchmark: the median of its repetitions, or its only run.  CPU time, not
-// real time: the ratios should not depend on what else the machine runs.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Iteration && !medians_.contains(name)) {
-                samples_[name].push_back(run.GetAdjustedCPUTime());
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians_[name] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> Times() const {
-        std::map<std::string, double> times = medians_;
-        for (auto [name, values] : samples_) {
-            if (times.contains(name)) continue;
-            std::sort(values.begin(), values.end());
-            times[name] = values[values.size() / 2];
-        }
-        return times;
-    }
-
-private:
-    std::map<std::string, double> medians_;
-    std::map<std::string, std::vector<double>> samples_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -286,9 +256,9 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     std::printf("document: %zu bytes, tree of %llu groups\n", TheData().text.size(),
                 static_cast<unsigned long long>(TheData().tree.GetVariablesCount()));
-    CollectingReporter reporter;
+    vbench::MedianReporter reporter(vbench::MedianReporter::Figure::CpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto times = reporter.Times();
+    const auto times = reporter.Medians();
     std::printf("\nTime ratios (lower is faster for Settings)\n%-14s %18s %22s\n", "case", "Settings/tinyxml2",
                 "Settings/PropertyTree");
     for (const Case& c : kCases) {

@@ -14,6 +14,7 @@
 // the usual output (from the medians with --benchmark_repetitions, which the
 // ratios need on a busy machine).
 #include <benchmark/benchmark.h>
+
 #include <iconv.h>
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
@@ -28,6 +29,8 @@
 
 #include "platform/CodePage.h"
 #include "text/StringConversion.h"
+
+#include "MedianReporter.h"
 
 namespace {
 
@@ -281,39 +284,6 @@ void RegisterCase(const Case& c, const Text& t) {
     }
 }
 
-// Console output as usual, plus the bytes/s of every benchmark by name: the
-// median of its repetitions (--benchmark_repetitions), or its only run.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const auto rate = run.counters.find("bytes_per_second");
-            if (run.error_occurred || rate == run.counters.end()) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Iteration && !medians_.contains(name)) {
-                samples_[name].push_back(rate->second.value);
-            } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                medians_[name] = rate->second.value;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> Rates() const {
-        std::map<std::string, double> rates = medians_;
-        for (auto [name, values] : samples_) {
-            if (rates.contains(name)) continue;
-            std::sort(values.begin(), values.end());
-            rates[name] = values[values.size() / 2];
-        }
-        return rates;
-    }
-
-private:
-    std::map<std::string, double> medians_;
-    std::map<std::string, std::vector<double>> samples_;
-};
-
 void PrintRatios(const std::vector<Case>& cases, const std::map<std::string, double>& rates) {
     auto ratio = [&](const std::string& prefix, const char* tier, const char* peer) {
         const auto ours = rates.find(prefix + tier + "/ours");
@@ -352,9 +322,9 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    CollectingReporter reporter;
+    vbench::MedianReporter reporter(vbench::MedianReporter::Figure::BytesPerSecond);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintRatios(cases, reporter.Rates());
+    PrintRatios(cases, reporter.Medians());
     benchmark::Shutdown();
     return 0;
 }

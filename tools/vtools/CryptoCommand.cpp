@@ -8,6 +8,7 @@
 #include <VLibIncludes.h>
 
 #include "Command.h"
+#include "encoding/BinaryStringSerializer.h"
 #include "encoding/Guid.h"
 #include "encoding/Rsa.h"
 #include "encoding/Sha.h"
@@ -16,14 +17,9 @@
 namespace vtools {
 namespace {
 
+// The lowercase hex text of a digest, as sha256sum prints it.
 std::string LowerHex(const std::vector<unsigned char>& bytes) {
-    std::string text;
-    char byte[3];
-    for (const unsigned char b : bytes) {
-        std::snprintf(byte, sizeof byte, "%02x", b);
-        text += byte;
-    }
-    return text;
+    return BinaryStringSerializer::ConvertBinToText(bytes.data(), bytes.size());
 }
 
 gsl::span<const std::byte> AsBytes(const std::string& bytes) {
