@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CodePage.h"
+#include "platform/nls/CodePage.h"
 #include "text/StringConversion.h"
 
 #include "MedianReporter.h"

@@ -1,6 +1,6 @@
 #include "diagnostics/CrashHandler.h"
 
-#include "platform/CrashReport.h"
+#include "platform/crashreport/CrashReport.h"
 
 std::atomic<bool> CrashHandler::Installed{false};
 

@@ -18,7 +18,7 @@
 
 #include "diagnostics/internal/CaughtMfcException.h"
 #include "diagnostics/internal/EntryPool.h"
-#include "platform/Files.h"
+#include "platform/kernel/Files.h"
 #include "text/StringConversion.h"
 
 namespace VTools {

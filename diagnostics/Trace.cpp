@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platform/Debug.h"
+#include "platform/kernel/Debug.h"
 
 namespace VTools::Trace {
 

@@ -2,7 +2,7 @@
 //
 // Write formats its message and hands it to OutputDebugStringA, which shows it
 // on standard error while a tracer is attached to the process and drops it
-// otherwise (see platform/Debug.h).  Trace messages never go to the log.
+// otherwise (see platform/kernel/Debug.h).  Trace messages never go to the log.
 #pragma once
 
 #include "module/Export.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "platform/AfxException.h"
-#include "platform/Memory.h"
-#include "platform/Message.h"
+#include "platform/kernel/Memory.h"
+#include "platform/kernel/Message.h"
+#include "platform/mfc/AfxException.h"
 #include "text/StringConversion.h"
 
 namespace VTools::WindowsError {

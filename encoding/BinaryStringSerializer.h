@@ -26,7 +26,7 @@
 #include <boost/json/value.hpp>
 
 #include "module/Export.h"
-#include "platform/AfxArchive.h"
+#include "platform/mfc/AfxArchive.h"
 
 class VLIB_API BinaryStringSerializer {
 public:

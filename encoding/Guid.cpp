@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/Com.h"
-#include "platform/Rpc.h"
+#include "platform/com/Com.h"
+#include "platform/com/Rpc.h"
 #include "text/Converter.h"
 
 Guid::Guid() : m_guid{} {}

@@ -7,8 +7,8 @@
 #include <boost/json/stream_parser.hpp>
 
 #include "encoding/internal/FileStreamBuf.h"
-#include "platform/Files.h"
-#include "platform/Handles.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Handles.h"
 #include "system/Path.h"
 #include "system/internal/FileSystem.h"
 

@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "module/Export.h"
-#include "platform/AfxString.h"
+#include "platform/mfc/AfxString.h"
 
 // The polymorphic base through which nested values are owned.
 class VLIB_API ISimpleValue {

@@ -6,7 +6,7 @@
 
 #include <boost/asio/ssl/context.hpp>
 
-#include "platform/Crypt.h"
+#include "platform/crypt/Crypt.h"
 
 namespace VTools::Ssl {
 

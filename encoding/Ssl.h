@@ -2,7 +2,7 @@
 //
 // AddWindowsRootCerts gives a Boost.Asio TLS context a new certificate store
 // holding every certificate of the system's "ROOT" store (on this platform
-// the trusted-root bundle; see platform/Crypt.h).  The new store replaces the
+// the trusted-root bundle; see platform/crypt/Crypt.h).  The new store replaces the
 // context's store and whatever verification paths were loaded into it before.
 //
 // Failure: reports nothing.  When the system store cannot be opened (or no

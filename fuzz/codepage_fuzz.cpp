@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CodePage.h"
+#include "platform/nls/CodePage.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "diagnostics/Log.h"
-#include "platform/Threads.h"
+#include "platform/kernel/Threads.h"
 #include "text/Converter.h"
 #include "text/StringConversion.h"
 

@@ -37,7 +37,7 @@
 //
 // Files.  A path is a wide Windows-form path, taken in this platform's
 // file-system form: UTF-8 names, '\\' and '/' both separating folders (the
-// form of the platform's file functions, platform/Files.h).  That narrow form
+// form of the platform's file functions, platform/kernel/Files.h).  That narrow form
 // is what the XML reader opens and what the log entries quote; a path holding
 // a lone surrogate names no file.
 //
@@ -61,8 +61,8 @@
 #include <vector>
 
 #include "module/Export.h"
-#include "platform/AfxDateTime.h"
-#include "platform/AfxGeometry.h"
+#include "platform/mfc/AfxDateTime.h"
+#include "platform/mfc/AfxGeometry.h"
 
 namespace tinyxml2 {
 class XMLDocument;

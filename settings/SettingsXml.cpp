@@ -20,7 +20,7 @@
 #include <utility>
 
 #include "diagnostics/Log.h"
-#include "platform/WinError.h"
+#include "platform/kernel/WinError.h"
 #include "settings/Settings.h"
 #include "settings/internal/XmlName.h"
 #include "system/internal/FileSystem.h"

@@ -9,11 +9,11 @@
 #include <system_error>
 
 #include "diagnostics/Log.h"
-#include "platform/Com.h"
-#include "platform/Files.h"
-#include "platform/Module.h"
-#include "platform/Shell.h"
-#include "platform/WinError.h"
+#include "platform/com/Com.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Module.h"
+#include "platform/kernel/WinError.h"
+#include "platform/shell/Shell.h"
 #include "system/internal/FileSystem.h"
 #include "system/internal/PathText.h"
 #include "text/StringConversion.h"

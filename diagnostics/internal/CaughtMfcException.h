@@ -6,7 +6,7 @@
 #include <string>
 
 #include "diagnostics/WindowsError.h"
-#include "platform/AfxException.h"
+#include "platform/mfc/AfxException.h"
 
 namespace VTools::internal {
 

@@ -3,8 +3,8 @@
 
 #include <cerrno>
 
-#include "platform/WinError.h"
 #include "platform/internal/ErrnoMap.h"
+#include "platform/kernel/WinError.h"
 
 namespace vplatform {
 

@@ -7,9 +7,9 @@
 #include <cwchar>
 #include <random>
 
-#include "platform/Files.h"
-#include "platform/Handles.h"
-#include "platform/WinError.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Handles.h"
+#include "platform/kernel/WinError.h"
 #include "text/StringConversion.h"
 
 namespace VTools::FileSystemInternal {

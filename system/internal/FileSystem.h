@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/WinError.h"
 #include "platform/WinTypes.h"
+#include "platform/kernel/WinError.h"
 
 namespace VTools::FileSystemInternal {
 

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "multithreading/TaskExecutor.h"
-#include "platform/CrashReport.h"
+#include "platform/crashreport/CrashReport.h"
 #include "tests/support/Wait.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/AfxException.h"
-#include "platform/Files.h"
+#include "platform/kernel/Files.h"
+#include "platform/mfc/AfxException.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestException.h"

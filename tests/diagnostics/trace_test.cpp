@@ -12,9 +12,9 @@
 #include <string>
 
 #include "diagnostics/Trace.h"
-#include "platform/CodePage.h"
-#include "platform/Debug.h"
-#include "platform/WinError.h"
+#include "platform/kernel/Debug.h"
+#include "platform/kernel/WinError.h"
+#include "platform/nls/CodePage.h"
 
 namespace {
 

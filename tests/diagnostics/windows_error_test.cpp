@@ -4,7 +4,7 @@
 #include <string>
 
 #include "diagnostics/WindowsError.h"
-#include "platform/AfxException.h"
+#include "platform/mfc/AfxException.h"
 #include "tests/support/AcpScope.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <boost/json.hpp>
 
 #include "encoding/Json.h"
-#include "platform/Files.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/kernel/Files.h"
 #include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "encoding/Ssl.h"
-#include "platform/Crypt.h"
+#include "platform/crypt/Crypt.h"
 #include "tests/support/Peer.h"
 #include "tests/support/TempDir.h"
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/Threads.h"
+#include "platform/kernel/Threads.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Wait.h"

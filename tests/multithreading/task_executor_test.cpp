@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/AfxException.h"
-#include "platform/Threads.h"
+#include "platform/kernel/Threads.h"
+#include "platform/mfc/AfxException.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestException.h"

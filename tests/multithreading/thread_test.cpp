@@ -6,9 +6,9 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/Handles.h"
-#include "platform/Memory.h"
-#include "platform/Threads.h"
+#include "platform/kernel/Handles.h"
+#include "platform/kernel/Memory.h"
+#include "platform/kernel/Threads.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/Wait.h"
 

@@ -2,7 +2,7 @@
 // setting afterwards.
 #pragma once
 
-#include "platform/CodePage.h"
+#include "platform/nls/CodePage.h"
 
 namespace vlibtest {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/AfxException.h"
+#include "platform/mfc/AfxException.h"
 
 namespace vlibtest {
 

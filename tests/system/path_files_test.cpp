@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "diagnostics/Log.h"
-#include "platform/Module.h"
-#include "platform/Shell.h"
+#include "platform/kernel/Module.h"
+#include "platform/shell/Shell.h"
 #include "system/Path.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/EnvScope.h"

@@ -8,7 +8,7 @@
 #include <limits>
 #include <string_view>
 
-#include "platform/CodePage.h"
+#include "platform/nls/CodePage.h"
 
 namespace VTools::internal {
 

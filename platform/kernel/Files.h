@@ -1,0 +1,330 @@
+// Files, folders and file times under their Win32 names: CreateFileW and the
+// handle functions, moving, copying and deleting, folders, attributes, and the
+// FILETIME / SYSTEMTIME clock functions.
+//
+// Paths.  A path is a wide Windows-form string converted to the file system's
+// narrow form as UTF-8 (WideCharToMultiByte with CP_UTF8); '\\' and '/' are
+// both separators, and every '\\' becomes '/'.  Nothing else is translated: a
+// drive prefix such as "C:" is part of a relative name, and the characters
+// Windows refuses in names (<>:"|?*) are ordinary characters here.  Names are
+// case-sensitive, as the file system is.  A path holding a lone surrogate has
+// no UTF-8 form and fails with ERROR_INVALID_NAME; a null or empty path fails
+// with ERROR_PATH_NOT_FOUND.  Paths returned by GetTempPathW and
+// GetFullPathNameW use '/'.
+//
+// Errors.  Every function that fails sets the last error to a Windows code
+// (never an errno value): ERROR_FILE_NOT_FOUND for a missing name,
+// ERROR_PATH_NOT_FOUND when its folder is missing too, ERROR_ACCESS_DENIED for
+// refused permissions (and for a folder opened as a file),
+// ERROR_SHARING_VIOLATION for an open that the share modes of this process's
+// other handles refuse, ERROR_DISK_FULL, ERROR_TOO_MANY_OPEN_FILES,
+// ERROR_INVALID_HANDLE for a handle that is not a file handle of this API,
+// ERROR_INVALID_PARAMETER for bad flags or arguments.  Functions retry system
+// calls interrupted by a signal.
+//
+// Share modes are enforced among the handles of this process only: opening a
+// file whose open handles do not share the requested access (or whose access
+// the new share mode does not allow), and deleting, replacing or moving a file
+// whose open handles lack FILE_SHARE_DELETE, fail with
+// ERROR_SHARING_VIOLATION.  Other processes are not seen.
+//
+// Attributes: FILE_ATTRIBUTE_DIRECTORY for folders; FILE_ATTRIBUTE_READONLY for
+// other files whose owner lacks write permission; FILE_ATTRIBUTE_HIDDEN for
+// names starting with '.'; FILE_ATTRIBUTE_NORMAL when none of these applies.
+// The creation time is the file system's birth time where it records one,
+// else the last write time; it cannot be set.
+#pragma once
+
+#include "platform/PlatformExport.h"
+#include "platform/WinTypes.h"
+#include "platform/kernel/Handles.h"
+#include "platform/kernel/WinError.h"
+
+// A signed 64-bit value with access to its 32-bit halves.
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+using PLARGE_INTEGER = LARGE_INTEGER*;
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+// With synchronous handles (the only kind here) an OVERLAPPED structure only
+// gives the file position at which ReadFile or WriteFile starts.
+struct OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    union {
+        struct {
+            DWORD Offset;
+            DWORD OffsetHigh;
+        };
+        PVOID Pointer;
+    };
+    HANDLE hEvent;
+};
+using LPOVERLAPPED = OVERLAPPED*;
+
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+using LPWIN32_FILE_ATTRIBUTE_DATA = WIN32_FILE_ATTRIBUTE_DATA*;
+
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard, GetFileExMaxInfoLevel };
+
+using LPFILETIME = FILETIME*;
+using LPSYSTEMTIME = SYSTEMTIME*;
+
+// Access rights.
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+
+// Share modes.
+constexpr DWORD FILE_SHARE_READ = 0x00000001u;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
+constexpr DWORD FILE_SHARE_DELETE = 0x00000004u;
+
+// Creation dispositions.
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+
+// Attributes and flags.
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001u;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x00000002u;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x00000004u;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010u;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x00000020u;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080u;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x00000100u;
+constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000u;
+constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000u;
+constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000u;
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000u;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+// Move methods of SetFilePointerEx.
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+
+// MoveFileExW flags.
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001u;
+constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x00000002u;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x00000008u;
+
+extern "C" {
+
+// --- Opening and closing ------------------------------------------------------
+//
+// Opens or creates `lpFileName` and returns a handle that CloseHandle closes.
+//   dwDesiredAccess        GENERIC_READ and/or GENERIC_WRITE; 0 opens for
+//                          queries only (GetFileTime, GetFileSizeEx), which
+//                          still needs read permission here;
+//   dwShareMode            FILE_SHARE_READ / _WRITE / _DELETE (see above);
+//   lpSecurityAttributes   may be null; only bInheritHandle is used: without
+//                          it the descriptor is closed in programs the process
+//                          starts;
+//   dwCreationDisposition  CREATE_NEW (fails when the file exists),
+//                          CREATE_ALWAYS (creates or truncates), OPEN_EXISTING,
+//                          OPEN_ALWAYS (opens or creates), TRUNCATE_EXISTING
+//                          (needs GENERIC_WRITE);
+//   dwFlagsAndAttributes   FILE_ATTRIBUTE_READONLY makes a created file
+//                          read-only (mode 0444 before the umask); other
+//                          attributes are accepted and ignored.
+//                          FILE_FLAG_WRITE_THROUGH makes every write reach the
+//                          disk before it returns (O_DSYNC);
+//                          FILE_FLAG_BACKUP_SEMANTICS allows opening a folder;
+//                          other flags are accepted and ignored;
+//   hTemplateFile          ignored.
+// On success with CREATE_ALWAYS or OPEN_ALWAYS the last error is
+// ERROR_ALREADY_EXISTS when the file existed and ERROR_SUCCESS when it was
+// created, as on Windows; other dispositions leave it unchanged.
+// Returns INVALID_HANDLE_VALUE on failure: ERROR_FILE_EXISTS for CREATE_NEW on
+// an existing file, ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND,
+// ERROR_ACCESS_DENIED (also for a folder without FILE_FLAG_BACKUP_SEMANTICS),
+// ERROR_SHARING_VIOLATION, ERROR_INVALID_PARAMETER for an unknown disposition
+// or TRUNCATE_EXISTING without GENERIC_WRITE, ERROR_INVALID_NAME,
+// ERROR_TOO_MANY_OPEN_FILES, ERROR_DISK_FULL.  A file that a failed call
+// created is removed again.
+VPLATFORM_API HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                 LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                                 DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+
+// --- Reading and writing --------------------------------------------------------
+//
+// The byte counts (may be null) are set to 0 first and then to the number of
+// bytes transferred, also when the call fails part-way.  With `lpOverlapped`
+// the transfer starts at its Offset/OffsetHigh instead of the file pointer;
+// either way the file pointer ends just after the bytes transferred, and
+// InternalHigh receives the count.
+
+// Reads up to `nNumberOfBytesToRead` bytes.  From a regular file it reads that
+// many unless the end of the file comes first; at the end it succeeds with 0
+// bytes.  From a pipe or device it returns what one read delivers.  FALSE with
+// ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without GENERIC_READ,
+// ERROR_INVALID_PARAMETER for a null buffer with a non-zero size, or the
+// translated failure (ERROR_READ_FAULT for an I/O error).
+VPLATFORM_API BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                            LPOVERLAPPED lpOverlapped);
+
+// Writes all `nNumberOfBytesToWrite` bytes, continuing after partial writes.
+// FALSE with ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without
+// GENERIC_WRITE, ERROR_INVALID_PARAMETER for a null buffer with a non-zero
+// size, ERROR_DISK_FULL when the disk or quota is full (the count tells how
+// much was written), ERROR_WRITE_FAULT for an I/O error, ERROR_FILE_TOO_LARGE.
+VPLATFORM_API BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                             LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+
+// Writes the file's data and metadata to the disk (fsync).  FALSE with
+// ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without
+// GENERIC_WRITE, ERROR_WRITE_FAULT when the disk reports an I/O error (data
+// written earlier may then be lost), ERROR_DISK_FULL.
+VPLATFORM_API BOOL FlushFileBuffers(HANDLE hFile);
+
+// Moves the file pointer by `liDistanceToMove` from FILE_BEGIN, FILE_CURRENT or
+// FILE_END, and stores the new position (may be null).  Moving beyond the end
+// is allowed.  FALSE with ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER for an
+// unknown method, ERROR_NEGATIVE_SEEK for a position before the start.
+VPLATFORM_API BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                                    DWORD dwMoveMethod);
+
+// The file's size in bytes.  FALSE with ERROR_INVALID_HANDLE or
+// ERROR_INVALID_PARAMETER for a null output.
+VPLATFORM_API BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+
+// --- File times ---------------------------------------------------------------
+//
+// FILETIME counts 100-nanosecond ticks since 1601-01-01 00:00 UTC.
+
+// Any output may be null.  FALSE with ERROR_INVALID_HANDLE.
+VPLATFORM_API BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                               LPFILETIME lpLastWriteTime);
+// Sets the last access and last write times; a null time stays unchanged, and
+// the creation time is ignored (the file system keeps its own).  FALSE with
+// ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without
+// GENERIC_WRITE, ERROR_INVALID_PARAMETER for a time after the year 30827.
+VPLATFORM_API BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
+                               const FILETIME* lpLastWriteTime);
+
+// The current UTC time.  Never fails.
+VPLATFORM_API void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
+// The current UTC and local times, to the millisecond.  Never fail.
+VPLATFORM_API void GetSystemTime(LPSYSTEMTIME lpSystemTime);
+VPLATFORM_API void GetLocalTime(LPSYSTEMTIME lpSystemTime);
+
+// Splits a FILETIME into calendar fields (wDayOfWeek 0 = Sunday).  FALSE with
+// ERROR_INVALID_PARAMETER for a null argument or a time at or beyond 2^63
+// ticks.
+VPLATFORM_API BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
+// The reverse; wDayOfWeek is ignored.  FALSE with ERROR_INVALID_PARAMETER for a
+// null argument or a field out of range (year 1601..30827, month 1..12, a day
+// the month has, hour < 24, minute < 60, second < 60, milliseconds < 1000).
+VPLATFORM_API BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
+// Convert between UTC and local time with the offset from UTC in force now
+// (daylight saving time included when it is in force now, whatever the date
+// converted), as Windows does.  FALSE with ERROR_INVALID_PARAMETER for a null
+// argument or a result outside 0..2^63-1 ticks.
+VPLATFORM_API BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime);
+VPLATFORM_API BOOL LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME lpFileTime);
+
+// --- Names ----------------------------------------------------------------------
+
+// Renames `lpExistingFileName` (a file or folder) to `lpNewFileName`.
+//   MOVEFILE_REPLACE_EXISTING  replace an existing file (never a folder);
+//                              without it an existing target fails with
+//                              ERROR_ALREADY_EXISTS;
+//   MOVEFILE_COPY_ALLOWED      a file may move to another file system by
+//                              copying it and deleting the original; without
+//                              it that fails with ERROR_NOT_SAME_DEVICE;
+//   MOVEFILE_WRITE_THROUGH     return only once the move is on the disk: the
+//                              folders of both names (and a copied file) are
+//                              flushed after the rename.
+// Other flags fail with ERROR_INVALID_PARAMETER.  FALSE with
+// ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED (also for a
+// folder as the target of REPLACE_EXISTING), ERROR_SHARING_VIOLATION for an
+// open file of this process without FILE_SHARE_DELETE; when the flush of
+// WRITE_THROUGH fails, the name has changed but FALSE is returned with the
+// flush's error.
+VPLATFORM_API BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
+
+// Deletes a file (not a folder: ERROR_ACCESS_DENIED).  FALSE with
+// ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+// ERROR_SHARING_VIOLATION for an open file of this process without
+// FILE_SHARE_DELETE.  As on POSIX, the folder's permissions decide, not the
+// file's read-only attribute.
+VPLATFORM_API BOOL DeleteFileW(LPCWSTR lpFileName);
+
+// Copies a file's contents and its last access and write times; a new target
+// gets the source's permissions (less the umask), an existing one keeps its
+// own.  With `bFailIfExists` an existing target fails with ERROR_FILE_EXISTS;
+// otherwise it is overwritten.  Copying a file onto itself fails with
+// ERROR_SHARING_VIOLATION and changes nothing.  A partly written target is
+// removed when the copy fails (ERROR_DISK_FULL…).  FALSE with
+// ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED (also for a
+// folder as either name).
+VPLATFORM_API BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists);
+
+// Creates one folder (its parent must exist).  `lpSecurityAttributes` is
+// ignored.  FALSE with ERROR_ALREADY_EXISTS when the name exists (as any kind
+// of file), ERROR_PATH_NOT_FOUND when the parent is missing,
+// ERROR_ACCESS_DENIED.
+VPLATFORM_API BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+
+// Removes an empty folder.  FALSE with ERROR_DIR_NOT_EMPTY, ERROR_DIRECTORY
+// when the name is not a folder, ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND,
+// ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION for a folder in use as a mount
+// point.
+VPLATFORM_API BOOL RemoveDirectoryW(LPCWSTR lpPathName);
+
+// The attributes of a file or folder (symbolic links followed), or
+// INVALID_FILE_ATTRIBUTES with ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND,
+// ERROR_ACCESS_DENIED, ERROR_INVALID_NAME.
+VPLATFORM_API DWORD GetFileAttributesW(LPCWSTR lpFileName);
+
+// Attributes, times and size (0 for a folder).  `fInfoLevelId` must be
+// GetFileExInfoStandard (else ERROR_INVALID_PARAMETER).  FALSE with the errors
+// of GetFileAttributesW, or ERROR_INVALID_PARAMETER for a null output.
+VPLATFORM_API BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                                        LPVOID lpFileInformation);
+
+// The folder for temporary files with a trailing '/': $TMPDIR when set to an
+// absolute path, else "/tmp/" (the folder's existence is not checked).
+// Returns the length without the terminating zero, or, when `nBufferLength`
+// is too small, the size needed including it (nothing is written then).
+// Returns 0 with ERROR_INVALID_PARAMETER for a null buffer with a non-zero
+// size.
+VPLATFORM_API DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
+
+// The absolute form of `lpFileName`: a relative path is taken from the current
+// folder; "." and ".." components and repeated separators are resolved
+// textually (links are not followed and nothing need exist), every separator
+// becomes '/'.  A trailing separator is kept.  `lpFilePart` (may be null)
+// receives a pointer to the last name in the buffer, or null when the path
+// ends with a separator.  Returns the length without the terminating zero, or,
+// when `nBufferLength` is too small, the size needed including it (nothing is
+// written then).  Returns 0 with ERROR_PATH_NOT_FOUND for a null or empty path,
+// ERROR_INVALID_NAME for a path without a UTF-8 form, ERROR_INVALID_PARAMETER
+// for a null buffer with a non-zero size, or the translated failure of reading
+// the current folder.
+VPLATFORM_API DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
+}

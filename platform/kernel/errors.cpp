@@ -1,0 +1,17 @@
+// The per-thread last error.
+#include "platform/kernel/WinError.h"
+
+namespace {
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+}
+
+extern "C" {
+
+DWORD GetLastError() {
+    return t_lastError;
+}
+
+void SetLastError(DWORD code) {
+    t_lastError = code;
+}
+}

@@ -1,0 +1,171 @@
+// Loaded modules: the executable and shared libraries found through the
+// dynamic loader's list of loaded objects.
+#include "platform/kernel/Module.h"
+
+#include <elf.h>
+#include <link.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/nls/internal/utf.h"
+
+namespace {
+
+// One loaded object: its image start and its file.
+struct LoadedModule {
+    std::uintptr_t base = 0;
+    std::string file;  // "" for the executable
+    bool executable = false;
+};
+
+// The address of the object's ELF header: the segment loaded from file
+// offset 0 (or the lowest one) shifted by the load bias.
+std::uintptr_t ImageStart(const dl_phdr_info& info) {
+    const ElfW(Phdr)* first = nullptr;
+    for (ElfW(Half) i = 0; i < info.dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info.dlpi_phdr[i];
+        if (segment.p_type == PT_LOAD && (first == nullptr || segment.p_offset < first->p_offset)) first = &segment;
+    }
+    if (first == nullptr) return 0;
+    return static_cast<std::uintptr_t>(info.dlpi_addr + first->p_vaddr - first->p_offset);
+}
+
+std::vector<LoadedModule> LoadedModules() {
+    std::vector<LoadedModule> modules;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+            auto& list = *static_cast<std::vector<LoadedModule>*>(data);
+            LoadedModule module;
+            module.base = ImageStart(*info);
+            // The loader lists the executable first, with an empty name.
+            module.executable = list.empty();
+            if (!module.executable && info->dlpi_name != nullptr) module.file = info->dlpi_name;
+            if (module.base != 0 && (module.executable || !module.file.empty())) list.push_back(std::move(module));
+            return 0;
+        },
+        &modules);
+    return modules;
+}
+
+std::string ExecutableFile() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) return {};
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The module's file as an absolute path.
+std::string ModuleFile(const LoadedModule& module) {
+    if (module.executable) return ExecutableFile();
+    if (!module.file.empty() && module.file[0] == '/') return module.file;
+    char* resolved = realpath(module.file.c_str(), nullptr);
+    if (resolved == nullptr) return module.file;
+    std::string file(resolved);
+    free(resolved);
+    return file;
+}
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide(vplatform::internal::Utf8ToUtf16Length(text.data(), text.size()), L'\0');
+    vplatform::internal::Utf8ToUtf16(text.data(), text.size(), wide.data(), wide.size());
+    return wide;
+}
+
+std::string Narrow(LPCWSTR text) {
+    const std::size_t length = std::wcslen(text);
+    std::string narrow(vplatform::internal::Utf16ToUtf8Length(text, length), '\0');
+    vplatform::internal::Utf16ToUtf8(text, length, narrow.data(), narrow.size());
+    return narrow;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {
+    }, second{};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+// "libz.so.1" matches "libz.so.1" and "libz.so" (version suffix left off).
+bool NameMatches(std::string_view file, std::string_view name) {
+    const std::size_t slash = file.rfind('/');
+    const std::string_view base = slash == std::string_view::npos ? file : file.substr(slash + 1);
+    if (base == name) return true;
+    if (base.size() <= name.size() || base.substr(0, name.size()) != name || base[name.size()] != '.') return false;
+    const std::string_view suffix = base.substr(name.size() + 1);
+    return !suffix.empty() && suffix.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
+HMODULE Handle(std::uintptr_t base) {
+    return reinterpret_cast<HMODULE>(base);
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    if (lpFilename == nullptr && nSize != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string file;
+    bool found = false;
+    for (const LoadedModule& module : LoadedModules()) {
+        if ((hModule == nullptr && module.executable) || Handle(module.base) == hModule) {
+            file = ModuleFile(module);
+            found = !file.empty();
+            break;
+        }
+    }
+    if (!found) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    const std::wstring wide = Widen(file);
+    if (wide.size() >= nSize) {
+        if (nSize != 0) {
+            std::memcpy(lpFilename, wide.data(), (nSize - 1) * sizeof(wchar_t));
+            lpFilename[nSize - 1] = L'\0';
+        }
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    std::memcpy(lpFilename, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(wide.size());
+}
+
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
+    const std::vector<LoadedModule> modules = LoadedModules();
+    if (lpModuleName == nullptr) {
+        if (!modules.empty() && modules.front().executable) return Handle(modules.front().base);
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    std::string name = Narrow(lpModuleName);
+    const bool isPath = name.find_first_of("/\\") != std::string::npos;
+    if (isPath) {
+        for (char& c : name) {
+            if (c == '\\') c = '/';
+        }
+    }
+    for (const LoadedModule& module : modules) {
+        const std::string file = ModuleFile(module);
+        if (file.empty()) continue;
+        if (isPath ? SameFile(file, name) : NameMatches(file, name)) return Handle(module.base);
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+}

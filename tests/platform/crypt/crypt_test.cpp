@@ -1,0 +1,144 @@
+// The "ROOT" certificate store over the system bundle and over a bundle named
+// by the host: the same certificates, in order, as python3's PEM decoding;
+// the end of enumeration, other stores, unreadable bundles, and contexts
+// held past the closing of their store.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/crypt/Crypt.h"
+#include "platform/kernel/WinError.h"
+#include "tests/support/Peer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+constexpr const char* kSystemBundle = "/etc/ssl/certs/ca-certificates.crt";
+
+// Points the root store at another bundle for one test.
+class RootFileScope {
+public:
+    explicit RootFileScope(const std::string& file) { vplatformSetRootCertificateFile(file.c_str()); }
+    ~RootFileScope() { vplatformSetRootCertificateFile(nullptr); }
+    RootFileScope(const RootFileScope&) = delete;
+    RootFileScope& operator=(const RootFileScope&) = delete;
+};
+
+// The DER bytes of every certificate of a store, in enumeration order; the
+// end of the enumeration is checked on the way.
+std::vector<std::string> Certificates(LPCWSTR name) {
+    std::vector<std::string> der;
+    HCERTSTORE store = CertOpenSystemStoreW(0, name);
+    EXPECT_NE(store, nullptr);
+    if (store == nullptr) return der;
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) {
+        EXPECT_EQ(context->dwCertEncodingType, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING);
+        EXPECT_EQ(context->hCertStore, store);
+        EXPECT_EQ(context->pCertInfo, nullptr);
+        der.emplace_back(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded);
+        SetLastError(0xdeadbeef);
+    }
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+    EXPECT_TRUE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG));
+    return der;
+}
+
+// python3's DER form of every certificate of a PEM file.
+std::vector<std::string> PythonCertificates(const std::string& file) {
+    const auto out = vlibtest::RunPeer({"python3", "-c", R"(
+import re, ssl, sys
+text = open(sys.argv[1], encoding='latin-1').read()
+for block in re.findall(r'-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----', text, re.S):
+    der = ssl.PEM_cert_to_DER_cert(block)
+    sys.stdout.buffer.write(len(der).to_bytes(4, 'little') + der)
+)",
+                                        file});
+    EXPECT_TRUE(out.has_value());
+    std::vector<std::string> der;
+    for (std::size_t at = 0; out && at + 4 <= out->size();) {
+        std::size_t n = 0;
+        for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<unsigned char>((*out)[at + i]);
+        der.push_back(out->substr(at + 4, n));
+        at += 4 + n;
+    }
+    return der;
+}
+
+TEST(CertStore, RootHoldsTheSystemBundleInOrder) {
+    const auto ours = Certificates(L"ROOT");
+    const auto expected = PythonCertificates(kSystemBundle);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(ours.size(), expected.size());
+    EXPECT_TRUE(ours == expected);
+    EXPECT_EQ(Certificates(L"root").size(), expected.size());
+    const auto count = vlibtest::RunPeer({"sh", "-c",
+                                          std::string("openssl crl2pkcs7 -nocrl -certfile ") + kSystemBundle +
+                                              " | openssl pkcs7 -print_certs | grep -c 'BEGIN CERTIFICATE'"});
+    ASSERT_TRUE(count.has_value());
+    EXPECT_EQ(ours.size(), std::stoul(*count));
+}
+
+TEST(CertStore, AHostBundleSkipsBrokenBlocksAndOtherTextAndOtherStoresAreEmpty) {
+    vlibtest::TempDir dir;
+    const std::string system = vlibtest::TempDir::Read(kSystemBundle);
+    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----\n";
+    const std::size_t first = system.find(begin), firstEnd = system.find(end, first) + end.size();
+    const std::size_t second = system.find(begin, firstEnd), secondEnd = system.find(end, second) + end.size();
+    const std::string a = system.substr(first, firstEnd - first), b = system.substr(second, secondEnd - second);
+    const auto file = dir.Write("bundle.pem", "# comment\r\n" + a + "text between\n" + begin + "\n@@not base64@@\n" +
+                                                  end + b.substr(0, b.size() - 1) + "\r\n" + begin + "\nAAAA\n");
+    RootFileScope scope(file.string());
+    const auto ours = Certificates(L"ROOT");
+    const auto expected = PythonCertificates(kSystemBundle);
+    ASSERT_EQ(ours.size(), 2u);
+    ASSERT_GE(expected.size(), 2u);
+    EXPECT_EQ(ours[0], expected[0]);
+    EXPECT_EQ(ours[1], expected[1]);
+    for (const wchar_t* name : {L"CA", L"MY", L"ROOTS"}) {
+        EXPECT_TRUE(Certificates(name).empty());
+    }
+}
+
+TEST(CertStore, FailuresSetTheLastError) {
+    vlibtest::TempDir dir;
+    {
+        RootFileScope scope((dir.Path() / "missing.pem").string());
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(CertOpenSystemStoreW(0, L"ROOT"), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+        RootFileScope inMissingFolder((dir.Path() / "missing" / "bundle.pem").string());
+        EXPECT_EQ(CertOpenSystemStoreW(0, L"ROOT"), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CertOpenSystemStoreW(0, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CertEnumCertificatesInStore(nullptr, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(CertCloseStore(nullptr, 0));
+}
+
+TEST(CertStore, AContextHeldPastTheClosingStaysReadable) {
+    HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+    ASSERT_NE(store, nullptr);
+    PCCERT_CONTEXT first = CertEnumCertificatesInStore(store, nullptr);
+    ASSERT_NE(first, nullptr);
+    const std::string der(reinterpret_cast<const char*>(first->pbCertEncoded), first->cbCertEncoded);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CertCloseStore(store, CERT_CLOSE_STORE_CHECK_FLAG));
+    EXPECT_EQ(GetLastError(), CRYPT_E_PENDING_CLOSE);
+    // Still readable (AddressSanitizer would see a freed store here).
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(first->pbCertEncoded), first->cbCertEncoded), der);
+    EXPECT_TRUE(CertFreeCertificateContext(first));
+
+    store = CertOpenSystemStoreW(0, L"ROOT");
+    PCCERT_CONTEXT held = CertEnumCertificatesInStore(store, nullptr);
+    EXPECT_TRUE(CertCloseStore(store, 0));
+    PCCERT_CONTEXT next = CertEnumCertificatesInStore(held->hCertStore, held);
+    ASSERT_NE(next, nullptr);
+    EXPECT_TRUE(CertFreeCertificateContext(next));
+}
+
+}  // namespace

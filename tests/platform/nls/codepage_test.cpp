@@ -1,0 +1,448 @@
+// Tests of MultiByteToWideChar / WideCharToMultiByte and the ANSI code page:
+// tables and UTF-8 handling cross-checked against iconv and python3, the
+// Windows replacement rules, argument errors and buffer sizes.
+#include <gtest/gtest.h>
+
+#include <locale.h>
+
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/nls/CodePage.h"
+#include "tests/support/Peer.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+constexpr DWORD kSentinel = 0xdeadbeef;
+
+// Converts with a size query first, then into a buffer of exactly that size
+// and into a roomier one (the converters take different paths for the two),
+// and checks that all three agree and that one unit less is refused.  The
+// buffers are heap blocks of the exact size, so that a sanitizer build sees
+// any write past them.
+std::wstring Decode(UINT cp, std::string_view in) {
+    const int size = static_cast<int>(in.size());
+    const int needed = MultiByteToWideChar(cp, 0, in.data(), size, nullptr, 0);
+    EXPECT_GT(needed, 0);
+    std::vector<wchar_t> exact(static_cast<size_t>(needed)), roomy(in.size() + 8);
+    EXPECT_EQ(MultiByteToWideChar(cp, 0, in.data(), size, exact.data(), needed), needed);
+    roomy.resize(static_cast<size_t>(MultiByteToWideChar(cp, 0, in.data(), size, roomy.data(), size + 8)));
+    EXPECT_EQ(exact, roomy);
+    if (needed > 1) {
+        std::vector<wchar_t> short_(static_cast<size_t>(needed - 1));
+        SetLastError(kSentinel);
+        EXPECT_EQ(MultiByteToWideChar(cp, 0, in.data(), size, short_.data(), needed - 1), 0);
+        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    }
+    return std::wstring(roomy.begin(), roomy.end());
+}
+
+std::string Encode(UINT cp, std::wstring_view in) {
+    const int size = static_cast<int>(in.size());
+    const int needed = WideCharToMultiByte(cp, 0, in.data(), size, nullptr, 0, nullptr, nullptr);
+    EXPECT_GT(needed, 0);
+    std::vector<char> exact(static_cast<size_t>(needed)), roomy(4 * in.size() + 8);
+    EXPECT_EQ(WideCharToMultiByte(cp, 0, in.data(), size, exact.data(), needed, nullptr, nullptr), needed);
+    roomy.resize(static_cast<size_t>(
+        WideCharToMultiByte(cp, 0, in.data(), size, roomy.data(), static_cast<int>(roomy.size()), nullptr, nullptr)));
+    EXPECT_EQ(exact, roomy);
+    if (needed > 1) {
+        std::vector<char> short_(static_cast<size_t>(needed - 1));
+        SetLastError(kSentinel);
+        EXPECT_EQ(WideCharToMultiByte(cp, 0, in.data(), size, short_.data(), needed - 1, nullptr, nullptr), 0);
+        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    }
+    return std::string(roomy.begin(), roomy.end());
+}
+
+std::string Utf16Le(std::wstring_view text) {
+    std::string out;
+    for (wchar_t c : text) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return out;
+}
+
+std::string Hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) out += {digits[b >> 4], digits[b & 15]};
+    return out;
+}
+
+// What python3 makes of the samples below, computed once per process:
+// 'replace' decoding of UTF-8 to UTF-16LE, and 'replace' decoding of UTF-16LE
+// then encoding to UTF-8 (which replaces lone surrogates as we do).
+struct PythonReference {
+    std::vector<std::string> decoded;  // hex, one per Utf8Samples() entry
+    std::vector<std::string> encoded;  // hex, one per WideSamples() entry
+};
+
+std::vector<std::string> Utf8Samples();
+std::vector<std::wstring> WideSamples();
+
+const PythonReference& Python() {
+    static const PythonReference reference = [] {
+        PythonReference r;
+        std::string input;
+        for (const auto& s : Utf8Samples()) input += "d" + Hex(s) + "\n";
+        for (const auto& s : WideSamples()) input += "e" + Hex(Utf16Le(s)) + "\n";
+        const auto out =
+            vlibtest::RunPeer({"python3", "-c",
+                               "import sys\n"
+                               "for line in sys.stdin:\n"
+                               "    b = bytes.fromhex(line[1:].strip())\n"
+                               "    if line[0] == 'd': r = b.decode('utf-8', 'replace').encode('utf-16-le')\n"
+                               "    else: r = b.decode('utf-16-le', 'replace').encode('utf-8')\n"
+                               "    print(line[0] + r.hex())\n"},
+                              input);
+        std::istringstream stream(out.value_or(""));
+        for (std::string line; std::getline(stream, line);) {
+            (line[0] == 'd' ? r.decoded : r.encoded).push_back(line.substr(1));
+        }
+        return r;
+    }();
+    return reference;
+}
+
+std::string AllBytes() {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
+    return bytes;
+}
+
+TEST(SingleBytePages, DecodeLikeIconvAndMapUndefinedBytesToC1) {
+    if (!vlibtest::HavePeer("iconv")) GTEST_SKIP() << "iconv not found";
+    struct Page {
+        UINT cp;
+        const char* iconvName;
+        std::string undefined;
+    };
+    const Page pages[] = {{1250, "CP1250", "\x81\x83\x88\x90\x98"},
+                          {1252, "CP1252", "\x81\x8D\x8F\x90\x9D"},
+                          {28592, "ISO-8859-2", ""},
+                          {28591, "ISO-8859-1", ""}};
+    for (const Page& page : pages) {
+        SCOPED_TRACE(page.cp);
+        const std::wstring ours = Decode(page.cp, AllBytes());
+        ASSERT_EQ(ours.size(), 256u);
+        // iconv rejects the undefined bytes; -c leaves them out.
+        std::wstring defined;
+        for (int b = 0; b < 256; ++b) {
+            if (page.undefined.find(static_cast<char>(b)) == std::string::npos) {
+                defined += ours[static_cast<size_t>(b)];
+            } else {
+                EXPECT_EQ(ours[static_cast<size_t>(b)], b);
+            }
+        }
+        EXPECT_EQ(vlibtest::RunPeer({"iconv", "-c", "-f", page.iconvName, "-t", "UTF-16LE"}, AllBytes()),
+                  Utf16Le(defined));
+        // Every character of the page encodes back to its byte.
+        EXPECT_EQ(Encode(page.cp, ours), AllBytes());
+    }
+}
+
+TEST(SingleBytePages, Ascii20127ClearsTheTopBitAndEncodesOnlyAscii) {
+    const std::wstring decoded = Decode(20127, "A\xE9\x80\xFF");
+    EXPECT_EQ(decoded, (std::wstring{L'A', 0x69, 0x00, 0x7F}));
+    EXPECT_EQ(Encode(20127, L"ai\u00E9\u0080"), "ai??");
+}
+
+TEST(SingleBytePages, ReplaceMissingCharactersAndReportIt) {
+    // 'ł' is in 1250 but not in 1252; a surrogate pair and a wchar_t above
+    // 0xFFFF each stand for one character and give one replacement.
+    const std::wstring text = std::wstring(L"Łódź ") + L'\xD83D' + L'\xDE00' + L'\x1F600' + L'\xDC00' + L'\xD800';
+    EXPECT_EQ(Encode(1250, text),
+              "\xA3\xF3"
+              "d\x9F ????");
+    EXPECT_EQ(Encode(1252, text),
+              "?\xF3"
+              "d? ????");
+
+    BOOL used = -1;
+    char out[16];
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, L"ł", 1, nullptr, 0, nullptr, &used), 1);
+    EXPECT_EQ(used, TRUE);
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, L"żó", 2, out, 16, "#", &used), 2);
+    EXPECT_EQ(std::string(out, 2), "#\xF3");
+    EXPECT_EQ(used, TRUE);
+    EXPECT_EQ(WideCharToMultiByte(1250, 0, L"żó", 2, out, 16, "#", &used), 2);
+    EXPECT_EQ(used, FALSE);
+    EXPECT_EQ(WideCharToMultiByte(1250, 0, L"żó", 2, nullptr, 0, nullptr, &used), 2);
+    EXPECT_EQ(used, FALSE);
+}
+
+// Inputs that exercise every ill-formed case, each also placed after ASCII
+// runs of several lengths so that it falls at every offset of a 16-byte block.
+std::vector<std::string> Utf8Samples() {
+    const std::vector<std::string> cases = {"\xC0\xAF",
+                                            "\xC1\xBF",
+                                            "\xE0\x80\xAF",
+                                            "\xE0\x9F\xBF",
+                                            "\xED\xA0\x80",
+                                            "\xED\xBF\xBF",
+                                            "\xF0\x80\x80\xAF",
+                                            "\xF0\x8F\xBF\xBF",
+                                            "\xF4\x90\x80\x80",
+                                            "\xF5\x80",
+                                            "\xF8\x88\x80\x80\x80",
+                                            "\xFE\xFF",
+                                            "\x80\xBF",
+                                            "\xC2",
+                                            "\xE2\x82",
+                                            "\xF0\x9F\x98",
+                                            "\xC2"
+                                            "a",
+                                            "\xE2\x82"
+                                            "a",
+                                            "\xF0\x9F"
+                                            "\xC2\xA9",
+                                            "\xF0\x9F\x98\x80",
+                                            "\xF4\x8F\xBF\xBF",
+                                            "\xEF\xBF\xBF",
+                                            "\xE2\x80\x93",
+                                            "\xC5\xBC\xC3\xB3\xC5\x82"};
+    std::vector<std::string> samples;
+    for (const auto& c : cases) {
+        for (size_t prefix : {0, 1, 13, 14, 15, 16, 17, 29, 30, 31})
+            samples.push_back(std::string(prefix, 'a') + c + "tail");
+    }
+    // Random mixtures of ASCII runs, well-formed characters and stray bytes.
+    std::mt19937 random(20240611);
+    const std::vector<std::string> pieces = {"\xC5\x82", "\xC3\xB3",     "\xE2\x80\x93", "\xF0\x9F\x98\x80", "\xC5",
+                                             "\xE2\x80", "\xF0\x9F\x98", "\x80",         "\xED\xA0\x80",     "\xFF"};
+    for (int i = 0; i < 200; ++i) {
+        std::string s;
+        while (s.size() < 120) {
+            if (random() % 2) {
+                s += std::string(random() % 20, 'x');
+            } else if (random() % 8) {
+                s += pieces[random() % 3];
+            } else {
+                s += pieces[random() % pieces.size()];
+            }
+        }
+        samples.push_back(s);
+    }
+    for (int i = 0; i < 50; ++i) {
+        std::string s(1 + random() % 40, '\0');
+        for (char& c : s) c = static_cast<char>(random());
+        samples.push_back(s);
+    }
+    return samples;
+}
+
+std::vector<std::wstring> WideSamples() {
+    std::mt19937 random(7);
+    const std::vector<wchar_t> units = {L'a', 0x142, 0x7FF, 0x800, 0x2013, 0xFFFF, 0xD83D, 0xDE00, 0xDBFF, 0xDFFF};
+    std::vector<std::wstring> samples;
+    for (int i = 0; i < 200; ++i) {
+        std::wstring s;
+        while (s.size() < 100) {
+            if (random() % 2) {
+                s += std::wstring(random() % 24, L'y');
+            } else {
+                s += units[random() % units.size()];
+            }
+        }
+        samples.push_back(s);
+    }
+    return samples;
+}
+
+TEST(Utf8, DecodesIllFormedInputLikePython) {
+    if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
+    const auto samples = Utf8Samples();
+    const auto& expected = Python().decoded;
+    ASSERT_EQ(expected.size(), samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_EQ(Hex(Utf16Le(Decode(CP_UTF8, samples[i]))), expected[i]) << "input " << Hex(samples[i]);
+    }
+}
+
+TEST(Utf8, EncodesLikePythonWithLoneSurrogatesReplaced) {
+    if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
+    const auto samples = WideSamples();
+    const auto& expected = Python().encoded;
+    ASSERT_EQ(expected.size(), samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) EXPECT_EQ(Hex(Encode(CP_UTF8, samples[i])), expected[i]);
+}
+
+TEST(Utf8, HandlesCodePointsAboveTheBmp) {
+    EXPECT_EQ(Decode(CP_UTF8, "\xF0\x9F\x98\x80"), (std::wstring{L'\xD83D', L'\xDE00'}));
+    EXPECT_EQ(Encode(CP_UTF8, std::wstring{L'\xD83D', L'\xDE00'}), "\xF0\x9F\x98\x80");
+    // A wchar_t holding a code point is taken as that code point; beyond
+    // U+10FFFF, or negative, it is invalid.
+    EXPECT_EQ(Encode(CP_UTF8, std::wstring{L'\x1F600', L'\x10FFFF'}), "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF");
+    EXPECT_EQ(Encode(CP_UTF8, std::wstring{static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-1)}),
+              "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(Conversions, NegativeOneLengthIncludesTheTerminator) {
+    wchar_t wide[8];
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xC5\x82", -1, nullptr, 0), 3);
+    EXPECT_EQ(MultiByteToWideChar(1250, 0, "ab\xB3", -1, wide, 8), 4);
+    EXPECT_EQ(std::wstring(wide, 4), std::wstring(L"abł", 4));
+    char narrow[8];
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, L"ał", -1, narrow, 8, nullptr, nullptr), 4);
+    EXPECT_EQ(std::string(narrow, 4), std::string("a\xC5\x82", 4));
+    EXPECT_EQ(WideCharToMultiByte(28592, 0, L"ał", -1, nullptr, 0, nullptr, nullptr), 3);
+}
+
+TEST(Conversions, LongTextsRoundTripThroughEveryPath) {
+    std::wstring text, in1250;
+    for (int i = 0; i < 300; ++i) {
+        text += L"Zażółć gęślą jaźń – WIG20 wzrósł o 1,5% \xD83D\xDE00. ";
+        in1250 += L"Zażółć gęślą jaźń – WIG20 wzrósł o 1,5% ?. ";
+    }
+    EXPECT_EQ(Decode(CP_UTF8, Encode(CP_UTF8, text)), text);
+    EXPECT_EQ(Decode(1250, Encode(1250, text)), in1250);
+    EXPECT_EQ(Decode(28592, Encode(28592, text)).find(L'–'), std::wstring::npos);  // no dash in ISO 8859-2
+}
+
+TEST(Conversions, AgreeWhateverTheProcessorRuns) {
+    // The block loops depend on the processor's vector extensions; run the
+    // conversion tests again with the lower levels forced.
+    if (std::getenv("VPLATFORM_SIMD") != nullptr) GTEST_SKIP() << "already a rerun";
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    for (const char* level : {"sse2", "ssse3"}) {
+        EXPECT_TRUE(vlibtest::RunPeer(
+                        {"env", std::string("VPLATFORM_SIMD=") + level, self, "--gtest_filter=Utf8.*:Conversions.*"})
+                        .has_value())
+            << "tests fail with VPLATFORM_SIMD=" << level;
+    }
+}
+
+TEST(Conversions, RejectBadArgumentsWithTheLastError) {
+    char narrow[64] = "text";
+    wchar_t wide[64] = L"text";
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"unknown page", [&] { return MultiByteToWideChar(1251, 0, "a", 1, wide, 4); }, ERROR_INVALID_PARAMETER},
+        {"unknown page W", [&] { return WideCharToMultiByte(CP_OEMCP, 0, L"a", 1, narrow, 4, nullptr, nullptr); },
+         ERROR_INVALID_PARAMETER},
+        {"flags", [&] { return MultiByteToWideChar(CP_UTF8, 8, "a", 1, wide, 4); }, ERROR_INVALID_FLAGS},
+        {"flags W", [&] { return WideCharToMultiByte(1250, 0x400, L"a", 1, narrow, 4, nullptr, nullptr); },
+         ERROR_INVALID_FLAGS},
+        {"null input", [&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, wide, 4); }, ERROR_INVALID_PARAMETER},
+        {"null input W", [&] { return WideCharToMultiByte(CP_UTF8, 0, nullptr, -1, nullptr, 0, nullptr, nullptr); },
+         ERROR_INVALID_PARAMETER},
+        {"empty input", [&] { return MultiByteToWideChar(1252, 0, "a", 0, wide, 4); }, ERROR_INVALID_PARAMETER},
+        {"length -2", [&] { return WideCharToMultiByte(1252, 0, L"a", -2, narrow, 4, nullptr, nullptr); },
+         ERROR_INVALID_PARAMETER},
+        {"negative output", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 1, wide, -1); }, ERROR_INVALID_PARAMETER},
+        {"null output", [&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", 1, nullptr, 4, nullptr, nullptr); },
+         ERROR_INVALID_PARAMETER},
+        {"overlap", [&] { return MultiByteToWideChar(CP_UTF8, 0, narrow, 4, reinterpret_cast<wchar_t*>(narrow), 4); },
+         ERROR_INVALID_PARAMETER},
+        {"overlap W",
+         [&] { return WideCharToMultiByte(1250, 0, wide + 1, 2, reinterpret_cast<char*>(wide), 8, nullptr, nullptr); },
+         ERROR_INVALID_PARAMETER},
+        {"default char for UTF-8", [&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", 1, narrow, 4, "?", nullptr); },
+         ERROR_INVALID_PARAMETER},
+        {"short single-byte output", [&] { return MultiByteToWideChar(1250, 0, "abc", 3, wide, 2); },
+         ERROR_INSUFFICIENT_BUFFER},
+        {"short output for a pair", [&] { return MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, wide, 1); },
+         ERROR_INSUFFICIENT_BUFFER},
+        {"short UTF-8 output", [&] { return WideCharToMultiByte(CP_UTF8, 0, L"ł", 1, narrow, 1, nullptr, nullptr); },
+         ERROR_INSUFFICIENT_BUFFER},
+    };
+    for (const Case& c : cases) {
+        SetLastError(kSentinel);
+        EXPECT_EQ(c.call(), 0) << c.what;
+        EXPECT_EQ(GetLastError(), c.error) << c.what;
+    }
+}
+
+// Restores the process locale, LOCPATH and the ANSI code page.
+class AnsiCodePage : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (hadLocPath_) {
+            setenv("LOCPATH", locPath_.c_str(), 1);
+        } else {
+            unsetenv("LOCPATH");
+        }
+        std::setlocale(LC_CTYPE, locale_.c_str());
+        SetACP(0);
+    }
+
+private:
+    std::string locale_ = std::setlocale(LC_CTYPE, nullptr);
+    bool hadLocPath_ = std::getenv("LOCPATH") != nullptr;
+    std::string locPath_ = hadLocPath_ ? std::getenv("LOCPATH") : "";
+};
+
+TEST_F(AnsiCodePage, FollowsSetAcpThenTheLocale) {
+    ASSERT_TRUE(SetACP(1250));
+    EXPECT_EQ(GetACP(), 1250u);
+    wchar_t wide[2];
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xB3", 1, wide, 2), 1);
+    EXPECT_EQ(wide[0], L'ł');
+
+    SetLastError(kSentinel);
+    EXPECT_FALSE(SetACP(1251));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetACP(), 1250u);
+
+    // Back to the locale, read again after SetACP(0).
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
+    ASSERT_TRUE(SetACP(0));
+    EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr) {
+        ASSERT_TRUE(SetACP(28592));
+        ASSERT_TRUE(SetACP(0));
+        EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
+    }
+}
+
+TEST_F(AnsiCodePage, ReadsTheCodesetOfTheLocale) {
+    if (!vlibtest::HavePeer("localedef")) GTEST_SKIP() << "localedef not found";
+    // Minimal locales built for the test, found through LOCPATH.
+    const vlibtest::TempDir dir;
+    ASSERT_EQ(setenv("LOCPATH", dir.Path().c_str(), 1), 0);
+    const std::pair<const char*, UINT> codesets[] = {
+        {"ISO-8859-2", 28592}, {"CP1250", 1250}, {"ISO-8859-1", 28591}, {"CP1252", 1252}, {"KOI8-R", CP_UTF8}};
+    for (const auto& [codeset, expected] : codesets) {
+        const std::string name = std::string("xx.") + codeset;
+        // localedef complains about the categories POSIX lacks; -c writes anyway.
+        vlibtest::RunPeer({"sh", "-c",
+                           "localedef -c -i POSIX -f " + std::string(codeset) + " '" + (dir.Path() / name).string() +
+                               "' 2>/dev/null; true"});
+        if (std::setlocale(LC_CTYPE, name.c_str()) == nullptr) {
+            ADD_FAILURE() << "cannot load locale " << name;
+            continue;
+        }
+        // The process locale counts, not one the calling thread uses.
+        const locale_t threadLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+        uselocale(threadLocale);
+        EXPECT_TRUE(SetACP(0));
+        EXPECT_EQ(GetACP(), expected) << codeset;
+        uselocale(LC_GLOBAL_LOCALE);
+        freelocale(threadLocale);
+        // Cached: changing the locale alone does not change the code page.
+        std::setlocale(LC_CTYPE, "C");
+        EXPECT_EQ(GetACP(), expected) << codeset;
+    }
+}
+
+TEST(CodePages, ValidityMatchesTheSupportedPages) {
+    for (UINT cp : {1250u, 1252u, 20127u, 28591u, 28592u, 65001u}) EXPECT_TRUE(IsValidCodePage(cp)) << cp;
+    for (UINT cp : {0u, 1u, 3u, 437u, 1251u, 65000u}) EXPECT_FALSE(IsValidCodePage(cp)) << cp;
+}
+
+}  // namespace
