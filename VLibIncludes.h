@@ -14,6 +14,7 @@
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Message.h"
 #include "platform/kernel/Module.h"
+#include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/WinError.h"
 #include "platform/mfc/AfxArchive.h"
@@ -21,6 +22,7 @@
 #include "platform/mfc/AfxException.h"
 #include "platform/mfc/AfxGeometry.h"
 #include "platform/mfc/AfxString.h"
+#include "platform/mfc/AfxSync.h"
 #include "platform/nls/CodePage.h"
 #include "platform/shell/Shell.h"
 

@@ -59,20 +59,26 @@ extern "C" {
 VPLATFORM_API HCERTSTORE CertOpenSystemStoreW(HCRYPTPROV_LEGACY hProv, LPCWSTR subsystem);
 
 // The first certificate of `store` when `prev` is null, else the one after
-// `prev` (which is freed).  Null at the end, with the last error
-// CRYPT_E_NOT_FOUND; null with ERROR_INVALID_PARAMETER for a null store or a
-// `prev` of another store.
+// `prev`.  `prev` is freed, also when the call fails.  Null at the end, with
+// the last error CRYPT_E_NOT_FOUND; null with ERROR_INVALID_PARAMETER for a
+// null store or a `prev` of another store, ERROR_INVALID_HANDLE for a store
+// handle that is closed (and no context of it held) or forged.
 VPLATFORM_API PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE store, PCCERT_CONTEXT prev);
 
 // Releases a context from CertEnumCertificatesInStore.  Null does nothing.
 // Always TRUE.
 VPLATFORM_API BOOL CertFreeCertificateContext(PCCERT_CONTEXT context);
 
-// Closes the store handle.  With CERT_CLOSE_STORE_FORCE_FLAG the store and
-// every context of it are freed at once.  Otherwise contexts still held keep
-// the store's memory until they are freed; with CERT_CLOSE_STORE_CHECK_FLAG
-// that case returns FALSE with CRYPT_E_PENDING_CLOSE (the handle is closed
-// all the same).  A null store does nothing and returns TRUE.
+// Closes the store handle.  Store handles come from a handle table: a store
+// handle stays usable while a context of it is held (a held context's
+// hCertStore enumerates on), and a handle of a store whose last reference is
+// gone fails with ERROR_INVALID_HANDLE, never reaching freed memory.  With
+// CERT_CLOSE_STORE_FORCE_FLAG the handle goes at once; contexts still held
+// stay readable until freed (crypt32 frees them at once).  Without it, with
+// CERT_CLOSE_STORE_CHECK_FLAG, contexts still held make it return FALSE with
+// CRYPT_E_PENDING_CLOSE (the store is closed all the same).  Closing a store
+// twice fails with ERROR_INVALID_HANDLE.  A null store does nothing and
+// returns TRUE.
 VPLATFORM_API BOOL CertCloseStore(HCERTSTORE store, DWORD flags);
 
 // Names the PEM file that the "ROOT" store reads from the next opening on,

@@ -11,6 +11,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -36,6 +38,13 @@ struct Syscalls {
     int (*mkdir)(const char* path, mode_t mode);
     int (*rmdir)(const char* path);
     char* (*getcwd)(char* buffer, size_t size);
+
+    // Threads and waits (threads.cpp, sync.cpp).
+    pid_t (*gettid)();
+    pid_t (*getpid)();
+    int (*pthread_setname_np)(pthread_t thread, const char* name);
+    int (*eventfd)(unsigned int initial, int flags);
+    int (*poll)(struct pollfd* fds, nfds_t count, int timeout);
 };
 
 // The table in use.

@@ -2,6 +2,7 @@
 #include "platform/internal/Syscalls.h"
 
 #include <stdio.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,8 +20,8 @@ int Rename(const char* from, const char* to, unsigned int flags) {
 }
 
 const Syscalls kReal = {
-    Open,    ::close,    ::read, ::write,  ::lseek, ::fsync, ::ftruncate,
-    ::statx, ::futimens, Rename, ::unlink, ::mkdir, ::rmdir, ::getcwd,
+    Open,     ::close, ::read,  ::write,  ::lseek,  ::fsync,  ::ftruncate,          ::statx,   ::futimens, Rename,
+    ::unlink, ::mkdir, ::rmdir, ::getcwd, ::gettid, ::getpid, ::pthread_setname_np, ::eventfd, ::poll,
 };
 
 Syscalls g_replacement = kReal;

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/internal/ErrnoMap.h"
-#include "platform/internal/KernelObject.h"
+#include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/nls/CodePage.h"
 
@@ -262,8 +262,13 @@ ShareTable& Shares() {
     return *table;
 }
 
-class FileObject final : public KernelObject {
+// The object of a file handle.  It closes its descriptor when the last
+// reference goes: a ReadFile that runs while another thread closes the
+// handle finishes on the open descriptor.
+class FileObject final : public HandleObject {
 public:
+    static constexpr ObjectType kType = ObjectType::File;
+
     FileObject(int fd, DWORD access, bool regular) : m_fd(fd), m_access(access), m_regular(regular) {}
     ~FileObject() override {
         if (m_shared) Shares().Remove(m_entry);
@@ -512,9 +517,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     struct statx info {};
     const bool known = StatFd(fd, info);
     const int statError = errno;
-    auto* object = new FileObject(fd, dwDesiredAccess, known && S_ISREG(info.stx_mode));
+    auto object = std::make_shared<FileObject>(fd, dwDesiredAccess, known && S_ISREG(info.stx_mode));
     auto fail = [&](DWORD error) {
-        delete object;
+        object.reset();
         if (created) Sys().unlink(path.c_str());
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
@@ -544,17 +549,19 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         }
         if (result != 0) return fail(ErrorFromErrno(errno));
     }
+    const HANDLE handle = KernelHandles().Insert(object);
+    if (handle == nullptr) return fail(GetLastError());
     if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS) {
         SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     }
-    return MakeHandle(object);
+    return handle;
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-    auto* file = HandleObject<FileObject>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FALSE;
     if (!file->CanRead()) return Fail(ERROR_ACCESS_DENIED);
     if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) return Fail(ERROR_INVALID_PARAMETER);
     if (lpOverlapped != nullptr && !SeekToOverlapped(file->Fd(), *lpOverlapped)) return FALSE;
@@ -581,8 +588,8 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
-    auto* file = HandleObject<FileObject>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FALSE;
     if (!file->CanWrite()) return Fail(ERROR_ACCESS_DENIED);
     if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) return Fail(ERROR_INVALID_PARAMETER);
     if (lpOverlapped != nullptr && !SeekToOverlapped(file->Fd(), *lpOverlapped)) return FALSE;
@@ -595,8 +602,8 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
 }
 
 BOOL FlushFileBuffers(HANDLE hFile) {
-    auto* file = HandleObject<FileObject>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FALSE;
     if (!file->CanWrite()) return Fail(ERROR_ACCESS_DENIED);
     const int error = FsyncRetrying(file->Fd());
     if (error == 0 || (error == EINVAL && !file->Regular())) return TRUE;  // pipes keep nothing to flush
@@ -605,8 +612,8 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                       DWORD dwMoveMethod) {
-    auto* file = HandleObject<FileObject>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FALSE;
     int whence = SEEK_SET;
     switch (dwMoveMethod) {
         case FILE_BEGIN:
@@ -633,8 +640,8 @@ BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEG
 }
 
 BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
-    auto* file = HandleObject<FileObject>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FALSE;
     if (lpFileSize == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     struct statx info {};
     if (!StatFd(file->Fd(), info)) return Fail(ErrorFromErrno(errno));
@@ -643,8 +650,8 @@ BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
 }
 
 BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime) {
-    auto* file = HandleObject<FileObject>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FALSE;
     struct statx info {};
     if (!StatFd(file->Fd(), info)) return Fail(ErrorFromErrno(errno));
     const std::uint64_t written = TicksFromStatx(info.stx_mtime);
@@ -658,8 +665,8 @@ BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAcces
 
 BOOL SetFileTime(HANDLE hFile, const FILETIME* /*lpCreationTime*/, const FILETIME* lpLastAccessTime,
                  const FILETIME* lpLastWriteTime) {
-    auto* file = HandleObject<FileObject>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FALSE;
     if (!file->CanWrite()) return Fail(ERROR_ACCESS_DENIED);
     // Null, 0 and 0xFFFFFFFF'FFFFFFFF leave a time unchanged, as they do on
     // Windows (where the last also stops later updates through the handle).

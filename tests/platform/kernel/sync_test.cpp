@@ -1,0 +1,473 @@
+// Waits on events, mutexes and threads: reset modes, wait-any and wait-all,
+// timeouts, abandoned mutexes, thread ends (also against a reused thread
+// id), objects watched through descriptors, and failed system calls.
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/internal/Syscalls.h"
+#include "platform/internal/Waitable.h"
+#include "platform/kernel/Memory.h"
+#include "platform/kernel/Sync.h"
+#include "platform/kernel/Threads.h"
+#include "tests/platform/kernel/HandleCounts.h"
+
+namespace {
+
+using vplatform::test::RealSyscalls;
+using vplatform::test::ScopedSyscallsForTesting;
+
+constexpr DWORD kSentinel = 0xdeadbeef;
+
+class Sync : public vlibtest::HandleCountTest {};
+
+// A thread that runs `body` and records its id first.
+class Worker {
+public:
+    explicit Worker(std::function<void()> body)
+        : m_thread([this, body = std::move(body)] {
+              m_tid = GetCurrentThreadId();
+              body();
+          }) {
+        vlibtest::WaitFor([&] { return m_tid != 0; });
+    }
+    ~Worker() { Join(); }
+    DWORD Tid() const { return m_tid; }
+    void Join() {
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+private:
+    std::atomic<DWORD> m_tid{0};
+    std::thread m_thread;
+};
+
+DWORD Wait(std::initializer_list<HANDLE> handles, bool all, DWORD milliseconds = 0) {
+    return WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.begin(), all, milliseconds);
+}
+
+TEST_F(Sync, EventsFollowTheirResetMode) {
+    for (const BOOL manual : {FALSE, TRUE}) {
+        SCOPED_TRACE(manual ? "manual reset" : "auto reset");
+        const HANDLE event = CreateEventW(nullptr, manual, FALSE, L"");
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+        EXPECT_TRUE(SetEvent(event));
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(event, 0), manual ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+        EXPECT_TRUE(SetEvent(event));
+        EXPECT_TRUE(ResetEvent(event));
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+        EXPECT_TRUE(PulseEvent(event));  // nobody waits: nothing stays
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+        EXPECT_TRUE(CloseHandle(event));
+        const HANDLE initial = CreateEventW(nullptr, manual, TRUE, nullptr);
+        EXPECT_EQ(WaitForSingleObject(initial, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(CloseHandle(initial));
+    }
+    SetLastError(kSentinel);
+    EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, L"Global\\quotes"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    SetLastError(kSentinel);
+    EXPECT_EQ(CreateMutexW(nullptr, FALSE, L"quotes"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+}
+
+// Three threads wait; a signal of an auto-reset event goes to exactly one of
+// them, of a manual-reset one to all; a pulse reaches those waiting then.
+TEST_F(Sync, SignalsReachOneWaiterOrAllAsTheResetModeSays) {
+    for (const bool pulse : {false, true}) {
+        for (const BOOL manual : {FALSE, TRUE}) {
+            SCOPED_TRACE(std::string(pulse ? "pulse" : "set") + (manual ? ", manual" : ", auto"));
+            const HANDLE event = CreateEventW(nullptr, manual, FALSE, nullptr);
+            std::atomic<int> woken{0};
+            std::vector<std::unique_ptr<Worker>> waiters;
+            for (int i = 0; i < 3; ++i) {
+                waiters.push_back(std::make_unique<Worker>([&] {
+                    EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
+                    ++woken;
+                }));
+            }
+            for (const auto& w : waiters) ASSERT_TRUE(vlibtest::BlockedIn(w->Tid(), {SYS_futex}));
+            EXPECT_TRUE(pulse ? PulseEvent(event) : SetEvent(event));
+            ASSERT_TRUE(vlibtest::WaitFor([&] { return woken == (manual ? 3 : 1); }));
+            // Only a set manual-reset event stays signalled; an auto-reset
+            // signal was consumed by one waiter, so the others still wait.
+            EXPECT_EQ(WaitForSingleObject(event, 0), manual && !pulse ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+            // Each further signal of an auto-reset event frees one more.
+            for (int left = 3 - woken; left > 0; --left) EXPECT_TRUE(SetEvent(event));
+            waiters.clear();
+            EXPECT_EQ(woken, 3);
+            EXPECT_TRUE(CloseHandle(event));
+        }
+    }
+}
+
+TEST_F(Sync, WaitAnyTakesOnlyTheLowestSignalledObject) {
+    const HANDLE a = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const HANDLE b = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+    const HANDLE c = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+    EXPECT_EQ(Wait({a, b, c}, false), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(Wait({a, b, c}, false), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(Wait({a, b, c}, false), WAIT_TIMEOUT);
+    EXPECT_EQ(Wait({c, c}, false), WAIT_TIMEOUT);  // one object twice is fine here
+    for (HANDLE h : {a, b, c}) EXPECT_TRUE(CloseHandle(h));
+}
+
+// A wait for all never holds part of its objects: a signal it cannot use
+// yet stays for others, and it takes everything in one step at the end.
+TEST_F(Sync, WaitAllTakesEveryObjectInOneStep) {
+    const HANDLE a = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+    const HANDLE b = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(Wait({a, b}, true), WAIT_TIMEOUT);
+    std::atomic<DWORD> result{kSentinel};
+    Worker all([&] { result = Wait({a, b}, true, INFINITE); });
+    ASSERT_TRUE(vlibtest::BlockedIn(all.Tid(), {SYS_futex}));
+    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);  // still free for others
+    EXPECT_TRUE(SetEvent(b));
+    EXPECT_EQ(result, kSentinel);
+    EXPECT_TRUE(SetEvent(a));
+    all.Join();
+    EXPECT_EQ(result, WAIT_OBJECT_0);
+    EXPECT_EQ(Wait({a, b}, false), WAIT_TIMEOUT);  // both were reset together
+    for (HANDLE h : {a, b}) EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Sync, BadWaitsFail) {
+    const HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, e);
+    const struct {
+        DWORD count;
+        const HANDLE* handles;
+        BOOL all;
+        DWORD error;
+    } cases[] = {
+        {0, many.data(), FALSE, ERROR_INVALID_PARAMETER},
+        {MAXIMUM_WAIT_OBJECTS + 1, many.data(), FALSE, ERROR_INVALID_PARAMETER},
+        {1, nullptr, FALSE, ERROR_INVALID_PARAMETER},
+        {2, many.data(), TRUE, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        SetLastError(kSentinel);
+        EXPECT_EQ(WaitForMultipleObjects(c.count, c.handles, c.all, 0), WAIT_FAILED);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many.data(), FALSE, 0), WAIT_OBJECT_0);
+    SetLastError(kSentinel);
+    EXPECT_EQ(Wait({e, nullptr}, false), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(CloseHandle(e));
+}
+
+TEST_F(Sync, TimeoutsEndWaitsThatNothingSatisfies) {
+    const HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (const bool all : {false, true}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Wait({e, GetCurrentThread()}, all, 20), WAIT_TIMEOUT);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(CloseHandle(e));
+}
+
+TEST_F(Sync, MutexesAreRecursiveAndOwnedByOneThread) {
+    const HANDLE m = CreateMutexW(nullptr, TRUE, nullptr);
+    Worker([&] {
+        EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_TIMEOUT);
+        SetLastError(kSentinel);
+        EXPECT_FALSE(ReleaseMutex(m));
+        EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    });
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_TRUE(ReleaseMutex(m));
+    SetLastError(kSentinel);
+    EXPECT_FALSE(ReleaseMutex(m));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    Worker([&] {
+        EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(ReleaseMutex(m));
+    });
+    EXPECT_TRUE(CloseHandle(m));
+}
+
+// A mutex whose owner ended without releasing it reports WAIT_ABANDONED to
+// the one wait that takes it next (queued or not, alone or with others).
+TEST_F(Sync, AMutexLeftByAnEndedThreadIsAbandonedOnce) {
+    const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE always = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    const HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+    const auto abandon = [&] { Worker([&] { EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0); }); };
+    abandon();
+    EXPECT_EQ(Wait({never, m}, false), WAIT_ABANDONED_0 + 1);
+    EXPECT_TRUE(ReleaseMutex(m));
+    abandon();
+    EXPECT_EQ(Wait({always, m}, true), WAIT_ABANDONED_0 + 1);
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);  // owned again, not abandoned
+    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_TRUE(ReleaseMutex(m));
+
+    std::atomic<bool> taken{false}, release{false};
+    std::atomic<DWORD> queued{kSentinel};
+    Worker owner([&] {
+        taken = WaitForSingleObject(m, 0) == WAIT_OBJECT_0;
+        vlibtest::WaitFor([&] { return release.load(); });
+    });
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return taken.load(); }));
+    Worker waiter([&] {
+        queued = WaitForSingleObject(m, INFINITE);
+        ReleaseMutex(m);
+    });
+    ASSERT_TRUE(vlibtest::BlockedIn(waiter.Tid(), {SYS_futex}));
+    release = true;
+    waiter.Join();
+    EXPECT_EQ(queued, WAIT_ABANDONED);
+    for (HANDLE h : {never, always, m}) EXPECT_TRUE(CloseHandle(h));
+}
+
+// Many threads count under one mutex: nothing is lost (and ThreadSanitizer
+// sees the mutex order every access).
+TEST_F(Sync, RaceAMutexExcludesItsOtherWaiters) {
+    const HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+    int counter = 0;
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.push_back(std::make_unique<Worker>([&] {
+            for (int i = 0; i < 500; ++i) {
+                ASSERT_EQ(WaitForSingleObject(m, INFINITE), WAIT_OBJECT_0);
+                ++counter;
+                ASSERT_TRUE(ReleaseMutex(m));
+            }
+        }));
+    }
+    workers.clear();
+    EXPECT_EQ(counter, 2000);
+    EXPECT_TRUE(CloseHandle(m));
+}
+
+// A wait holds its objects: closing a handle that a thread waits on leaves
+// the wait running, satisfied through another object.
+TEST_F(Sync, RaceClosingAHandleLeavesAWaitOnItRunning) {
+    const HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE other = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<DWORD> result{kSentinel};
+    Worker waiter([&] { result = Wait({closed, other}, false, INFINITE); });
+    ASSERT_TRUE(vlibtest::BlockedIn(waiter.Tid(), {SYS_futex}));
+    EXPECT_TRUE(CloseHandle(closed));
+    SetLastError(kSentinel);
+    EXPECT_FALSE(SetEvent(closed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(SetEvent(other));
+    waiter.Join();
+    EXPECT_EQ(result, WAIT_OBJECT_0 + 1);
+    EXPECT_TRUE(CloseHandle(other));
+}
+
+// --- Threads ------------------------------------------------------------------------
+
+// Looks at its own thread's handle as the thread ends.
+struct LateUser {
+    std::atomic<DWORD>* out = nullptr;
+    ~LateUser() {
+        const HANDLE self = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+        if (out != nullptr) *out = WaitForSingleObject(self, 0);
+        CloseHandle(self);
+    }
+};
+thread_local LateUser t_late;
+
+// The handle signals when the thread ends, by itself (no join first), after
+// the thread's thread_local destructors, which may still use the platform.
+TEST_F(Sync, AThreadHandleSignalsAfterTheThreadsLastDestructor) {
+    const HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<DWORD> fromDestructor{kSentinel};
+    Worker worker([&] {
+        t_late.out = &fromDestructor;
+        WaitForSingleObject(go, INFINITE);
+    });
+    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, worker.Tid());
+    ASSERT_NE(thread, nullptr);
+    DWORD code = 0;
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    EXPECT_TRUE(SetEvent(go));
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(fromDestructor, WAIT_TIMEOUT);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 0u);
+    worker.Join();
+    for (HANDLE h : {thread, go}) EXPECT_TRUE(CloseHandle(h));
+}
+
+// The handle of an ended thread keeps its record: it stays signalled while
+// a new thread runs, even one that got the same id, whose own handle is not.
+TEST_F(Sync, AnEndedThreadsHandleIsNotFooledByAReusedId) {
+    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD endedTid = 0;
+    HANDLE ended = nullptr;
+    {
+        Worker first([&] { WaitForSingleObject(stop, INFINITE); });
+        endedTid = first.Tid();
+        ended = OpenThread(SYNCHRONIZE, FALSE, endedTid);
+        EXPECT_TRUE(SetEvent(stop));
+    }
+    ASSERT_NE(ended, nullptr);
+    EXPECT_TRUE(ResetEvent(stop));
+    Worker running([&] { WaitForSingleObject(stop, INFINITE); });
+    EXPECT_EQ(WaitForSingleObject(ended, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(GetThreadId(ended), endedTid);
+    const HANDLE again = OpenThread(SYNCHRONIZE, FALSE, endedTid);
+    if (running.Tid() == endedTid) {
+        EXPECT_EQ(WaitForSingleObject(again, 0), WAIT_TIMEOUT);
+        EXPECT_TRUE(CloseHandle(again));
+    } else {
+        EXPECT_EQ(again, nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_TRUE(SetEvent(stop));
+    running.Join();
+    for (HANDLE h : {ended, stop}) EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Sync, OpenThreadRefusesThreadsThePlatformHasNotSeen) {
+    std::atomic<pid_t> tid{0};
+    std::promise<void> release;
+    std::thread unseen([&, released = release.get_future()] {
+        tid = static_cast<pid_t>(syscall(SYS_gettid));
+        released.wait();
+    });
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return tid != 0; }));
+    for (const DWORD id : {static_cast<DWORD>(tid.load()), 0u}) {
+        SetLastError(kSentinel);
+        EXPECT_EQ(OpenThread(SYNCHRONIZE, FALSE, id), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    release.set_value();
+    unseen.join();
+}
+
+// --- Objects watched through descriptors, failed system calls -------------------------
+
+// A waitable whose state comes from outside: signalled once its pipe is
+// readable.
+class PipeWaitable final : public vplatform::Waitable {
+public:
+    static constexpr vplatform::ObjectType kType = static_cast<vplatform::ObjectType>(0x1F0);
+    explicit PipeWaitable(int fd) : m_fd(fd) {}
+    bool IsSignalled(const vplatform::ThreadRecord&) const override { return m_ready; }
+    int WatchFd() const override { return m_fd; }
+    void FdReady() override {
+        m_ready = true;
+        Signalled();
+    }
+
+private:
+    int m_fd;
+    bool m_ready = false;
+};
+
+class WatchedPipe : public Sync {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(pipe(m_fds), 0);
+        m_pipe = vplatform::KernelHandles().Insert(std::make_shared<PipeWaitable>(m_fds[0]));
+        m_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    void TearDown() override {
+        CloseHandle(m_pipe);
+        CloseHandle(m_event);
+        close(m_fds[0]);
+        close(m_fds[1]);
+        Sync::TearDown();
+    }
+    int m_fds[2] = {-1, -1};
+    HANDLE m_pipe = nullptr;
+    HANDLE m_event = nullptr;
+};
+
+TEST_F(WatchedPipe, DescriptorsAndSignalsWakeTheSameWait) {
+    std::atomic<DWORD> result{kSentinel};
+    for (const bool byEvent : {true, false}) {
+        Worker waiter([&] { result = Wait({m_event, m_pipe}, false, INFINITE); });
+        ASSERT_TRUE(vlibtest::BlockedIn(waiter.Tid(), {SYS_poll, SYS_ppoll}));
+        if (byEvent) {
+            EXPECT_TRUE(SetEvent(m_event));
+        } else {
+            ASSERT_EQ(write(m_fds[1], "x", 1), 1);
+        }
+        waiter.Join();
+        EXPECT_EQ(result, byEvent ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + 1);
+    }
+    EXPECT_EQ(Wait({m_event, m_pipe}, true), WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(m_event));
+    EXPECT_EQ(Wait({m_event, m_pipe}, true), WAIT_OBJECT_0);
+}
+
+TEST_F(WatchedPipe, FailedSystemCallsFailTheCall) {
+    const struct {
+        const char* what;
+        void (*fail)(vplatform::Syscalls&);
+        std::function<void()> check;
+    } cases[] = {
+        {"eventfd", [](vplatform::Syscalls& s) { s.eventfd = [](unsigned, int) { return errno = EMFILE, -1; }; },
+         [&] {
+             SetLastError(kSentinel);
+             EXPECT_EQ(WaitForSingleObject(m_pipe, 0), WAIT_FAILED);
+             EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_OPEN_FILES);
+         }},
+        {"poll", [](vplatform::Syscalls& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; },
+         [&] {
+             SetLastError(kSentinel);
+             EXPECT_EQ(WaitForSingleObject(m_pipe, 0), WAIT_FAILED);
+             EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+         }},
+        {"pthread_setname_np",
+         [](vplatform::Syscalls& s) {
+             s.pthread_setname_np = [](pthread_t thread, const char* name) {
+                 return std::string_view(name) == "refused" ? EPERM : RealSyscalls().pthread_setname_np(thread, name);
+             };
+         },
+         [] {
+             ASSERT_EQ(SetThreadDescription(GetCurrentThread(), L"kept"), S_OK);
+             EXPECT_EQ(SetThreadDescription(GetCurrentThread(), L"refused"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+             LPWSTR text = nullptr;
+             ASSERT_EQ(GetThreadDescription(GetCurrentThread(), &text), S_OK);
+             EXPECT_STREQ(text, L"kept");
+             LocalFree(text);
+         }},
+        {"comm of another thread",
+         [](vplatform::Syscalls& s) {
+             s.open = [](const char* path, int flags, mode_t mode) {
+                 return std::string_view(path).ends_with("/comm") ? (errno = EACCES, -1)
+                                                                  : RealSyscalls().open(path, flags, mode);
+             };
+         },
+         [] {
+             const HANDLE self = OpenThread(THREAD_ALL_ACCESS, FALSE, GetCurrentThreadId());
+             Worker([self] { EXPECT_EQ(SetThreadDescription(self, L"x"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)); });
+             CloseHandle(self);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        vplatform::Syscalls table = RealSyscalls();
+        c.fail(table);
+        // A new thread, whose record and wake-up descriptor are made under the table.
+        Worker([&] {
+            ScopedSyscallsForTesting scope(table);
+            c.check();
+        });
+    }
+}
+
+}  // namespace
