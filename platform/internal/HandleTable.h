@@ -25,9 +25,10 @@
 // 31-bit generation in bits 32-62.  No value is null or negative, so the
 // pseudo handles (-1 GetCurrentProcess, -2 GetCurrentThread) never collide.
 // A closed slot goes to the back of a FIFO free list and is reused only once
-// `reuseDelay` other slots wait there, and its generation moves on at every
-// close; an old handle of a reused slot therefore fails.  Generations wrap
-// (skipping 0) after 2^31 (kernel) or 2^14 (USER, GDI) reuses of one slot.
+// `reuseDelay` other slots wait there (256 kernel, 1024 USER and GDI), and
+// its generation moves on at every close; an old handle of a reused slot
+// therefore fails.  Generations wrap (skipping 0) after 2^31 (kernel) or
+// 2^14 (USER, GDI) reuses of one slot.
 //
 // Quotas: 10,000 live handles for USER and for GDI (then Insert fails with
 // ERROR_NOT_ENOUGH_QUOTA, as Windows fails CreateWindow and the GDI creators),
@@ -46,6 +47,13 @@
 //     auto window = vplatform::UserHandles().Lookup<Window>(hwnd);
 //     auto waitable = vplatform::KernelHandles().Lookup<Waitable>(h);  // any type deriving from it
 //     vplatform::KernelHandles().Close(h);              // CloseHandle
+//     auto gone = vplatform::UserHandles().Remove<Window>(hwnd);  // DestroyWindow:
+//     if (gone) gone->TearDown();                       // the handle fails from here on
+//
+// An object's destructor runs on the thread that drops the last reference,
+// which may be a thread that merely looked the handle up.  Work that must
+// happen on a given thread (an X window's teardown on its owner thread)
+// belongs in an explicit step after Remove, not in the destructor.
 //
 // Threads: every member may be called from any thread at the same time.
 // The table's lock is held only to read or change slots: never while an

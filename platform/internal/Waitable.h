@@ -80,12 +80,12 @@ private:
     std::vector<Waiter*> m_waiters;  // oldest first
 };
 
-// Waits as WaitForMultipleObjects does, on objects already looked up (the
-// caller holds them): WAIT_OBJECT_0 + i, WAIT_ABANDONED_0 + i, WAIT_TIMEOUT,
-// or WAIT_FAILED with the last error set.  `objects` holds 1 to 64 objects;
-// for a wait for all, no object twice.
-VPLATFORM_API DWORD WaitForObjects(std::span<const std::shared_ptr<Waitable>> objects, bool waitAll,
-                                   DWORD milliseconds);
+// Waits as WaitForMultipleObjects does, on objects already looked up, which
+// the caller holds (shared_ptr) until it returns: WAIT_OBJECT_0 + i,
+// WAIT_ABANDONED_0 + i, WAIT_TIMEOUT, or WAIT_FAILED with the last error set
+// (ERROR_INVALID_PARAMETER unless 1 to 64 objects, or one object twice in a
+// wait for all).
+VPLATFORM_API DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds);
 
 // The platform's record of a thread: the object behind its handles.  It is
 // created at the thread's first platform call (GetCurrentThreadId,

@@ -11,6 +11,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -171,27 +172,20 @@ int PollObjects(Waiter& waiter, std::unique_lock<std::mutex>& lock, int timeout,
 
 }  // namespace
 
-DWORD WaitForObjects(std::span<const std::shared_ptr<Waitable>> objects, bool waitAll, DWORD milliseconds) {
+DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds) {
     if (objects.empty() || objects.size() > MAXIMUM_WAIT_OBJECTS) return Failed(ERROR_INVALID_PARAMETER);
-    std::array<Waitable*, MAXIMUM_WAIT_OBJECTS> raw{};
     bool polls = false;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        raw[i] = objects[i].get();
-        if (raw[i] == nullptr) return Failed(ERROR_INVALID_HANDLE);
-        if (waitAll && std::find(raw.begin(), raw.begin() + i, raw[i]) != raw.begin() + i) {
-            return Failed(ERROR_INVALID_PARAMETER);
-        }
-        polls = polls || raw[i]->WatchFd() >= 0;
+    for (auto it = objects.begin(); it != objects.end(); ++it) {
+        if (*it == nullptr) return Failed(ERROR_INVALID_HANDLE);
+        if (waitAll && std::find(objects.begin(), it, *it) != it) return Failed(ERROR_INVALID_PARAMETER);
+        polls = polls || (*it)->WatchFd() >= 0;
     }
     ThreadRecord& self = CurrentThread();
     Waiter waiter;
     waiter.thread = &self;
-    waiter.objects = std::span<Waitable* const>(raw.data(), objects.size());
+    waiter.objects = objects;
     waiter.all = waitAll;
     if (polls && (waiter.wakeFd = self.WakeFd()) < 0) return WAIT_FAILED;
-    std::optional<Clock::time_point> deadline;
-    if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-
     auto lock = LockWaits();
     // Objects watched through descriptors read their state first.
     if (polls) {
@@ -199,6 +193,8 @@ DWORD WaitForObjects(std::span<const std::shared_ptr<Waitable>> objects, bool wa
     }
     if (WaitQueue::Satisfy(waiter)) return waiter.result;
     if (milliseconds == 0) return WAIT_TIMEOUT;
+    std::optional<Clock::time_point> deadline;
+    if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     WaitQueue::Enqueue(waiter);
     while (!waiter.done) {
         if (polls) {
@@ -298,6 +294,36 @@ bool Unnamed(LPCWSTR name) {
     return false;
 }
 
+// The objects of a wait, held for its length.  Only the references added are
+// constructed and destroyed: most waits have one object, not 64.
+class HeldObjects {
+public:
+    HeldObjects() {}  // leaves the slots unconstructed
+    HeldObjects(const HeldObjects&) = delete;
+    HeldObjects& operator=(const HeldObjects&) = delete;
+    ~HeldObjects() {
+        for (std::size_t i = 0; i < m_count; ++i) std::destroy_at(&m_held[i].object);
+    }
+    // False, adding nothing, for a null object.
+    bool Add(std::shared_ptr<Waitable> object) {
+        if (!object) return false;
+        m_raw[m_count] = object.get();
+        std::construct_at(&m_held[m_count++].object, std::move(object));
+        return true;
+    }
+    std::span<Waitable* const> Objects() const { return {m_raw.data(), m_count}; }
+
+private:
+    union Held {
+        Held() {}
+        ~Held() {}
+        std::shared_ptr<Waitable> object;
+    };
+    std::array<Held, MAXIMUM_WAIT_OBJECTS> m_held;
+    std::array<Waitable*, MAXIMUM_WAIT_OBJECTS> m_raw;
+    std::size_t m_count = 0;
+};
+
 // Runs `change` on the event of `handle` with the lock held.
 template <class Change>
 BOOL ChangeEvent(HANDLE handle, Change change) {
@@ -368,12 +394,13 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 
 DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
     if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) return Failed(ERROR_INVALID_PARAMETER);
-    std::array<std::shared_ptr<Waitable>, MAXIMUM_WAIT_OBJECTS> objects;
+    HeldObjects objects;
     for (DWORD i = 0; i < nCount; ++i) {
-        objects[i] = lpHandles[i] == kCurrentThreadPseudoHandle ? CurrentThreadShared()
-                                                                : KernelHandles().Lookup<Waitable>(lpHandles[i]);
-        if (!objects[i]) return WAIT_FAILED;
+        if (!objects.Add(lpHandles[i] == kCurrentThreadPseudoHandle ? CurrentThreadShared()
+                                                                    : KernelHandles().Lookup<Waitable>(lpHandles[i]))) {
+            return WAIT_FAILED;
+        }
     }
-    return WaitForObjects(std::span(objects.data(), nCount), bWaitAll != FALSE, dwMilliseconds);
+    return WaitForObjects(objects.Objects(), bWaitAll != FALSE, dwMilliseconds);
 }
 }

@@ -1,5 +1,6 @@
 // A fixture that checks that a test leaves as many kernel, USER and GDI
-// handles open as it found; and a wait for a thread to block in a system call.
+// handles open as it found; the sentinel check of a failing call; a wait for
+// a thread to block in a system call.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -37,6 +38,16 @@ protected:
     }
     const HandleCounts m_start = HandleCounts::Now();
 };
+
+// Sets the sentinel last error, runs `call` (true when it succeeded) and
+// checks that it failed with `error`.
+template <class Call>
+::testing::AssertionResult FailsWith(DWORD error, Call call) {
+    SetLastError(0xdeadbeef);
+    if (call()) return ::testing::AssertionFailure() << "succeeded";
+    if (GetLastError() != error) return ::testing::AssertionFailure() << "last error " << GetLastError();
+    return ::testing::AssertionSuccess();
+}
 
 // True once the thread `tid` of this process sleeps inside one of the system
 // calls `numbers` (SYS_read, SYS_futex…), as /proc shows it.

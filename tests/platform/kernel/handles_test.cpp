@@ -4,7 +4,6 @@
 // handle closed while another thread uses it lets that use finish.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -22,146 +21,99 @@
 
 namespace {
 
+using vlibtest::FailsWith;
 using vplatform::HandleObject;
 using vplatform::HandleTable;
 using vplatform::ObjectType;
-
-constexpr DWORD kSentinel = 0xdeadbeef;
 
 struct Widget final : HandleObject {
     static constexpr ObjectType kType = static_cast<ObjectType>(0x3F0);
 };
 
-std::uintptr_t Value(HANDLE h) {
+std::uintptr_t Value(const void* h) {
     return reinterpret_cast<std::uintptr_t>(h);
+}
+HANDLE FromValue(std::uintptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
 }
 
 class Handles : public vlibtest::HandleCountTest {
 protected:
-    HANDLE OpenFile(const std::string& name, DWORD access, DWORD disposition) {
+    HANDLE Open(const std::string& name, DWORD access, DWORD disposition = OPEN_ALWAYS) const {
         const auto path = (m_dir.Path() / name).wstring();
         return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, 0, nullptr);
     }
     vlibtest::TempDir m_dir;
 };
 
-// Every kernel call refuses every kind of bad handle with
-// ERROR_INVALID_HANDLE, and none of them disturbs a live object.
-TEST_F(Handles, BadHandlesFailEveryCallWithInvalidHandle) {
-    const HANDLE live = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_TRUE(CloseHandle(closed));
-    const HANDLE file = OpenFile("f", GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-    const HANDLE closedFile = OpenFile("g", GENERIC_WRITE, CREATE_NEW);
-    ASSERT_TRUE(CloseHandle(closedFile));
-    const HWND window = vplatform::UserHandles().Insert(std::make_shared<Widget>());
-    const struct {
-        const char* what;
-        HANDLE h;
-    } bad[] = {
-        {"null", nullptr},
-        {"process pseudo handle", GetCurrentProcess()},
-        {"closed event", closed},
-        {"closed file", closedFile},
-        {"truncated to 32 bits", reinterpret_cast<HANDLE>(Value(live) & 0xFFFFFFFFu)},
-        {"next generation", reinterpret_cast<HANDLE>(Value(live) + (std::uintptr_t{1} << 32))},
-        {"slot never used", reinterpret_cast<HANDLE>(Value(live) | (std::uintptr_t{0xFFFFFF} << 2))},
-        {"misaligned", reinterpret_cast<HANDLE>(Value(live) + 1)},
-        {"negative", reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-7))},
-        {"a window", reinterpret_cast<HANDLE>(window)},
-        {"a pointer", reinterpret_cast<HANDLE>(&m_dir)},
-    };
-    for (const auto& c : bad) {
-        SCOPED_TRACE(c.what);
-        char byte = 0;
-        DWORD count = 1;
-        LARGE_INTEGER size{};
-        SetLastError(kSentinel);
-        EXPECT_FALSE(CloseHandle(c.h));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        SetLastError(kSentinel);
-        EXPECT_FALSE(ReadFile(c.h, &byte, 1, &count, nullptr));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        EXPECT_EQ(count, 0u);
-        SetLastError(kSentinel);
-        EXPECT_FALSE(GetFileSizeEx(c.h, &size));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        SetLastError(kSentinel);
-        EXPECT_FALSE(SetEvent(c.h));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        SetLastError(kSentinel);
-        EXPECT_FALSE(ReleaseMutex(c.h));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        SetLastError(kSentinel);
-        EXPECT_EQ(WaitForSingleObject(c.h, 0), WAIT_FAILED);
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        SetLastError(kSentinel);
-        EXPECT_EQ(GetThreadId(c.h), 0u);
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    }
-    EXPECT_EQ(WaitForSingleObject(live, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(vplatform::UserHandles().Close(window));
-    EXPECT_TRUE(CloseHandle(live));
-    EXPECT_TRUE(CloseHandle(file));
-}
-
-// An event is no file and a file no event: each call takes only its own
-// kind, and the object of the other kind stays as it was.
-TEST_F(Handles, HandlesOfAnotherKindFailWithInvalidHandle) {
+// Every call refuses every kind of bad handle, and the handles of other
+// kinds, with ERROR_INVALID_HANDLE; the live objects stay as they were.
+TEST_F(Handles, BadAndForeignHandlesFailEveryCall) {
     const HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
-    const HANDLE file = OpenFile("f", GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
-    char byte = 'x';
-    DWORD count = 0;
-    const struct {
-        const char* what;
-        std::function<bool()> call;
-    } cases[] = {
-        {"ReadFile(event)", [&] { return ReadFile(event, &byte, 1, &count, nullptr) != FALSE; }},
-        {"WriteFile(mutex)", [&] { return WriteFile(mutex, &byte, 1, &count, nullptr) != FALSE; }},
-        {"FlushFileBuffers(thread)", [&] { return FlushFileBuffers(thread) != FALSE; }},
-        {"SetEvent(file)", [&] { return SetEvent(file) != FALSE; }},
-        {"ResetEvent(mutex)", [&] { return ResetEvent(mutex) != FALSE; }},
-        {"ReleaseMutex(event)", [&] { return ReleaseMutex(event) != FALSE; }},
-        {"GetThreadId(event)", [&] { return GetThreadId(event) != 0; }},
-        {"WaitForSingleObject(file)", [&] { return WaitForSingleObject(file, 0) != WAIT_FAILED; }},
+    const HANDLE file = Open("f", GENERIC_READ | GENERIC_WRITE);
+    const HANDLE closed = Open("g", GENERIC_WRITE);
+    ASSERT_TRUE(CloseHandle(closed));
+    const HWND window = vplatform::UserHandles().Insert(std::make_shared<Widget>());
+    const HANDLE bad[] = {
+        nullptr,
+        GetCurrentProcess(),
+        closed,
+        FromValue(Value(event) & 0xFFFFFFFFu),                      // truncated to 32 bits
+        FromValue(Value(event) + (std::uintptr_t{1} << 32)),        // next generation
+        FromValue(Value(event) | (std::uintptr_t{0xFFFFFF} << 2)),  // a slot never used
+        FromValue(Value(event) + 1),                                // misaligned
+        FromValue(static_cast<std::uintptr_t>(-7)),
+        reinterpret_cast<HANDLE>(window),
+        reinterpret_cast<HANDLE>(&m_dir),
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        SetLastError(kSentinel);
-        EXPECT_FALSE(c.call());
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    char byte = 0;
+    DWORD count = 0;
+    LARGE_INTEGER size{};
+    for (HANDLE h : bad) {
+        SCOPED_TRACE(Value(h));
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return CloseHandle(h); }));
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return ReadFile(h, &byte, 1, &count, nullptr); }));
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetFileSizeEx(h, &size); }));
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return SetEvent(h); }));
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return ReleaseMutex(h); }));
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return WaitForSingleObject(h, 0) != WAIT_FAILED; }));
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetThreadId(h) != 0; }));
     }
+    const std::function<bool()> foreign[] = {
+        [&] { return ReadFile(event, &byte, 1, &count, nullptr); },
+        [&] { return WriteFile(mutex, &byte, 1, &count, nullptr); },
+        [&] { return SetEvent(file); },
+        [&] { return ResetEvent(mutex); },
+        [&] { return ReleaseMutex(event); },
+        [&] { return GetThreadId(event) != 0; },
+        [&] { return WaitForSingleObject(file, 0) != WAIT_FAILED; },
+    };
+    for (const auto& call : foreign) EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, call));
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(WriteFile(file, "ab", 2, &count, nullptr));
-    for (HANDLE h : {event, mutex, file, thread}) EXPECT_TRUE(CloseHandle(h));
+    EXPECT_TRUE(vplatform::UserHandles().Close(window));
+    for (HANDLE h : {event, mutex, file}) EXPECT_TRUE(CloseHandle(h));
 }
 
-// A closed slot is reused only after the free list has filled, and then
-// under a new generation: the old handle fails while the new one works.
+// A closed slot comes back only after the free list has filled, and then
+// under a new generation: its old handles fail, the new one works.
 TEST_F(Handles, AReusedSlotRefusesItsOldHandles) {
     const HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(CloseHandle(first));
-    const auto slotOf = [](HANDLE h) { return Value(h) & 0x03FFFFFCu; };
-    std::vector<HANDLE> later;
+    const auto slot = [](HANDLE h) { return Value(h) & 0x03FFFFFCu; };
+    int created = 0;
     HANDLE reused = nullptr;
-    for (int i = 0; i < 2000 && reused == nullptr; ++i) {
+    while (reused == nullptr && created < 2000) {
         const HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ASSERT_NE(h, nullptr);
-        if (slotOf(h) == slotOf(first)) reused = h;
-        later.push_back(h);
+        ++created;
+        if (slot(h) == slot(first)) reused = h;
         ASSERT_TRUE(CloseHandle(h));
     }
     ASSERT_NE(reused, nullptr);
-    EXPECT_GE(later.size(), 256u) << "a closed slot came back before the free list had filled";
-    EXPECT_NE(reused, first);
+    EXPECT_GT(created, 256);
     const HANDLE live = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    for (HANDLE stale : {first, reused}) {
-        SetLastError(kSentinel);
-        EXPECT_FALSE(SetEvent(stale));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    }
+    for (HANDLE stale : {first, reused}) EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return SetEvent(stale); }));
     EXPECT_TRUE(SetEvent(live));
     EXPECT_TRUE(CloseHandle(live));
 }
@@ -169,43 +121,27 @@ TEST_F(Handles, AReusedSlotRefusesItsOldHandles) {
 // Kernel, USER and GDI values differ in their tag, USER and GDI values fit
 // in 31 bits, and each table refuses the others' handles with its error.
 TEST_F(Handles, TheThreeTablesKeepTheirHandlesApart) {
-    HandleTable& kernel = vplatform::KernelHandles();
-    HandleTable& user = vplatform::UserHandles();
-    HandleTable& gdi = vplatform::GdiHandles();
-    const HANDLE k = kernel.Insert(std::make_shared<Widget>());
-    const HWND u = user.Insert(std::make_shared<Widget>());
-    const HGDIOBJ g = gdi.Insert(std::make_shared<Widget>());
-    ASSERT_TRUE(k != nullptr && u != nullptr && g != nullptr);
-    EXPECT_EQ(Value(k) % 4, 0u);
-    for (std::uintptr_t v : {Value(u), Value(g)}) EXPECT_LT(v, std::uintptr_t{1} << 31);
-    const struct {
-        HandleTable& table;
-        void* own;
-        void* foreign[2];
-        DWORD error;
-    } cases[] = {
-        {kernel, k, {u, g}, ERROR_INVALID_HANDLE},
-        {user, u, {k, g}, ERROR_INVALID_WINDOW_HANDLE},
-        {gdi, g, {k, u}, ERROR_INVALID_HANDLE},
-    };
-    for (const auto& c : cases) {
-        EXPECT_TRUE(c.table.Find<Widget>(c.own));
-        EXPECT_TRUE(c.table.Owns(c.own));
-        for (void* other : c.foreign) {
-            EXPECT_FALSE(c.table.Owns(other));
-            SetLastError(kSentinel);
-            EXPECT_FALSE(c.table.Lookup<Widget>(other));
-            EXPECT_EQ(GetLastError(), c.error);
+    HandleTable* tables[] = {&vplatform::KernelHandles(), &vplatform::UserHandles(), &vplatform::GdiHandles()};
+    const DWORD errors[] = {ERROR_INVALID_HANDLE, ERROR_INVALID_WINDOW_HANDLE, ERROR_INVALID_HANDLE};
+    void* handles[3];
+    for (int t = 0; t < 3; ++t) handles[t] = tables[t]->Insert(std::make_shared<Widget>());
+    EXPECT_EQ(Value(handles[0]) % 4, 0u);
+    EXPECT_TRUE(Value(handles[1]) < (1u << 31) && Value(handles[2]) < (1u << 31));
+    for (int t = 0; t < 3; ++t) {
+        for (int other = 0; other < 3; ++other) {
+            EXPECT_EQ(tables[t]->Owns(handles[other]), t == other);
+            if (t == other) continue;
+            EXPECT_TRUE(FailsWith(errors[t], [&] { return tables[t]->Lookup<Widget>(handles[other]) != nullptr; }));
         }
     }
-    SetLastError(kSentinel);
-    EXPECT_FALSE(user.Lookup<Widget>(g, ERROR_INVALID_MONITOR_HANDLE));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_MONITOR_HANDLE);
-    EXPECT_TRUE(kernel.Close(k) && user.Close(u) && gdi.Close(g));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_MONITOR_HANDLE, [&] {
+        return tables[1]->Lookup<Widget>(handles[2], ERROR_INVALID_MONITOR_HANDLE) != nullptr;
+    }));
+    for (int t = 0; t < 3; ++t) EXPECT_TRUE(tables[t]->Close(handles[t]));
 }
 
-// USER and GDI objects stop at 10,000 per process, as on Windows, and the
-// counts of GetGuiResources follow them, peak included.
+// USER and GDI objects stop at 10,000 per process, as on Windows, and
+// GetGuiResources counts them, peak included.
 TEST_F(Handles, UserAndGdiHandlesStopAtTheirQuota) {
     const struct {
         HandleTable& table;
@@ -214,15 +150,12 @@ TEST_F(Handles, UserAndGdiHandlesStopAtTheirQuota) {
                  {vplatform::GdiHandles(), GR_GDIOBJECTS, GR_GDIOBJECTS_PEAK}};
     for (const auto& c : cases) {
         std::vector<void*> handles;
-        for (DWORD n = GetGuiResources(GetCurrentProcess(), c.flag); n < 10'000; ++n) {
+        while (GetGuiResources(GetCurrentProcess(), c.flag) < 10'000) {
             handles.push_back(c.table.Insert(std::make_shared<Widget>()));
             ASSERT_NE(handles.back(), nullptr);
         }
-        EXPECT_EQ(GetGuiResources(GetCurrentProcess(), c.flag), 10'000u);
         EXPECT_EQ(c.table.Count(Widget::kType), handles.size());
-        SetLastError(kSentinel);
-        EXPECT_FALSE(c.table.Insert(std::make_shared<Widget>()));
-        EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+        EXPECT_TRUE(FailsWith(ERROR_NOT_ENOUGH_QUOTA, [&] { return c.table.Insert(std::make_shared<Widget>()); }));
         for (void* h : handles) ASSERT_TRUE(c.table.Close(h));
         EXPECT_EQ(GetGuiResources(GetCurrentProcess(), c.peakFlag), 10'000u);
     }
@@ -231,36 +164,23 @@ TEST_F(Handles, UserAndGdiHandlesStopAtTheirQuota) {
 TEST_F(Handles, CountsFollowOpeningAndClosing) {
     DWORD before = 0, during = 0;
     ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
-    const HANDLE handles[] = {CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateMutexW(nullptr, FALSE, nullptr),
-                              OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()),
-                              OpenFile("f", GENERIC_WRITE, CREATE_NEW)};
-    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &during));
-    EXPECT_EQ(during, before + 4);
+    const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+    EXPECT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &during) && during == before + 1);
     EXPECT_EQ(vplatform::KernelHandles().Count(ObjectType::Thread), 1u);
-    for (HANDLE h : handles) EXPECT_TRUE(CloseHandle(h));
-
-    SetLastError(kSentinel);
-    EXPECT_FALSE(GetProcessHandleCount(GetCurrentThread(), &during));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    SetLastError(kSentinel);
-    EXPECT_FALSE(GetProcessHandleCount(GetCurrentProcess(), nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    SetLastError(kSentinel);
-    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), 3), 0u);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetProcessHandleCount(GetCurrentThread(), &during); }));
+    EXPECT_TRUE(
+        FailsWith(ERROR_INVALID_PARAMETER, [&] { return GetProcessHandleCount(GetCurrentProcess(), nullptr); }));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return GetGuiResources(GetCurrentProcess(), 3) != 0; }));
 }
 
 // --- Races (also run under ThreadSanitizer) ------------------------------------
 
 // ReadFile blocked on a pipe while another thread closes its handle: the
-// close succeeds at once, the read finishes on the still-open descriptor,
-// and the descriptor closes after it.
+// close succeeds at once, the read finishes on the still-open descriptor.
 TEST_F(Handles, RaceClosingWhileAnotherThreadReadsLetsTheReadFinish) {
-    const auto fifo = m_dir.Path() / "pipe";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const HANDLE reader = CreateFileW(fifo.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(mkfifo((m_dir.Path() / "pipe").c_str(), 0600), 0);
+    const HANDLE reader = Open("pipe", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
     std::atomic<DWORD> tid{0};
     char buffer[8] = {};
     DWORD read = 0;
@@ -272,11 +192,8 @@ TEST_F(Handles, RaceClosingWhileAnotherThreadReadsLetsTheReadFinish) {
     ASSERT_TRUE(vlibtest::WaitFor([&] { return tid != 0; }));
     ASSERT_TRUE(vlibtest::BlockedIn(tid, {SYS_read}));
     EXPECT_TRUE(CloseHandle(reader));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(CloseHandle(reader));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    const HANDLE writer = CreateFileW(fifo.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return CloseHandle(reader); }));
+    const HANDLE writer = Open("pipe", GENERIC_WRITE, OPEN_EXISTING);
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(writer, "hello", 5, &written, nullptr));
     thread.join();
@@ -285,11 +202,10 @@ TEST_F(Handles, RaceClosingWhileAnotherThreadReadsLetsTheReadFinish) {
     EXPECT_TRUE(CloseHandle(writer));
 }
 
-// Threads using handles while others close them and open new ones: every
+// Threads use handles while another closes them and opens new ones: every
 // call either works on its own object or fails with ERROR_INVALID_HANDLE.
 TEST_F(Handles, RaceLookupsAgainstClosingStayClean) {
-    constexpr int kSlots = 8;
-    std::atomic<HANDLE> shared[kSlots];
+    std::atomic<HANDLE> shared[8];
     for (auto& h : shared) h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> stop{false};
     std::atomic<int> unexpected{0};
@@ -297,10 +213,10 @@ TEST_F(Handles, RaceLookupsAgainstClosingStayClean) {
     for (int t = 0; t < 3; ++t) {
         users.emplace_back([&, t] {
             for (int i = 0; !stop; ++i) {
-                const HANDLE h = shared[(i + t) % kSlots].load();
+                const HANDLE h = shared[(i + t) % 8].load();
                 char byte;
                 DWORD n;
-                SetLastError(kSentinel);
+                SetLastError(0);
                 const bool worked = t == 0   ? SetEvent(h) != FALSE
                                     : t == 1 ? WaitForSingleObject(h, 0) != WAIT_FAILED
                                              : ReadFile(h, &byte, 1, &n, nullptr) != FALSE;
@@ -309,8 +225,7 @@ TEST_F(Handles, RaceLookupsAgainstClosingStayClean) {
         });
     }
     for (int round = 0; round < 2000; ++round) {
-        const HANDLE fresh = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        EXPECT_TRUE(CloseHandle(shared[round % kSlots].exchange(fresh)));
+        EXPECT_TRUE(CloseHandle(shared[round % 8].exchange(CreateEventW(nullptr, TRUE, FALSE, nullptr))));
     }
     stop = true;
     for (auto& t : users) t.join();

@@ -11,7 +11,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -25,14 +24,15 @@
 
 namespace {
 
+using vlibtest::BlockedIn;
+using vlibtest::FailsWith;
 using vplatform::test::RealSyscalls;
-using vplatform::test::ScopedSyscallsForTesting;
 
-constexpr DWORD kSentinel = 0xdeadbeef;
+constexpr DWORD kNone = 0xdeadbeef;
 
 class Sync : public vlibtest::HandleCountTest {};
 
-// A thread that runs `body` and records its id first.
+// A thread that runs `body` once it has its id; joined when destroyed.
 class Worker {
 public:
     explicit Worker(std::function<void()> body)
@@ -57,39 +57,14 @@ DWORD Wait(std::initializer_list<HANDLE> handles, bool all, DWORD milliseconds =
     return WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.begin(), all, milliseconds);
 }
 
-TEST_F(Sync, EventsFollowTheirResetMode) {
-    for (const BOOL manual : {FALSE, TRUE}) {
-        SCOPED_TRACE(manual ? "manual reset" : "auto reset");
-        const HANDLE event = CreateEventW(nullptr, manual, FALSE, L"");
-        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-        EXPECT_TRUE(SetEvent(event));
-        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-        EXPECT_EQ(WaitForSingleObject(event, 0), manual ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
-        EXPECT_TRUE(SetEvent(event));
-        EXPECT_TRUE(ResetEvent(event));
-        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-        EXPECT_TRUE(PulseEvent(event));  // nobody waits: nothing stays
-        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-        EXPECT_TRUE(CloseHandle(event));
-        const HANDLE initial = CreateEventW(nullptr, manual, TRUE, nullptr);
-        EXPECT_EQ(WaitForSingleObject(initial, 0), WAIT_OBJECT_0);
-        EXPECT_TRUE(CloseHandle(initial));
-    }
-    SetLastError(kSentinel);
-    EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, L"Global\\quotes"), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    SetLastError(kSentinel);
-    EXPECT_EQ(CreateMutexW(nullptr, FALSE, L"quotes"), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-}
-
-// Three threads wait; a signal of an auto-reset event goes to exactly one of
-// them, of a manual-reset one to all; a pulse reaches those waiting then.
-TEST_F(Sync, SignalsReachOneWaiterOrAllAsTheResetModeSays) {
+// Three threads wait; a set or a pulse of an auto-reset event releases
+// exactly one of them, of a manual-reset one all; only a set manual-reset
+// event stays signalled.
+TEST_F(Sync, EventsReleaseOneWaiterOrAllAsTheirResetModeSays) {
     for (const bool pulse : {false, true}) {
         for (const BOOL manual : {FALSE, TRUE}) {
             SCOPED_TRACE(std::string(pulse ? "pulse" : "set") + (manual ? ", manual" : ", auto"));
-            const HANDLE event = CreateEventW(nullptr, manual, FALSE, nullptr);
+            const HANDLE event = CreateEventW(nullptr, manual, FALSE, L"");
             std::atomic<int> woken{0};
             std::vector<std::unique_ptr<Worker>> waiters;
             for (int i = 0; i < 3; ++i) {
@@ -98,74 +73,58 @@ TEST_F(Sync, SignalsReachOneWaiterOrAllAsTheResetModeSays) {
                     ++woken;
                 }));
             }
-            for (const auto& w : waiters) ASSERT_TRUE(vlibtest::BlockedIn(w->Tid(), {SYS_futex}));
+            for (const auto& w : waiters) ASSERT_TRUE(BlockedIn(w->Tid(), {SYS_futex}));
             EXPECT_TRUE(pulse ? PulseEvent(event) : SetEvent(event));
             ASSERT_TRUE(vlibtest::WaitFor([&] { return woken == (manual ? 3 : 1); }));
-            // Only a set manual-reset event stays signalled; an auto-reset
-            // signal was consumed by one waiter, so the others still wait.
             EXPECT_EQ(WaitForSingleObject(event, 0), manual && !pulse ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
-            // Each further signal of an auto-reset event frees one more.
             for (int left = 3 - woken; left > 0; --left) EXPECT_TRUE(SetEvent(event));
             waiters.clear();
-            EXPECT_EQ(woken, 3);
+            EXPECT_TRUE(ResetEvent(event));
+            EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
             EXPECT_TRUE(CloseHandle(event));
         }
     }
 }
 
-TEST_F(Sync, WaitAnyTakesOnlyTheLowestSignalledObject) {
-    const HANDLE a = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    const HANDLE b = CreateEventW(nullptr, FALSE, TRUE, nullptr);
-    const HANDLE c = CreateEventW(nullptr, FALSE, TRUE, nullptr);
-    EXPECT_EQ(Wait({a, b, c}, false), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(Wait({a, b, c}, false), WAIT_OBJECT_0 + 2);
-    EXPECT_EQ(Wait({a, b, c}, false), WAIT_TIMEOUT);
-    EXPECT_EQ(Wait({c, c}, false), WAIT_TIMEOUT);  // one object twice is fine here
-    for (HANDLE h : {a, b, c}) EXPECT_TRUE(CloseHandle(h));
-}
-
-// A wait for all never holds part of its objects: a signal it cannot use
-// yet stays for others, and it takes everything in one step at the end.
-TEST_F(Sync, WaitAllTakesEveryObjectInOneStep) {
+// Wait-any takes only the lowest signalled object.  Wait-all never holds
+// part of its objects: a signal it cannot use yet stays for others, and it
+// takes everything in one step at the end.
+TEST_F(Sync, WaitAnyTakesOneObjectAndWaitAllTakesAllInOneStep) {
     const HANDLE a = CreateEventW(nullptr, FALSE, TRUE, nullptr);
-    const HANDLE b = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const HANDLE b = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+    const HANDLE c = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(Wait({c, a, b}, false), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(Wait({c, a, b}, false), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(Wait({c, c}, false), WAIT_TIMEOUT);  // one object twice is fine here
+
+    EXPECT_TRUE(SetEvent(a));
     EXPECT_EQ(Wait({a, b}, true), WAIT_TIMEOUT);
-    std::atomic<DWORD> result{kSentinel};
+    std::atomic<DWORD> result{kNone};
     Worker all([&] { result = Wait({a, b}, true, INFINITE); });
-    ASSERT_TRUE(vlibtest::BlockedIn(all.Tid(), {SYS_futex}));
+    ASSERT_TRUE(BlockedIn(all.Tid(), {SYS_futex}));
     EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);  // still free for others
     EXPECT_TRUE(SetEvent(b));
-    EXPECT_EQ(result, kSentinel);
+    EXPECT_EQ(result, kNone);
     EXPECT_TRUE(SetEvent(a));
     all.Join();
     EXPECT_EQ(result, WAIT_OBJECT_0);
     EXPECT_EQ(Wait({a, b}, false), WAIT_TIMEOUT);  // both were reset together
-    for (HANDLE h : {a, b}) EXPECT_TRUE(CloseHandle(h));
+    for (HANDLE h : {a, b, c}) EXPECT_TRUE(CloseHandle(h));
 }
 
-TEST_F(Sync, BadWaitsFail) {
+TEST_F(Sync, BadWaitsAndNamedObjectsFail) {
     const HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, e);
-    const struct {
-        DWORD count;
-        const HANDLE* handles;
-        BOOL all;
-        DWORD error;
-    } cases[] = {
-        {0, many.data(), FALSE, ERROR_INVALID_PARAMETER},
-        {MAXIMUM_WAIT_OBJECTS + 1, many.data(), FALSE, ERROR_INVALID_PARAMETER},
-        {1, nullptr, FALSE, ERROR_INVALID_PARAMETER},
-        {2, many.data(), TRUE, ERROR_INVALID_PARAMETER},
+    const std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, e);
+    const auto fails = [&](DWORD count, const HANDLE* handles, BOOL all) {
+        return [=] { return WaitForMultipleObjects(count, handles, all, 0) != WAIT_FAILED; };
     };
-    for (const auto& c : cases) {
-        SetLastError(kSentinel);
-        EXPECT_EQ(WaitForMultipleObjects(c.count, c.handles, c.all, 0), WAIT_FAILED);
-        EXPECT_EQ(GetLastError(), c.error);
-    }
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, fails(0, many.data(), FALSE)));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, fails(MAXIMUM_WAIT_OBJECTS + 1, many.data(), FALSE)));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, fails(1, nullptr, FALSE)));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, fails(2, many.data(), TRUE)));
     EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many.data(), FALSE, 0), WAIT_OBJECT_0);
-    SetLastError(kSentinel);
-    EXPECT_EQ(Wait({e, nullptr}, false), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [] { return CreateEventW(nullptr, TRUE, FALSE, L"quotes"); }));
+    EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [] { return CreateMutexW(nullptr, FALSE, L"quotes"); }));
     EXPECT_TRUE(CloseHandle(e));
 }
 
@@ -183,25 +142,17 @@ TEST_F(Sync, MutexesAreRecursiveAndOwnedByOneThread) {
     const HANDLE m = CreateMutexW(nullptr, TRUE, nullptr);
     Worker([&] {
         EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_TIMEOUT);
-        SetLastError(kSentinel);
-        EXPECT_FALSE(ReleaseMutex(m));
-        EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+        EXPECT_TRUE(FailsWith(ERROR_NOT_OWNER, [&] { return ReleaseMutex(m); }));
     });
     EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(ReleaseMutex(m));
-    EXPECT_TRUE(ReleaseMutex(m));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(ReleaseMutex(m));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
-    Worker([&] {
-        EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
-        EXPECT_TRUE(ReleaseMutex(m));
-    });
+    EXPECT_TRUE(ReleaseMutex(m) && ReleaseMutex(m));
+    EXPECT_TRUE(FailsWith(ERROR_NOT_OWNER, [&] { return ReleaseMutex(m); }));
+    Worker([&] { EXPECT_TRUE(WaitForSingleObject(m, 0) == WAIT_OBJECT_0 && ReleaseMutex(m)); });
     EXPECT_TRUE(CloseHandle(m));
 }
 
 // A mutex whose owner ended without releasing it reports WAIT_ABANDONED to
-// the one wait that takes it next (queued or not, alone or with others).
+// the one wait that takes it next: queued or not, alone or with others.
 TEST_F(Sync, AMutexLeftByAnEndedThreadIsAbandonedOnce) {
     const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const HANDLE always = CreateEventW(nullptr, TRUE, TRUE, nullptr);
@@ -213,11 +164,10 @@ TEST_F(Sync, AMutexLeftByAnEndedThreadIsAbandonedOnce) {
     abandon();
     EXPECT_EQ(Wait({always, m}, true), WAIT_ABANDONED_0 + 1);
     EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);  // owned again, not abandoned
-    EXPECT_TRUE(ReleaseMutex(m));
-    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_TRUE(ReleaseMutex(m) && ReleaseMutex(m));
 
     std::atomic<bool> taken{false}, release{false};
-    std::atomic<DWORD> queued{kSentinel};
+    std::atomic<DWORD> queued{kNone};
     Worker owner([&] {
         taken = WaitForSingleObject(m, 0) == WAIT_OBJECT_0;
         vlibtest::WaitFor([&] { return release.load(); });
@@ -227,15 +177,15 @@ TEST_F(Sync, AMutexLeftByAnEndedThreadIsAbandonedOnce) {
         queued = WaitForSingleObject(m, INFINITE);
         ReleaseMutex(m);
     });
-    ASSERT_TRUE(vlibtest::BlockedIn(waiter.Tid(), {SYS_futex}));
+    ASSERT_TRUE(BlockedIn(waiter.Tid(), {SYS_futex}));
     release = true;
     waiter.Join();
     EXPECT_EQ(queued, WAIT_ABANDONED);
     for (HANDLE h : {never, always, m}) EXPECT_TRUE(CloseHandle(h));
 }
 
-// Many threads count under one mutex: nothing is lost (and ThreadSanitizer
-// sees the mutex order every access).
+// Threads count under one mutex: nothing is lost, and ThreadSanitizer sees
+// the mutex order every access.
 TEST_F(Sync, RaceAMutexExcludesItsOtherWaiters) {
     const HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
     int counter = 0;
@@ -259,13 +209,11 @@ TEST_F(Sync, RaceAMutexExcludesItsOtherWaiters) {
 TEST_F(Sync, RaceClosingAHandleLeavesAWaitOnItRunning) {
     const HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const HANDLE other = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<DWORD> result{kSentinel};
+    std::atomic<DWORD> result{kNone};
     Worker waiter([&] { result = Wait({closed, other}, false, INFINITE); });
-    ASSERT_TRUE(vlibtest::BlockedIn(waiter.Tid(), {SYS_futex}));
+    ASSERT_TRUE(BlockedIn(waiter.Tid(), {SYS_futex}));
     EXPECT_TRUE(CloseHandle(closed));
-    SetLastError(kSentinel);
-    EXPECT_FALSE(SetEvent(closed));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return SetEvent(closed); }));
     EXPECT_TRUE(SetEvent(other));
     waiter.Join();
     EXPECT_EQ(result, WAIT_OBJECT_0 + 1);
@@ -289,22 +237,19 @@ thread_local LateUser t_late;
 // the thread's thread_local destructors, which may still use the platform.
 TEST_F(Sync, AThreadHandleSignalsAfterTheThreadsLastDestructor) {
     const HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<DWORD> fromDestructor{kSentinel};
+    std::atomic<DWORD> fromDestructor{kNone};
     Worker worker([&] {
         t_late.out = &fromDestructor;
         WaitForSingleObject(go, INFINITE);
     });
     const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, worker.Tid());
-    ASSERT_NE(thread, nullptr);
     DWORD code = 0;
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    EXPECT_EQ(code, STILL_ACTIVE);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code) && code == STILL_ACTIVE);
     EXPECT_TRUE(SetEvent(go));
     EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
     EXPECT_EQ(fromDestructor, WAIT_TIMEOUT);
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code) && code == 0);
     worker.Join();
     for (HANDLE h : {thread, go}) EXPECT_TRUE(CloseHandle(h));
 }
@@ -321,18 +266,16 @@ TEST_F(Sync, AnEndedThreadsHandleIsNotFooledByAReusedId) {
         ended = OpenThread(SYNCHRONIZE, FALSE, endedTid);
         EXPECT_TRUE(SetEvent(stop));
     }
-    ASSERT_NE(ended, nullptr);
     EXPECT_TRUE(ResetEvent(stop));
     Worker running([&] { WaitForSingleObject(stop, INFINITE); });
     EXPECT_EQ(WaitForSingleObject(ended, 0), WAIT_OBJECT_0);
     EXPECT_EQ(GetThreadId(ended), endedTid);
-    const HANDLE again = OpenThread(SYNCHRONIZE, FALSE, endedTid);
     if (running.Tid() == endedTid) {
+        const HANDLE again = OpenThread(SYNCHRONIZE, FALSE, endedTid);
         EXPECT_EQ(WaitForSingleObject(again, 0), WAIT_TIMEOUT);
         EXPECT_TRUE(CloseHandle(again));
     } else {
-        EXPECT_EQ(again, nullptr);
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return OpenThread(SYNCHRONIZE, FALSE, endedTid); }));
     }
     EXPECT_TRUE(SetEvent(stop));
     running.Join();
@@ -348,9 +291,7 @@ TEST_F(Sync, OpenThreadRefusesThreadsThePlatformHasNotSeen) {
     });
     ASSERT_TRUE(vlibtest::WaitFor([&] { return tid != 0; }));
     for (const DWORD id : {static_cast<DWORD>(tid.load()), 0u}) {
-        SetLastError(kSentinel);
-        EXPECT_EQ(OpenThread(SYNCHRONIZE, FALSE, id), nullptr);
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return OpenThread(SYNCHRONIZE, FALSE, id); }));
     }
     release.set_value();
     unseen.join();
@@ -381,7 +322,6 @@ protected:
     void SetUp() override {
         ASSERT_EQ(pipe(m_fds), 0);
         m_pipe = vplatform::KernelHandles().Insert(std::make_shared<PipeWaitable>(m_fds[0]));
-        m_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     }
     void TearDown() override {
         CloseHandle(m_pipe);
@@ -392,14 +332,14 @@ protected:
     }
     int m_fds[2] = {-1, -1};
     HANDLE m_pipe = nullptr;
-    HANDLE m_event = nullptr;
+    HANDLE m_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 };
 
 TEST_F(WatchedPipe, DescriptorsAndSignalsWakeTheSameWait) {
-    std::atomic<DWORD> result{kSentinel};
+    std::atomic<DWORD> result{kNone};
     for (const bool byEvent : {true, false}) {
         Worker waiter([&] { result = Wait({m_event, m_pipe}, false, INFINITE); });
-        ASSERT_TRUE(vlibtest::BlockedIn(waiter.Tid(), {SYS_poll, SYS_ppoll}));
+        ASSERT_TRUE(BlockedIn(waiter.Tid(), {SYS_poll, SYS_ppoll}));
         if (byEvent) {
             EXPECT_TRUE(SetEvent(m_event));
         } else {
@@ -413,59 +353,41 @@ TEST_F(WatchedPipe, DescriptorsAndSignalsWakeTheSameWait) {
     EXPECT_EQ(Wait({m_event, m_pipe}, true), WAIT_OBJECT_0);
 }
 
+// Each case runs on a new thread, whose record and wake-up descriptor are
+// made under the failing table.
 TEST_F(WatchedPipe, FailedSystemCallsFailTheCall) {
     const struct {
-        const char* what;
         void (*fail)(vplatform::Syscalls&);
-        std::function<void()> check;
+        DWORD error;
+        std::function<bool()> call;
     } cases[] = {
-        {"eventfd", [](vplatform::Syscalls& s) { s.eventfd = [](unsigned, int) { return errno = EMFILE, -1; }; },
-         [&] {
-             SetLastError(kSentinel);
-             EXPECT_EQ(WaitForSingleObject(m_pipe, 0), WAIT_FAILED);
-             EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_OPEN_FILES);
-         }},
-        {"poll", [](vplatform::Syscalls& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; },
-         [&] {
-             SetLastError(kSentinel);
-             EXPECT_EQ(WaitForSingleObject(m_pipe, 0), WAIT_FAILED);
-             EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
-         }},
-        {"pthread_setname_np",
-         [](vplatform::Syscalls& s) {
+        {[](vplatform::Syscalls& s) { s.eventfd = [](unsigned, int) { return errno = EMFILE, -1; }; },
+         ERROR_TOO_MANY_OPEN_FILES, [&] { return WaitForSingleObject(m_pipe, 0) != WAIT_FAILED; }},
+        {[](vplatform::Syscalls& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; },
+         ERROR_NOT_ENOUGH_MEMORY, [&] { return WaitForSingleObject(m_pipe, 0) != WAIT_FAILED; }},
+        {[](vplatform::Syscalls& s) {
              s.pthread_setname_np = [](pthread_t thread, const char* name) {
                  return std::string_view(name) == "refused" ? EPERM : RealSyscalls().pthread_setname_np(thread, name);
              };
          },
+         ERROR_ACCESS_DENIED,
          [] {
-             ASSERT_EQ(SetThreadDescription(GetCurrentThread(), L"kept"), S_OK);
-             EXPECT_EQ(SetThreadDescription(GetCurrentThread(), L"refused"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+             EXPECT_EQ(SetThreadDescription(GetCurrentThread(), L"kept"), S_OK);
+             const HRESULT refused = SetThreadDescription(GetCurrentThread(), L"refused");
              LPWSTR text = nullptr;
-             ASSERT_EQ(GetThreadDescription(GetCurrentThread(), &text), S_OK);
+             EXPECT_EQ(GetThreadDescription(GetCurrentThread(), &text), S_OK);
              EXPECT_STREQ(text, L"kept");
              LocalFree(text);
-         }},
-        {"comm of another thread",
-         [](vplatform::Syscalls& s) {
-             s.open = [](const char* path, int flags, mode_t mode) {
-                 return std::string_view(path).ends_with("/comm") ? (errno = EACCES, -1)
-                                                                  : RealSyscalls().open(path, flags, mode);
-             };
-         },
-         [] {
-             const HANDLE self = OpenThread(THREAD_ALL_ACCESS, FALSE, GetCurrentThreadId());
-             Worker([self] { EXPECT_EQ(SetThreadDescription(self, L"x"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)); });
-             CloseHandle(self);
+             SetLastError(static_cast<DWORD>(refused) & 0xFFFF);  // the Windows code of the HRESULT
+             return SUCCEEDED(refused);
          }},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
         vplatform::Syscalls table = RealSyscalls();
         c.fail(table);
-        // A new thread, whose record and wake-up descriptor are made under the table.
         Worker([&] {
-            ScopedSyscallsForTesting scope(table);
-            c.check();
+            vplatform::test::ScopedSyscallsForTesting scope(table);
+            EXPECT_TRUE(FailsWith(c.error, c.call));
         });
     }
 }
