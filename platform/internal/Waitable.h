@@ -21,11 +21,15 @@
 //     queue): change it under LockWaits() and call Signalled();
 //   - state changed outside the process or by the kernel (a process ending,
 //     seen as its pidfd becoming readable; an X connection with input):
-//     return the descriptor from WatchFd().  Every wait that includes the
-//     object polls that descriptor beside the waiting thread's wake-up
-//     eventfd, and calls FdReady() (lock held) when it is readable, at the
+//     return the descriptor from WatchFd() (the same one for the object's
+//     life).  Every wait that includes the object polls that descriptor
+//     beside the waiting thread's wake-up eventfd while the object is not
+//     signalled, and calls FdReady() (lock held) when it is readable, at the
 //     start of the wait as well; FdReady reads the new state and calls
-//     Signalled().  No thread polls on a timer.
+//     Signalled().  FdReady must either leave the object signalled (a pidfd
+//     stays readable for good) or drain the descriptor (an X connection's
+//     events move into the queue), or the wait would spin.  No thread polls
+//     on a timer.
 //   - MsgWaitForMultipleObjects-like calls look their handles up and call
 //     WaitForObjects with their own object (the queue) appended.
 // The members below marked "lock held" run with the wait lock held: they

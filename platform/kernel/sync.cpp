@@ -148,11 +148,14 @@ int PollObjects(Waiter& waiter, std::unique_lock<std::mutex>& lock, int timeout,
     nfds_t count = 0;
     if (withWakeFd) fds[count++] = {waiter.wakeFd, POLLIN, 0};
     for (Waitable* object : waiter.objects) {
+        // A signalled object's descriptor may stay readable (a pidfd does):
+        // it is left out, or the poll would return at once until the wait ends.
         const int fd = object->WatchFd();
-        if (fd < 0) continue;
+        if (fd < 0 || object->IsSignalled(*waiter.thread)) continue;
         owners[count] = object;
         fds[count++] = {fd, POLLIN, 0};
     }
+    if (count == 0) return 0;
     lock.unlock();
     int ready = 0;
     while ((ready = Sys().poll(fds.data(), count, timeout)) < 0 && errno == EINTR) {
