@@ -16,7 +16,7 @@
 #include "platform/internal/HandleTable.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Sync.h"
-#include "tests/platform/kernel/HandleCounts.h"
+#include "tests/platform/kernel/HandleTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
-#include "tests/platform/kernel/HandleCounts.h"
+#include "tests/platform/kernel/HandleTestSupport.h"
 
 namespace {
 

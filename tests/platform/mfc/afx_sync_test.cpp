@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/mfc/AfxException.h"
-#include "tests/platform/kernel/HandleCounts.h"
+#include "tests/platform/kernel/HandleTestSupport.h"
 
 namespace {
 
