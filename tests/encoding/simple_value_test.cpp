@@ -33,6 +33,15 @@ TEST(SimpleValue, EachConstructorFillsOneField) {
     EXPECT_EQ(SimpleValue().NestedValue(), nullptr);
 }
 
+TEST(SimpleValue, TextsCopyInitialise) {
+    const SimpleValue fromCString = CString(L"ab");
+    const SimpleValue fromWide = std::wstring(L"cd");
+    EXPECT_EQ(static_cast<CString>(fromCString), L"ab");
+    EXPECT_EQ(static_cast<CString>(fromWide), L"cd");
+    const auto text = [](const SimpleValue& value) { return static_cast<CString>(value); };
+    EXPECT_EQ(text(std::wstring(L"ef")), L"ef");
+}
+
 TEST(SimpleValue, UnsignedSixtyFourBitValuesUseTheWholeRange) {
     const SimpleValue big(9007199254740993ULL);
     EXPECT_EQ(static_cast<double>(big), 9007199254740992.0);
