@@ -292,11 +292,11 @@ public:
     // on the way.  False, with the previous file untouched, no temporary file
     // left and one log entry, when the file cannot be written (a missing
     // folder, no permission, a full disk, a path that names a folder), when
-    // `rootName` or a key is not an XML name without a colon, or when the tree
-    // is deeper than the XML reader accepts (so that whatever is saved can be
-    // loaded again).  The file is replaced, not rewritten: it gets the default
-    // permissions of a new file, and a symbolic link at `path` is replaced by
-    // the file itself.
+    // `rootName` or a key would not read back as the same element name (it
+    // must begin with an ASCII letter, '_', ':' or a byte from 0x80 on, and go
+    // on with those, ASCII digits, '.' and '-'), or when the tree is deeper than the XML reader accepts (so that
+    // whatever is saved can be loaded again).  The file is replaced, not rewritten: it gets the default permissions of
+    // a new file, and a symbolic link at `path` is replaced by the file itself.
     bool SaveToFile(std::wstring_view path, std::string_view rootName) const;
     // Replaces the value (emptied), the version and the children with the
     // tree stored in the file under the top element `rootName`.  False, with
