@@ -79,6 +79,8 @@ public:
 
     // The nested value, or null; the object keeps ownership.
     const ISimpleValue* NestedValue() const&;
+    // Not on temporaries: the pointer would outlive the nested value.
+    const ISimpleValue* NestedValue() const&& = delete;
 
 private:
     std::int64_t SaturatedInt64() const;
