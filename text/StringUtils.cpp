@@ -201,9 +201,14 @@ bool DecodeBase64(const std::string& input, std::string& output) {
             table[static_cast<unsigned char>(alphabet[i])] = std::uint8_t(i);
         return table;
     }();
-    std::size_t length = input.size() / 4 * 3;
-    if (input[input.size() - 1] == '=') --length;
-    if (input[input.size() - 2] == '=') --length;
+    // '=' pads only the last one or two places; every other character must
+    // be of the alphabet ('=' is not in the table either).  Checked before
+    // the output is touched.
+    const std::size_t padding = input.ends_with("==") ? 2 : input.ends_with('=') ? 1 : 0;
+    for (std::size_t i = 0; i < input.size() - padding; ++i) {
+        if (kTable[static_cast<unsigned char>(input[i])] == 64) return false;
+    }
+    const std::size_t length = input.size() / 4 * 3 - padding;
     output.resize(length);
     std::size_t out = 0;
     for (std::size_t i = 0; i < input.size(); i += 4) {

@@ -91,8 +91,10 @@ VLIB_API void ShortenForUI(std::wstring& text);
 VLIB_API std::vector<std::string> Tokenize(const std::string& text, const std::string& pattern);
 
 // Decodes standard Base64 into `output`.  False, with `output` untouched, when
-// the input length is not a multiple of 4.  Characters outside the alphabet
-// are not rejected: they decode as the value 64 would.
+// the input length is not a multiple of 4, when a character is outside the
+// alphabet (white space and line breaks of wrapped Base64 included), or when
+// '=' stands anywhere but in the last two places.  Bits below the last
+// decoded byte are not checked.
 VLIB_API bool DecodeBase64(const std::string& input, std::string& output);
 
 }  // namespace VTools::String
