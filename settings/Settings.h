@@ -173,8 +173,13 @@ public:
     // double: printf "%0.64f", then trailing zeros after the decimal separator
     // are removed, and the separator too when nothing follows it (2.5 -> "2.5",
     // 3.0 -> "3", 0.1 -> its exact decimal expansion).  float: widened and
-    // printed with "%f", then trimmed the same way (0.1f -> "0.1").  The
-    // separator is that of the current C numeric locale.  bool: "1" or "0".
+    // printed with "%f", then trimmed the same way (0.1f -> "0.1").  Where
+    // that text would not read back as the same number (a double below about
+    // 1e-47, a float with more than six decimal places), the shortest text
+    // that does is stored instead (1e-70 -> "1e-70", 1.0f / 3 ->
+    // "0.33333334"); subnormal numbers, which no text reads back as, keep the
+    // printf text ("0").  The separator is that of the current C numeric
+    // locale.  bool: "1" or "0".
     // Narrow text: the bytes as given; wide text: UTF-8.  A null pointer stores
     // the empty text.  CRect: "left top right bottom"; CPoint "x y"; CSize
     // "cx cy".  COleDateTime: its OLE date as a double is stored (the status is
