@@ -173,7 +173,10 @@ std::pair<bool, std::int32_t> AddZerosAfterDecimalPlace(std::string& text, std::
 void ShortenForUI(std::wstring& text) {
     constexpr std::size_t kKept = 20;
     if (text.size() > kKept) {
-        text.resize(kKept);
+        // The two halves of a surrogate pair across the cut go together.
+        const bool pairAcross =
+            text[kKept - 1] >= 0xD800 && text[kKept - 1] <= 0xDBFF && text[kKept] >= 0xDC00 && text[kKept] <= 0xDFFF;
+        text.resize(pairAcross ? kKept - 1 : kKept);
         text += L"...";
     }
 }

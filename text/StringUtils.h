@@ -83,7 +83,9 @@ VLIB_API void CutUnnecesaryDecimalPlaces(std::string& text, std::uint64_t minimu
 VLIB_API std::pair<bool, std::int32_t> AddZerosAfterDecimalPlace(std::wstring& text, std::uint64_t precision);
 VLIB_API std::pair<bool, std::int32_t> AddZerosAfterDecimalPlace(std::string& text, std::uint64_t precision);
 
-// A text of 21 units or more becomes its first 20 units followed by "...".
+// A text of 21 units or more becomes its first 20 units followed by "...";
+// when the 20th and 21st units are the two halves of a surrogate pair, the
+// first 19 units are kept, so no half of a character is left.
 VLIB_API void ShortenForUI(std::wstring& text);
 
 // Every successive non-overlapping match of the ECMAScript `pattern` in

@@ -135,6 +135,21 @@ TEST(StringUtils, ShortenForUICutsAtTwentyUnits) {
     std::wstring longer = L"abcdefghijklmnopqrstu";
     ShortenForUI(longer);
     EXPECT_EQ(longer, L"abcdefghijklmnopqrst...");
+
+    // A surrogate pair across the cut goes whole; one before it stays whole.
+    const std::wstring pair = L"\xD83D\xDE00";  // U+1F600
+    const std::wstring nineteen(19, L'x');
+    const struct {
+        std::wstring text, shortened;
+    } cases[] = {{nineteen + pair, nineteen + L"..."},
+                 {nineteen + pair + L"y", nineteen + L"..."},
+                 {L"x" + nineteen + pair, L"x" + nineteen + L"..."},
+                 {std::wstring(18, L'x') + pair + L"yz", std::wstring(18, L'x') + pair + L"..."},
+                 {nineteen + L"\xD83D" + L"yz", nineteen + L"\xD83D..."}};  // a lone half is a unit
+    for (auto c : cases) {
+        ShortenForUI(c.text);
+        EXPECT_EQ(c.text, c.shortened);
+    }
 }
 
 TEST(StringUtils, TokenizeReturnsEveryMatch) {
