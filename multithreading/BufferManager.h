@@ -21,7 +21,7 @@ public:
     // Copies `count` bytes.
     BufferManager(const char* data, std::uint64_t count);
     // Takes the bytes over.
-    explicit BufferManager(std::vector<char>&& data);
+    BufferManager(std::vector<char>&& data);
     BufferManager(const BufferManager&) = default;
     // Takes the bytes (the source is left empty) and copies the position.
     BufferManager(BufferManager&& other) noexcept;

@@ -160,13 +160,14 @@ struct Settings::Xml {
         return size;
     }
 
-    // True when every key below `node` is an XML name and the tree fits the
-    // depth the reader accepts (`depth` is the depth of `node`'s element).
+    // True when every key below `node` reads back as its element name and the
+    // tree fits the depth the reader accepts (`depth` is the depth of `node`'s
+    // element).
     static bool Writable(const Settings& node, int depth) {
         if (node.m_children.empty() && node.m_unnamedChildren.empty()) return true;
         if (depth >= kMaxReadableDepth) return false;
         for (const auto& [key, child] : node.m_children) {
-            if (!VTools::SettingsInternal::IsXmlName(key) || !Writable(child, depth + 1)) return false;
+            if (!VTools::SettingsInternal::IsElementName(key) || !Writable(child, depth + 1)) return false;
         }
         for (const auto& child : node.m_unnamedChildren) {
             if (!Writable(child, depth + 1)) return false;
@@ -294,7 +295,7 @@ bool Settings::ConvertFromString(std::string_view text) {
 bool Settings::SaveToFile(std::wstring_view path, std::string_view rootName) const {
     const std::string narrowPath = VTools::FileSystemInternal::FileSystemPath(path).value_or(std::string());
     const std::string root(rootName);
-    if (!VTools::SettingsInternal::IsXmlName(root) || !Xml::Writable(*this, 1) ||
+    if (!VTools::SettingsInternal::IsElementName(root) || !Xml::Writable(*this, 1) ||
         VTools::FileSystemInternal::ReplaceFileContent(path, Xml::Print(*this, root.c_str())) != ERROR_SUCCESS) {
         LogFailure("Settings::SaveToFile", __LINE__, "Nie udało się zapisać ustawień do pliku: ", narrowPath);
         return false;

@@ -48,6 +48,10 @@ public:
     operator const wchar_t*() const&;
     // The converted text without its terminator; empty before a conversion.
     operator std::wstring_view() const&;
+    // Not on temporaries: the pointer or view would outlive the buffer.
+    const wchar_t* data() const&& = delete;
+    operator const wchar_t*() const&& = delete;
+    operator std::wstring_view() const&& = delete;
 
     // Self-test: converts the Windows-1250 sample with code pages 0 and 1250.
     static void Test();
@@ -79,6 +83,9 @@ public:
     const char* data() const&;
     operator const char*() const&;
     operator std::string_view() const&;
+    const char* data() const&& = delete;
+    operator const char*() const&& = delete;
+    operator std::string_view() const&& = delete;
 
     // Self-test: converts the UTF-16 sample with code page 0.
     static void Test();

@@ -19,6 +19,8 @@ public:
     void Set(State state, std::wstring_view text);
     State Status() const;
     const std::wstring& Text() const&;
+    // Not on temporaries: the reference would outlive the text.
+    const std::wstring& Text() const&& = delete;
 
 private:
     State m_state{};

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/crypt/internal/Base64.h"
+#include "platform/crypt/internal/RootBundle.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/kernel/WinError.h"
@@ -80,14 +81,28 @@ void Release(CertStore& store) {
     const auto self = std::move(store.self);  // may destroy `store`, as the last step
 }
 
-constexpr const char* kDefaultRootBundle = "/etc/ssl/certs/ca-certificates.crt";
+// Where the distributions keep the PEM bundle of their trusted roots, in the
+// order they are tried.
+constexpr const char* kSystemRootBundles[] = {
+    "/etc/ssl/certs/ca-certificates.crt",                 // Debian, Ubuntu, Arch, Gentoo
+    "/etc/pki/tls/certs/ca-bundle.crt",                   // Fedora, RHEL
+    "/etc/ssl/ca-bundle.pem",                             // openSUSE
+    "/etc/pki/tls/cacert.pem",                            // OpenELEC
+    "/etc/pki/ca-trust/extracted/pem/tls-ca-bundle.pem",  // CentOS, RHEL 7 and later
+    "/etc/ssl/cert.pem",                                  // Alpine
+};
 
 std::mutex g_rootFileLock;
-std::string g_rootFile = kDefaultRootBundle;
+std::string g_rootFile;  // the host's bundle; empty: the system's
+std::string g_rootPrefix;
 
-std::string RootFile() {
+// The files to try for the "ROOT" store, in order.
+std::vector<std::string> RootFiles() {
     std::lock_guard lock(g_rootFileLock);
-    return g_rootFile;
+    if (!g_rootFile.empty()) return {g_rootFile};
+    std::vector<std::string> files;
+    for (const char* path : kSystemRootBundles) files.push_back(g_rootPrefix + path);
+    return files;
 }
 
 // The whole file; false with the last error set.
@@ -139,7 +154,31 @@ bool IsRootName(LPCWSTR name) {
     return *name == 0;
 }
 
+// The bytes of the first of RootFiles() that can be read; false with the
+// last error of the first file that exists but cannot be read, or else of
+// the first file.
+bool ReadRootBundle(std::string& pem) {
+    DWORD error = ERROR_SUCCESS;
+    for (const std::string& file : RootFiles()) {
+        pem.clear();
+        if (ReadFile(file, pem)) return true;
+        const DWORD now = GetLastError();
+        const bool missing = now == ERROR_FILE_NOT_FOUND || now == ERROR_PATH_NOT_FOUND;
+        if (error == ERROR_SUCCESS || (!missing && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))) {
+            error = now;
+        }
+    }
+    SetLastError(error);
+    return false;
+}
+
 }  // namespace
+
+void test::SetRootBundlePrefixForTesting(const std::string& prefix) {
+    std::lock_guard lock(g_rootFileLock);
+    g_rootPrefix = prefix;
+}
+
 }  // namespace vplatform
 
 using namespace vplatform;
@@ -154,7 +193,7 @@ HCERTSTORE CertOpenSystemStoreW(HCRYPTPROV_LEGACY, LPCWSTR subsystem) {
     auto store = std::make_shared<CertStore>();
     if (IsRootName(subsystem)) {
         std::string pem;
-        if (!ReadFile(RootFile(), pem)) return nullptr;
+        if (!ReadRootBundle(pem)) return nullptr;
         ParsePem(pem, store->der);
     }
     store->handle = StoreHandles().Insert(store);
@@ -217,7 +256,7 @@ BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD flags) {
 }
 
 void vplatformSetRootCertificateFile(const char* pemFile) {
-    std::lock_guard lock(g_rootFileLock);
-    g_rootFile = pemFile != nullptr ? pemFile : kDefaultRootBundle;
+    std::lock_guard lock(vplatform::g_rootFileLock);
+    vplatform::g_rootFile = pemFile != nullptr ? pemFile : "";
 }
 }

@@ -1,6 +1,7 @@
 // Tests of the error and exception texts of VTools::WindowsError.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "diagnostics/WindowsError.h"
@@ -19,7 +20,36 @@ TEST(WindowsError, ErrorTextsEndBeforeTheLineEnd) {
     EXPECT_EQ(TranlateErrorMessage(112), "Error code: 112, message: There is not enough space on the disk.");
 
     EXPECT_EQ(ErrorToString(4242), "Unknow error");
-    EXPECT_EQ(TranlateErrorMessage(-2147024891), "Error code: -2147024891, message: Unknow error");
+    EXPECT_EQ(ErrorToString(static_cast<std::int32_t>(0x80071092u)), "Unknow error");  // HRESULT of 4242
+    EXPECT_EQ(ErrorToString(static_cast<std::int32_t>(0x80041234u)), "Unknow error");
+}
+
+TEST(WindowsError, HresultsGiveTheSystemsTexts) {
+    const struct {
+        std::uint32_t code;
+        const char* text;
+    } cases[] = {
+        {0x80070005u, "Access is denied."},       // E_ACCESSDENIED, HRESULT_FROM_WIN32(5)
+        {0x80070006u, "The handle is invalid."},  // E_HANDLE
+        {0x8007000Eu, "Not enough memory resources are available to complete this operation."},  // E_OUTOFMEMORY
+        {0x80070057u, "The parameter is incorrect."},                                            // E_INVALIDARG
+        {0x80070002u, "The system cannot find the file specified."},
+        {0x80072746u, "An existing connection was forcibly closed by the remote host."},       // WSAECONNRESET
+        {0x80004001u, "Not implemented"},                                                      // E_NOTIMPL
+        {0x80004002u, "No such interface supported"},                                          // E_NOINTERFACE
+        {0x80004003u, "Invalid pointer"},                                                      // E_POINTER
+        {0x80004004u, "Operation aborted"},                                                    // E_ABORT
+        {0x80004005u, "Unspecified error"},                                                    // E_FAIL
+        {0x8000FFFFu, "Catastrophic failure"},                                                 // E_UNEXPECTED
+        {0x8000000Au, "The data necessary to complete this operation is not yet available."},  // E_PENDING
+        {0x800401F0u, "CoInitialize has not been called."},                                    // CO_E_NOTINITIALIZED
+        {0x80010106u, "Cannot change thread mode after it is set."},                           // RPC_E_CHANGED_MODE
+        {0x80040154u, "Class not registered"},                                                 // REGDB_E_CLASSNOTREG
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ErrorToString(static_cast<std::int32_t>(c.code)), c.text) << std::hex << c.code;
+    EXPECT_EQ(ErrorToString(E_FAIL), "Unspecified error");
+    EXPECT_EQ(TranlateErrorMessage(-2147024891), "Error code: -2147024891, message: Access is denied.");
 }
 
 TEST(WindowsError, ExceptionTextsCarryThePolishPrefix) {

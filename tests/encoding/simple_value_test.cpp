@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -30,7 +32,29 @@ TEST(SimpleValue, EachConstructorFillsOneField) {
     EXPECT_EQ(static_cast<int>(SimpleValue(2.9)), 2);
     EXPECT_EQ(static_cast<int>(SimpleValue(-2.9)), -2);
     EXPECT_EQ(static_cast<double>(SimpleValue(-7)), -7.0);
-    EXPECT_EQ(SimpleValue().NestedValue(), nullptr);
+    const SimpleValue none;
+    EXPECT_EQ(none.NestedValue(), nullptr);
+}
+
+TEST(SimpleValue, TextsCopyInitialise) {
+    const SimpleValue fromCString = CString(L"ab");
+    const SimpleValue fromWide = std::wstring(L"cd");
+    EXPECT_EQ(static_cast<CString>(fromCString), L"ab");
+    EXPECT_EQ(static_cast<CString>(fromWide), L"cd");
+    const auto text = [](const SimpleValue& value) { return static_cast<CString>(value); };
+    EXPECT_EQ(text(std::wstring(L"ef")), L"ef");
+}
+
+template <class T>
+concept HasNestedValue = requires(T&& t) {
+    std::forward<T>(t).NestedValue();
+};
+
+TEST(SimpleValue, NestedValueIsReadOnlyFromLiveValues) {
+    static_assert(!HasNestedValue<SimpleValue> && !HasNestedValue<const SimpleValue>);
+    static_assert(HasNestedValue<const SimpleValue&>);
+    const SimpleValue value(std::make_unique<SimpleValue>(1));
+    EXPECT_NE(value.NestedValue(), nullptr);
 }
 
 TEST(SimpleValue, UnsignedSixtyFourBitValuesUseTheWholeRange) {

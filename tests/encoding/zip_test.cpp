@@ -156,6 +156,25 @@ TEST(Inflate, DataAfterTheStreamIsIgnoredAndACutStreamKeepsItsStart) {
     EXPECT_TRUE(data.starts_with(result.output));
 }
 
+TEST(Inflate, OneVectorAsInputAndOutputAppendsTheExpansion) {
+    const std::string data = TextLike(300000, 11);
+    const auto streams = CompressAll({{data, ""}, {"hello", ""}});
+    const std::string cut = streams[0].substr(0, streams[0].size() / 2);
+    const struct {
+        std::string input;
+        bool ok;
+        std::string appended;
+    } cases[] = {{streams[0], true, data},
+                 {streams[1], true, "hello"},
+                 {cut, false, data.substr(0, Inflate(cut, "").output.size())},
+                 {"not a zlib stream", false, ""}};
+    for (const auto& c : cases) {
+        std::vector<char> both(c.input.begin(), c.input.end());
+        EXPECT_EQ(ZipCompressor().Inflate(both, both), c.ok);
+        EXPECT_TRUE(std::string(both.begin(), both.end()) == c.input + c.appended) << c.input.size();
+    }
+}
+
 class InflateStream : public vlibtest::TempDirTest {
 protected:
     // Inflates the file `input` into a new file; returns the status and the

@@ -53,6 +53,14 @@ TEST(BufferManager, DeclaredLengthBelowWhatWasCopiedThrowsAndChangesNothing) {
     EXPECT_EQ(buffer.Size(), 3u);
 }
 
+TEST(BufferManager, AByteVectorCopyInitialisesAndIsTakenOver) {
+    std::vector<char> bytes{'x', 'y'};
+    const char* storage = bytes.data();
+    const BufferManager buffer = std::move(bytes);
+    EXPECT_EQ(&*buffer.begin(), storage);
+    EXPECT_EQ(buffer.GetDataAsString(), "xy");
+}
+
 TEST(BufferManager, CopiesAndMovesKeepTheirBytesAndPosition) {
     BufferManager buffer(std::string("a\0bc", 4).data(), 4);
     char sink[2];

@@ -3,8 +3,11 @@
 // exceptions.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -218,10 +221,41 @@ TEST(SettingsValues, NumbersAreStoredInTheirShortestDecimalForm) {
     EXPECT_EQ(stored(1e20), "100000000000000000000");
     EXPECT_EQ(stored(0.1), "0.1000000000000000055511151231257827021181583404541015625");
     EXPECT_EQ(stored(0.1f), "0.1");
-    EXPECT_EQ(stored(1.0f / 3.0f), "0.333333");
+    EXPECT_EQ(stored(123456789.0f), "123456792");
     EXPECT_EQ(stored(true), "1");
     EXPECT_EQ(stored(false), "0");
-    EXPECT_EQ(stored(5e-324), "0");  // beyond 64 places the digits are gone
+    // The printf text is kept while it reads back as the same number (1e-50
+    // still does); where it would not, the shortest text that does.
+    EXPECT_EQ(stored(1e-50), "0." + std::string(49, '0') + "1");
+    EXPECT_EQ(stored(1.2345678901234566e-50), "1.2345678901234566e-50");
+    EXPECT_EQ(stored(1e-70), "1e-70");
+    EXPECT_EQ(stored(-1.234567e-65), "-1.234567e-65");
+    EXPECT_EQ(stored(std::numeric_limits<double>::min()), "2.2250738585072014e-308");
+    EXPECT_EQ(stored(1.0f / 3.0f), "0.33333334");
+    EXPECT_EQ(stored(1e-7f), "1e-07");
+    EXPECT_EQ(stored(std::numeric_limits<float>::min()), "1.1754944e-38");
+    // Subnormal numbers read back as no text does (stod and stof refuse
+    // them): they keep the printf text.
+    EXPECT_EQ(stored(5e-324), "0");
+    EXPECT_EQ(stored(1e-40f), "0");
+}
+
+TEST(SettingsValues, EveryNormalNumberReadsBackAsItself) {
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 5000; ++i) {
+        const auto bits = random();
+        const double d = std::bit_cast<double>(bits);
+        const float f = std::bit_cast<float>(static_cast<std::uint32_t>(bits));
+        Settings node;
+        if (std::isnormal(d)) {
+            node = d;
+            EXPECT_EQ(static_cast<double>(node), d) << Text(node);
+        }
+        if (std::isnormal(f)) {
+            node = f;
+            EXPECT_EQ(static_cast<float>(node), f) << Text(node);
+        }
+    }
 }
 
 TEST(SettingsValues, TextIsStoredAsGivenOrAsUtf8) {

@@ -4,6 +4,9 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "tests/support/AcpScope.h"
 #include "text/StringConversion.h"
@@ -145,6 +148,31 @@ TEST(Converter, CopyDuplicatesAndMoveEmptiesTheSource) {
     EXPECT_EQ(source.data(), nullptr);  // NOLINT(bugprone-use-after-move)
     // The moved-to converter kept the code page.
     EXPECT_EQ(std::wstring(moved.Convert("\xC5\x82")), L"\u0142");
+}
+
+// Whether `data()` can be called on an expression of type T (a reference type
+// for an lvalue, a plain type for a temporary).
+template <class T>
+concept HasData = requires(T&& t) {
+    std::forward<T>(t).data();
+};
+
+TEST(Converter, ViewsAndPointersAreTakenOnlyFromLiveConverters) {
+    // `std::wstring_view v = ConverterMultiByteToWideChar(text, 65001);` would
+    // dangle: it does not compile.
+    static_assert(!std::is_convertible_v<ConverterMultiByteToWideChar, std::wstring_view>);
+    static_assert(!std::is_convertible_v<const ConverterMultiByteToWideChar, const wchar_t*>);
+    static_assert(!std::is_convertible_v<VTools::IsoLatin2WideCharEncoding, std::wstring_view>);
+    static_assert(!HasData<ConverterMultiByteToWideChar>);
+    static_assert(!std::is_convertible_v<ConverterWideCharToMultiByte, std::string_view>);
+    static_assert(!std::is_convertible_v<const ConverterWideCharToMultiByte, const char*>);
+    static_assert(!std::is_convertible_v<VTools::IsoLatin2MultiByteEncoding, std::string_view>);
+    static_assert(!HasData<ConverterWideCharToMultiByte>);
+    static_assert(HasData<const ConverterWideCharToMultiByte&> && HasData<ConverterMultiByteToWideChar&>);
+
+    const ConverterMultiByteToWideChar converter("abc", CP_UTF8);
+    const std::wstring_view view = converter;
+    EXPECT_EQ(view, L"abc");
 }
 
 TEST(StringConversion, AnsiFunctionsFollowTheAnsiCodePage) {

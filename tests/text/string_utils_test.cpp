@@ -3,7 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <regex>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/Peer.h"
 
 namespace {
 
@@ -128,6 +135,21 @@ TEST(StringUtils, ShortenForUICutsAtTwentyUnits) {
     std::wstring longer = L"abcdefghijklmnopqrstu";
     ShortenForUI(longer);
     EXPECT_EQ(longer, L"abcdefghijklmnopqrst...");
+
+    // A surrogate pair across the cut goes whole; one before it stays whole.
+    const std::wstring pair = L"\xD83D\xDE00";  // U+1F600
+    const std::wstring nineteen(19, L'x');
+    const struct {
+        std::wstring text, shortened;
+    } cases[] = {{nineteen + pair, nineteen + L"..."},
+                 {nineteen + pair + L"y", nineteen + L"..."},
+                 {L"x" + nineteen + pair, L"x" + nineteen + L"..."},
+                 {std::wstring(18, L'x') + pair + L"yz", std::wstring(18, L'x') + pair + L"..."},
+                 {nineteen + L"\xD83D" + L"yz", nineteen + L"\xD83D..."}};  // a lone half is a unit
+    for (auto c : cases) {
+        ShortenForUI(c.text);
+        EXPECT_EQ(c.text, c.shortened);
+    }
 }
 
 TEST(StringUtils, TokenizeReturnsEveryMatch) {
@@ -151,8 +173,78 @@ TEST(StringUtils, DecodeBase64) {
     EXPECT_EQ(out, "WIG20");
     EXPECT_TRUE(DecodeBase64("////", out));
     EXPECT_EQ(out, "\xFF\xFF\xFF");
-    EXPECT_TRUE(DecodeBase64("!!!!", out));  // outside the alphabet: still decodes
-    EXPECT_EQ(out.size(), 3u);
+    // Characters outside the alphabet and '=' before the last two places are
+    // refused, the output kept.
+    for (const char* bad : {"!!!!", "QUJD\nQQ==", "QU=D", "=QUJ", "A===", "====", "QQ==QQ==", "QUJ-",
+                            "QU\xC5"
+                            "D"}) {
+        out = "kept";
+        EXPECT_FALSE(DecodeBase64(bad, out)) << bad;
+        EXPECT_EQ(out, "kept") << bad;
+    }
+}
+
+std::string Hex(std::string_view bytes) {
+    std::string hex;
+    for (const unsigned char c : bytes) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+    return hex;
+}
+
+// Against python3's strict decoder: random texts built mostly from the
+// alphabet with padding, white space and other bytes thrown in, and the
+// encodings python3 makes of random bytes.
+TEST(StringUtils, DecodeBase64AgreesWithPythonsStrictDecoder) {
+    const std::string pieces = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string odd = "=== \n\r-_.\x80\xFF";
+    std::mt19937 random(64);
+    std::vector<std::string> texts, bytes;
+    std::string request;
+    for (int i = 0; i < 600; ++i) {
+        std::string text(4 * (random() % 5), 'A');
+        for (char& c : text) c = random() % 12 == 0 ? odd[random() % odd.size()] : pieces[random() % pieces.size()];
+        if (random() % 3 == 0 && !text.empty()) text.back() = '=';
+        if (random() % 2 == 0 && text.ends_with('=')) text[text.size() - 2] = '=';
+        texts.push_back(text);
+        request += "D " + Hex(texts.back()) + "\n";
+        std::string data(random() % 20, '\0');
+        for (char& c : data) c = static_cast<char>(random());
+        bytes.push_back(data);
+        request += "E " + Hex(data) + "\n";
+    }
+    const auto answer = vlibtest::RunPeer({"/usr/bin/python3", "-c", R"(
+import base64, binascii, sys
+for line in sys.stdin:
+    kind, data = line.split(' ')
+    data = bytes.fromhex(data.strip())
+    if kind == 'E':
+        print(base64.b64encode(data).decode())
+        continue
+    try:
+        print('OK', base64.b64decode(data, validate=True).hex())
+    except binascii.Error:
+        print('ERR')
+)"},
+                                          request);
+    ASSERT_TRUE(answer.has_value());
+    std::istringstream lines(*answer);
+    int accepted = 0;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        std::string verdict, encoded;
+        ASSERT_TRUE(std::getline(lines, verdict) && std::getline(lines, encoded));
+        std::string out = "kept";
+        const std::string shown = ::testing::PrintToString(texts[i]);
+        if (DecodeBase64(texts[i], out)) {
+            EXPECT_EQ("OK " + Hex(out), verdict) << shown;
+            ++accepted;
+        } else {
+            EXPECT_EQ(verdict, "ERR") << shown;
+            EXPECT_EQ(out, "kept") << shown;
+        }
+        EXPECT_TRUE(DecodeBase64(encoded, out)) << encoded;
+        EXPECT_EQ(out, bytes[i]) << encoded;
+    }
+    EXPECT_GT(accepted, 100);
+    EXPECT_LT(accepted, 500);
 }
 
 TEST(CharIntConverter, PacksMostSignificantByteFirst) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "text/ParameterStatus.h"
 
 namespace {
@@ -89,6 +91,18 @@ TEST(ParameterStatus, HoldsWhatWasSet) {
     EXPECT_EQ(status.Text(), L"Za du\u017Co");
     const ParameterStatus copy(static_cast<ParameterStatus::State>(-1), L"x");
     EXPECT_EQ(copy.Status(), -1);
+}
+
+template <class T>
+concept HasText = requires(T&& t) {
+    std::forward<T>(t).Text();
+};
+
+TEST(ParameterStatus, TextIsReadOnlyFromLiveStatuses) {
+    static_assert(!HasText<ParameterStatus> && !HasText<const ParameterStatus>);
+    static_assert(HasText<const ParameterStatus&>);
+    const ParameterStatus status(static_cast<ParameterStatus::State>(1), L"x");
+    EXPECT_EQ(status.Text(), L"x");
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 // held past the closing of their store.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/crypt/Crypt.h"
+#include "platform/crypt/internal/RootBundle.h"
 #include "platform/kernel/WinError.h"
 #include "tests/support/Peer.h"
 #include "tests/support/TempDir.h"
@@ -118,6 +121,58 @@ TEST(CertStore, FailuresSetTheLastError) {
     EXPECT_EQ(CertEnumCertificatesInStore(nullptr, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_TRUE(CertCloseStore(nullptr, 0));
+}
+
+// The system's bundle is looked for where each distribution keeps it; the
+// first readable one wins, and a host's file still overrides them.
+TEST(CertStore, RootLooksWhereEachDistributionKeepsItsBundle) {
+    const std::vector<std::string> places = {
+        "/etc/ssl/certs/ca-certificates.crt",                 // Debian, Ubuntu, Arch, Gentoo
+        "/etc/pki/tls/certs/ca-bundle.crt",                   // Fedora, RHEL
+        "/etc/ssl/ca-bundle.pem",                             // openSUSE
+        "/etc/pki/tls/cacert.pem",                            // OpenELEC
+        "/etc/pki/ca-trust/extracted/pem/tls-ca-bundle.pem",  // CentOS, RHEL 7 and later
+        "/etc/ssl/cert.pem",                                  // Alpine
+    };
+    const auto system = PythonCertificates(kSystemBundle);
+    ASSERT_GT(system.size(), places.size());
+    const std::string pem = vlibtest::TempDir::Read(kSystemBundle);
+    // The i-th certificate of the system's bundle alone, as PEM.
+    const auto single = [&](std::size_t i) {
+        std::size_t at = pem.find("-----BEGIN CERTIFICATE-----");
+        for (std::size_t k = 0; k < i; ++k) at = pem.find("-----BEGIN CERTIFICATE-----", at + 1);
+        return pem.substr(at, pem.find("-----END CERTIFICATE-----", at) + 26 - at);
+    };
+    vlibtest::TempDir dir;
+    struct PrefixScope {
+        explicit PrefixScope(const std::string& prefix) { vplatform::test::SetRootBundlePrefixForTesting(prefix); }
+        ~PrefixScope() { vplatform::test::SetRootBundlePrefixForTesting(""); }
+    } scope(dir.Path().string());
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(CertOpenSystemStoreW(0, L"ROOT"), nullptr);
+    EXPECT_TRUE(GetLastError() == ERROR_PATH_NOT_FOUND || GetLastError() == ERROR_FILE_NOT_FOUND);
+    // Each place alone, then each together with all the later ones.
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const auto file = dir.Path() / places[i].substr(1);
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << single(i);
+        EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[i]}) << places[i];
+        std::filesystem::rename(file, file.string() + ".away");
+    }
+    for (std::size_t i = places.size(); i-- > 0;) {
+        const auto file = dir.Path() / places[i].substr(1);
+        std::filesystem::rename(file.string() + ".away", file);
+        EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[i]}) << places[i];
+    }
+    // One that cannot be read (a folder in its place) is passed over.
+    const auto first = dir.Path() / places[0].substr(1);
+    std::filesystem::remove(first);
+    std::filesystem::create_directory(first);
+    EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[1]});
+    const auto host = dir.Write("host.pem", single(places.size()));
+    RootFileScope hostScope(host.string());
+    EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[places.size()]});
 }
 
 TEST(CertStore, AContextHeldPastTheClosingStaysReadable) {

@@ -49,6 +49,13 @@ TEST(FormatMessage, ReturnsTheSystemsEnglishTexts) {
     }
     for (DWORD code = 10035; code <= 10061; ++code) EXPECT_TRUE(Allocated(code).ends_with(".\r\n")) << code;
 
+    // HRESULTs: facility 7 wraps a Win32 code and takes its text; the COM
+    // codes have their own.
+    EXPECT_EQ(Allocated(0x80070005u), "Access is denied.\r\n");
+    EXPECT_EQ(Allocated(0x80004005u), "Unspecified error\r\n");
+    EXPECT_EQ(Allocated(0x8000FFFFu), "Catastrophic failure\r\n");
+    EXPECT_EQ(Allocated(0x8007FFFFu), "<none>");
+
     wchar_t wide[64];
     ASSERT_EQ(FormatMessageW(kSystem, nullptr, 5, 0, wide, 64, nullptr), 19u);
     EXPECT_STREQ(wide, L"Access is denied.\r\n");
