@@ -6,10 +6,12 @@
 // follows the Windows rules on every platform: both `\` and `/` separate
 // elements, a drive ("C:") or UNC root ("\\server\share") is the root name,
 // and an alternate-stream suffix (":name" after the file name) is never part
-// of the extension.  Where a path reaches the file system it is converted to
-// the platform's narrow file-system form (UTF-8, with every `\` turned into
-// `/`); where these functions join elements they insert this platform's
-// separator (`/` on Linux).
+// of the extension.  Where a wide path reaches the file system it is
+// converted by the platform's one rule (vplatform::ToFileSystemPath: UTF-8,
+// every `\` turned into `/`), so it names the file that CreateFileW would
+// open; a path without that form (a lone surrogate) names no file.  Where these
+// functions join elements they insert this platform's separator (`/` on
+// Linux).
 //
 // Each function has a fixed way of failing, stated at its declaration: a
 // result (false, empty, 0), an entry in the process log, or a thrown
@@ -57,16 +59,31 @@ VLIB_API std::wstring GetModuleName(HINSTANCE module, bool withExtension);
 
 // --- Existence tests (links followed).  A missing path (or one running
 // through a file) is false without a log entry; any other status error (a
-// link loop, a refused permission...) is false with one log entry.  A `\`
-// in the path value separates elements as '/' does. ---
+// link loop, a refused permission, a wide path with a lone surrogate, which
+// names no file...) is false with one log entry.  They never throw.  A wide
+// path reaches the file system in the platform's form
+// (vplatform::ToFileSystemPath); a path value is taken as it is, with a `\`
+// separating elements as '/' does.  The wide overloads take every wide form
+// (a string, a view, a C string or CString); a narrow string or a path value
+// selects the path-value overload. ---
+VLIB_API bool DirectoryExist(std::wstring_view path);
+VLIB_API bool DirectoryExist(const std::wstring& path);
+VLIB_API bool DirectoryExist(const wchar_t* path);
 VLIB_API bool DirectoryExist(std::filesystem::path path);
+VLIB_API bool FileExist(std::wstring_view path);
+VLIB_API bool FileExist(const std::wstring& path);
+VLIB_API bool FileExist(const wchar_t* path);
 VLIB_API bool FileExist(std::filesystem::path path);
 
 // --- Changing the disk. ---
 
 // Creates the directory and its missing parents.  True when the directory
 // exists afterwards; false (and two log entries on an error) otherwise,
-// including when a file holds the name.  A `\` separates as '/' does.
+// including when a file holds the name.  Never throws.  Paths as for the
+// existence tests.
+VLIB_API bool CreateDirectoryIfNotExist(std::wstring_view path);
+VLIB_API bool CreateDirectoryIfNotExist(const std::wstring& path);
+VLIB_API bool CreateDirectoryIfNotExist(const wchar_t* path);
 VLIB_API bool CreateDirectoryIfNotExist(std::filesystem::path path);
 
 // Removes a file or a whole folder tree.  True (with one "Usuwanie: " log
@@ -77,7 +94,8 @@ VLIB_API bool RemovePath(std::wstring_view path);
 // Renames `from` to `to` (MoveFileExW with MOVEFILE_REPLACE_EXISTING and
 // MOVEFILE_COPY_ALLOWED), replacing an existing file and copying across file
 // systems.  Throws std::filesystem::filesystem_error (operation "rename",
-// both paths) on failure.
+// both paths) on failure, its code the Windows error in
+// vplatform::Win32Category() (which compares equal to the matching std::errc).
 VLIB_API void Move(std::wstring_view from, std::wstring_view to);
 
 // Copies one file, overwriting; into an existing directory under its own
@@ -122,8 +140,9 @@ VLIB_API std::uint64_t FindAllSubFolders(std::wstring_view folder, std::vector<s
 // sub-folder (always, so an empty one leaves a trailing '/') and the second
 // (when not empty), created on disk.  Throws
 // std::filesystem::filesystem_error when the known folder cannot be had
-// (operation "SHGetKnownFolderPath") or the result cannot be created
-// ("create_directories"). ---
+// (operation "SHGetKnownFolderPath", the code of a failure that wraps a
+// Windows error in vplatform::Win32Category()) or the result cannot be
+// created ("create_directories"). ---
 VLIB_API std::wstring GetKnownFolderPath(const GUID& folderId, std::wstring_view firstSubFolder,
                                          std::wstring_view secondSubFolder);
 VLIB_API std::wstring GetCurrentUserDocumentPath(std::wstring_view firstSubFolder, std::wstring_view secondSubFolder);
