@@ -94,6 +94,7 @@ enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard, GetFileExMaxInfoLevel };
 // Access rights.
 constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_APPEND_DATA = 0x00000004u;
 
 // Share modes.
 constexpr DWORD FILE_SHARE_READ = 0x00000001u;
@@ -139,6 +140,11 @@ extern "C" {
 //   dwDesiredAccess        GENERIC_READ and/or GENERIC_WRITE; 0 opens for
 //                          queries only (GetFileTime, GetFileSizeEx), which
 //                          still needs read permission here;
+//                          FILE_APPEND_DATA without GENERIC_WRITE opens for
+//                          appending: every WriteFile goes to the end of the
+//                          file as one piece, whatever other handles and
+//                          processes write meanwhile (the file pointer and an
+//                          OVERLAPPED offset do not place it);
 //   dwShareMode            FILE_SHARE_READ / _WRITE / _DELETE (see above);
 //   lpSecurityAttributes   may be null; only bInheritHandle is used: without
 //                          it the descriptor is closed in programs the process

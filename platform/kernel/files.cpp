@@ -345,9 +345,14 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     std::string path;
     if (!NarrowPath(lpFileName, path)) return INVALID_HANDLE_VALUE;
 
+    // FILE_APPEND_DATA without GENERIC_WRITE: a writing handle whose every
+    // write goes to the end of the file in one piece (O_APPEND).
+    const bool append = (dwDesiredAccess & FILE_APPEND_DATA) != 0 && (dwDesiredAccess & GENERIC_WRITE) == 0;
+    if (append) dwDesiredAccess |= GENERIC_WRITE;
     const bool read = (dwDesiredAccess & GENERIC_READ) != 0;
     const bool write = (dwDesiredAccess & GENERIC_WRITE) != 0;
     int flags = (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    if (append) flags |= O_APPEND;
     flags |= O_NOCTTY;
     if (lpSecurityAttributes == nullptr || !lpSecurityAttributes->bInheritHandle) flags |= O_CLOEXEC;
     if ((dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0) flags |= O_DSYNC;

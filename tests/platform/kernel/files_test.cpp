@@ -159,6 +159,23 @@ TEST_F(Files, ReadsWritesAndSeeks) {
     }
 }
 
+TEST_F(Files, AppendingHandlesWriteAtTheEndWhateverThePosition) {
+    m_dir.Write("log.txt", "start;");
+    Handle append{Open("log.txt", FILE_APPEND_DATA, OPEN_ALWAYS, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    ASSERT_NE(append.h, INVALID_HANDLE_VALUE);
+    Handle other{Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    ASSERT_NE(other.h, INVALID_HANDLE_VALUE);
+    DWORD count = 0;
+    ASSERT_TRUE(WriteFile(append, "one;", 4, &count, nullptr));
+    ASSERT_TRUE(WriteFile(other, "START", 5, &count, nullptr));  // overwrites from the start
+    LARGE_INTEGER start{};
+    ASSERT_TRUE(SetFilePointerEx(append, start, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(WriteFile(append, "two;", 4, &count, nullptr));
+    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "log.txt"), "START;one;two;");
+    EXPECT_EQ(Open("log.txt", FILE_APPEND_DATA, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
 TEST_F(Files, AccessRightsAndShareModesAreEnforcedInTheProcess) {
     m_dir.Write("log.txt", "x");
     Handle writer{Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ)};
