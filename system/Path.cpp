@@ -182,14 +182,6 @@ bool DirectoryExist(std::wstring_view path) {
     return native && ExistsAs(*native, fs::file_type::directory, kDirectoryExist, __LINE__, kDirectoryPrefix);
 }
 
-bool DirectoryExist(const std::wstring& path) {
-    return DirectoryExist(std::wstring_view(path));
-}
-
-bool DirectoryExist(const wchar_t* path) {
-    return DirectoryExist(path != nullptr ? std::wstring_view(path) : std::wstring_view());
-}
-
 bool DirectoryExist(std::filesystem::path path) {
     return ExistsAs(path, fs::file_type::directory, kDirectoryExist, __LINE__, kDirectoryPrefix);
 }
@@ -197,14 +189,6 @@ bool DirectoryExist(std::filesystem::path path) {
 bool FileExist(std::wstring_view path) {
     const auto native = CheckedForm(path, kFileExist, __LINE__, kFilePrefix);
     return native && ExistsAs(*native, fs::file_type::regular, kFileExist, __LINE__, kFilePrefix);
-}
-
-bool FileExist(const std::wstring& path) {
-    return FileExist(std::wstring_view(path));
-}
-
-bool FileExist(const wchar_t* path) {
-    return FileExist(path != nullptr ? std::wstring_view(path) : std::wstring_view());
 }
 
 bool FileExist(std::filesystem::path path) {
@@ -220,14 +204,6 @@ bool CreateDirectoryIfNotExist(std::wstring_view path) {
         return false;
     }
     return CreateDirectories(fs::path(std::move(narrow)), shown);
-}
-
-bool CreateDirectoryIfNotExist(const std::wstring& path) {
-    return CreateDirectoryIfNotExist(std::wstring_view(path));
-}
-
-bool CreateDirectoryIfNotExist(const wchar_t* path) {
-    return CreateDirectoryIfNotExist(path != nullptr ? std::wstring_view(path) : std::wstring_view());
 }
 
 bool CreateDirectoryIfNotExist(std::filesystem::path path) {

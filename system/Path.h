@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "module/Export.h"
@@ -63,16 +64,12 @@ VLIB_API std::wstring GetModuleName(HINSTANCE module, bool withExtension);
 // names no file...) is false with one log entry.  They never throw.  A wide
 // path reaches the file system in the platform's form
 // (vplatform::ToFileSystemPath); a path value is taken as it is, with a `\`
-// separating elements as '/' does.  The wide overloads take every wide form
-// (a string, a view, a C string or CString); a narrow string or a path value
-// selects the path-value overload. ---
+// separating elements as '/' does.  Every wide form (a string, a view, a C
+// string, CString) takes the wide overload; a narrow string or a path value
+// takes the path-value one. ---
 VLIB_API bool DirectoryExist(std::wstring_view path);
-VLIB_API bool DirectoryExist(const std::wstring& path);
-VLIB_API bool DirectoryExist(const wchar_t* path);
 VLIB_API bool DirectoryExist(std::filesystem::path path);
 VLIB_API bool FileExist(std::wstring_view path);
-VLIB_API bool FileExist(const std::wstring& path);
-VLIB_API bool FileExist(const wchar_t* path);
 VLIB_API bool FileExist(std::filesystem::path path);
 
 // --- Changing the disk. ---
@@ -82,9 +79,35 @@ VLIB_API bool FileExist(std::filesystem::path path);
 // including when a file holds the name.  Never throws.  Paths as for the
 // existence tests.
 VLIB_API bool CreateDirectoryIfNotExist(std::wstring_view path);
-VLIB_API bool CreateDirectoryIfNotExist(const std::wstring& path);
-VLIB_API bool CreateDirectoryIfNotExist(const wchar_t* path);
 VLIB_API bool CreateDirectoryIfNotExist(std::filesystem::path path);
+
+namespace internal {
+// Any wide text as a view; a null C string as an empty one.
+template <class Wide>
+std::wstring_view WideView(const Wide& path) {
+    if constexpr (std::is_pointer_v<Wide>) {
+        if (path == nullptr) return {};
+    }
+    return std::wstring_view(path);
+}
+template <class Wide>
+using IfWide = std::enable_if_t<std::is_convertible_v<const Wide&, std::wstring_view>, int>;
+}  // namespace internal
+
+// The wide forms that are not a view themselves (which would otherwise be
+// taken as a path value, through the C locale).
+template <class Wide, internal::IfWide<Wide> = 0>
+bool DirectoryExist(const Wide& path) {
+    return DirectoryExist(internal::WideView(path));
+}
+template <class Wide, internal::IfWide<Wide> = 0>
+bool FileExist(const Wide& path) {
+    return FileExist(internal::WideView(path));
+}
+template <class Wide, internal::IfWide<Wide> = 0>
+bool CreateDirectoryIfNotExist(const Wide& path) {
+    return CreateDirectoryIfNotExist(internal::WideView(path));
+}
 
 // Removes a file or a whole folder tree.  True (with one "Usuwanie: " log
 // entry) when something was removed; false without an entry when nothing

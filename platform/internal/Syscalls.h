@@ -39,8 +39,8 @@ struct Syscalls {
     int (*fchmod)(int fd, mode_t mode);
     int (*fchown)(int fd, uid_t owner, gid_t group);
     // An open-file-description lock on the whole file, never waiting:
-    // F_WRLCK takes it (fails with EAGAIN while another description holds
-    // it), F_UNLCK gives it back.
+    // F_WRLCK or F_RDLCK takes it (fails with EAGAIN while another
+    // description holds a conflicting one), F_UNLCK gives it back.
     int (*ofd_setlk)(int fd, short type);
     // renameat2(2) relative to the current folder; flags 0 or RENAME_NOREPLACE.
     int (*rename)(const char* from, const char* to, unsigned int flags);

@@ -99,9 +99,11 @@ std::string TemporaryName(const std::string& name, int slot) {
 // writer that has just created the name and not yet locked it finds it gone
 // when it checks, and tries another name.
 void RemoveIfAbandoned(const std::string& path) {
-    const int fd = OpenRetrying(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+    // A read lock, which needs no write permission, conflicts with a
+    // writer's lock all the same.
+    const int fd = OpenRetrying(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
     if (fd < 0) return;
-    if (Sys().ofd_setlk(fd, F_WRLCK) == 0 && StillNamed(path, fd)) Sys().unlink(path.c_str());
+    if (Sys().ofd_setlk(fd, F_RDLCK) == 0 && StillNamed(path, fd)) Sys().unlink(path.c_str());
     Sys().close(fd);
 }
 

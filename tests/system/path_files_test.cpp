@@ -20,6 +20,7 @@
 
 #include "diagnostics/Log.h"
 #include "platform/kernel/Module.h"
+#include "platform/mfc/AfxString.h"
 #include "platform/shell/Shell.h"
 #include "system/Path.h"
 #include "tests/support/AcpScope.h"
@@ -384,6 +385,7 @@ TEST_F(PathFiles, EveryFunctionTakesPolishAndNonBmpNames) {
         EXPECT_FALSE(FileExist(root.c_str())) << label;
         Touch(fs::path(VTools::String::WideToUtf8(root)) / (label + ".txt"), "contents");
         EXPECT_TRUE(FileExist(file)) << label;
+        EXPECT_TRUE(FileExist(CString(file.c_str()))) << label;
         EXPECT_FALSE(DirectoryExist(file)) << label;
         EXPECT_FALSE(FileExist(root + L"/missing" + name)) << label;
 
