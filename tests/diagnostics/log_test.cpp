@@ -300,13 +300,17 @@ TEST(Log, ALogDirectlyInTheRootCleansTheRootNotTheCurrentFolder) {
 TEST(Log, CloseReturnsWhileOtherThreadsKeepLogging) {
     LogCapture log;
     std::atomic<bool> stop{false};
+    std::atomic<int> started{0};
     std::vector<std::thread> writers;
     for (int t = 0; t < 16; ++t) {
-        writers.emplace_back([&stop, t] {
+        writers.emplace_back([&, t] {
+            Write("Busy", t, "entry");
+            started.fetch_add(1);
             while (!stop.load(std::memory_order_relaxed)) Write("Busy", t, "entry");
         });
     }
-    log.WaitForEntries(100);
+    // Closed while every writer is busy, before a long queue has built up.
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return started.load() == 16; }));
     std::atomic<bool> closed{false};
     std::thread closer([&] {
         VTools::Log::Instance().Close();
