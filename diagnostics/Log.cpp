@@ -92,7 +92,9 @@ bool Log::OpenStream(const std::wstring& path) {
     // Bytes as they are: the entries already carry CR LF line ends.  Other
     // processes may read and write the file meanwhile; without
     // FILE_SHARE_DELETE the open file cannot be deleted, by the clean-up
-    // either.
+    // either.  A path with a NUL inside names no file (as a C string it would
+    // name another).
+    if (path.find(L'\0') != std::wstring::npos) return false;
     const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;

@@ -375,6 +375,7 @@ TEST(Log, APathWithoutAFileSystemFormIsRefused) {
     TempDir dir;
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(VTools::Log::Instance().Open(Wide(dir.Path()) + L"/log\xD800.txt"));
+    EXPECT_FALSE(VTools::Log::Instance().Open(Wide(dir.Path()) + std::wstring(L"/log\0.txt", 9)));
     EXPECT_FALSE(VTools::Log::Instance().IsOpen());
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
