@@ -11,19 +11,20 @@
 // chunks are discarded).
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "module/Export.h"
 #include "multithreading/BufferManager.h"
 
 namespace Multithreading {
+
+namespace internal {
+template <class Item>
+class WorkQueue;
+}  // namespace internal
 
 class VLIB_API BufferParser {
 public:
@@ -49,15 +50,9 @@ public:
     bool IsRunning() const;
 
 private:
-    BufferManager GetNextBuffer();
-    void WaitForBufferOrEnd();
-
-    std::atomic<bool> m_running{false};
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::thread m_worker;
-    std::deque<BufferManager> m_queue;
     std::string m_name;
+    // The queue and its worker (multithreading/internal/WorkQueue.h).
+    std::unique_ptr<internal::WorkQueue<BufferManager>> m_queue;
 };
 
 }  // namespace Multithreading

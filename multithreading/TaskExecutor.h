@@ -12,17 +12,18 @@
 // is stopped first (its queued tasks are discarded).
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "module/Export.h"
 
 namespace Multithreading {
+
+namespace internal {
+template <class Item>
+class WorkQueue;
+}  // namespace internal
 
 class VLIB_API TaskExecutor {
 public:
@@ -45,16 +46,9 @@ public:
     void AddTask(Task task);
 
 private:
-    Task GetTask();
-    void WaitForTaskOrEnd();
-    void OnExecute();
-
-    std::atomic<bool> m_running{false};
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::thread m_worker;
-    std::deque<Task> m_queue;
     std::string m_name;
+    // The queue and its worker (multithreading/internal/WorkQueue.h).
+    std::unique_ptr<internal::WorkQueue<Task>> m_queue;
 };
 
 }  // namespace Multithreading

@@ -28,7 +28,9 @@ extern "C" {
 // the first nSize - 1 characters and a NUL, returns nSize and sets the last
 // error to ERROR_INSUFFICIENT_BUFFER (nSize 0: writes nothing).  Returns 0
 // with ERROR_MOD_NOT_FOUND when `hModule` is not the handle of a loaded
-// module, ERROR_INVALID_PARAMETER for a null buffer with a non-zero size.
+// module, ERROR_INVALID_PARAMETER for a null buffer with a non-zero size, or
+// the translated failure of reading the executable's link (ERROR_ACCESS_DENIED,
+// ERROR_FILE_NOT_FOUND where /proc is not mounted).
 VPLATFORM_API DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
 // The handle of a loaded module.  Null `lpModuleName`: the executable.  A name

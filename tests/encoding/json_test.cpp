@@ -13,6 +13,7 @@
 #include "encoding/Json.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/Files.h"
+#include "tests/support/SaveChecks.h"
 #include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
 
@@ -175,6 +176,17 @@ TEST_F(Json, AFailedSaveKeepsThePreviousFile) {
     EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "state.json"), before);
     EXPECT_EQ(Names(), std::vector<std::string>{"state.json"});
     EXPECT_EQ(Read("state.json"), previous);
+}
+
+TEST_F(Json, ASaveKeepsTheFileItReplaces) {
+    const boost::json::value value = boost::json::parse(R"({"quotes":[1,2,3]})");
+    vlibtest::ExpectSavesKeepTheFile(
+        [&](const std::wstring& path) {
+            JsonSerializer serializer;
+            JsonParser parser;
+            return serializer.Save(path, value) && parser.FromFile(path) == value;
+        },
+        "JSON");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "tests/settings/SettingsTestSupport.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/Peer.h"
+#include "tests/support/SaveChecks.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -246,6 +247,21 @@ TEST_F(SettingsFile, PathsAreTakenInThePlatformsFileSystemForm) {
     EXPECT_FALSE(Example().SaveToFile(lone, "Workspace"));
     EXPECT_FALSE(loaded.LoadFromFile(lone, "Workspace"));
     EXPECT_EQ(second.Close().size(), 2u);
+}
+
+// A save gives back the same file: its permissions and owner, a link to it,
+// a read-only refusal; it falls back to writing in place where the folder
+// takes no temporary file, and clears what a killed save left.
+TEST_F(SettingsFile, ASaveKeepsTheFileItReplaces) {
+    vlibtest::ExpectSavesKeepTheFile(
+        [](const std::wstring& path) {
+            LogScope log;
+            const bool saved = Example().SaveToFile(path, "Workspace");
+            Settings loaded;
+            return saved && loaded.LoadFromFile(path, "Workspace") &&
+                   loaded.ConvertToString() == Example().ConvertToString();
+        },
+        "settings");
 }
 
 // A child process saves one of two large trees in a loop and is killed at a

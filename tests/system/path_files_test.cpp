@@ -20,6 +20,7 @@
 
 #include "diagnostics/Log.h"
 #include "platform/kernel/Module.h"
+#include "platform/mfc/AfxString.h"
 #include "platform/shell/Shell.h"
 #include "system/Path.h"
 #include "tests/support/AcpScope.h"
@@ -366,6 +367,55 @@ TEST_F(PathFiles, ModulePathsNameTheExecutableAndLongLibraryPaths) {
     dlclose(library);
 }
 
+// Every function that takes a wide path reaches the file through the
+// platform's UTF-8 form of it: Polish letters and characters beyond the BMP
+// (a surrogate pair) name the same files in every function, and the
+// existence tests report by their result, never by throwing.
+TEST_F(PathFiles, EveryFunctionTakesPolishAndNonBmpNames) {
+    LogCapture log;
+    for (const std::wstring& name :
+         {std::wstring(L"za\u017C\u00F3\u0142\u0107"), std::wstring(L"wykres\xD83D\xDCC8")}) {
+        const std::wstring root = Wide(m_dir.Path()) + L"/" + name;
+        const std::wstring file = root + L"\\" + name + L".txt";
+        const std::string label = VTools::String::WideToUtf8(name);
+        EXPECT_TRUE(CreateDirectoryIfNotExist(root + L"/sub")) << label;
+        EXPECT_TRUE(CreateDirectoryIfNotExist(root.c_str())) << label;  // exists already
+        EXPECT_TRUE(DirectoryExist(root)) << label;
+        EXPECT_TRUE(DirectoryExist(std::wstring_view(root))) << label;
+        EXPECT_FALSE(FileExist(root.c_str())) << label;
+        Touch(fs::path(VTools::String::WideToUtf8(root)) / (label + ".txt"), "contents");
+        EXPECT_TRUE(FileExist(file)) << label;
+        EXPECT_TRUE(FileExist(CString(file.c_str()))) << label;
+        EXPECT_FALSE(DirectoryExist(file)) << label;
+        EXPECT_FALSE(FileExist(root + L"/missing" + name)) << label;
+
+        std::vector<std::wstring> files, folders;
+        EXPECT_EQ(FindAllFilesInFolder(root, L"*.txt", false, files), 1u) << label;
+        EXPECT_EQ(files, std::vector<std::wstring>{root + L"/" + name + L".txt"}) << label;
+        EXPECT_EQ(FindAllSubFolders(root, folders), 1u) << label;
+        EXPECT_EQ(folders, std::vector<std::wstring>{root + L"/sub"}) << label;
+
+        EXPECT_TRUE(CopyFiles(file, root + L"/sub/" + name + L"-copy.txt")) << label;
+        EXPECT_TRUE(CopyDirectoryRecursive(root + L"/sub", root + L"/" + name + L"-tree")) << label;
+        EXPECT_TRUE(FileExist(root + L"/" + name + L"-tree/" + name + L"-copy.txt")) << label;
+        ASSERT_TRUE(CreateDirectoryIfNotExist(root + L"/dest")) << label;
+        ReplaceDestFileIfSourceFileIsNewer(root + L"/sub", root + L"/dest", name + L"-copy.txt");
+        EXPECT_TRUE(FileExist(root + L"/dest/" + name + L"-copy.txt")) << label;
+        Move(file, root + L"/" + name + L"-moved.txt");
+        EXPECT_TRUE(FileExist(root + L"/" + name + L"-moved.txt")) << label;
+        EXPECT_FALSE(FileExist(file)) << label;
+        EXPECT_TRUE(RemovePath(root)) << label;
+        EXPECT_FALSE(DirectoryExist(root)) << label;
+    }
+    // A lone surrogate names no file: false, never an exception.
+    const std::wstring lone = Wide(m_dir.Path()) + L"/bad\xD800";
+    EXPECT_FALSE(FileExist(lone));
+    EXPECT_FALSE(DirectoryExist(lone));
+    EXPECT_FALSE(CreateDirectoryIfNotExist(lone));
+    EXPECT_FALSE(RemovePath(lone));
+    Entries(log);
+}
+
 class KnownFolders : public vlibtest::TempDirTest {
 protected:
     std::wstring Home() const { return Wide(m_dir.Path()); }
@@ -407,6 +457,14 @@ TEST_F(KnownFolders, FailuresThrowInsteadOfCreatingRelativeFolders) {
     } catch (const fs::filesystem_error& error) {
         EXPECT_NE(std::string(error.what()).find("create_directories"), std::string::npos);
     }
+}
+
+TEST_F(KnownFolders, SubFoldersWithPolishAndNonBmpNamesAreCreated) {
+    const std::wstring polish = L"Notowania \u0141\u00F3d\u017A", other = L"\xD83D\xDCC8";
+    EXPECT_EQ(GetCurrentUserDocumentPath(polish, other), Home() + L"/Documents/" + polish + L"/" + other);
+    EXPECT_TRUE(DirectoryExist(Home() + L"/Documents/" + polish + L"/" + other));
+    EXPECT_TRUE(fs::is_directory(m_dir.Path() / "Documents" / VTools::String::WideToUtf8(polish) /
+                                 VTools::String::WideToUtf8(other)));
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 // layout of random UUIDs, the accepted text form, round trips.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <set>
 #include <string>
 
 #include "platform/com/Rpc.h"
+#include "platform/internal/Syscalls.h"
 #include "platform/kernel/WinError.h"
 
 namespace {
@@ -68,6 +70,33 @@ TEST(Rpc, FromStringAcceptsOnlyTheBare36CharacterForm) {
     EXPECT_EQ(ToString(uuid), "00000000-0000-0000-0000-000000000000");
     EXPECT_EQ(UuidFromStringA(nullptr, nullptr), RPC_S_INVALID_ARG);
     EXPECT_EQ(RpcStringFreeA(nullptr), RPC_S_INVALID_ARG);
+}
+
+ssize_t NoKernelRandom(void*, size_t, unsigned int) {
+    errno = ENOSYS;
+    return -1;
+}
+
+int StoppedClock(clockid_t, timespec* now) {
+    *now = {1'700'000'000, 0};
+    return 0;
+}
+
+// Without the kernel's random source UuidCreate says so, and its stand-in
+// values stay distinct even when the clock does not move.
+TEST(Rpc, CreateWithoutKernelRandomnessGivesLocalOnlyDistinctUuids) {
+    vplatform::Syscalls table = vplatform::test::RealSyscalls();
+    table.getrandom = NoKernelRandom;
+    table.clock_gettime = StoppedClock;
+    const vplatform::test::ScopedSyscallsForTesting scope(table);
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        UUID uuid{};
+        EXPECT_EQ(UuidCreate(&uuid), RPC_S_UUID_LOCAL_ONLY);
+        EXPECT_EQ(uuid.Data3 >> 12, 4);
+        seen.insert(ToString(uuid));
+    }
+    EXPECT_EQ(seen.size(), 100u);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // held past the closing of their store.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "platform/crypt/Crypt.h"
 #include "platform/crypt/internal/RootBundle.h"
+#include "platform/internal/Syscalls.h"
 #include "platform/kernel/WinError.h"
 #include "tests/support/Peer.h"
 #include "tests/support/TempDir.h"
@@ -173,6 +176,47 @@ TEST(CertStore, RootLooksWhereEachDistributionKeepsItsBundle) {
     const auto host = dir.Write("host.pem", single(places.size()));
     RootFileScope hostScope(host.string());
     EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[places.size()]});
+}
+
+int g_error = 0;
+
+int FailingOpen(const char*, int, mode_t) {
+    errno = g_error;
+    return -1;
+}
+
+ssize_t FailingRead(int, void*, size_t) {
+    errno = g_error;
+    return -1;
+}
+
+// The bundle is read through the platform's file functions, so a failed
+// system call gives their Windows error.
+TEST(CertStore, FailedReadsOfTheBundleGiveTheirWindowsErrors) {
+    vlibtest::TempDir dir;
+    RootFileScope scope(dir.Write("bundle.pem", "-----BEGIN CERTIFICATE-----\n").string());
+    struct Case {
+        bool open;  // fail the open, else the read
+        int error;
+        DWORD expected;
+    };
+    const Case cases[] = {{true, EACCES, ERROR_ACCESS_DENIED},
+                          {true, EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+                          {false, EIO, ERROR_READ_FAULT},
+                          {false, ENOMEM, ERROR_NOT_ENOUGH_MEMORY}};
+    for (const Case& c : cases) {
+        vplatform::Syscalls table = vplatform::test::RealSyscalls();
+        if (c.open) {
+            table.open = FailingOpen;
+        } else {
+            table.read = FailingRead;
+        }
+        g_error = c.error;
+        const vplatform::test::ScopedSyscallsForTesting failing(table);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(CertOpenSystemStoreW(0, L"ROOT"), nullptr) << std::strerror(c.error);
+        EXPECT_EQ(GetLastError(), c.expected) << std::strerror(c.error);
+    }
 }
 
 TEST(CertStore, AContextHeldPastTheClosingStaysReadable) {

@@ -44,12 +44,8 @@ protected:
     }
 };
 
-std::uint64_t Ticks(const FILETIME& t) {
-    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-FILETIME FileTime(std::uint64_t ticks) {
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
+constexpr auto Ticks = vplatform::FileTimeTicks;
+constexpr auto FileTime = vplatform::FileTimeFromTicks;
 
 TEST_F(Files, DispositionsCreateOpenAndTruncateAsOnWindows) {
     SetLastError(kSentinel);
@@ -161,6 +157,23 @@ TEST_F(Files, ReadsWritesAndSeeks) {
         EXPECT_FALSE(WriteFile(bad, buffer, 1, &count, nullptr));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     }
+}
+
+TEST_F(Files, AppendingHandlesWriteAtTheEndWhateverThePosition) {
+    m_dir.Write("log.txt", "start;");
+    Handle append{Open("log.txt", FILE_APPEND_DATA, OPEN_ALWAYS, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    ASSERT_NE(append.h, INVALID_HANDLE_VALUE);
+    Handle other{Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    ASSERT_NE(other.h, INVALID_HANDLE_VALUE);
+    DWORD count = 0;
+    ASSERT_TRUE(WriteFile(append, "one;", 4, &count, nullptr));
+    ASSERT_TRUE(WriteFile(other, "START", 5, &count, nullptr));  // overwrites from the start
+    LARGE_INTEGER start{};
+    ASSERT_TRUE(SetFilePointerEx(append, start, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(WriteFile(append, "two;", 4, &count, nullptr));
+    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "log.txt"), "START;one;two;");
+    EXPECT_EQ(Open("log.txt", FILE_APPEND_DATA, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Files, AccessRightsAndShareModesAreEnforcedInTheProcess) {
@@ -412,74 +425,7 @@ TEST(FilePaths, FullPathsAndTheTemporaryFolder) {
     }
 }
 
-// --- Times ----------------------------------------------------------------------------
-
-TEST(FileTimes, CalendarConversionsFollowTheWindowsEpoch) {
-    SYSTEMTIME unixEpoch{1970, 1, 0, 1, 0, 0, 0, 0};
-    FILETIME ft{};
-    ASSERT_TRUE(SystemTimeToFileTime(&unixEpoch, &ft));
-    EXPECT_EQ(Ticks(ft), 116'444'736'000'000'000ull);
-
-    const SYSTEMTIME leap{2000, 2, 0, 29, 23, 59, 58, 999};
-    ASSERT_TRUE(SystemTimeToFileTime(&leap, &ft));
-    SYSTEMTIME back{};
-    ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
-    EXPECT_EQ(back.wYear, 2000);
-    EXPECT_EQ(back.wMonth, 2);
-    EXPECT_EQ(back.wDay, 29);
-    EXPECT_EQ(back.wDayOfWeek, 2);  // a Tuesday
-    EXPECT_EQ(back.wHour, 23);
-    EXPECT_EQ(back.wSecond, 58);
-    EXPECT_EQ(back.wMilliseconds, 999);
-
-    FILETIME zero{0, 0};
-    ASSERT_TRUE(FileTimeToSystemTime(&zero, &back));
-    EXPECT_EQ(back.wYear, 1601);
-    EXPECT_EQ(back.wDayOfWeek, 1);  // 1601-01-01 was a Monday
-
-    SetLastError(kSentinel);
-    const SYSTEMTIME noSuchDay{2001, 2, 0, 29, 0, 0, 0, 0};
-    EXPECT_FALSE(SystemTimeToFileTime(&noSuchDay, &ft));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    const FILETIME tooLate = FileTime(1ull << 63);
-    EXPECT_FALSE(FileTimeToSystemTime(&tooLate, &back));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
-    SYSTEMTIME utc{}, local{};
-    GetSystemTime(&utc);
-    GetLocalTime(&local);
-    FILETIME utcTicks{}, localTicks{}, converted{};
-    ASSERT_TRUE(SystemTimeToFileTime(&utc, &utcTicks));
-    ASSERT_TRUE(SystemTimeToFileTime(&local, &localTicks));
-    ASSERT_TRUE(FileTimeToLocalFileTime(&utcTicks, &converted));
-    const auto difference = static_cast<std::int64_t>(Ticks(converted) - Ticks(localTicks));
-    EXPECT_LT(std::llabs(difference), 50'000'000);  // the same instant, within 5 s
-}
-
-TEST(FileTimes, LocalTimeIsAheadOfUtcEastOfGreenwich) {
-    const char* saved = std::getenv("TZ");
-    const std::string restore = saved != nullptr ? saved : "";
-    setenv("TZ", "XST-2", 1);  // two hours east of UTC, no daylight saving time
-    tzset();
-    const FILETIME utc = FileTime(132'000'000'000'000'000ull);
-    FILETIME local{}, back{};
-    EXPECT_TRUE(FileTimeToLocalFileTime(&utc, &local));
-    EXPECT_EQ(Ticks(local) - Ticks(utc), 2ull * 3600 * 10'000'000);
-    EXPECT_TRUE(LocalFileTimeToFileTime(&local, &back));
-    EXPECT_EQ(Ticks(back), Ticks(utc));
-    const FILETIME last = FileTime((1ull << 63) - 1);
-    SetLastError(kSentinel);
-    EXPECT_FALSE(FileTimeToLocalFileTime(&last, &local));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    const FILETIME first = FileTime(0);
-    EXPECT_FALSE(LocalFileTimeToFileTime(&first, &back));
-    if (saved != nullptr) {
-        setenv("TZ", restore.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
-}
+// --- File times ----------------------------------------------------------------------
 
 TEST_F(Files, FileTimesAreSetAndRead) {
     Handle h{Open("t.txt", GENERIC_READ | GENERIC_WRITE, CREATE_NEW)};

@@ -4,9 +4,11 @@
 
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 
+#include "platform/internal/Syscalls.h"
 #include "platform/kernel/Module.h"
 
 namespace {
@@ -90,6 +92,37 @@ TEST(Module, ShortBuffersTruncateAndUnknownModulesFail) {
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
     SetLastError(kSentinel);
     EXPECT_EQ(GetModuleHandleW(L"libVLibPlatform"), nullptr);  // a prefix is no name
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+}
+
+ssize_t RefusedReadlink(const char*, char*, size_t) {
+    errno = EACCES;
+    return -1;
+}
+
+int NoLoadedObjects(int (*)(dl_phdr_info*, size_t, void*), void*) {
+    return 0;
+}
+
+// The loader's list and the executable's link are read through the
+// system-call table; their failures give Windows errors.
+TEST(Module, FailedSystemCallsGiveWindowsErrors) {
+    wchar_t buffer[512];
+    {
+        vplatform::Syscalls table = vplatform::test::RealSyscalls();
+        table.readlink = RefusedReadlink;
+        const vplatform::test::ScopedSyscallsForTesting scope(table);
+        SetLastError(kSentinel);
+        EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, 512), 0u);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    vplatform::Syscalls table = vplatform::test::RealSyscalls();
+    table.dl_iterate_phdr = NoLoadedObjects;
+    const vplatform::test::ScopedSyscallsForTesting scope(table);
+    SetLastError(kSentinel);
+    EXPECT_EQ(GetModuleHandleW(nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(GetModuleFileNameW(ModuleOf(reinterpret_cast<void*>(&InThisExecutable)), buffer, 512), 0u);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 }
 
