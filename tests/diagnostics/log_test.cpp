@@ -284,6 +284,15 @@ TEST(Log, CloseReturnsWhileOtherThreadsKeepLogging) {
     EXPECT_EQ(entries.back().function, "VTools::Log::Close");
 }
 
+// Writes that always fail (every write to /dev/full ends with ENOSPC) are
+// swallowed, and Close still ends.
+TEST(Log, WriteFailuresAreSwallowedAndCloseEnds) {
+    ASSERT_TRUE(TheLog().Open(L"/dev/full"));
+    for (int n = 0; n < 10; ++n) Write("Full", n, "lost");
+    TheLog().Close();
+    EXPECT_FALSE(TheLog().IsOpen());
+}
+
 // A failed write (a full disk) loses at most its own entry: once writing works
 // again the next entries reach the file, and an entry written in part is
 // completed first, never left torn inside the file.

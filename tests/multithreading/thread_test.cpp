@@ -56,6 +56,7 @@ TEST(Thread, NamesAreSeenWholeThroughTheDescriptionAndCutToFitTheKernel) {
     }
     EXPECT_EQ(SetThreadDescription(nullptr, L"x"), HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
     EXPECT_EQ(SetThreadDescription(GetCurrentThread(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(GetThreadId(GetCurrentThread()), GetCurrentThreadId());
 }
 
 TEST(Thread, WaitForEndThreadReturnsOnceTheThreadHasEnded) {

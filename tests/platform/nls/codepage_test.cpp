@@ -5,6 +5,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
@@ -25,46 +26,35 @@
 
 namespace {
 
-using vlibtest::kSentinel;
-
-// Converts with a size query first, then into a buffer of exactly that size
-// and into a roomier one (the converters take different paths for the two),
-// and checks that all three agree and that one unit less is refused.  The
-// buffers are heap blocks of the exact size, so that a sanitizer build sees
-// any write past them.
-std::wstring Decode(UINT cp, std::string_view in) {
-    const int size = static_cast<int>(in.size());
-    const int needed = MultiByteToWideChar(cp, 0, in.data(), size, nullptr, 0);
+// Converts with a size query first (room 0), then into a buffer of exactly
+// that size and into a roomier one (the converters take different paths for
+// the two), and checks that all three agree and that one unit less is
+// refused.  The buffers are heap blocks of the exact size, so that a
+// sanitizer build sees any write past them.
+template <class Out, class Convert>
+std::basic_string<Out> Checked(std::size_t inSize, Convert convert) {
+    const int needed = convert(nullptr, 0);
     EXPECT_GT(needed, 0);
-    std::vector<wchar_t> exact(static_cast<size_t>(needed)), roomy(in.size() + 8);
-    EXPECT_EQ(MultiByteToWideChar(cp, 0, in.data(), size, exact.data(), needed), needed);
-    roomy.resize(static_cast<size_t>(MultiByteToWideChar(cp, 0, in.data(), size, roomy.data(), size + 8)));
+    std::vector<Out> exact(static_cast<size_t>(std::max(needed, 1))), roomy(4 * inSize + 8);
+    std::vector<Out> short_(exact.size() - 1);
+    EXPECT_EQ(convert(exact.data(), needed), needed);
+    roomy.resize(static_cast<size_t>(convert(roomy.data(), static_cast<int>(roomy.size()))));
     EXPECT_EQ(exact, roomy);
-    if (needed > 1) {
-        std::vector<wchar_t> short_(static_cast<size_t>(needed - 1));
-        SetLastError(kSentinel);
-        EXPECT_EQ(MultiByteToWideChar(cp, 0, in.data(), size, short_.data(), needed - 1), 0);
-        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    }
-    return std::wstring(roomy.begin(), roomy.end());
+    EXPECT_TRUE(needed == 1 || vlibtest::FailsWith(ERROR_INSUFFICIENT_BUFFER,
+                                                   [&] { return convert(short_.data(), needed - 1) != 0; }));
+    return std::basic_string<Out>(roomy.begin(), roomy.end());
+}
+
+std::wstring Decode(UINT cp, std::string_view in) {
+    return Checked<wchar_t>(in.size(), [&](wchar_t* out, int room) {
+        return MultiByteToWideChar(cp, 0, in.data(), static_cast<int>(in.size()), out, room);
+    });
 }
 
 std::string Encode(UINT cp, std::wstring_view in) {
-    const int size = static_cast<int>(in.size());
-    const int needed = WideCharToMultiByte(cp, 0, in.data(), size, nullptr, 0, nullptr, nullptr);
-    EXPECT_GT(needed, 0);
-    std::vector<char> exact(static_cast<size_t>(needed)), roomy(4 * in.size() + 8);
-    EXPECT_EQ(WideCharToMultiByte(cp, 0, in.data(), size, exact.data(), needed, nullptr, nullptr), needed);
-    roomy.resize(static_cast<size_t>(
-        WideCharToMultiByte(cp, 0, in.data(), size, roomy.data(), static_cast<int>(roomy.size()), nullptr, nullptr)));
-    EXPECT_EQ(exact, roomy);
-    if (needed > 1) {
-        std::vector<char> short_(static_cast<size_t>(needed - 1));
-        SetLastError(kSentinel);
-        EXPECT_EQ(WideCharToMultiByte(cp, 0, in.data(), size, short_.data(), needed - 1, nullptr, nullptr), 0);
-        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    }
-    return std::string(roomy.begin(), roomy.end());
+    return Checked<char>(in.size(), [&](char* out, int room) {
+        return WideCharToMultiByte(cp, 0, in.data(), static_cast<int>(in.size()), out, room, nullptr, nullptr);
+    });
 }
 
 std::string Utf16Le(std::wstring_view text) {
