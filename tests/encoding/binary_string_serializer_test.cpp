@@ -71,12 +71,9 @@ TEST(BinaryStringSerializer, ConvertTextToBinNeedsTheExactCount) {
 }
 
 TEST(BinaryStringSerializer, StoringGivesTheArchiveBytesAsText) {
-    BinaryStringSerializer empty, one, json;
+    BinaryStringSerializer empty, json;
     EXPECT_TRUE(empty.OpenOk() && empty.IsValid() && empty.GetArchive().IsStoring());
     EXPECT_EQ(empty.GetString(), "");
-    EXPECT_EQ(empty.ToJson(), boost::json::value(""));
-    one.GetArchive() << 1;
-    EXPECT_EQ(one.GetString(), "01000000");
     json.GetArchive() << WORD{0xBEEF};
     EXPECT_EQ(json.ToJson(), boost::json::value("efbe"));
 }

