@@ -3,7 +3,8 @@
 // interrupted (EINTR, short counts) where the real system would not do so on
 // demand.
 //
-// files.cpp makes every file-system call through Sys(); nothing else changes
+// files.cpp makes every file-system call through Sys(), and the mail client
+// opens, shuts down and closes its sockets through it; nothing else changes
 // the table.  The setter below is for tests only: it is exported so that the
 // test binaries can reach it, but it belongs to no public header and is not
 // installed.  A test replaces the table while no other thread uses the file
@@ -11,6 +12,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -36,6 +38,9 @@ struct Syscalls {
     int (*mkdir)(const char* path, mode_t mode);
     int (*rmdir)(const char* path);
     char* (*getcwd)(char* buffer, size_t size);
+    // The mail client's connections (libcurl asks the mail client for them).
+    int (*socket)(int domain, int type, int protocol);
+    int (*shutdown)(int fd, int how);
 };
 
 // The table in use.

@@ -19,8 +19,8 @@ int Rename(const char* from, const char* to, unsigned int flags) {
 }
 
 const Syscalls kReal = {
-    Open,    ::close,    ::read, ::write,  ::lseek, ::fsync, ::ftruncate,
-    ::statx, ::futimens, Rename, ::unlink, ::mkdir, ::rmdir, ::getcwd,
+    Open,       ::close, ::read,   ::write, ::lseek, ::fsync,  ::ftruncate, ::statx,
+    ::futimens, Rename,  ::unlink, ::mkdir, ::rmdir, ::getcwd, ::socket,    ::shutdown,
 };
 
 Syscalls g_replacement = kReal;

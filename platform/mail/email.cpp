@@ -1,0 +1,202 @@
+// CkEmail: a message held as UTF-8 and composed on demand.
+#include <climits>
+
+#include "platform/kernel/Files.h"
+#include "platform/kernel/Handles.h"
+#include "platform/mail/Mail.h"
+#include "platform/mail/internal/State.h"
+#include "platform/nls/CodePage.h"
+
+namespace vplatform::mail {
+namespace {
+
+// Attachments are read in pieces of this size.
+constexpr DWORD kReadPiece = 1 << 20;
+
+// The whole file at `path` (UTF-8, Windows form); false with the last error.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::wstring wide;
+    if (!path.empty() && path.size() < INT_MAX) {
+        const int size = static_cast<int>(path.size());
+        wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, path.data(), size, nullptr, 0)));
+        MultiByteToWideChar(CP_UTF8, 0, path.data(), size, wide.data(), static_cast<int>(wide.size()));
+    }
+    if (wide.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    for (;;) {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + kReadPiece);
+        DWORD read = 0;
+        ok = ReadFile(file, bytes.data() + at, kReadPiece, &read, nullptr) != FALSE;
+        bytes.resize(at + read);
+        if (!ok || read == 0) break;
+    }
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    bytes.shrink_to_fit();
+    if (!ok) SetLastError(error);
+    return ok;
+}
+
+}  // namespace
+}  // namespace vplatform::mail
+
+using vplatform::mail::EmailState;
+using vplatform::mail::FromUtf8;
+using vplatform::mail::ToUtf8;
+
+CkEmail::CkEmail() : m_state(std::make_unique<EmailState>()) {}
+CkEmail::~CkEmail() = default;
+
+void CkEmail::put_Utf8(bool utf8) {
+    std::lock_guard guard(m_state->lock);
+    m_state->utf8 = utf8;
+}
+
+bool CkEmail::get_Utf8() {
+    std::lock_guard guard(m_state->lock);
+    return m_state->utf8;
+}
+
+namespace {
+
+// Stores `text` (UTF-8) in the getter's buffer in the object's narrow form.
+const char* Result(EmailState& state, EmailState::Result which, std::string_view text) {
+    std::string& result = state.results[which];
+    result = FromUtf8(text, state.utf8);
+    return result.c_str();
+}
+
+}  // namespace
+
+void CkEmail::put_FromAddress(const char* address) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().from.address = ToUtf8(address, m_state->utf8);
+}
+
+const char* CkEmail::fromAddress() {
+    std::lock_guard guard(m_state->lock);
+    return Result(*m_state, EmailState::kFromAddress, m_state->data->from.address);
+}
+
+void CkEmail::put_FromName(const char* name) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().from.name = ToUtf8(name, m_state->utf8);
+}
+
+const char* CkEmail::fromName() {
+    std::lock_guard guard(m_state->lock);
+    return Result(*m_state, EmailState::kFromName, m_state->data->from.name);
+}
+
+bool CkEmail::AddTo(const char* name, const char* address) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().to.push_back({ToUtf8(name, m_state->utf8), ToUtf8(address, m_state->utf8)});
+    return true;
+}
+
+int CkEmail::get_NumTo() {
+    std::lock_guard guard(m_state->lock);
+    return static_cast<int>(m_state->data->to.size());
+}
+
+const char* CkEmail::getToAddr(int index) {
+    std::lock_guard guard(m_state->lock);
+    const auto& to = m_state->data->to;
+    const bool valid = index >= 0 && static_cast<std::size_t>(index) < to.size();
+    return Result(*m_state, EmailState::kToAddress, valid ? to[static_cast<std::size_t>(index)].address : "");
+}
+
+const char* CkEmail::getToName(int index) {
+    std::lock_guard guard(m_state->lock);
+    const auto& to = m_state->data->to;
+    const bool valid = index >= 0 && static_cast<std::size_t>(index) < to.size();
+    return Result(*m_state, EmailState::kToName, valid ? to[static_cast<std::size_t>(index)].name : "");
+}
+
+void CkEmail::ClearTo() {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().to.clear();
+}
+
+void CkEmail::put_Subject(const char* subject) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().subject = ToUtf8(subject, m_state->utf8);
+}
+
+const char* CkEmail::subject() {
+    std::lock_guard guard(m_state->lock);
+    return Result(*m_state, EmailState::kSubject, m_state->data->subject);
+}
+
+void CkEmail::put_Body(const char* body) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().body = ToUtf8(body, m_state->utf8);
+}
+
+const char* CkEmail::body() {
+    std::lock_guard guard(m_state->lock);
+    return Result(*m_state, EmailState::kBody, m_state->data->body);
+}
+
+bool CkEmail::AddFileAttachment(const char* path) {
+    bool utf8;
+    {
+        std::lock_guard guard(m_state->lock);
+        utf8 = m_state->utf8;
+    }
+    // The file is read outside the lock: the object stays usable meanwhile.
+    const std::string utf8Path = ToUtf8(path, utf8);
+    auto bytes = std::make_shared<std::string>();
+    if (!vplatform::mail::ReadWholeFile(utf8Path, *bytes)) return false;
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().attachments.push_back({vplatform::mail::FileNameOfPath(utf8Path), std::move(bytes)});
+    return true;
+}
+
+int CkEmail::get_NumAttachments() {
+    std::lock_guard guard(m_state->lock);
+    return static_cast<int>(m_state->data->attachments.size());
+}
+
+const char* CkEmail::getAttachmentFilename(int index) {
+    std::lock_guard guard(m_state->lock);
+    const auto& attachments = m_state->data->attachments;
+    const bool valid = index >= 0 && static_cast<std::size_t>(index) < attachments.size();
+    return Result(*m_state, EmailState::kAttachmentName,
+                  valid ? attachments[static_cast<std::size_t>(index)].fileName : "");
+}
+
+void CkEmail::put_Boundary(const char* boundary) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().boundary = ToUtf8(boundary, m_state->utf8);
+}
+
+void CkEmail::put_EmailDate(const char* date) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().date = ToUtf8(date, m_state->utf8);
+}
+
+void CkEmail::put_MessageID(const char* messageId) {
+    std::lock_guard guard(m_state->lock);
+    m_state->Writable().messageId = ToUtf8(messageId, m_state->utf8);
+}
+
+const char* CkEmail::getMime() {
+    std::shared_ptr<const vplatform::mail::EmailData> data;
+    {
+        std::lock_guard guard(m_state->lock);
+        data = m_state->data;
+    }
+    std::string mime = vplatform::mail::ComposeMime(*data);
+    std::lock_guard guard(m_state->lock);
+    std::string& result = m_state->results[EmailState::kMime];
+    result = std::move(mime);
+    return result.c_str();
+}
