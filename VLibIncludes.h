@@ -16,6 +16,7 @@
 #include "platform/kernel/Module.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/WinError.h"
+#include "platform/mail/Mail.h"
 #include "platform/mfc/AfxArchive.h"
 #include "platform/mfc/AfxDateTime.h"
 #include "platform/mfc/AfxException.h"
@@ -61,3 +62,6 @@
 
 // Files and system.
 #include "system/Path.h"
+
+// Mail.
+#include "mail/ChilkatMailManager.h"
