@@ -1,0 +1,264 @@
+// ChilkatMailManager against a real SMTP server: settings and security,
+// one log entry per failed send and none per delivered one, attachments that
+// cannot be read, Polish text under the ANSI code pages, refusals reported
+// at once, and a manager destroyed while its sends run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "diagnostics/Log.h"
+#include "mail/ChilkatMailManager.h"
+#include "platform/crypt/Crypt.h"
+#include "tests/support/AcpScope.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/MailDecode.h"
+#include "tests/support/SmtpServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
+#include "text/StringConversion.h"
+
+namespace {
+
+using vlibtest::SmtpServer;
+using vlibtest::SmtpServerOptions;
+using Mode = SmtpServerOptions::Mode;
+
+constexpr const char* kFailure =
+    "Wysłanie maila nie powiodło się. Sprawdź połączenie z internetem lub konfigurację serwera.";
+constexpr const char* kFailureFunction = "ChilkatMailManager::ProgressImpl::MailLogProgress::TaskCompleted";
+constexpr const char* kUser = "jan@example.com";
+constexpr const char* kPassword = "Sekret-Haslo1";
+
+class ChilkatMailManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override { vplatformSetRootCertificateFile(vlibtest::TestCertificates::Get().caFile.c_str()); }
+    void TearDown() override {
+        EXPECT_TRUE(vplatformMailDrain(60000));
+        vplatformSetRootCertificateFile(nullptr);
+        vplatformSetMailTimeouts(VPLATFORM_MAIL_DEFAULT_TIMEOUT, VPLATFORM_MAIL_DEFAULT_TIMEOUT);
+    }
+
+    static SmtpServerOptions Options(Mode mode) {
+        const auto& certificates = vlibtest::TestCertificates::Get();
+        SmtpServerOptions options;
+        options.mode = mode;
+        options.auth = std::string(kUser) + ":" + kPassword;
+        options.certificate = certificates.serverCertificate;
+        options.key = certificates.serverKey;
+        return options;
+    }
+
+    static ChilkatMailSettingsDefine Settings(int port, int security) {
+        return {"127.0.0.1", kUser, kPassword, port, "konto testowe", security};
+    }
+
+    static ChilkatMailDefine Mail(std::string subject = "Kursy") {
+        return {"Jan Kowalski", "anna@example.com", std::move(subject), "Dzień dobry", {}};
+    }
+
+    // Every entry written once the sends have ended.
+    std::vector<vlibtest::LogEntry> Entries() {
+        EXPECT_TRUE(vplatformMailDrain(60000));
+        EXPECT_TRUE(VTools::Log::Instance().Flush());
+        return m_log.WaitForEntries(0, std::chrono::milliseconds(0));
+    }
+
+    vlibtest::LogCapture m_log;
+};
+
+TEST_F(ChilkatMailManagerTest, SetupSenderAppliesTheSettingsAndSecurityPicksTheTransport) {
+    struct Case {
+        int security;
+        Mode server;
+        bool delivered;
+    };
+    const std::vector<Case> cases = {
+        {0, Mode::Plain, true},      {3, Mode::Plain, true},     {1, Mode::ImplicitTls, true},
+        {2, Mode::StartTls, true},   {0, Mode::StartTls, false}, {3, Mode::ImplicitTls, false},
+        {-1, Mode::StartTls, false}, {2, Mode::Plain, false},
+    };
+    vplatformSetMailTimeouts(3, 3);
+    std::size_t failures = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("security " + std::to_string(c.security));
+        SmtpServer server(Options(c.server));
+        ChilkatMailManager manager;
+        const ChilkatMailSettingsDefine settings = Settings(server.Port(), c.security);
+        EXPECT_FALSE(settings.applied);
+        manager.SetupSender(settings);
+        EXPECT_TRUE(settings.applied);
+        EXPECT_TRUE(manager.SendEmailAsync(Mail()));
+        EXPECT_TRUE(vplatformMailDrain(60000));
+        const auto messages = server.Messages();
+        ASSERT_EQ(messages.size(), c.delivered ? 1u : 0u);
+        if (c.delivered) {
+            EXPECT_EQ(messages[0].mailFrom, kUser);
+            EXPECT_EQ(messages[0].recipients, std::vector<std::string>{"anna@example.com"});
+            EXPECT_EQ(messages[0].tls, c.security == 1 || c.security == 2);
+            EXPECT_TRUE(messages[0].authenticated);
+            const auto decoded = vlibtest::DecodeWithPython(messages[0].bytes);
+            EXPECT_EQ(decoded.from.name, "Jan Kowalski");
+            EXPECT_EQ(decoded.from.address, kUser);
+        } else {
+            ++failures;
+        }
+        EXPECT_EQ(Entries().size(), failures);
+        EXPECT_EQ(manager.GetLastError(), "");
+    }
+}
+
+TEST_F(ChilkatMailManagerTest, EachFailedSendLogsOneEntryWithTheFixedMessage) {
+    vlibtest::AcpScope acp(1250);
+    const auto& certificates = vlibtest::TestCertificates::Get();
+    const auto with = [](SmtpServerOptions options, auto change) {
+        change(options);
+        return options;
+    };
+    struct Case {
+        const char* what;
+        std::function<SmtpServerOptions()> server;  // null: nothing listens
+        int security;
+        bool setUp = true;
+    };
+    const std::vector<Case> cases = {
+        {"server down", nullptr, 0},
+        {"log-in refused", [&] { return with(Options(Mode::Plain), [](auto& o) { o.refuseLogin = true; }); }, 0},
+        {"untrusted certificate",
+         [&] {
+             return with(Options(Mode::ImplicitTls), [&](auto& o) {
+                 o.certificate = certificates.untrustedCertificate;
+                 o.key = certificates.untrustedKey;
+             });
+         },
+         1},
+        {"certificate for another name",
+         [&] {
+             return with(Options(Mode::StartTls), [&](auto& o) {
+                 o.certificate = certificates.wrongNameCertificate;
+                 o.key = certificates.wrongNameKey;
+             });
+         },
+         2},
+        {"no STARTTLS offered", [&] { return Options(Mode::Plain); }, 2},
+        {"recipient refused", [&] { return with(Options(Mode::Plain), [](auto& o) { o.refuseRecipient = true; }); }, 0},
+        {"554 after the data", [&] { return with(Options(Mode::Plain), [](auto& o) { o.rejectData = true; }); }, 0},
+        {"silent server", [&] { return Options(Mode::Silent); }, 0},
+        {"SetupSender never called", [&] { return Options(Mode::Plain); }, 0, false},
+    };
+    vplatformSetMailTimeouts(2, 1);
+    const std::string expected =
+        "Wys\xB3"
+        "anie maila nie powiod\xB3o si\xEA. Sprawd\x9F po\xB3\xB9"
+        "czenie z "
+        "internetem lub konfiguracj\xEA serwera.";
+    ASSERT_EQ(expected, VTools::String::Utf8ToAnsi(kFailure));
+    std::size_t entries = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<SmtpServer> server;
+        if (c.server) server = std::make_unique<SmtpServer>(c.server());
+        ChilkatMailManager manager;
+        if (c.setUp) manager.SetupSender(Settings(server ? server->Port() : vlibtest::ClosedPort(), c.security));
+        EXPECT_TRUE(manager.SendEmailAsync(Mail()));
+        const auto log = Entries();
+        ASSERT_EQ(log.size(), ++entries);
+        EXPECT_EQ(log.back().function, kFailureFunction);
+        EXPECT_EQ(log.back().message, expected);
+        EXPECT_EQ(manager.GetLastError(), "");
+    }
+    const std::string file = vlibtest::TempDir::Read(m_log.File());
+    EXPECT_EQ(file.find(kPassword), std::string::npos);
+}
+
+TEST_F(ChilkatMailManagerTest, PolishTextGoesOutAndAnUnreadableAttachmentIsLeftOutAndLogged) {
+    vlibtest::TempDir dir;
+    const std::string fileBytes = "data;kurs\r\nWIG20;2345,67\r\n";
+    dir.Write("żółw.csv", fileBytes);
+    const std::string subject = "Notowania: zażółć gęślą jaźń", body = "Dzień dobry,\nkurs 2345,67 zł\n";
+    for (const UINT codePage : {65001u, 1250u}) {
+        SCOPED_TRACE(codePage);
+        vlibtest::AcpScope acp(codePage);
+        const auto ansi = [](const std::string& utf8) { return VTools::String::Utf8ToAnsi(utf8); };
+        SmtpServer server(Options(Mode::Plain));
+        ChilkatMailManager manager;
+        manager.SetupSender(Settings(server.Port(), 0));
+        const std::string missing = ansi((dir.Path() / "brak pliku.pdf").string());
+        const std::string present = ansi(dir.Path().string() + "\\żółw.csv");
+        const std::size_t before = Entries().size();
+        EXPECT_TRUE(manager.SendEmailAsync(
+            {ansi("Łukasz Żółć"), "anna@example.com", ansi(subject), ansi(body), {missing, present}}));
+        const auto log = Entries();
+        ASSERT_EQ(log.size(), before + 1);
+        EXPECT_EQ(log.back().function, "ChilkatMailManager::CreateCkEmail");
+        EXPECT_EQ(log.back().message, ansi("Nie można dołączyć załącznika: ") + missing);
+        ASSERT_TRUE(server.WaitForMessages(1));
+        const auto decoded = vlibtest::DecodeWithPython(server.Messages()[0].bytes);
+        ASSERT_TRUE(decoded.ok);
+        EXPECT_EQ(decoded.subject, subject);
+        EXPECT_EQ(decoded.from.name, "Łukasz Żółć");
+        EXPECT_EQ(decoded.body, body);
+        ASSERT_EQ(decoded.attachments.size(), 1u);
+        EXPECT_EQ(decoded.attachments[0].fileName, "żółw.csv");
+        EXPECT_EQ(decoded.attachments[0].bytes, fileBytes);
+    }
+}
+
+TEST_F(ChilkatMailManagerTest, RefusalsAreReportedAtOnceAndTheLastErrorStays) {
+    auto options = Options(Mode::Plain);
+    options.hold = true;
+    SmtpServer server(options);
+    ChilkatMailManager manager;
+    manager.SetupSender(Settings(server.Port(), 0));
+
+    // An address that would inject SMTP commands is refused.
+    ChilkatMailDefine injected = Mail();
+    injected.recipient = "anna@example.com\r\nRCPT TO:<eve@example.com>";
+    EXPECT_FALSE(manager.SendEmailAsync(injected));
+    const std::string reason = manager.GetLastError();
+    EXPECT_EQ(reason, "The recipient address contains a control character.");
+
+    // Header texts cannot add fields.
+    EXPECT_TRUE(manager.SendEmailAsync(Mail("Hi\r\nBcc: eve@example.com")));
+    // The queue holds a bounded number of sends.
+    for (int i = 1; i < VPLATFORM_MAIL_MAX_RUNNING; ++i) ASSERT_TRUE(manager.SendEmailAsync(Mail()));
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return server.Connections() == VPLATFORM_MAIL_MAX_RUNNING; }));
+    for (int i = 0; i < VPLATFORM_MAIL_MAX_WAITING; ++i) ASSERT_TRUE(manager.SendEmailAsync(Mail()));
+    EXPECT_FALSE(manager.SendEmailAsync(Mail()));
+    EXPECT_EQ(manager.GetLastError(), "The send queue is full: 256 sends wait.");
+    server.Release();
+    ASSERT_TRUE(vplatformMailDrain(120000));
+    EXPECT_TRUE(manager.SendEmailAsync(Mail()));
+    EXPECT_EQ(manager.GetLastError(), "The send queue is full: 256 sends wait.");
+    EXPECT_TRUE(Entries().empty());
+
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), static_cast<std::size_t>(VPLATFORM_MAIL_MAX_RUNNING + VPLATFORM_MAIL_MAX_WAITING + 1));
+    for (const auto& message : messages) EXPECT_EQ(message.recipients, std::vector<std::string>{"anna@example.com"});
+    const auto injectedSubject = std::find_if(messages.begin(), messages.end(), [](const auto& message) {
+        return message.bytes.find("Bcc") != std::string::npos;
+    });
+    ASSERT_NE(injectedSubject, messages.end());
+    const auto decoded = vlibtest::DecodeWithPython(injectedSubject->bytes);
+    EXPECT_EQ(decoded.subject, "Hi  Bcc: eve@example.com");
+    EXPECT_EQ(std::count(decoded.headerNames.begin(), decoded.headerNames.end(), "Bcc"), 0);
+}
+
+TEST_F(ChilkatMailManagerTest, AManagerDestroyedWhileItsSendsRunLogsNothing) {
+    auto options = Options(Mode::Plain);
+    options.hold = true;
+    options.rejectData = true;
+    SmtpServer server(options);
+    auto manager = std::make_unique<ChilkatMailManager>();
+    manager->SetupSender(Settings(server.Port(), 0));
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(manager->SendEmailAsync(Mail()));
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return server.Connections() == VPLATFORM_MAIL_MAX_RUNNING; }));
+    manager.reset();
+    server.Release();
+    EXPECT_TRUE(Entries().empty());
+}
+
+}  // namespace
