@@ -47,6 +47,7 @@
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
+#include "platform/kernel/Threads.h"
 #include "platform/kernel/WinError.h"
 
 // Sends running at once, and sends waiting for a worker, in the process.

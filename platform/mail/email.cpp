@@ -45,10 +45,28 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 }  // namespace
+
+EmailData Decode(const RawEmail& raw) {
+    EmailData email;
+    email.from = {ToUtf8(raw.fromName), ToUtf8(raw.fromAddress)};
+    email.to.reserve(raw.to.size());
+    for (const auto& [name, address] : raw.to) email.to.push_back({ToUtf8(name), ToUtf8(address)});
+    email.subject = ToUtf8(raw.subject);
+    email.body = ToUtf8(raw.body);
+    email.attachments = raw.attachments;
+    email.boundary = ToUtf8(raw.boundary);
+    email.date = ToUtf8(raw.date);
+    email.messageId = ToUtf8(raw.messageId);
+    return email;
+}
+
 }  // namespace vplatform::mail
 
 using vplatform::mail::EmailState;
 using vplatform::mail::FromUtf8;
+using vplatform::mail::Narrow;
+using vplatform::mail::NarrowText;
+using vplatform::mail::Shown;
 using vplatform::mail::ToUtf8;
 
 CkEmail::CkEmail() : m_state(std::make_unique<EmailState>()) {}
@@ -66,38 +84,46 @@ bool CkEmail::get_Utf8() {
 
 namespace {
 
-// Stores `text` (UTF-8) in the getter's buffer in the object's narrow form.
-const char* Result(EmailState& state, EmailState::Result which, std::string_view text) {
+// Stores `text` in the getter's buffer in the object's narrow form.
+const char* Result(EmailState& state, EmailState::Result which, const NarrowText& text) {
     std::string& result = state.results[which];
-    result = FromUtf8(text, state.utf8);
+    result = Shown(text, state.utf8);
     return result.c_str();
 }
+
+const char* Result(EmailState& state, EmailState::Result which, std::string_view utf8Text) {
+    std::string& result = state.results[which];
+    result = FromUtf8(utf8Text, state.utf8);
+    return result.c_str();
+}
+
+const NarrowText kNoText;
 
 }  // namespace
 
 void CkEmail::put_FromAddress(const char* address) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().from.address = ToUtf8(address, m_state->utf8);
+    m_state->Writable().fromAddress = Narrow(address, m_state->utf8);
 }
 
 const char* CkEmail::fromAddress() {
     std::lock_guard guard(m_state->lock);
-    return Result(*m_state, EmailState::kFromAddress, m_state->data->from.address);
+    return Result(*m_state, EmailState::kFromAddress, m_state->data->fromAddress);
 }
 
 void CkEmail::put_FromName(const char* name) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().from.name = ToUtf8(name, m_state->utf8);
+    m_state->Writable().fromName = Narrow(name, m_state->utf8);
 }
 
 const char* CkEmail::fromName() {
     std::lock_guard guard(m_state->lock);
-    return Result(*m_state, EmailState::kFromName, m_state->data->from.name);
+    return Result(*m_state, EmailState::kFromName, m_state->data->fromName);
 }
 
 bool CkEmail::AddTo(const char* name, const char* address) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().to.push_back({ToUtf8(name, m_state->utf8), ToUtf8(address, m_state->utf8)});
+    m_state->Writable().to.emplace_back(Narrow(name, m_state->utf8), Narrow(address, m_state->utf8));
     return true;
 }
 
@@ -110,14 +136,14 @@ const char* CkEmail::getToAddr(int index) {
     std::lock_guard guard(m_state->lock);
     const auto& to = m_state->data->to;
     const bool valid = index >= 0 && static_cast<std::size_t>(index) < to.size();
-    return Result(*m_state, EmailState::kToAddress, valid ? to[static_cast<std::size_t>(index)].address : "");
+    return Result(*m_state, EmailState::kToAddress, valid ? to[static_cast<std::size_t>(index)].second : kNoText);
 }
 
 const char* CkEmail::getToName(int index) {
     std::lock_guard guard(m_state->lock);
     const auto& to = m_state->data->to;
     const bool valid = index >= 0 && static_cast<std::size_t>(index) < to.size();
-    return Result(*m_state, EmailState::kToName, valid ? to[static_cast<std::size_t>(index)].name : "");
+    return Result(*m_state, EmailState::kToName, valid ? to[static_cast<std::size_t>(index)].first : kNoText);
 }
 
 void CkEmail::ClearTo() {
@@ -127,7 +153,7 @@ void CkEmail::ClearTo() {
 
 void CkEmail::put_Subject(const char* subject) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().subject = ToUtf8(subject, m_state->utf8);
+    m_state->Writable().subject = Narrow(subject, m_state->utf8);
 }
 
 const char* CkEmail::subject() {
@@ -137,7 +163,7 @@ const char* CkEmail::subject() {
 
 void CkEmail::put_Body(const char* body) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().body = ToUtf8(body, m_state->utf8);
+    m_state->Writable().body = Narrow(body, m_state->utf8);
 }
 
 const char* CkEmail::body() {
@@ -170,31 +196,31 @@ const char* CkEmail::getAttachmentFilename(int index) {
     const auto& attachments = m_state->data->attachments;
     const bool valid = index >= 0 && static_cast<std::size_t>(index) < attachments.size();
     return Result(*m_state, EmailState::kAttachmentName,
-                  valid ? attachments[static_cast<std::size_t>(index)].fileName : "");
+                  std::string_view(valid ? attachments[static_cast<std::size_t>(index)].fileName : ""));
 }
 
 void CkEmail::put_Boundary(const char* boundary) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().boundary = ToUtf8(boundary, m_state->utf8);
+    m_state->Writable().boundary = Narrow(boundary, m_state->utf8);
 }
 
 void CkEmail::put_EmailDate(const char* date) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().date = ToUtf8(date, m_state->utf8);
+    m_state->Writable().date = Narrow(date, m_state->utf8);
 }
 
 void CkEmail::put_MessageID(const char* messageId) {
     std::lock_guard guard(m_state->lock);
-    m_state->Writable().messageId = ToUtf8(messageId, m_state->utf8);
+    m_state->Writable().messageId = Narrow(messageId, m_state->utf8);
 }
 
 const char* CkEmail::getMime() {
-    std::shared_ptr<const vplatform::mail::EmailData> data;
+    std::shared_ptr<const vplatform::mail::RawEmail> data;
     {
         std::lock_guard guard(m_state->lock);
         data = m_state->data;
     }
-    std::string mime = vplatform::mail::ComposeMime(*data);
+    std::string mime = vplatform::mail::ComposeMime(vplatform::mail::Decode(*data));
     std::lock_guard guard(m_state->lock);
     std::string& result = m_state->results[EmailState::kMime];
     result = std::move(mime);

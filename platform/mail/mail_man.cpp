@@ -139,19 +139,20 @@ const char* CkMailMan::lastErrorText() {
 }
 
 CkTask* CkMailMan::SendEmailAsync(CkEmail& email) {
-    std::shared_ptr<const vplatform::mail::EmailData> data;
+    std::shared_ptr<const vplatform::mail::RawEmail> data;
     {
         std::lock_guard guard(email.m_state->lock);
         data = email.m_state->data;
     }
     // Addresses reach SMTP commands as they are: anything that could end a
-    // command or an address there is refused.
+    // command or an address there is refused.  Usable addresses are ASCII,
+    // the same bytes in every ANSI code page, so the text as given is checked.
     std::string error;
     if (data->to.empty()) error = "The message has no recipient.";
-    if (error.empty() && !data->from.address.empty()) error = AddressError("sender", data->from.address);
-    for (const auto& to : data->to) {
+    if (error.empty() && !data->fromAddress.bytes.empty()) error = AddressError("sender", data->fromAddress.bytes);
+    for (const auto& [name, address] : data->to) {
         if (!error.empty()) break;
-        error = to.address.empty() ? "A recipient address is empty." : AddressError("recipient", to.address);
+        error = address.bytes.empty() ? "A recipient address is empty." : AddressError("recipient", address.bytes);
     }
     std::lock_guard guard(m_state->lock);
     if (!error.empty()) {

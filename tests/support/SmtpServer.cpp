@@ -186,6 +186,11 @@ void SmtpServer::Release() {
     if (write(m_input, kRelease, sizeof kRelease - 1) < 0) throw std::runtime_error("the SMTP server is gone");
 }
 
+void SmtpServer::Hold() {
+    static constexpr char kHold[] = "hold\n";
+    if (write(m_input, kHold, sizeof kHold - 1) < 0) throw std::runtime_error("the SMTP server is gone");
+}
+
 std::vector<ReceivedMail> SmtpServer::Messages() const {
     std::vector<ReceivedMail> messages;
     for (int n = 1;; ++n) {

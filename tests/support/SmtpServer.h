@@ -61,6 +61,8 @@ public:
     int Connections() const;
     // Lets held messages through, and every later one.
     void Release();
+    // Holds the messages that come from now on, until Release.
+    void Hold();
     // Stops the server and starts it again on the same port (every session
     // is dropped; stored messages stay).
     void Restart();

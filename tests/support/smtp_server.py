@@ -3,7 +3,8 @@
 
 Listens on 127.0.0.1 (a free port unless --port is given), prints
 "PORT <n>" when ready and serves until its standard input ends.  The line
-"release" on standard input lets held messages (--hold) through.
+"release" on standard input lets held messages (--hold) through, and "hold"
+holds the following ones again.
 
 Each accepted message is stored in the --state folder as <n>.eml (its exact
 bytes) and <n>.json (envelope, log-in and TLS state), the JSON written last;
@@ -77,8 +78,7 @@ class Recorder:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        if self.args.hold:
-            await self.released.wait()
+        await self.released.wait()
         if self.args.reject_data:
             return "554 5.7.1 Message rejected"
         session.delivered = getattr(session, "delivered", 0) + 1
@@ -125,6 +125,8 @@ async def main():
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     loop = asyncio.get_running_loop()
     released = asyncio.Event()
+    if not args.hold:
+        released.set()
     recorder = Recorder(args, released)
     mechanisms = set(args.mechanisms.split(","))
     implicit = args.mode == "tls"
@@ -162,12 +164,22 @@ async def main():
 
     done = asyncio.Event()
 
+    pending = b""
+
     def on_input():
-        line = sys.stdin.readline()
-        if not line:
+        # Several commands may arrive in one read.
+        nonlocal pending
+        data = os.read(sys.stdin.fileno(), 4096)
+        if not data:
             done.set()
-        elif line.strip() == "release":
-            released.set()
+            return
+        pending += data
+        while b"\n" in pending:
+            line, pending = pending.split(b"\n", 1)
+            if line.strip() == b"release":
+                released.set()
+            elif line.strip() == b"hold":
+                released.clear()
 
     loop.add_reader(sys.stdin.fileno(), on_input)
     await done.wait()

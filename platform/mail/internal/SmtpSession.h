@@ -53,6 +53,8 @@ public:
     void Abort() noexcept;
     // Ends the session (QUIT unless aborted).
     void Close() noexcept;
+    // The settings of the kept session; null when none is kept.
+    std::shared_ptr<const SmtpSettings> Settings() const { return m_curl != nullptr ? m_settings : nullptr; }
 
     // libcurl's callbacks.
     std::size_t Read(char* buffer, std::size_t size);

@@ -80,18 +80,29 @@ struct ProgressState {
     std::vector<std::weak_ptr<CallbackSlot>> slots;
 };
 
+// A message as the caller built it: its texts as given, converted to UTF-8
+// when the message is composed (on a worker when it is sent).
+struct RawEmail {
+    NarrowText fromAddress, fromName, subject, body, boundary, date, messageId;
+    std::vector<std::pair<NarrowText, NarrowText>> to;  // display name, address
+    std::vector<Attachment> attachments;                // file names in UTF-8
+};
+
+// The message in UTF-8, for the composer and the SMTP envelope.
+EmailData Decode(const RawEmail& raw);
+
 struct EmailState {
     std::mutex lock;
     bool utf8 = false;
     // Shared with the tasks made from the message; copied before a change
     // while shared.
-    std::shared_ptr<EmailData> data = std::make_shared<EmailData>();
+    std::shared_ptr<RawEmail> data = std::make_shared<RawEmail>();
 
     enum Result { kFromAddress, kFromName, kToAddress, kToName, kSubject, kBody, kAttachmentName, kMime, kResults };
     std::array<std::string, kResults> results;
 
-    EmailData& Writable() {
-        if (data.use_count() > 1) data = std::make_shared<EmailData>(*data);
+    RawEmail& Writable() {
+        if (data.use_count() > 1) data = std::make_shared<RawEmail>(*data);
         return *data;
     }
 };
@@ -119,7 +130,7 @@ struct TaskState {
     bool result = false;
     std::string errorText;  // UTF-8
     bool utf8 = false;
-    std::shared_ptr<const EmailData> email;
+    std::shared_ptr<const RawEmail> email;
     std::shared_ptr<const SmtpSettings> settings;
     const std::shared_ptr<CallbackSlot> callbacks;
     // The mail object, for the reason of a failed Run.
@@ -131,7 +142,7 @@ struct TaskState {
     // Set at process exit: the send is aborted and no callback follows.
     std::atomic<bool> abandoned{false};
 
-    TaskState(std::shared_ptr<const EmailData> email, std::shared_ptr<const SmtpSettings> settings,
+    TaskState(std::shared_ptr<const RawEmail> email, std::shared_ptr<const SmtpSettings> settings,
               std::shared_ptr<CallbackSlot> callbacks, std::weak_ptr<ManState> man, bool utf8)
         : utf8(utf8),
           email(std::move(email)),
@@ -142,7 +153,7 @@ struct TaskState {
     // Records the end of the task and releases its copies of the message and
     // the settings (the password is wiped with the last copy).
     void Finish(bool delivered, std::string error) {
-        std::shared_ptr<const EmailData> oldEmail;
+        std::shared_ptr<const RawEmail> oldEmail;
         std::shared_ptr<const SmtpSettings> oldSettings;
         {
             std::lock_guard guard(lock);

@@ -410,11 +410,13 @@ bool IsUsableBoundary(std::string_view boundary) {
     return true;
 }
 
+// Boundaries and message ids need to be unique, not secret: a generator
+// seeded once per thread from the system's random source is enough.
 std::string RandomHex(std::size_t bytes) {
-    std::random_device random;
+    thread_local std::mt19937_64 random(std::random_device{}());
     std::string out;
     for (std::size_t i = 0; i < bytes; ++i) {
-        const unsigned value = random() & 0xFF;
+        const unsigned value = static_cast<unsigned>(random() & 0xFF);
         out += kHex[value >> 4];
         out += kHex[value & 15];
     }

@@ -40,7 +40,7 @@ private:
 };
 
 void RunTask(SmtpSession& session, const std::shared_ptr<TaskState>& task) {
-    std::shared_ptr<const EmailData> email;
+    std::shared_ptr<const RawEmail> email;
     std::shared_ptr<const SmtpSettings> settings;
     {
         std::lock_guard guard(task->lock);
@@ -54,9 +54,11 @@ void RunTask(SmtpSession& session, const std::shared_ptr<TaskState>& task) {
         result.error = "The message was not sent: the send was cancelled.";
     } else {
         try {
-            const std::string mime = ComposeMime(*email);
+            // The message's texts become UTF-8 here, off the caller's thread.
+            const EmailData data = Decode(*email);
+            const std::string mime = ComposeMime(data);
             TaskControl control(*task);
-            result = session.Send(*email, mime, settings, control);
+            result = session.Send(data, mime, settings, control);
         } catch (const std::exception& e) {
             result.error = std::string("The message was not sent: ") + e.what();
             session.Abort();
@@ -75,17 +77,26 @@ void RunTask(SmtpSession& session, const std::shared_ptr<TaskState>& task) {
 
 }  // namespace
 
+// A worker thread as the pool sees it.
+struct Worker {
+    std::condition_variable wake;
+    // A send handed to the worker while it waits.
+    std::shared_ptr<TaskState> assigned;
+    // The settings of the session it keeps, if any.
+    std::shared_ptr<const SmtpSettings> session;
+};
+
 struct SendPool::Core {
     std::mutex lock;
-    std::condition_variable work;  // a send waits, or the pool stops
-    std::condition_variable idle;  // a send ended, or a thread ended
+    std::condition_variable ended;  // a send ended, or a thread ended
     std::deque<std::shared_ptr<TaskState>> waiting;
     std::vector<std::shared_ptr<TaskState>> running;
     std::vector<SmtpSession*> sessions;
-    int workers = 0;      // threads taking sends
-    int idleWorkers = 0;  // of those, waiting for one
-    int alive = 0;        // threads not yet ended
-    int busy = 0;         // sends queued and not yet completed (callback included)
+    // Workers waiting for a send, the one that waited least last.
+    std::vector<Worker*> idle;
+    int workers = 0;  // threads taking sends
+    int alive = 0;    // threads not yet ended
+    int busy = 0;     // sends queued and not yet completed (callback included)
     bool stopping = false;
 };
 
@@ -106,19 +117,19 @@ SendPool::~SendPool() {
         core.stopping = true;
         dropped.swap(core.waiting);
         core.busy -= static_cast<int>(dropped.size());
+        for (Worker* worker : core.idle) worker->wake.notify_one();
     }
-    core.work.notify_all();
     for (const auto& task : dropped) {
         task->abandoned.store(true);
         task->Finish(false, "The message was not sent: the process is ending.");
     }
     std::unique_lock lock(core.lock);
-    if (core.idle.wait_for(lock, kExitGrace, [&] { return core.alive == 0; })) return;
+    if (core.ended.wait_for(lock, kExitGrace, [&] { return core.alive == 0; })) return;
     for (const auto& task : core.running) task->abandoned.store(true);
     for (SmtpSession* session : core.sessions) session->Abort();
     // Threads that still do not return keep the core alive; they touch
     // nothing else.
-    core.idle.wait_for(lock, kExitAbortWait, [&] { return core.alive == 0; });
+    core.ended.wait_for(lock, kExitAbortWait, [&] { return core.alive == 0; });
 }
 
 DWORD SendPool::Submit(const std::shared_ptr<TaskState>& task, std::string& reason) {
@@ -137,14 +148,26 @@ DWORD SendPool::Submit(const std::shared_ptr<TaskState>& task, std::string& reas
         if (core.stopping) {
             reason = "The process is ending.";
             error = ERROR_SHUTDOWN_IN_PROGRESS;
+        } else if (!core.idle.empty()) {
+            // A waiting worker whose kept session fits the send takes it;
+            // else the one that waited least, whose session is likeliest to
+            // still be open.
+            auto chosen = std::find_if(core.idle.rbegin(), core.idle.rend(), [&](Worker* worker) {
+                return worker->session && worker->session->SameSession(*task->settings);
+            });
+            if (chosen == core.idle.rend()) chosen = core.idle.rbegin();
+            Worker* worker = *chosen;
+            core.idle.erase(std::next(chosen).base());
+            worker->assigned = task;
+            ++core.busy;
+            worker->wake.notify_one();
         } else if (core.waiting.size() >= static_cast<std::size_t>(VPLATFORM_MAIL_MAX_WAITING)) {
             reason = "The send queue is full: " + std::to_string(VPLATFORM_MAIL_MAX_WAITING) + " sends wait.";
             error = ERROR_BUSY;
         } else {
             core.waiting.push_back(task);
             ++core.busy;
-            if (core.waiting.size() > static_cast<std::size_t>(core.idleWorkers) &&
-                core.workers < VPLATFORM_MAIL_MAX_RUNNING) {
+            if (core.workers < VPLATFORM_MAIL_MAX_RUNNING) {
                 try {
                     std::thread(Work, m_core).detach();
                     ++core.workers;
@@ -160,12 +183,8 @@ DWORD SendPool::Submit(const std::shared_ptr<TaskState>& task, std::string& reas
             }
         }
     }
-    if (error != ERROR_SUCCESS) {
-        task->Finish(false, "The message was not sent: " + reason);
-        return error;
-    }
-    m_core->work.notify_one();
-    return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) task->Finish(false, "The message was not sent: " + reason);
+    return error;
 }
 
 bool SendPool::Cancel(TaskState& task) {
@@ -181,35 +200,43 @@ bool SendPool::Drain(DWORD milliseconds) {
     std::unique_lock lock(core.lock);
     const auto done = [&] { return core.busy == 0; };
     if (milliseconds == INFINITE) {
-        core.idle.wait(lock, done);
+        core.ended.wait(lock, done);
         return true;
     }
-    return core.idle.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
+    return core.ended.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
 }
 
 void SendPool::Work(std::shared_ptr<Core> core) {
     SetThreadDescription(GetCurrentThread(), L"MailSend");
     SmtpSession session;
+    Worker me;
     std::unique_lock lock(core->lock);
     core->sessions.push_back(&session);
     for (;;) {
-        if (core->waiting.empty()) {
+        std::shared_ptr<TaskState> task;
+        if (!core->waiting.empty()) {
+            task = std::move(core->waiting.front());
+            core->waiting.pop_front();
+        } else {
             if (core->stopping) break;
-            ++core->idleWorkers;
-            const bool woken =
-                core->work.wait_for(lock, kIdleLimit, [&] { return !core->waiting.empty() || core->stopping; });
-            --core->idleWorkers;
-            if (!woken) break;
-            continue;
+            core->idle.push_back(&me);
+            me.wake.wait_for(lock, kIdleLimit, [&] { return me.assigned || core->stopping; });
+            if (!me.assigned) {
+                // Idle too long, or the pool stops: no send can reach this
+                // worker once it has left the idle list.
+                std::erase(core->idle, &me);
+                break;
+            }
+            task = std::move(me.assigned);
         }
-        std::shared_ptr<TaskState> task = std::move(core->waiting.front());
-        core->waiting.pop_front();
         core->running.push_back(task);
         lock.unlock();
         RunTask(session, task);
+        std::shared_ptr<const SmtpSettings> kept = session.Settings();
         lock.lock();
+        me.session = std::move(kept);
         std::erase(core->running, task);
-        if (--core->busy == 0) core->idle.notify_all();
+        if (--core->busy == 0) core->ended.notify_all();
     }
     // This thread takes no more sends; a send queued from now on starts
     // another one.
@@ -219,7 +246,7 @@ void SendPool::Work(std::shared_ptr<Core> core) {
     lock.lock();
     std::erase(core->sessions, &session);
     --core->alive;
-    core->idle.notify_all();
+    core->ended.notify_all();
 }
 
 }  // namespace vplatform::mail

@@ -41,14 +41,28 @@ std::string ToNarrow(UINT codePage, const std::wstring& wide) {
 
 }  // namespace
 
-std::string ToUtf8(const char* text, bool utf8) {
-    if (text == nullptr) return {};
-    const std::string_view view(text);
-    if (IsAscii(view)) return std::string(view);
-    std::wstring wide = ToWide(utf8 ? CP_UTF8 : CP_ACP, view);
+NarrowText Narrow(const char* text, bool utf8) {
+    return {text != nullptr ? std::string(text) : std::string(), utf8 ? CP_UTF8 : GetACP()};
+}
+
+std::string ToUtf8(const NarrowText& text) {
+    if (IsAscii(text.bytes)) return text.bytes;
+    std::wstring wide = ToWide(text.codePage, text.bytes);
     std::string result = ToNarrow(CP_UTF8, wide);
     Wipe(wide);
     return result;
+}
+
+std::string ToUtf8(const char* text, bool utf8) {
+    NarrowText narrow = Narrow(text, utf8);
+    std::string result = ToUtf8(narrow);
+    Wipe(narrow.bytes);
+    return result;
+}
+
+std::string Shown(const NarrowText& text, bool utf8) {
+    if (text.codePage == (utf8 ? CP_UTF8 : GetACP())) return text.bytes;
+    return FromUtf8(ToUtf8(text), utf8);
 }
 
 std::string FromUtf8(std::string_view text, bool utf8) {
