@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and runs the whole test suite twice: a normal build, and
 # one with AddressSanitizer and UndefinedBehaviorSanitizer; then runs the
-# concurrency tests (threads, executors, the log) under ThreadSanitizer and
+# concurrency tests (threads, executors, the log, mail) under ThreadSanitizer and
 # each fuzz target for a short while.  Also checks the formatting of the
 # sources.
 set -euo pipefail
@@ -33,6 +33,6 @@ bash scripts/check-format.sh
 run_suite build/normal --
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 TARGETS="multithreading_tests diagnostics_tests log_writer_child" \
-  run_suite build/thread -L 'multithreading|diagnostics' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 TARGETS="multithreading_tests diagnostics_tests log_writer_child mail_tests" \
+  run_suite build/thread -L 'multithreading|diagnostics|mail' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF
 bash scripts/fuzz.sh 20
