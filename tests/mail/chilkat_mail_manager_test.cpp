@@ -3,6 +3,9 @@
 // cannot be read, Polish text under the ANSI code pages, refusals reported
 // at once, and a manager destroyed while its sends run.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -123,6 +126,7 @@ TEST_F(ChilkatMailManagerTest, EachFailedSendLogsOneEntryWithTheFixedMessage) {
         std::function<SmtpServerOptions()> server;  // null: nothing listens
         int security;
         bool setUp = true;
+        std::string host = "127.0.0.1";
     };
     const std::vector<Case> cases = {
         {"server down", nullptr, 0},
@@ -148,6 +152,7 @@ TEST_F(ChilkatMailManagerTest, EachFailedSendLogsOneEntryWithTheFixedMessage) {
         {"554 after the data", [&] { return with(Options(Mode::Plain), [](auto& o) { o.rejectData = true; }); }, 0},
         {"silent server", [&] { return Options(Mode::Silent); }, 0},
         {"SetupSender never called", [&] { return Options(Mode::Plain); }, 0, false},
+        {"a host that would change the URL", [&] { return Options(Mode::Plain); }, 0, true, "127.0.0.1/@evil"},
     };
     vplatformSetMailTimeouts(2, 1);
     const std::string expected =
@@ -162,7 +167,9 @@ TEST_F(ChilkatMailManagerTest, EachFailedSendLogsOneEntryWithTheFixedMessage) {
         std::unique_ptr<SmtpServer> server;
         if (c.server) server = std::make_unique<SmtpServer>(c.server());
         ChilkatMailManager manager;
-        if (c.setUp) manager.SetupSender(Settings(server ? server->Port() : vlibtest::ClosedPort(), c.security));
+        auto settings = Settings(server ? server->Port() : vlibtest::ClosedPort(), c.security);
+        settings.host = c.host;
+        if (c.setUp) manager.SetupSender(settings);
         EXPECT_TRUE(manager.SendEmailAsync(Mail()));
         const auto log = Entries();
         ASSERT_EQ(log.size(), ++entries);
@@ -227,7 +234,9 @@ TEST_F(ChilkatMailManagerTest, RefusalsAreReportedAtOnceAndTheLastErrorStays) {
     for (int i = 1; i < VPLATFORM_MAIL_MAX_RUNNING; ++i) ASSERT_TRUE(manager.SendEmailAsync(Mail()));
     ASSERT_TRUE(vlibtest::WaitFor([&] { return server.Connections() == VPLATFORM_MAIL_MAX_RUNNING; }));
     for (int i = 0; i < VPLATFORM_MAIL_MAX_WAITING; ++i) ASSERT_TRUE(manager.SendEmailAsync(Mail()));
+    SetLastError(0xdeadbeef);
     EXPECT_FALSE(manager.SendEmailAsync(Mail()));
+    EXPECT_EQ(GetLastError(), ERROR_BUSY);
     EXPECT_EQ(manager.GetLastError(), "The send queue is full: 256 sends wait.");
     server.Release();
     ASSERT_TRUE(vplatformMailDrain(120000));
@@ -259,6 +268,43 @@ TEST_F(ChilkatMailManagerTest, AManagerDestroyedWhileItsSendsRunLogsNothing) {
     manager.reset();
     server.Release();
     EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(ChilkatMailManagerTest, TheProcessEndsPromptlyWithSendsRunningAndWaiting) {
+    auto options = Options(Mode::Plain);
+    options.auth.clear();
+    options.hold = true;
+    SmtpServer server(options);
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    const std::string child = VLIB_MAIL_EXIT_CHILD, port = std::to_string(server.Port());
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(input[0], 0);
+        close(input[1]);
+        execl(child.c_str(), child.c_str(), port.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    const bool running = vlibtest::WaitFor([&] { return server.Connections() == VPLATFORM_MAIL_MAX_RUNNING; });
+    close(input[1]);
+    // The child's sends wait two minutes for a reply: only aborting them
+    // lets it end within the bound.
+    int status = 0;
+    const bool ended =
+        vlibtest::WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(30));
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(running);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // The two waiting sends were dropped: no session of theirs reached the
+    // server.
+    server.Release();
+    EXPECT_EQ(server.Connections(), VPLATFORM_MAIL_MAX_RUNNING);
 }
 
 }  // namespace
