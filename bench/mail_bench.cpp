@@ -5,7 +5,8 @@
 //    STARTTLS and AUTH;
 //  - the caller's cost of one SendEmailAsync (1 KiB message; median and p99)
 //    with a healthy and with a stalled server, beside posting a copy of the
-//    message to a boost::asio::thread_pool.
+//    message to a boost::asio::thread_pool: ChilkatMailManager's (which also
+//    builds the CkEmail) and CkMailMan's with Run on a built message.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
@@ -185,12 +186,10 @@ void ReportPercentiles(benchmark::State& state, std::vector<double>& samples) {
     state.counters["p99_ns"] = samples[samples.size() * 99 / 100];
 }
 
-void CallerCost(benchmark::State& state, bool stalled, const std::string& name) {
+// Times each of kBatch calls of `send` (which queues one message to `port`).
+template <class Send>
+void TimeCalls(benchmark::State& state, bool stalled, const std::string& name, Send send) {
     auto& servers = TheServers();
-    ChilkatMailManager manager;
-    const int port = stalled ? servers.stalled->Port() : servers.sink.Port();
-    manager.SetupSender(Settings(port, 0));
-    const ChilkatMailDefine message = Message();
     auto& samples = Samples()[name];
     for (auto _ : state) {
         // A stalled server accepts the connection and the data but never
@@ -199,10 +198,10 @@ void CallerCost(benchmark::State& state, bool stalled, const std::string& name) 
         double total = 0;
         for (int i = 0; i < kBatch; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            const bool queued = manager.SendEmailAsync(message);
+            const bool queued = send();
             const double ns =
                 std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-            if (!queued) state.SkipWithError(manager.GetLastError().c_str());
+            if (!queued) state.SkipWithError("a message was not queued");
             samples.push_back(ns);
             total += ns;
         }
@@ -216,11 +215,49 @@ void CallerCost(benchmark::State& state, bool stalled, const std::string& name) 
     ReportPercentiles(state, samples);
 }
 
+int PortFor(bool stalled) {
+    return stalled ? TheServers().stalled->Port() : TheServers().sink.Port();
+}
+
+// ChilkatMailManager::SendEmailAsync: fills a CkEmail, makes the task, runs it.
+void ManagerCallerCost(benchmark::State& state, bool stalled, const std::string& name) {
+    ChilkatMailManager manager;
+    manager.SetupSender(Settings(PortFor(stalled), 0));
+    const ChilkatMailDefine message = Message();
+    TimeCalls(state, stalled, name, [&] { return manager.SendEmailAsync(message); });
+}
+
+// CkMailMan::SendEmailAsync and Run on a message already built: the copy
+// into a task and the queueing, as asio's post of a copy.
+void MailManCallerCost(benchmark::State& state, bool stalled, const std::string& name) {
+    CkMailMan man;
+    man.put_SmtpHost("127.0.0.1");
+    man.put_SmtpPort(PortFor(stalled));
+    CkEmail email;
+    const ChilkatMailDefine message = Message();
+    email.put_FromName(message.senderName.c_str());
+    email.AddTo("", message.recipient.c_str());
+    email.put_Subject(message.subject.c_str());
+    email.put_Body(message.body.c_str());
+    TimeCalls(state, stalled, name, [&] {
+        CkTask* task = man.SendEmailAsync(email);
+        const bool queued = task != nullptr && task->Run();
+        delete task;
+        return queued;
+    });
+}
+
 void BM_CallerCost_Manager_Healthy(benchmark::State& state) {
-    CallerCost(state, false, "healthy");
+    ManagerCallerCost(state, false, "manager healthy");
 }
 void BM_CallerCost_Manager_Stalled(benchmark::State& state) {
-    CallerCost(state, true, "stalled");
+    ManagerCallerCost(state, true, "manager stalled");
+}
+void BM_CallerCost_MailMan_Healthy(benchmark::State& state) {
+    MailManCallerCost(state, false, "mailman healthy");
+}
+void BM_CallerCost_MailMan_Stalled(benchmark::State& state) {
+    MailManCallerCost(state, true, "mailman stalled");
 }
 
 void BM_CallerCost_AsioPostCopy(benchmark::State& state) {
@@ -248,6 +285,8 @@ void BM_CallerCost_AsioPostCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_CallerCost_Manager_Healthy)->UseManualTime()->Iterations(50);
 BENCHMARK(BM_CallerCost_Manager_Stalled)->UseManualTime()->Iterations(20);
+BENCHMARK(BM_CallerCost_MailMan_Healthy)->UseManualTime()->Iterations(50);
+BENCHMARK(BM_CallerCost_MailMan_Stalled)->UseManualTime()->Iterations(20);
 BENCHMARK(BM_CallerCost_AsioPostCopy)->UseManualTime()->Iterations(50);
 
 class Reporter : public benchmark::ConsoleReporter {
@@ -287,11 +326,14 @@ int main(int argc, char** argv) {
     const double asioMedian = reporter.Get("BM_CallerCost_AsioPostCopy", "median_ns");
     const double asioP99 = reporter.Get("BM_CallerCost_AsioPostCopy", "p99_ns");
     std::printf("  %-22s %9.0f / %9.0f\n", "asio post", asioMedian, asioP99);
-    for (const char* server : {"Healthy", "Stalled"}) {
-        const double median = reporter.Get(std::string("BM_CallerCost_Manager_") + server, "median_ns");
-        const double p99 = reporter.Get(std::string("BM_CallerCost_Manager_") + server, "p99_ns");
-        std::printf("  %-22s %9.0f / %9.0f  (%.2fx / %.2fx asio)\n", server, median, p99, ratio(median, asioMedian),
-                    ratio(p99, asioP99));
+    for (const char* caller : {"Manager", "MailMan"}) {
+        for (const char* server : {"Healthy", "Stalled"}) {
+            const std::string name = std::string("BM_CallerCost_") + caller + "_" + server;
+            const double median = reporter.Get(name, "median_ns");
+            const double p99 = reporter.Get(name, "p99_ns");
+            std::printf("  %-22s %9.0f / %9.0f  (%.2fx / %.2fx asio)\n", (std::string(caller) + " " + server).c_str(),
+                        median, p99, ratio(median, asioMedian), ratio(p99, asioP99));
+        }
     }
     benchmark::Shutdown();
     return 0;

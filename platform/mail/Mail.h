@@ -167,7 +167,7 @@ public:
 
 private:
     friend class CkMailMan;
-    std::unique_ptr<vplatform::mail::EmailState> m_state;
+    std::shared_ptr<vplatform::mail::EmailState> m_state;
 };
 
 // A background send, made by CkMailMan::SendEmailAsync and deleted by the
@@ -203,8 +203,10 @@ public:
 private:
     friend class CkMailMan;
     friend class vplatform::mail::CallbackSlot;
-    explicit CkTask(std::shared_ptr<vplatform::mail::TaskState> state);
+    CkTask(std::shared_ptr<vplatform::mail::TaskState> state, std::weak_ptr<vplatform::mail::ManState> man);
     std::shared_ptr<vplatform::mail::TaskState> m_state;
+    // The mail object, for the reason of a failed Run.
+    std::weak_ptr<vplatform::mail::ManState> m_man;
     std::string m_errorText;
 };
 

@@ -101,7 +101,7 @@ void CallbackSlot::ProgressInfo(const char* name, const char* value) {
 
 void CallbackSlot::TaskCompleted(const std::shared_ptr<TaskState>& task) {
     Invoke([&](CkBaseProgress& progress) {
-        CkTask view(task);
+        CkTask view(task, {});
         progress.TaskCompleted(view);
         return false;
     });

@@ -69,8 +69,15 @@ using vplatform::mail::NarrowText;
 using vplatform::mail::Shown;
 using vplatform::mail::ToUtf8;
 
-CkEmail::CkEmail() : m_state(std::make_unique<EmailState>()) {}
-CkEmail::~CkEmail() = default;
+CkEmail::CkEmail() : m_state(std::make_shared<EmailState>()) {
+    m_state->data = std::shared_ptr<vplatform::mail::RawEmail>(m_state, &m_state->initial);
+}
+
+CkEmail::~CkEmail() {
+    std::shared_ptr<vplatform::mail::RawEmail> data;
+    std::lock_guard guard(m_state->lock);
+    data.swap(m_state->data);
+}
 
 void CkEmail::put_Utf8(bool utf8) {
     std::lock_guard guard(m_state->lock);
@@ -86,13 +93,13 @@ namespace {
 
 // Stores `text` in the getter's buffer in the object's narrow form.
 const char* Result(EmailState& state, EmailState::Result which, const NarrowText& text) {
-    std::string& result = state.results[which];
+    std::string& result = state.ResultBuffer(which);
     result = Shown(text, state.utf8);
     return result.c_str();
 }
 
 const char* Result(EmailState& state, EmailState::Result which, std::string_view utf8Text) {
-    std::string& result = state.results[which];
+    std::string& result = state.ResultBuffer(which);
     result = FromUtf8(utf8Text, state.utf8);
     return result.c_str();
 }
@@ -222,7 +229,7 @@ const char* CkEmail::getMime() {
     }
     std::string mime = vplatform::mail::ComposeMime(vplatform::mail::Decode(*data));
     std::lock_guard guard(m_state->lock);
-    std::string& result = m_state->results[EmailState::kMime];
+    std::string& result = m_state->ResultBuffer(EmailState::kMime);
     result = std::move(mime);
     return result.c_str();
 }

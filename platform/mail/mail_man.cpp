@@ -31,12 +31,12 @@ CkMailMan::CkMailMan() : m_state(std::make_shared<ManState>()) {
     // The pool is made now, so that it is destroyed at exit before whatever
     // the caller made before this object (the log its callbacks write to).
     SendPool::Instance();
-    m_state->settings->connectTimeout = g_defaultConnectTimeout.load();
-    m_state->settings->readTimeout = g_defaultReadTimeout.load();
+    m_state->context->settings.connectTimeout = g_defaultConnectTimeout.load();
+    m_state->context->settings.readTimeout = g_defaultReadTimeout.load();
 }
 
 CkMailMan::~CkMailMan() {
-    m_state->callbacks->Set(nullptr);
+    put_EventCallbackObject(nullptr);
 }
 
 void CkMailMan::put_Utf8(bool utf8) {
@@ -56,7 +56,7 @@ void CkMailMan::put_SmtpHost(const char* host) {
 
 const char* CkMailMan::smtpHost() {
     std::lock_guard guard(m_state->lock);
-    m_hostText = FromUtf8(m_state->settings->host, m_state->utf8);
+    m_hostText = FromUtf8(m_state->Settings().host, m_state->utf8);
     return m_hostText.c_str();
 }
 
@@ -67,7 +67,7 @@ void CkMailMan::put_SmtpUsername(const char* userName) {
 
 const char* CkMailMan::smtpUsername() {
     std::lock_guard guard(m_state->lock);
-    m_userText = FromUtf8(m_state->settings->user, m_state->utf8);
+    m_userText = FromUtf8(m_state->Settings().user, m_state->utf8);
     return m_userText.c_str();
 }
 
@@ -85,7 +85,7 @@ void CkMailMan::put_SmtpPort(int port) {
 
 int CkMailMan::get_SmtpPort() {
     std::lock_guard guard(m_state->lock);
-    return m_state->settings->port;
+    return m_state->Settings().port;
 }
 
 void CkMailMan::put_SmtpSsl(bool ssl) {
@@ -95,7 +95,7 @@ void CkMailMan::put_SmtpSsl(bool ssl) {
 
 bool CkMailMan::get_SmtpSsl() {
     std::lock_guard guard(m_state->lock);
-    return m_state->settings->ssl;
+    return m_state->Settings().ssl;
 }
 
 void CkMailMan::put_StartTLS(bool startTls) {
@@ -105,7 +105,7 @@ void CkMailMan::put_StartTLS(bool startTls) {
 
 bool CkMailMan::get_StartTLS() {
     std::lock_guard guard(m_state->lock);
-    return m_state->settings->startTls;
+    return m_state->Settings().startTls;
 }
 
 void CkMailMan::put_ConnectTimeout(int seconds) {
@@ -115,7 +115,7 @@ void CkMailMan::put_ConnectTimeout(int seconds) {
 
 int CkMailMan::get_ConnectTimeout() {
     std::lock_guard guard(m_state->lock);
-    return m_state->settings->connectTimeout;
+    return m_state->Settings().connectTimeout;
 }
 
 void CkMailMan::put_ReadTimeout(int seconds) {
@@ -125,11 +125,16 @@ void CkMailMan::put_ReadTimeout(int seconds) {
 
 int CkMailMan::get_ReadTimeout() {
     std::lock_guard guard(m_state->lock);
-    return m_state->settings->readTimeout;
+    return m_state->Settings().readTimeout;
 }
 
 void CkMailMan::put_EventCallbackObject(CkBaseProgress* progress) {
-    m_state->callbacks->Set(progress);
+    std::shared_ptr<vplatform::mail::CallbackSlot> callbacks;
+    {
+        std::lock_guard guard(m_state->lock);
+        callbacks = m_state->context->callbacks;
+    }
+    callbacks->Set(progress);
 }
 
 const char* CkMailMan::lastErrorText() {
@@ -160,12 +165,12 @@ CkTask* CkMailMan::SendEmailAsync(CkEmail& email) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    auto task =
-        std::make_shared<TaskState>(std::move(data), m_state->settings, m_state->callbacks, m_state, m_state->utf8);
-    return new CkTask(std::move(task));
+    auto task = std::make_shared<TaskState>(std::move(data), m_state->context, m_state->utf8);
+    return new CkTask(std::move(task), m_state);
 }
 
-CkTask::CkTask(std::shared_ptr<TaskState> state) : m_state(std::move(state)) {}
+CkTask::CkTask(std::shared_ptr<TaskState> state, std::weak_ptr<ManState> man)
+    : m_state(std::move(state)), m_man(std::move(man)) {}
 
 CkTask::~CkTask() = default;
 
@@ -173,7 +178,7 @@ bool CkTask::Run() {
     std::string reason;
     const DWORD error = SendPool::Instance().Submit(m_state, reason);
     if (error == ERROR_SUCCESS) return true;
-    if (const auto man = m_state->man.lock()) {
+    if (const auto man = m_man.lock()) {
         std::lock_guard guard(man->lock);
         man->lastError = reason;
     }

@@ -60,6 +60,7 @@ VPLATFORM_API std::string AddressProblem(std::string_view address);
 
 // `text` with every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string WellFormedUtf8(std::string_view text);
+bool IsWellFormedUtf8(std::string_view text);
 
 // The text from the last '\\' or '/' on.
 std::string FileNameOfPath(std::string_view path);

@@ -94,30 +94,49 @@ EmailData Decode(const RawEmail& raw);
 struct EmailState {
     std::mutex lock;
     bool utf8 = false;
-    // Shared with the tasks made from the message; copied before a change
-    // while shared.
-    std::shared_ptr<RawEmail> data = std::make_shared<RawEmail>();
+    // The message as first built, in the same allocation as this state.
+    RawEmail initial;
+    // The message, shared with the tasks made from it: `initial` (through
+    // this state's own block, which the CkEmail also owns) until it is
+    // changed while shared, then a copy of its own.  The CkEmail resets it
+    // when destroyed, so that the block does not own itself.
+    std::shared_ptr<RawEmail> data;
 
     enum Result { kFromAddress, kFromName, kToAddress, kToName, kSubject, kBody, kAttachmentName, kMime, kResults };
-    std::array<std::string, kResults> results;
+    // The getters' buffers, made on first use.
+    std::unique_ptr<std::array<std::string, kResults>> results;
 
     RawEmail& Writable() {
-        if (data.use_count() > 1) data = std::make_shared<RawEmail>(*data);
+        const long owners = data.use_count() - (data.get() == &initial ? 1 : 0);
+        if (owners > 1) data = std::make_shared<RawEmail>(*data);
         return *data;
     }
+    std::string& ResultBuffer(Result which) {
+        if (!results) results = std::make_unique<std::array<std::string, kResults>>();
+        return (*results)[which];
+    }
+};
+
+// What a task takes from its mail object besides the message, in one block
+// so that making a task touches one shared count: the settings and the
+// mail object's callback registration.
+struct SendContext {
+    SmtpSettings settings;
+    std::shared_ptr<CallbackSlot> callbacks = std::make_shared<CallbackSlot>();
 };
 
 struct ManState {
     std::mutex lock;
     bool utf8 = false;
-    std::shared_ptr<SmtpSettings> settings = std::make_shared<SmtpSettings>();
+    // Shared with the tasks; copied before a change while shared.
+    std::shared_ptr<SendContext> context = std::make_shared<SendContext>();
     std::string lastError;  // UTF-8
-    const std::shared_ptr<CallbackSlot> callbacks = std::make_shared<CallbackSlot>();
 
     SmtpSettings& Writable() {
-        if (settings.use_count() > 1) settings = std::make_shared<SmtpSettings>(*settings);
-        return *settings;
+        if (context.use_count() > 1) context = std::make_shared<SendContext>(*context);
+        return context->settings;
     }
+    const SmtpSettings& Settings() const { return context->settings; }
 };
 
 // One background send.
@@ -131,10 +150,10 @@ struct TaskState {
     std::string errorText;  // UTF-8
     bool utf8 = false;
     std::shared_ptr<const RawEmail> email;
-    std::shared_ptr<const SmtpSettings> settings;
-    const std::shared_ptr<CallbackSlot> callbacks;
-    // The mail object, for the reason of a failed Run.
-    const std::weak_ptr<ManState> man;
+    // The settings (released with the message when the task ends) and the
+    // callback registration.
+    std::shared_ptr<const SendContext> context;
+    CallbackSlot* const callbacks;
     // The session running the send, for Cancel; guarded by `lock`.
     SmtpSession* session = nullptr;
 
@@ -142,26 +161,22 @@ struct TaskState {
     // Set at process exit: the send is aborted and no callback follows.
     std::atomic<bool> abandoned{false};
 
-    TaskState(std::shared_ptr<const RawEmail> email, std::shared_ptr<const SmtpSettings> settings,
-              std::shared_ptr<CallbackSlot> callbacks, std::weak_ptr<ManState> man, bool utf8)
-        : utf8(utf8),
-          email(std::move(email)),
-          settings(std::move(settings)),
-          callbacks(std::move(callbacks)),
-          man(std::move(man)) {}
+    TaskState(std::shared_ptr<const RawEmail> email, std::shared_ptr<const SendContext> context, bool utf8)
+        : utf8(utf8), email(std::move(email)), context(std::move(context)), callbacks(this->context->callbacks.get()) {}
 
     // Records the end of the task and releases its copies of the message and
-    // the settings (the password is wiped with the last copy).
+    // the settings (the password is wiped with the last copy); `callbacks`
+    // is not to be used afterwards.
     void Finish(bool delivered, std::string error) {
         std::shared_ptr<const RawEmail> oldEmail;
-        std::shared_ptr<const SmtpSettings> oldSettings;
+        std::shared_ptr<const SendContext> oldContext;
         {
             std::lock_guard guard(lock);
             result = delivered;
             errorText = std::move(error);
             stage = Stage::Finished;
             oldEmail.swap(email);
-            oldSettings.swap(settings);
+            oldContext.swap(context);
         }
         finished.notify_all();
     }

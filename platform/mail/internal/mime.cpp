@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 namespace vplatform::mail {
@@ -63,10 +64,42 @@ std::size_t SequenceLength(std::string_view text, std::size_t at) {
 
 }  // namespace
 
+namespace {
+
+// The length of the well-formed start of `text`; ASCII is checked eight
+// bytes at a time.
+std::size_t WellFormedPrefix(std::string_view text) {
+    std::size_t valid = 0;
+    while (valid < text.size()) {
+        std::uint64_t word;
+        if (valid + 8 <= text.size()) {
+            std::memcpy(&word, text.data() + valid, 8);
+            if ((word & 0x8080808080808080u) == 0) {
+                valid += 8;
+                continue;
+            }
+        }
+        const std::size_t length = SequenceLength(text, valid);
+        if (length == 0) break;
+        valid += length;
+    }
+    return valid;
+}
+
+}  // namespace
+
+bool IsWellFormedUtf8(std::string_view text) {
+    return WellFormedPrefix(text) == text.size();
+}
+
 std::string WellFormedUtf8(std::string_view text) {
+    // Well-formed text (the usual case) is copied as it is.
+    const std::size_t valid = WellFormedPrefix(text);
+    if (valid == text.size()) return std::string(text);
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
+    out.reserve(text.size() + 8);
+    out.append(text.substr(0, valid));
+    for (std::size_t at = valid; at < text.size();) {
         const std::size_t length = SequenceLength(text, at);
         if (length == 0) {
             out += "\xEF\xBF\xBD";
@@ -468,13 +501,22 @@ struct EncodedBody {
     std::string content;
 };
 
+// True when `text` holds "<html" in any letter case.
+bool ContainsHtmlTag(std::string_view text) {
+    for (std::size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
+        if (at + 5 > text.size()) return false;
+        bool match = true;
+        for (std::size_t i = 0; i < 4 && match; ++i) {
+            match = (text[at + 1 + i] | 0x20) == "html"[i];
+        }
+        if (match) return true;
+    }
+    return false;
+}
+
 EncodedBody EncodeBody(const std::string& body, const std::string& delimiter) {
     EncodedBody part;
-    std::string lower = body;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    part.type = lower.find("<html") != std::string::npos ? "text/html; charset=utf-8" : "text/plain; charset=utf-8";
+    part.type = ContainsHtmlTag(body) ? "text/html; charset=utf-8" : "text/plain; charset=utf-8";
     const std::string text = NormalisedLines(WellFormedUtf8(body));
     if (IsSevenBit(text)) {
         part.encoding = "7bit";

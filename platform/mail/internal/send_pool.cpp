@@ -42,10 +42,12 @@ private:
 void RunTask(SmtpSession& session, const std::shared_ptr<TaskState>& task) {
     std::shared_ptr<const RawEmail> email;
     std::shared_ptr<const SmtpSettings> settings;
+    std::shared_ptr<CallbackSlot> callbacks;
     {
         std::lock_guard guard(task->lock);
         email = task->email;
-        settings = task->settings;
+        settings = std::shared_ptr<const SmtpSettings>(task->context, &task->context->settings);
+        callbacks = task->context->callbacks;
         task->stage = TaskState::Stage::Running;
         task->session = &session;
     }
@@ -72,7 +74,7 @@ void RunTask(SmtpSession& session, const std::shared_ptr<TaskState>& task) {
     email.reset();
     settings.reset();
     task->Finish(result.delivered, std::move(result.error));
-    if (!task->abandoned.load()) task->callbacks->TaskCompleted(task);
+    if (!task->abandoned.load()) callbacks->TaskCompleted(task);
 }
 
 }  // namespace
@@ -153,7 +155,7 @@ DWORD SendPool::Submit(const std::shared_ptr<TaskState>& task, std::string& reas
             // else the one that waited least, whose session is likeliest to
             // still be open.
             auto chosen = std::find_if(core.idle.rbegin(), core.idle.rend(), [&](Worker* worker) {
-                return worker->session && worker->session->SameSession(*task->settings);
+                return worker->session && worker->session->SameSession(task->context->settings);
             });
             if (chosen == core.idle.rend()) chosen = core.idle.rbegin();
             Worker* worker = *chosen;

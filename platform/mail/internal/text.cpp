@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "platform/mail/internal/Mime.h"
 #include "platform/nls/CodePage.h"
 
 namespace vplatform::mail {
@@ -46,6 +47,9 @@ NarrowText Narrow(const char* text, bool utf8) {
 }
 
 std::string ToUtf8(const NarrowText& text) {
+    // Well-formed UTF-8 stays as it is; anything else goes through the
+    // platform's converters, whose rules for ill-formed input are Windows'.
+    if (text.codePage == CP_UTF8 && IsWellFormedUtf8(text.bytes)) return text.bytes;
     if (IsAscii(text.bytes)) return text.bytes;
     std::wstring wide = ToWide(text.codePage, text.bytes);
     std::string result = ToNarrow(CP_UTF8, wide);
