@@ -297,7 +297,13 @@ public:
         }
         ConsoleReporter::ReportRuns(runs);
     }
+    // The median of the repetitions when there are some, else the one run.
     double Get(const std::string& benchmark, const std::string& counter) const {
+        for (const auto& [name, counters] : values) {
+            if (!name.starts_with(benchmark) || !name.ends_with("_median")) continue;
+            const auto it = counters.find(counter);
+            if (it != counters.end()) return it->second;
+        }
         for (const auto& [name, counters] : values) {
             if (!name.starts_with(benchmark)) continue;
             const auto it = counters.find(counter);

@@ -383,50 +383,63 @@ std::string NormalisedLines(std::string_view text) {
     return out;
 }
 
-// True when text with CR LF line breaks can go out as 7bit: ASCII without
-// NUL, lines within the limit.
+// True when text (line breaks CR LF, CR or LF) can go out as 7bit: ASCII
+// without NUL, lines within the limit.
 bool IsSevenBit(std::string_view text) {
     std::size_t line = 0;
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
         if (u == 0 || u >= 0x80) return false;
-        if (c == '\n') {
+        if (c == '\n' || c == '\r') {
             line = 0;
-        } else if (c != '\r' && ++line > kMaxLineLength) {
+        } else if (++line > kMaxLineLength) {
             return false;
         }
     }
     return true;
 }
 
+// Quoted-printable of text whose line breaks may be CR LF, CR or LF; every
+// break becomes CR LF.  Written into a buffer sized for the worst case (three
+// characters per byte plus a soft break per 25 bytes).
 std::string QuotedPrintable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 4);
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t end = std::min(text.find("\r\n", at), text.size());
-        std::size_t column = 0;
-        for (std::size_t i = at; i < end; ++i) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && i + 1 < end);
-            const std::size_t width = literal ? 1 : 3;
-            if (column + width > kEncodedLineLength - 1) {
-                out += "=\r\n";
-                column = 0;
-            }
-            if (literal) {
-                out += static_cast<char>(c);
-            } else {
-                out += '=';
-                out += kHex[c >> 4];
-                out += kHex[c & 15];
-            }
-            column += width;
+    static const auto kLiteral = [] {
+        std::array<bool, 256> literal{};
+        for (int c = 33; c <= 126; ++c) literal[static_cast<std::size_t>(c)] = c != '=';
+        return literal;
+    }();
+    std::string out(text.size() * 4 + 16, '\0');
+    char* p = out.data();
+    std::size_t column = 0;
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < size && text[i + 1] == '\n') ++i;
+            *p++ = '\r';
+            *p++ = '\n';
+            column = 0;
+            continue;
         }
-        if (end >= text.size()) break;
-        out += "\r\n";
-        at = end + 2;
+        const bool lineEnds = i + 1 == size || text[i + 1] == '\r' || text[i + 1] == '\n';
+        const bool literal = kLiteral[c] || ((c == ' ' || c == '\t') && !lineEnds);
+        const std::size_t width = literal ? 1 : 3;
+        if (column + width > kEncodedLineLength - 1) {
+            *p++ = '=';
+            *p++ = '\r';
+            *p++ = '\n';
+            column = 0;
+        }
+        if (literal) {
+            *p++ = static_cast<char>(c);
+        } else {
+            *p++ = '=';
+            *p++ = kHex[c >> 4];
+            *p++ = kHex[c & 15];
+        }
+        column += width;
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 
@@ -517,10 +530,12 @@ bool ContainsHtmlTag(std::string_view text) {
 EncodedBody EncodeBody(const std::string& body, const std::string& delimiter) {
     EncodedBody part;
     part.type = ContainsHtmlTag(body) ? "text/html; charset=utf-8" : "text/plain; charset=utf-8";
-    const std::string text = NormalisedLines(WellFormedUtf8(body));
+    std::string repaired;
+    std::string_view text = body;
+    if (!IsWellFormedUtf8(body)) text = repaired = WellFormedUtf8(body);
     if (IsSevenBit(text)) {
         part.encoding = "7bit";
-        part.content = text;
+        part.content = NormalisedLines(text);
     } else {
         part.encoding = "quoted-printable";
         part.content = QuotedPrintable(text);
@@ -528,7 +543,7 @@ EncodedBody EncodeBody(const std::string& body, const std::string& delimiter) {
     // The boundary must not occur in the part's text; base64 cannot hold it.
     if (!delimiter.empty() && part.content.find(delimiter) != std::string::npos) {
         part.encoding = "base64";
-        part.content = EncodeBase64(text, kEncodedLineLength);
+        part.content = EncodeBase64(NormalisedLines(text), kEncodedLineLength);
     }
     return part;
 }
