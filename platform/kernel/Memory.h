@@ -6,6 +6,18 @@
 // malloc aligns.  The platform keeps a table of the live blocks, so LocalFree
 // recognises a pointer it did not hand out (or one already freed) and refuses
 // it instead of corrupting the heap.
+//
+// These are not slots of the handle tables (platform/internal/HandleTable.h):
+// Windows defines a fixed block's HLOCAL as the block's address, and callers
+// use it as a pointer (LPWSTR from FormatMessage, GetThreadDescription), so
+// it cannot be an index.  The registry of live blocks gives what the handle
+// tables give for the freeing side: a stale or foreign value fails with
+// ERROR_INVALID_HANDLE.  Writing through a freed block's pointer stays the
+// caller's fault, as on Windows.
+//
+// Threads: any thread may allocate, size and free; a block may be freed on
+// another thread than the one that allocated it.  Using a block while another
+// thread frees it is the caller's fault, as on Windows.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -3,6 +3,9 @@
 // Every platform function that fails sets the calling thread's last error to a
 // Windows error code (never an errno value); a successful call leaves it as it
 // was unless its documentation says otherwise, as on Windows.
+//
+// Threads: the last error belongs to the calling thread; SetLastError and
+// GetLastError never see another thread's value.
 #pragma once
 
 #include "platform/PlatformExport.h"
@@ -59,6 +62,12 @@ constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 constexpr DWORD ERROR_IO_DEVICE = 1117;
 constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
+// Handles and waits.
+constexpr DWORD ERROR_NOT_OWNER = 288;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
+constexpr DWORD ERROR_INVALID_MONITOR_HANDLE = 1461;
+constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 extern "C" {
 // Returns the calling thread's last error code.

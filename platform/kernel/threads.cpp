@@ -1,94 +1,161 @@
-// Threads: ids, descriptions, handles and waiting, over Linux tasks.
+// Threads: records, ids, descriptions and handles, over Linux tasks.
 #include "platform/kernel/Threads.h"
 
+#include <fcntl.h>
 #include <pthread.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 
-#include "platform/internal/KernelObject.h"
+#include "platform/internal/ErrnoMap.h"
+#include "platform/internal/HandleTable.h"
+#include "platform/internal/Syscalls.h"
+#include "platform/internal/Waitable.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
 
+namespace vplatform {
 namespace {
 
-const HANDLE kCurrentThreadPseudoHandle = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2));
-
-// A handle to a thread of this process, by kernel thread id.
-class ThreadObject : public vplatform::KernelObject {
+// The records of the live threads that have used the platform, by id.  A
+// thread's entry goes as it ends, before the kernel can give its id to
+// another thread.
+class Registry {
 public:
-    explicit ThreadObject(pid_t tid) : m_tid(tid) {}
-    pid_t Tid() const { return m_tid; }
-
-private:
-    pid_t m_tid;
-};
-
-pid_t CurrentTid() {
-    thread_local const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
-    return tid;
-}
-
-bool TaskExists(pid_t tid) {
-    const std::string path = "/proc/self/task/" + std::to_string(tid);
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
-
-// The full descriptions, by thread id.  A thread's entry is removed when the
-// thread ends, so a reused id never shows a stale description.
-class DescriptionRegistry {
-public:
-    void Set(pid_t tid, std::wstring text) {
-        std::lock_guard lock(m_mutex);
-        m_descriptions[tid] = std::move(text);
+    void Add(const std::shared_ptr<ThreadRecord>& record) {
+        const std::lock_guard lock(m_mutex);
+        m_records[record->Tid()] = record;
     }
-    std::wstring Get(pid_t tid) {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_descriptions.find(tid);
-        return it == m_descriptions.end() ? std::wstring() : it->second;
+    std::shared_ptr<ThreadRecord> Find(pid_t tid) {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_records.find(tid);
+        return it == m_records.end() ? nullptr : it->second;
     }
-    void Erase(pid_t tid) {
-        std::lock_guard lock(m_mutex);
-        m_descriptions.erase(tid);
+    void Erase(const ThreadRecord* record) {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_records.find(record->Tid());
+        if (it != m_records.end() && it->second.get() == record) m_records.erase(it);
     }
 
 private:
     std::mutex m_mutex;
-    std::unordered_map<pid_t, std::wstring> m_descriptions;
+    std::unordered_map<pid_t, std::shared_ptr<ThreadRecord>> m_records;
 };
 
-DescriptionRegistry& Registry() {
-    // Never destroyed: threads may end after static destruction has begun.
-    static auto* registry = new DescriptionRegistry;
+Registry& Records() {
+    static auto* registry = new Registry;  // never destroyed: threads may end after static destruction
     return *registry;
 }
 
-// Erases the calling thread's description when the thread ends.
-struct DescriptionCleanup {
-    bool active = false;
-    ~DescriptionCleanup() {
-        if (active) Registry().Erase(CurrentTid());
-    }
-};
-thread_local DescriptionCleanup t_descriptionCleanup;
+// The reference to the calling thread's record that the thread holds until
+// it ends; also the value of the pthread key whose destructor ends it.
+thread_local std::shared_ptr<ThreadRecord>* t_record = nullptr;
 
-// The thread id behind a handle, or -1 (last error set).
-pid_t HandleTid(HANDLE thread) {
-    if (thread == kCurrentThreadPseudoHandle) return CurrentTid();
-    if (const auto* object = vplatform::HandleObject<ThreadObject>(thread)) return object->Tid();
-    SetLastError(ERROR_INVALID_HANDLE);
-    return -1;
+void EndOfThread(void* value) {
+    const std::unique_ptr<std::shared_ptr<ThreadRecord>> holder(static_cast<std::shared_ptr<ThreadRecord>*>(value));
+    // A platform call from a later destructor of the thread starts a new
+    // record, which the key ends in its next round.
+    if (t_record == holder.get()) t_record = nullptr;
+    (*holder)->End();
+    Records().Erase(holder->get());
+}
+
+pthread_key_t EndKey() {
+    static const pthread_key_t key = [] {
+        pthread_key_t created;
+        if (pthread_key_create(&created, EndOfThread) != 0) std::abort();  // only at the key limit (1024)
+        return created;
+    }();
+    return key;
+}
+
+}  // namespace
+
+ThreadRecord::~ThreadRecord() = default;
+
+void ThreadRecord::AddOwned(std::shared_ptr<Waitable> object) {
+    m_owned.push_back(std::move(object));
+}
+
+void ThreadRecord::RemoveOwned(const Waitable* object) {
+    const auto it =
+        std::find_if(m_owned.begin(), m_owned.end(), [&](const auto& held) { return held.get() == object; });
+    if (it != m_owned.end()) m_owned.erase(it);
+}
+
+int ThreadRecord::WakeFd() {
+    if (m_wakeFd < 0) {
+        m_wakeFd = Sys().eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_wakeFd < 0) SetLastErrorFromErrno(errno);
+    }
+    return m_wakeFd;
+}
+
+std::wstring ThreadRecord::Description() const {
+    const std::lock_guard lock(m_descriptionMutex);
+    return m_description;
+}
+
+void ThreadRecord::SetDescription(std::wstring text) {
+    const std::lock_guard lock(m_descriptionMutex);
+    m_description = std::move(text);
+}
+
+void ThreadRecord::End() {
+    std::vector<std::shared_ptr<Waitable>> owned;
+    {
+        const auto lock = LockWaits();
+        m_ended = true;
+        owned.swap(m_owned);
+        for (const auto& object : owned) object->OwnerEnded();
+        Signalled();
+    }
+    if (m_wakeFd >= 0) Sys().close(m_wakeFd);
+    m_wakeFd = -1;
+    // `owned` is released here, outside the lock.
+}
+
+ThreadRecord& CurrentThread() {
+    if (t_record != nullptr) return **t_record;
+    auto holder = std::make_unique<std::shared_ptr<ThreadRecord>>(std::make_shared<ThreadRecord>(Sys().gettid()));
+    // The key's destructor ends the record; should the key refuse the value
+    // (no memory), the record still serves, but its handles never signal.
+    pthread_setspecific(EndKey(), holder.get());
+    Records().Add(*holder);
+    t_record = holder.release();
+    return **t_record;
+}
+
+std::shared_ptr<ThreadRecord> CurrentThreadShared() {
+    CurrentThread();
+    return *t_record;
+}
+
+std::shared_ptr<ThreadRecord> FindThread(pid_t tid) {
+    return Records().Find(tid);
+}
+
+namespace {
+
+// The record behind a thread handle (or the pseudo handle), or null with
+// ERROR_INVALID_HANDLE.
+std::shared_ptr<ThreadRecord> ThreadOf(HANDLE thread) {
+    if (thread == kCurrentThreadPseudoHandle) return CurrentThreadShared();
+    return KernelHandles().Lookup<ThreadRecord>(thread);
+}
+
+bool HasEnded(const ThreadRecord& record) {
+    const auto lock = LockWaits();
+    return record.Ended();
 }
 
 // The kernel's thread name holds 15 bytes of UTF-8; cut at a character
@@ -110,7 +177,26 @@ std::string ToUtf8(const std::wstring& text) {
     return result;
 }
 
+// Writes another thread's kernel name; 0 or an errno value.
+int WriteComm(pid_t tid, const std::string& name) {
+    const std::string path = "/proc/self/task/" + std::to_string(tid) + "/comm";
+    int fd;
+    while ((fd = Sys().open(path.c_str(), O_WRONLY | O_CLOEXEC, 0)) < 0 && errno == EINTR) {
+    }
+    if (fd < 0) return errno;
+    int error = 0;
+    ssize_t written;
+    while ((written = Sys().write(fd, name.data(), name.size())) < 0 && errno == EINTR) {
+    }
+    if (written < 0) error = errno;
+    Sys().close(fd);
+    return error;
+}
+
 }  // namespace
+}  // namespace vplatform
+
+using namespace vplatform;
 
 extern "C" {
 
@@ -119,57 +205,63 @@ HANDLE GetCurrentThread() {
 }
 
 DWORD GetCurrentThreadId() {
-    return static_cast<DWORD>(CurrentTid());
+    return static_cast<DWORD>(CurrentThread().Tid());
+}
+
+HANDLE GetCurrentProcess() {
+    return kCurrentProcessPseudoHandle;
+}
+
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(Sys().getpid());
 }
 
 DWORD GetThreadId(HANDLE thread) {
-    const pid_t tid = HandleTid(thread);
-    return tid < 0 ? 0 : static_cast<DWORD>(tid);
+    const auto record = ThreadOf(thread);
+    return record ? static_cast<DWORD>(record->Tid()) : 0;
 }
 
 HANDLE OpenThread(DWORD, BOOL, DWORD threadId) {
-    const auto tid = static_cast<pid_t>(threadId);
-    if (threadId == 0 || !TaskExists(tid)) {
+    // The caller's own record exists from here on, so it can open itself.
+    CurrentThread();
+    const auto record = threadId == 0 ? nullptr : FindThread(static_cast<pid_t>(threadId));
+    if (!record) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return vplatform::MakeHandle(new ThreadObject(tid));
+    return KernelHandles().Insert(record);
 }
 
 HRESULT SetThreadDescription(HANDLE thread, LPCWSTR description) {
     if (description == nullptr) return E_INVALIDARG;
-    const pid_t tid = HandleTid(thread);
-    if (tid < 0) return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
+    const auto record = ThreadOf(thread);
+    if (!record) return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
     std::wstring text(description);
     // Taken as the process's UTF-16 texts are; a wchar_t above 0xFFFF is
     // converted as that code point.
     const std::string name = KernelName(ToUtf8(text));
     int error = 0;
-    if (tid == CurrentTid()) {
-        error = pthread_setname_np(pthread_self(), name.c_str());
-    } else {
-        const std::string path = "/proc/self/task/" + std::to_string(tid) + "/comm";
-        FILE* comm = std::fopen(path.c_str(), "w");
-        if (comm == nullptr) {
-            error = errno;
-        } else {
-            if (std::fputs(name.c_str(), comm) < 0) error = errno;
-            if (std::fclose(comm) != 0 && error == 0) error = errno;
-        }
+    if (record.get() == &CurrentThread()) {
+        error = Sys().pthread_setname_np(pthread_self(), name.c_str());
+    } else if (!HasEnded(*record)) {
+        // An ended thread keeps its description without a kernel name.  The
+        // check and the write are not atomic: a thread ending in between
+        // makes the write fail (ENOENT, or a rename of a thread that got
+        // its id in those microseconds).
+        error = WriteComm(record->Tid(), name);
     }
     if (error != 0)
         return HRESULT_FROM_WIN32(error == ESRCH || error == ENOENT ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
-    Registry().Set(tid, std::move(text));
-    if (tid == CurrentTid()) t_descriptionCleanup.active = true;
+    record->SetDescription(std::move(text));
     return S_OK;
 }
 
 HRESULT GetThreadDescription(HANDLE thread, LPWSTR* description) {
     if (description == nullptr) return E_INVALIDARG;
     *description = nullptr;
-    const pid_t tid = HandleTid(thread);
-    if (tid < 0) return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
-    const std::wstring text = Registry().Get(tid);
+    const auto record = ThreadOf(thread);
+    if (!record) return HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE);
+    const std::wstring text = record->Description();
     auto* buffer = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, (text.size() + 1) * sizeof(wchar_t)));
     if (buffer == nullptr) return HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY);
     std::copy(text.begin(), text.end(), buffer);
@@ -178,27 +270,19 @@ HRESULT GetThreadDescription(HANDLE thread, LPWSTR* description) {
     return S_OK;
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    const auto* object = vplatform::HandleObject<ThreadObject>(handle);
-    if (object == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+    const auto record = ThreadOf(thread);
+    if (!record) return FALSE;
+    if (exitCode == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
-    // The kernel offers no wait on another thread of the process that was not
-    // created with a clear-tid futex, so the task list is polled with a short
-    // back-off.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    auto pause = std::chrono::microseconds(50);
-    for (;;) {
-        if (!TaskExists(object->Tid())) return WAIT_OBJECT_0;
-        if (milliseconds != INFINITE && std::chrono::steady_clock::now() >= deadline) return WAIT_TIMEOUT;
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::microseconds(5000));
-    }
+    *exitCode = HasEnded(*record) ? 0 : STILL_ACTIVE;
+    return TRUE;
 }
 
 DWORD ResumeThread(HANDLE thread) {
-    if (HandleTid(thread) < 0) return static_cast<DWORD>(-1);
+    if (!ThreadOf(thread)) return static_cast<DWORD>(-1);
     return 0;
 }
 

@@ -1,0 +1,409 @@
+// Waits, events and mutexes over the waitable model of internal/Waitable.h.
+#include "platform/kernel/Sync.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "platform/internal/ErrnoMap.h"
+#include "platform/internal/HandleTable.h"
+#include "platform/internal/Syscalls.h"
+#include "platform/internal/Waitable.h"
+
+namespace vplatform {
+
+// One thread's wait in progress; lives in its frame.  Fields other than
+// `wake` change only with the wait lock held.
+struct Waiter {
+    ThreadRecord* thread = nullptr;
+    std::span<Waitable* const> objects;
+    bool all = false;
+    bool done = false;
+    DWORD result = WAIT_FAILED;
+    int wakeFd = -1;  // set when the wait polls descriptors
+    std::condition_variable wake;
+};
+
+// The queues of waiters on the objects; every member runs with the lock held.
+struct WaitQueue {
+    // Takes the objects of `waiter` when its wait can be satisfied now.
+    static bool Satisfy(Waiter& waiter) {
+        ThreadRecord& thread = *waiter.thread;
+        const auto count = static_cast<DWORD>(waiter.objects.size());
+        if (!waiter.all) {
+            for (DWORD i = 0; i < count; ++i) {
+                if (waiter.objects[i]->IsSignalled(thread)) {
+                    waiter.result = (waiter.objects[i]->Acquire(thread) ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + i;
+                    return true;
+                }
+            }
+            return false;
+        }
+        for (Waitable* object : waiter.objects) {
+            if (!object->IsSignalled(thread)) return false;
+        }
+        waiter.result = WAIT_OBJECT_0;
+        for (DWORD i = 0; i < count; ++i) {
+            if (waiter.objects[i]->Acquire(thread) && waiter.result == WAIT_OBJECT_0) {
+                waiter.result = WAIT_ABANDONED_0 + i;
+            }
+        }
+        return true;
+    }
+
+    static void Enqueue(Waiter& waiter) {
+        for (Waitable* object : waiter.objects) {
+            auto& queue = object->m_waiters;
+            if (std::find(queue.begin(), queue.end(), &waiter) == queue.end()) queue.push_back(&waiter);
+        }
+    }
+
+    static void Dequeue(Waiter& waiter) {
+        for (Waitable* object : waiter.objects) std::erase(object->m_waiters, &waiter);
+    }
+
+    // Ends a queued wait that Satisfy completed and wakes its thread.  The
+    // waiter cannot leave its frame before the lock is released.
+    static void Complete(Waiter& waiter) {
+        Dequeue(waiter);
+        waiter.done = true;
+        if (waiter.wakeFd >= 0) {
+            const std::uint64_t one = 1;
+            // An eventfd write fails only when its count would overflow, and
+            // then the waiter is awake already.
+            [[maybe_unused]] const ssize_t written = Sys().write(waiter.wakeFd, &one, sizeof one);
+        } else {
+            waiter.wake.notify_one();
+        }
+    }
+
+    static void Signalled(Waitable& object) {
+        auto& queue = object.m_waiters;
+        for (std::size_t i = 0; i < queue.size();) {
+            Waiter& waiter = *queue[i];
+            if (Satisfy(waiter)) {
+                Complete(waiter);  // removes queue[i]
+            } else {
+                ++i;
+            }
+        }
+    }
+};
+
+std::unique_lock<std::mutex> LockWaits() {
+    static auto* lock = new std::mutex;  // never destroyed: threads end after static destruction
+    return std::unique_lock(*lock);
+}
+
+Waitable::~Waitable() = default;
+
+bool Waitable::Acquire(ThreadRecord&) {
+    return false;
+}
+
+void Waitable::OwnerEnded() {}
+
+int Waitable::WatchFd() const {
+    return -1;
+}
+
+void Waitable::FdReady() {}
+
+void Waitable::Signalled() {
+    WaitQueue::Signalled(*this);
+}
+
+namespace {
+
+DWORD Failed(DWORD error) {
+    SetLastError(error);
+    return WAIT_FAILED;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline` for poll(2), rounded up; -1 for none.
+int PollTimeout(const std::optional<Clock::time_point>& deadline) {
+    if (!deadline) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+// Polls the descriptors of the objects (and the waiter's eventfd when it is
+// queued) without the lock, then lets each readable object read its new
+// state.  Returns 0 or the errno value of a failed poll.
+int PollObjects(Waiter& waiter, std::unique_lock<std::mutex>& lock, int timeout, bool withWakeFd) {
+    std::array<pollfd, MAXIMUM_WAIT_OBJECTS + 1> fds{};
+    std::array<Waitable*, MAXIMUM_WAIT_OBJECTS + 1> owners{};
+    nfds_t count = 0;
+    if (withWakeFd) fds[count++] = {waiter.wakeFd, POLLIN, 0};
+    for (Waitable* object : waiter.objects) {
+        // A signalled object's descriptor may stay readable (a pidfd does):
+        // it is left out, or the poll would return at once until the wait ends.
+        const int fd = object->WatchFd();
+        if (fd < 0 || object->IsSignalled(*waiter.thread)) continue;
+        owners[count] = object;
+        fds[count++] = {fd, POLLIN, 0};
+    }
+    if (count == 0) return 0;
+    lock.unlock();
+    int ready = 0;
+    while ((ready = Sys().poll(fds.data(), count, timeout)) < 0 && errno == EINTR) {
+    }
+    const int error = ready < 0 ? errno : 0;
+    if (withWakeFd && (fds[0].revents & POLLIN) != 0) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] const ssize_t drained = Sys().read(waiter.wakeFd, &value, sizeof value);
+    }
+    lock.lock();
+    if (error != 0) return error;
+    for (nfds_t i = withWakeFd ? 1 : 0; i < count; ++i) {
+        if (fds[i].revents != 0 && !waiter.done) owners[i]->FdReady();
+    }
+    return 0;
+}
+
+}  // namespace
+
+DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds) {
+    if (objects.empty() || objects.size() > MAXIMUM_WAIT_OBJECTS) return Failed(ERROR_INVALID_PARAMETER);
+    bool polls = false;
+    for (auto it = objects.begin(); it != objects.end(); ++it) {
+        if (*it == nullptr) return Failed(ERROR_INVALID_HANDLE);
+        if (waitAll && std::find(objects.begin(), it, *it) != it) return Failed(ERROR_INVALID_PARAMETER);
+        polls = polls || (*it)->WatchFd() >= 0;
+    }
+    ThreadRecord& self = CurrentThread();
+    Waiter waiter;
+    waiter.thread = &self;
+    waiter.objects = objects;
+    waiter.all = waitAll;
+    if (polls && (waiter.wakeFd = self.WakeFd()) < 0) return WAIT_FAILED;
+    auto lock = LockWaits();
+    // Objects watched through descriptors read their state first.
+    if (polls) {
+        if (const int error = PollObjects(waiter, lock, 0, false)) return Failed(ErrorFromErrno(error));
+    }
+    if (WaitQueue::Satisfy(waiter)) return waiter.result;
+    if (milliseconds == 0) return WAIT_TIMEOUT;
+    std::optional<Clock::time_point> deadline;
+    if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    WaitQueue::Enqueue(waiter);
+    while (!waiter.done) {
+        if (polls) {
+            if (const int error = PollObjects(waiter, lock, PollTimeout(deadline), true)) {
+                if (waiter.done) break;
+                WaitQueue::Dequeue(waiter);
+                return Failed(ErrorFromErrno(error));
+            }
+        } else if (deadline) {
+            waiter.wake.wait_until(lock, *deadline);
+        } else {
+            waiter.wake.wait(lock);
+        }
+        if (!waiter.done && deadline && Clock::now() >= *deadline) {
+            WaitQueue::Dequeue(waiter);
+            return WAIT_TIMEOUT;
+        }
+    }
+    return waiter.result;
+}
+
+namespace {
+
+class Event final : public Waitable {
+public:
+    static constexpr ObjectType kType = ObjectType::Event;
+
+    Event(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
+
+    bool IsSignalled(const ThreadRecord&) const override { return m_signalled; }
+    bool Acquire(ThreadRecord&) override {
+        if (!m_manualReset) m_signalled = false;
+        return false;
+    }
+
+    // Lock held.
+    void Set() {
+        m_signalled = true;
+        Signalled();
+    }
+    void Reset() { m_signalled = false; }
+    void Pulse() {
+        Set();
+        m_signalled = false;
+    }
+
+private:
+    const bool m_manualReset;
+    bool m_signalled;
+};
+
+class Mutex final : public Waitable, public std::enable_shared_from_this<Mutex> {
+public:
+    static constexpr ObjectType kType = ObjectType::Mutex;
+
+    bool IsSignalled(const ThreadRecord& thread) const override { return m_owner == nullptr || m_owner == &thread; }
+    bool Acquire(ThreadRecord& thread) override {
+        if (m_owner == &thread) {
+            ++m_count;
+            return false;
+        }
+        m_owner = &thread;
+        m_count = 1;
+        thread.AddOwned(shared_from_this());
+        return std::exchange(m_abandoned, false);
+    }
+    void OwnerEnded() override {
+        m_owner = nullptr;
+        m_count = 0;
+        m_abandoned = true;
+        Signalled();
+    }
+
+    // Lock held; false when `thread` is not the owner.
+    bool Release(ThreadRecord& thread) {
+        if (m_owner != &thread) return false;
+        if (--m_count == 0) {
+            m_owner = nullptr;
+            // The caller's lookup holds the mutex too, so it is not destroyed here.
+            thread.RemoveOwned(this);
+            Signalled();
+        }
+        return true;
+    }
+
+private:
+    // The owner's record lives while it owns the mutex: it holds the mutex
+    // and clears this through OwnerEnded before it ends.
+    ThreadRecord* m_owner = nullptr;
+    DWORD m_count = 0;
+    bool m_abandoned = false;
+};
+
+bool Unnamed(LPCWSTR name) {
+    if (name == nullptr || *name == 0) return true;
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+// The objects of a wait, held for its length.  Only the references added are
+// constructed and destroyed: most waits have one object, not 64.
+class HeldObjects {
+public:
+    HeldObjects() {}  // leaves the slots unconstructed
+    HeldObjects(const HeldObjects&) = delete;
+    HeldObjects& operator=(const HeldObjects&) = delete;
+    ~HeldObjects() {
+        for (std::size_t i = 0; i < m_count; ++i) std::destroy_at(&m_held[i].object);
+    }
+    // False, adding nothing, for a null object.
+    bool Add(std::shared_ptr<Waitable> object) {
+        if (!object) return false;
+        m_raw[m_count] = object.get();
+        std::construct_at(&m_held[m_count++].object, std::move(object));
+        return true;
+    }
+    std::span<Waitable* const> Objects() const { return {m_raw.data(), m_count}; }
+
+private:
+    union Held {
+        Held() {}
+        ~Held() {}
+        std::shared_ptr<Waitable> object;
+    };
+    std::array<Held, MAXIMUM_WAIT_OBJECTS> m_held;
+    std::array<Waitable*, MAXIMUM_WAIT_OBJECTS> m_raw;
+    std::size_t m_count = 0;
+};
+
+// Runs `change` on the event of `handle` with the lock held.
+template <class Change>
+BOOL ChangeEvent(HANDLE handle, Change change) {
+    const auto event = KernelHandles().Lookup<Event>(handle);
+    if (!event) return FALSE;
+    const auto lock = LockWaits();
+    change(*event);
+    return TRUE;
+}
+
+}  // namespace
+}  // namespace vplatform
+
+using namespace vplatform;
+
+extern "C" {
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
+    if (!Unnamed(lpName)) return nullptr;
+    return KernelHandles().Insert(std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
+}
+
+BOOL SetEvent(HANDLE hEvent) {
+    return ChangeEvent(hEvent, [](Event& event) { event.Set(); });
+}
+
+BOOL ResetEvent(HANDLE hEvent) {
+    return ChangeEvent(hEvent, [](Event& event) { event.Reset(); });
+}
+
+BOOL PulseEvent(HANDLE hEvent) {
+    return ChangeEvent(hEvent, [](Event& event) { event.Pulse(); });
+}
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
+    if (!Unnamed(lpName)) return nullptr;
+    auto mutex = std::make_shared<Mutex>();
+    ThreadRecord& self = CurrentThread();
+    if (bInitialOwner) {
+        const auto lock = LockWaits();
+        mutex->Acquire(self);
+    }
+    const HANDLE handle = KernelHandles().Insert(mutex);
+    if (handle == nullptr && bInitialOwner) {
+        const DWORD error = GetLastError();
+        const auto lock = LockWaits();
+        mutex->Release(self);
+        SetLastError(error);
+    }
+    return handle;
+}
+
+BOOL ReleaseMutex(HANDLE hMutex) {
+    const auto mutex = KernelHandles().Lookup<Mutex>(hMutex);
+    if (!mutex) return FALSE;
+    ThreadRecord& self = CurrentThread();
+    const auto lock = LockWaits();
+    if (!mutex->Release(self)) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
+}
+
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
+    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) return Failed(ERROR_INVALID_PARAMETER);
+    HeldObjects objects;
+    for (DWORD i = 0; i < nCount; ++i) {
+        if (!objects.Add(lpHandles[i] == kCurrentThreadPseudoHandle ? CurrentThreadShared()
+                                                                    : KernelHandles().Lookup<Waitable>(lpHandles[i]))) {
+            return WAIT_FAILED;
+        }
+    }
+    return WaitForObjects(objects.Objects(), bWaitAll != FALSE, dwMilliseconds);
+}
+}
