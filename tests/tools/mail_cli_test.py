@@ -5,11 +5,11 @@ import email.policy
 import json
 import os
 import subprocess
-import sys
 import tempfile
 import unittest
 
-VTOOLS = sys.argv.pop(1) if len(sys.argv) > 1 else "vtools"
+from vtools_run import run
+
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")
 
 
@@ -42,11 +42,6 @@ class Server:
         self.process.wait(timeout=30)
         self.process.stdout.close()
         self.state.cleanup()
-
-
-def run(*args, env=None):
-    environment = dict(os.environ, LC_ALL="C.UTF-8", **(env or {}))
-    return subprocess.run([VTOOLS, *args], capture_output=True, env=environment, timeout=120)
 
 
 class MailSend(unittest.TestCase):

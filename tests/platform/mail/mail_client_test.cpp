@@ -255,6 +255,38 @@ TEST_F(MailClientTest, SessionsAreKeptADroppedOneIsRetriedAndCallbacksRunOnTheWo
     }
 }
 
+TEST_F(MailClientTest, AnIdleWorkerWhoseSessionFitsTakesTheSend) {
+    // Two workers end up idle, one kept session to each server (the send to
+    // `first` is held while the one to `second` needs a worker of its own);
+    // then each server's next send goes to the worker already connected to
+    // it, whichever worker went idle last.
+    auto heldOptions = Options(Mode::Plain);
+    heldOptions.hold = true;
+    SmtpServer first(heldOptions), second(Options(Mode::Plain));
+    CkMailMan toFirst, toSecond;
+    Configure(toFirst, first.Port());
+    Configure(toSecond, second.Port());
+    CkEmail email;
+    Fill(email);
+    std::unique_ptr<CkTask> held(toFirst.SendEmailAsync(email));
+    ASSERT_TRUE(held->Run());
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return first.Connections() == 1; }));
+    EXPECT_TRUE(Send(toSecond, email).delivered);
+    first.Release();
+    ASSERT_TRUE(vplatformMailDrain(60000));  // every worker idle again
+    ASSERT_TRUE(held->GetResultBool());
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(Send(toSecond, email).delivered);
+        ASSERT_TRUE(vplatformMailDrain(60000));
+        EXPECT_TRUE(Send(toFirst, email).delivered);
+        ASSERT_TRUE(vplatformMailDrain(60000));
+    }
+    EXPECT_EQ(first.Messages().size(), 3u);
+    EXPECT_EQ(second.Messages().size(), 3u);
+    EXPECT_EQ(first.Connections(), 1);
+    EXPECT_EQ(second.Connections(), 1);
+}
+
 // Blocks in TaskCompleted until released.
 class BlockingProgress : public CkMailManProgress {
 public:
