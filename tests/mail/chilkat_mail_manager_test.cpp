@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <future>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,11 +86,21 @@ TEST_F(ChilkatMailManagerTest, SetupSenderAppliesTheSettingsAndSecurityPicksTheT
         {2, Mode::StartTls, true},   {0, Mode::StartTls, false}, {3, Mode::ImplicitTls, false},
         {-1, Mode::StartTls, false}, {2, Mode::Plain, false},
     };
-    vplatformSetMailTimeouts(3, 3);
+    // Short limits: the plain client facing a TLS server waits for a
+    // greeting that never comes.
+    vplatformSetMailTimeouts(2, 1);
+    // The servers start side by side.
+    std::map<Mode, std::future<std::unique_ptr<SmtpServer>>> starting;
+    for (const Mode mode : {Mode::Plain, Mode::StartTls, Mode::ImplicitTls}) {
+        starting[mode] = std::async(std::launch::async, [mode] { return std::make_unique<SmtpServer>(Options(mode)); });
+    }
+    std::map<Mode, std::unique_ptr<SmtpServer>> servers;
+    for (auto& [mode, server] : starting) servers[mode] = server.get();
     std::size_t failures = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE("security " + std::to_string(c.security));
-        SmtpServer server(Options(c.server));
+        SmtpServer& server = *servers[c.server];
+        const std::size_t before = server.Messages().size();
         ChilkatMailManager manager;
         const ChilkatMailSettingsDefine settings = Settings(server.Port(), c.security);
         EXPECT_FALSE(settings.applied);
@@ -97,13 +109,13 @@ TEST_F(ChilkatMailManagerTest, SetupSenderAppliesTheSettingsAndSecurityPicksTheT
         EXPECT_TRUE(manager.SendEmailAsync(Mail()));
         EXPECT_TRUE(vplatformMailDrain(60000));
         const auto messages = server.Messages();
-        ASSERT_EQ(messages.size(), c.delivered ? 1u : 0u);
+        ASSERT_EQ(messages.size(), before + (c.delivered ? 1u : 0u));
         if (c.delivered) {
-            EXPECT_EQ(messages[0].mailFrom, kUser);
-            EXPECT_EQ(messages[0].recipients, std::vector<std::string>{"anna@example.com"});
-            EXPECT_EQ(messages[0].tls, c.security == 1 || c.security == 2);
-            EXPECT_TRUE(messages[0].authenticated);
-            const auto decoded = vlibtest::DecodeWithPython(messages[0].bytes);
+            EXPECT_EQ(messages.back().mailFrom, kUser);
+            EXPECT_EQ(messages.back().recipients, std::vector<std::string>{"anna@example.com"});
+            EXPECT_EQ(messages.back().tls, c.security == 1 || c.security == 2);
+            EXPECT_TRUE(messages.back().authenticated);
+            const auto decoded = vlibtest::DecodeWithPython(messages.back().bytes);
             EXPECT_EQ(decoded.from.name, "Jan Kowalski");
             EXPECT_EQ(decoded.from.address, kUser);
         } else {
@@ -151,8 +163,9 @@ TEST_F(ChilkatMailManagerTest, EachFailedSendLogsOneEntryWithTheFixedMessage) {
         {"recipient refused", [&] { return with(Options(Mode::Plain), [](auto& o) { o.refuseRecipient = true; }); }, 0},
         {"554 after the data", [&] { return with(Options(Mode::Plain), [](auto& o) { o.rejectData = true; }); }, 0},
         {"silent server", [&] { return Options(Mode::Silent); }, 0},
-        {"SetupSender never called", [&] { return Options(Mode::Plain); }, 0, false},
-        {"a host that would change the URL", [&] { return Options(Mode::Plain); }, 0, true, "127.0.0.1/@evil"},
+        // These two fail before any connection: no server is needed.
+        {"SetupSender never called", nullptr, 0, false},
+        {"a host that would change the URL", nullptr, 0, true, "127.0.0.1/@evil"},
     };
     vplatformSetMailTimeouts(2, 1);
     const std::string expected =
@@ -162,10 +175,17 @@ TEST_F(ChilkatMailManagerTest, EachFailedSendLogsOneEntryWithTheFixedMessage) {
         "internetem lub konfiguracj\xEA serwera.";
     ASSERT_EQ(expected, VTools::String::Utf8ToAnsi(kFailure));
     std::size_t entries = 0;
+    // The servers start side by side.
+    std::vector<std::future<std::unique_ptr<SmtpServer>>> starting;
     for (const Case& c : cases) {
+        starting.push_back(std::async(std::launch::async, [&c]() -> std::unique_ptr<SmtpServer> {
+            return c.server ? std::make_unique<SmtpServer>(c.server()) : nullptr;
+        }));
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
         SCOPED_TRACE(c.what);
-        std::unique_ptr<SmtpServer> server;
-        if (c.server) server = std::make_unique<SmtpServer>(c.server());
+        const std::unique_ptr<SmtpServer> server = starting[i].get();
         ChilkatMailManager manager;
         auto settings = Settings(server ? server->Port() : vlibtest::ClosedPort(), c.security);
         settings.host = c.host;

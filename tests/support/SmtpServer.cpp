@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,14 +103,59 @@ void RunShell(const std::string& script, const fs::path& folder) {
     }
 }
 
-// Removes the certificate folder at exit.
-struct CertificateFolder {
-    fs::path path = MakeTempFolder("vlib-mail-ca-");
-    ~CertificateFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
+// Makes the certificates in `dir`; "complete" is written last.
+void MakeCertificates(const fs::path& dir) {
+    // EC keys: quick to make.  Each server certificate is issued for the
+    // names in its extension file.
+    RunShell(
+        "set -e\n"
+        "key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \"$@\"; }\n"
+        "ca() { key -x509 -days 3 -keyout $1.key -out $1.pem -subj \"/CN=$2\" "
+        "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign; }\n"
+        "issue() { printf 'subjectAltName=%s\\nbasicConstraints=CA:FALSE\\nextendedKeyUsage=serverAuth\\n' \"$3\" "
+        "> $1.ext; key -keyout $1.key -out $1.csr -subj /CN=test.smtp; "
+        "openssl x509 -req -in $1.csr -CA $2.pem -CAkey $2.key -CAcreateserial -days 3 -out $1.pem "
+        "-extfile $1.ext; }\n"
+        "ca ca 'VLib Test CA'; ca rogue 'Rogue CA'\n"
+        "issue server ca IP:127.0.0.1,DNS:localhost\n"
+        "issue wrongname ca DNS:other.example\n"
+        "issue untrusted rogue IP:127.0.0.1,DNS:localhost\n"
+        "touch complete\n",
+        dir);
+}
+
+// A folder of this user's, not writable by others, holding a complete set.
+bool UsableCertificateFolder(const fs::path& dir) {
+    struct stat info {};
+    return lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == getuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && fs::exists(dir / "complete");
+}
+
+// The folder of the certificates: one per user and day, shared by the test
+// processes (every mail test runs in a process of its own, and making the
+// keys costs more than most tests).  Made in a private folder and renamed
+// into place, so a process sees a complete set or none; when two processes
+// race, the loser uses the winner's set.  Folders older than yesterday's
+// are removed (a run that began yesterday may still use yesterday's).
+fs::path CertificateFolder() {
+    const std::string prefix = "vlib-test-certificates-" + std::to_string(getuid()) + "-";
+    const auto day = std::chrono::duration_cast<std::chrono::days>(std::chrono::system_clock::now().time_since_epoch());
+    const fs::path shared = fs::temp_directory_path() / (prefix + std::to_string(day.count()));
+    if (UsableCertificateFolder(shared)) return shared;
+    const fs::path made = MakeTempFolder("vlib-mail-ca-");
+    MakeCertificates(made);
+    std::error_code error;
+    fs::rename(made, shared, error);
+    if (error) fs::remove_all(made, error);
+    if (!UsableCertificateFolder(shared)) throw std::runtime_error("no usable folder for the test certificates");
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix) && std::atoll(name.c_str() + prefix.size()) < day.count() - 1) {
+            fs::remove_all(entry.path(), error);
+        }
     }
-};
+    return shared;
+}
 
 }  // namespace
 
@@ -225,25 +271,8 @@ int SmtpServer::Connections() const {
 }
 
 const TestCertificates& TestCertificates::Get() {
-    static CertificateFolder folder;
     static const TestCertificates certificates = [] {
-        const fs::path& dir = folder.path;
-        // EC keys: quick to make.  Each server certificate is issued for the
-        // names in its extension file.
-        RunShell(
-            "set -e\n"
-            "key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \"$@\"; }\n"
-            "ca() { key -x509 -days 2 -keyout $1.key -out $1.pem -subj \"/CN=$2\" "
-            "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign; }\n"
-            "issue() { printf 'subjectAltName=%s\\nbasicConstraints=CA:FALSE\\nextendedKeyUsage=serverAuth\\n' \"$3\" "
-            "> $1.ext; key -keyout $1.key -out $1.csr -subj /CN=test.smtp; "
-            "openssl x509 -req -in $1.csr -CA $2.pem -CAkey $2.key -CAcreateserial -days 2 -out $1.pem "
-            "-extfile $1.ext; }\n"
-            "ca ca 'VLib Test CA'; ca rogue 'Rogue CA'\n"
-            "issue server ca IP:127.0.0.1,DNS:localhost\n"
-            "issue wrongname ca DNS:other.example\n"
-            "issue untrusted rogue IP:127.0.0.1,DNS:localhost\n",
-            dir);
+        const fs::path dir = CertificateFolder();
         const auto file = [&](const char* name) { return (dir / name).string(); };
         return TestCertificates{file("ca.pem"),        file("server.pem"),    file("server.key"),
                                 file("wrongname.pem"), file("wrongname.key"), file("untrusted.pem"),

@@ -78,7 +78,7 @@ private:
     int m_port = 0;
 };
 
-// PEM files made once per process in a temporary folder: a test CA, a
+// PEM files made once a day per user in a temporary folder: a test CA, a
 // certificate for 127.0.0.1 and localhost issued by it, one for another
 // name issued by it, and one for 127.0.0.1 issued by a CA nobody trusts.
 struct TestCertificates {

@@ -184,6 +184,10 @@ async def main():
     loop.add_reader(sys.stdin.fileno(), on_input)
     await done.wait()
     server.close()
+    # Every message is on disk by now.  Ending here spares the wait for the
+    # sessions that clients keep open (asyncio would cancel each handler and
+    # let it close its connection politely).
+    os._exit(0)
 
 
 if __name__ == "__main__":

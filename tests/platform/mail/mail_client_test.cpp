@@ -122,12 +122,21 @@ TEST_F(MailClientTest, TransportsAndLogInsDeliverTheComposedBytes) {
         {"credentials in UTF-8 under windows-1250", Mode::Plain, polishUser + ":" + polishPassword, "LOGIN", false,
          false, polishUser, polishPassword, 1250, true, polishUser, "LOGIN"},
     };
+    // The servers start side by side.
+    std::vector<std::future<std::unique_ptr<SmtpServer>>> starting;
     for (const Case& c : cases) {
+        starting.push_back(std::async(std::launch::async, [&c] {
+            auto options = Options(c.mode, c.serverAuth);
+            options.mechanisms = c.mechanisms;
+            return std::make_unique<SmtpServer>(options);
+        }));
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
         SCOPED_TRACE(c.what);
         vlibtest::AcpScope acp(c.acp);
-        auto options = Options(c.mode, c.serverAuth);
-        options.mechanisms = c.mechanisms;
-        SmtpServer server(options);
+        const std::unique_ptr<SmtpServer> started = starting[i].get();
+        SmtpServer& server = *started;
         CkMailMan man;
         man.put_Utf8(c.utf8);
         Configure(man, server.Port(), c.ssl, c.startTls, c.user.c_str(), c.password.c_str());
