@@ -3,6 +3,7 @@
 #include "platform/mail/internal/SendPool.h"
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <chrono>
@@ -245,6 +246,10 @@ void SendPool::Work(std::shared_ptr<Core> core) {
     --core->workers;
     lock.unlock();
     session.Close();
+    // OpenSSL's state of this thread (random generators, error queue) goes
+    // now rather than when the thread has ended, which at process exit may
+    // be after the pool has stopped waiting for it.
+    OPENSSL_thread_stop();
     lock.lock();
     std::erase(core->sessions, &session);
     --core->alive;
