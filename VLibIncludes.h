@@ -21,6 +21,7 @@
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/Time.h"
 #include "platform/kernel/WinError.h"
+#include "platform/mail/Mail.h"
 #include "platform/mfc/AfxArchive.h"
 #include "platform/mfc/AfxDateTime.h"
 #include "platform/mfc/AfxException.h"
@@ -67,3 +68,6 @@
 
 // Files and system.
 #include "system/Path.h"
+
+// Mail.
+#include "mail/ChilkatMailManager.h"

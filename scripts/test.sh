@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the library and runs the whole test suite twice: a normal build, and
 # one with AddressSanitizer and UndefinedBehaviorSanitizer; then runs the
-# concurrency tests (threads, executors, the log, handles and waits) under
-# ThreadSanitizer and each fuzz target for a short while.  Also checks the
-# formatting of the sources and that their includes keep to the layers.
+# concurrency tests (threads, executors, the log, handles and waits, mail)
+# under ThreadSanitizer and each fuzz target for a short while.  Also checks
+# the formatting of the sources and that their includes keep to the layers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -35,6 +35,6 @@ run_suite build/normal --
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests" \
-  run_suite build/thread -L 'multithreading|diagnostics|races' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF
+  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests mail_tests mail_exit_child" \
+  run_suite build/thread -L 'multithreading|diagnostics|races|mail' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF
 bash scripts/fuzz.sh 20

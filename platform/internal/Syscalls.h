@@ -3,13 +3,14 @@
 // (EINTR, short counts) where the real system would not do so on demand.
 //
 // Every call the platform makes to the operating system, the C library's
-// queries of the environment, the user database and the clock included, goes
-// through Sys(); nothing else changes the table.  The setters below are for
-// tests only: they are exported so that the test binaries can reach them, but
-// they belong to no public header and are not installed.  A replacement table
-// is copied into storage of its own and then published with one atomic store,
-// so a thread that calls the platform meanwhile sees either the old table or
-// the new one, whole (ScopedSyscallsForTesting installs one for a scope).
+// queries of the environment, the user database and the clock included, and
+// the mail client's sockets, goes through Sys(); nothing else changes the
+// table.  The setters below are for tests only: they are exported so that the
+// test binaries can reach them, but they belong to no public header and are
+// not installed.  A replacement table is copied into storage of its own and
+// then published with one atomic store, so a thread that calls the platform
+// meanwhile sees either the old table or the new one, whole
+// (ScopedSyscallsForTesting installs one for a scope).
 #pragma once
 
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -73,6 +75,10 @@ struct Syscalls {
     int (*pthread_setname_np)(pthread_t thread, const char* name);
     int (*eventfd)(unsigned int initial, int flags);
     int (*poll)(struct pollfd* fds, nfds_t count, int timeout);
+
+    // --- The mail client's connections (libcurl asks the mail client for them) ---
+    int (*socket)(int domain, int type, int protocol);
+    int (*shutdown)(int fd, int how);
 };
 
 // The table in use.

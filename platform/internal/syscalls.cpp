@@ -67,6 +67,8 @@ constexpr Syscalls kReal = {
     .pthread_setname_np = ::pthread_setname_np,
     .eventfd = ::eventfd,
     .poll = ::poll,
+    .socket = ::socket,
+    .shutdown = ::shutdown,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

@@ -46,6 +46,8 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_WAIT_TIMEOUT = 258;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_SHUTDOWN_IN_PROGRESS = 1115;
 constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_TIMEOUT = 1460;
 // File-system, message-table and resource errors.

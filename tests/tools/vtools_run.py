@@ -7,9 +7,10 @@ import tempfile
 VTOOLS = sys.argv.pop(1) if len(sys.argv) > 1 else "vtools"
 
 
-def run(*args, stdin=b""):
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    return subprocess.run([VTOOLS, *args], input=stdin, capture_output=True, env=env, timeout=60)
+def run(*args, stdin=b"", env=None):
+    """Runs vtools with `args`; `env` adds environment variables."""
+    environment = dict(os.environ, LC_ALL="C.UTF-8", **(env or {}))
+    return subprocess.run([VTOOLS, *args], input=stdin, capture_output=True, env=environment, timeout=60)
 
 
 class InFolder:

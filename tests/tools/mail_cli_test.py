@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Runs `vtools mail send` against the tests' aiosmtpd server."""
+import email
+import email.policy
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+from vtools_run import run
+
+SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")
+
+
+class Server:
+    """The aiosmtpd server of tests/support, under Debian's python3."""
+
+    def __init__(self, *options):
+        self.state = tempfile.TemporaryDirectory()
+        self.process = subprocess.Popen(["/usr/bin/python3", SERVER, "--state", self.state.name, *options],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        line = self.process.stdout.readline().decode()
+        if not line.startswith("PORT "):
+            raise RuntimeError("the SMTP server did not start")
+        self.port = int(line.split()[1])
+
+    def messages(self):
+        found = []
+        n = 1
+        while os.path.exists(os.path.join(self.state.name, f"{n}.json")):
+            with open(os.path.join(self.state.name, f"{n}.json")) as f:
+                meta = json.load(f)
+            with open(os.path.join(self.state.name, f"{n}.eml"), "rb") as f:
+                meta["message"] = email.message_from_bytes(f.read(), policy=email.policy.default)
+            found.append(meta)
+            n += 1
+        return found
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait(timeout=30)
+        self.process.stdout.close()
+        self.state.cleanup()
+
+
+class MailSend(unittest.TestCase):
+    def test_delivers_with_log_in_and_attachment(self):
+        server = Server("--auth", "jan@example.com:Tajne-Haslo")
+        try:
+            with tempfile.NamedTemporaryFile(suffix=".csv", delete=False) as f:
+                f.write(b"WIG20;2345,67\r\n")
+            out = run("mail", "send", "--server", "127.0.0.1", "--port", str(server.port), "--to", "anna@example.com",
+                      "--user", "jan@example.com", "--password-env", "MAIL_PASSWORD", "--from", "Jan Kowalski",
+                      "--subject", "Kursy zamknięcia", "--body", "Dzień dobry", "--attach", f.name,
+                      env={"MAIL_PASSWORD": "Tajne-Haslo"})
+            os.unlink(f.name)
+            self.assertEqual(out.returncode, 0, out.stderr.decode())
+            [meta] = server.messages()
+            self.assertTrue(meta["authenticated"])
+            message = meta["message"]
+            self.assertEqual(str(message["subject"]), "Kursy zamknięcia")
+            self.assertEqual(message.get_body().get_content().strip(), "Dzień dobry")
+            [attachment] = list(message.iter_attachments())
+            self.assertEqual(attachment.get_payload(decode=True), b"WIG20;2345,67\r\n")
+            self.assertNotIn(b"Tajne-Haslo", out.stdout + out.stderr)
+        finally:
+            server.close()
+
+    def test_failures_exit_1_with_the_log_entry_or_the_reason(self):
+        server = Server("--auth", "jan@example.com:right", "--refuse-login")
+        try:
+            out = run("mail", "send", "--server", "127.0.0.1", "--port", str(server.port), "--to", "a@example.com",
+                      "--user", "jan@example.com", "--password-file", "/dev/null")
+            self.assertEqual((out.returncode, server.messages()), (1, []))
+            self.assertIn("Wysłanie maila nie powiodło się.", out.stderr.decode())
+        finally:
+            server.close()
+        out = run("mail", "send", "--server", "127.0.0.1", "--to", "a@example.com>\r\nRCPT TO:<b@example.com")
+        self.assertEqual(out.returncode, 1)
+        self.assertIn("The recipient address contains an angle bracket.", out.stderr.decode())
+
+    def test_dry_run_prints_the_message_and_passwords_stay_off_the_command_line(self):
+        out = run("mail", "send", "--server", "smtp.example.com", "--to", "a@example.com", "--subject", "Raport",
+                  "--body", "<html>x</html>", "--attach", "/nonexistent/file.pdf", "--dry-run")
+        self.assertEqual(out.returncode, 0, out.stderr.decode())
+        message = email.message_from_bytes(out.stdout, policy=email.policy.default)
+        self.assertEqual(str(message["subject"]), "Raport")
+        self.assertEqual(message.get_content_type(), "text/html")
+        self.assertIn("Nie można dołączyć załącznika: /nonexistent/file.pdf", out.stderr.decode())
+        self.assertTrue(b"\r\n" in out.stdout)
+        out = run("mail", "send", "--server", "h", "--to", "a@example.com", "--password", "secret")
+        self.assertEqual(out.returncode, 2)
+        self.assertIn("--password-env", out.stderr.decode())
+
+
+if __name__ == "__main__":
+    unittest.main()

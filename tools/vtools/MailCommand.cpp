@@ -1,0 +1,237 @@
+// vtools mail send: one message through ChilkatMailManager, waiting for the
+// background send; and the demo's mail line, sent to an in-process sink.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#include <VLibIncludes.h>
+
+#include "Command.h"
+#include "SmtpSink.h"
+
+namespace vtools {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Exposes the message the manager would send, for --dry-run.
+class MimePreview : public ChilkatMailManager {
+public:
+    std::string Mime(const ChilkatMailDefine& mail) {
+        CkEmail email;
+        CreateCkEmail(mail, email);
+        return email.getMime();
+    }
+};
+
+// Opens the log on a file of its own for the duration of a command, so that
+// the manager's entries can be shown; removes it afterwards.
+class CommandLog {
+public:
+    CommandLog() {
+        std::string pattern = (fs::temp_directory_path() / "vtools-mail-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw InputError("cannot make a temporary folder");
+        m_folder = pattern;
+        if (!VTools::Log::Instance().Open(FromTerminal((m_folder / "log.txt").string()))) {
+            throw InputError("cannot open a log in " + m_folder.string());
+        }
+    }
+    ~CommandLog() {
+        VTools::Log::Instance().Close();
+        std::error_code ignored;
+        fs::remove_all(m_folder, ignored);
+    }
+    CommandLog(const CommandLog&) = delete;
+    CommandLog& operator=(const CommandLog&) = delete;
+
+    // The messages written so far (ANSI code page), in order.
+    std::vector<std::string> Messages() const {
+        VTools::Log::Instance().Flush();
+        const std::string bytes = ReadInput((m_folder / "log.txt").string());
+        std::vector<std::string> messages;
+        std::size_t at = 0;
+        for (std::size_t end; (end = bytes.find("\r\n-\r\n", at)) != std::string::npos; at = end + 5) {
+            const std::size_t message = bytes.find("\r\n", at);
+            if (message < end) messages.push_back(bytes.substr(message + 2, end - message - 2));
+        }
+        return messages;
+    }
+
+private:
+    fs::path m_folder;
+};
+
+std::string Ansi(const std::string& terminalText) {
+    return VTools::String::WideToAnsi(FromTerminal(terminalText));
+}
+
+std::string Shown(const std::string& ansiText) {
+    return ToTerminal(VTools::String::AnsiToWide(ansiText));
+}
+
+std::string FirstLine(const std::string& file) {
+    std::string text = ReadInput(file);
+    const std::size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+int Send(const std::vector<std::string>& args) {
+    if (args.empty() || args[0] != "send") throw UsageError("expected 'send' (see vtools mail --help)");
+    ChilkatMailSettingsDefine settings;
+    ChilkatMailDefine mail;
+    std::string security = "none";
+    std::optional<std::string> password, port, body;
+    bool dryRun = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        if (option == "--dry-run") {
+            dryRun = true;
+            continue;
+        }
+        if (option == "--password")
+            throw UsageError("passwords are not taken on the command line; use --password-env or --password-file");
+        if (i + 1 >= args.size()) throw UsageError("option '" + option + "' needs a value");
+        const std::string& value = args[++i];
+        if (option == "--server") {
+            settings.host = Ansi(value);
+        } else if (option == "--to") {
+            mail.recipient = Ansi(value);
+        } else if (option == "--port") {
+            port = value;
+        } else if (option == "--security") {
+            security = value;
+        } else if (option == "--user") {
+            settings.userName = Ansi(value);
+        } else if (option == "--password-env") {
+            const char* text = std::getenv(value.c_str());
+            if (text == nullptr) throw InputError("the environment variable " + value + " is not set");
+            password = Ansi(text);
+        } else if (option == "--password-file") {
+            password = Ansi(FirstLine(value));
+        } else if (option == "--from") {
+            mail.senderName = Ansi(value);
+        } else if (option == "--subject") {
+            mail.subject = Ansi(value);
+        } else if (option == "--body") {
+            body = Ansi(value);
+        } else if (option == "--body-file") {
+            body = Ansi(ReadInput(value));
+        } else if (option == "--attach") {
+            mail.attachments.push_back(Ansi(value));
+        } else if (option == "--ca-file") {
+            vplatformSetRootCertificateFile(value.c_str());
+        } else {
+            throw UsageError("unknown option '" + option + "'");
+        }
+    }
+    if (settings.host.empty()) throw UsageError("--server is required");
+    if (mail.recipient.empty()) throw UsageError("--to is required");
+    if (security == "none") {
+        settings.security = 0;
+    } else if (security == "tls") {
+        settings.security = 1;
+    } else if (security == "starttls") {
+        settings.security = 2;
+    } else {
+        throw UsageError("--security is none, tls or starttls");
+    }
+    settings.port = settings.security == 1 ? 465 : settings.security == 2 ? 587 : 25;
+    if (port) {
+        char* end = nullptr;
+        const long number = std::strtol(port->c_str(), &end, 10);
+        if (port->empty() || *end != '\0' || number < 1 || number > 65535) throw UsageError("bad --port " + *port);
+        settings.port = static_cast<int>(number);
+    }
+    settings.password = password.value_or("");
+    mail.body = body.value_or("");
+
+    CommandLog log;
+    MimePreview manager;
+    manager.SetupSender(settings);
+    if (dryRun) {
+        WriteOutput(manager.Mime(mail));
+        for (const std::string& message : log.Messages()) std::cerr << "vtools mail: " << Shown(message) << "\n";
+        return 0;
+    }
+    const bool queued = manager.SendEmailAsync(mail);
+    if (queued) vplatformMailDrain(INFINITE);
+    const auto messages = log.Messages();
+    for (const std::string& message : messages) std::cerr << "vtools mail: " << Shown(message) << "\n";
+    if (!queued) {
+        std::cerr << "vtools mail: " << Shown(manager.GetLastError()) << "\n";
+        return 1;
+    }
+    // A failed delivery is the manager's log entry; attachment warnings
+    // written before it do not count.
+    const std::string failure = VTools::String::Utf8ToAnsi("Wysłanie maila nie powiodło się");
+    for (const std::string& message : messages) {
+        if (message.starts_with(failure)) return 1;
+    }
+    std::cout << "delivered to " << Shown(mail.recipient) << "\n";
+    return 0;
+}
+
+void Demo(std::ostream& out) {
+    out << "== mail: a Polish message with an attachment, sent to an in-process SMTP sink\n";
+    SmtpSink sink;
+    const fs::path attachment = fs::temp_directory_path() / ("kursy-" + std::to_string(GetCurrentThreadId()) + ".csv");
+    {
+        std::ofstream file(attachment, std::ios::binary);
+        file << "walor;kurs\r\nWIG20;2345,67\r\n";
+    }
+    ChilkatMailManager manager;
+    manager.SetupSender({"127.0.0.1", "notowania@example.com", "", sink.Port(), "demo", 0});
+    const auto ansi = [](const char* utf8) { return VTools::String::Utf8ToAnsi(utf8); };
+    const auto started = std::chrono::steady_clock::now();
+    const bool queued = manager.SendEmailAsync({ansi("Biuro maklerskie"),
+                                                "klient@example.com",
+                                                ansi("Zamknięcie sesji: WIG20 2345,67 zł"),
+                                                ansi("Dzień dobry,\nw załączniku kursy zamknięcia.\n"),
+                                                {VTools::String::WideToAnsi(FromTerminal(attachment.string()))}});
+    const bool delivered = queued && sink.WaitFor(1, std::chrono::seconds(30));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    vplatformMailDrain(30000);
+    fs::remove(attachment);
+    if (!delivered) {
+        out << "  not delivered: " << (queued ? "no answer from the sink" : Shown(manager.GetLastError())) << "\n";
+        return;
+    }
+    const std::string message = sink.Last();
+    out << "  delivered           " << message.size() << " bytes in " << took.count() << " ms\n";
+    for (const char* field : {"Subject: ", "Content-Type: multipart", "Content-Disposition: "}) {
+        const std::size_t at = message.find(std::string("\r\n") + field);
+        if (at == std::string::npos) continue;
+        const std::size_t end = message.find("\r\n", at + 2);
+        out << "  " << message.substr(at + 2, end - at - 2) << "\n";
+    }
+}
+
+const Registration registration{{
+    "mail",
+    "send an e-mail through SMTP and wait for the result",
+    "usage: vtools mail send --server HOST --to ADDRESS [options]\n\n"
+    "Sends one message in the background through the library's mail manager and\n"
+    "waits for it.  Exits 0 when the server accepted it, else 1 with the log\n"
+    "entry or the reason it was refused.\n\n"
+    "Options:\n"
+    "  --port N                 default 25, 465 with tls, 587 with starttls\n"
+    "  --security MODE          none (default), tls (from the start) or starttls\n"
+    "  --user NAME              log-in name, also the sender address\n"
+    "  --password-env VAR       the password from an environment variable\n"
+    "  --password-file FILE     the password from the first line of a file\n"
+    "  --from NAME              the sender's display name\n"
+    "  --subject TEXT\n"
+    "  --body TEXT | --body-file FILE   plain text, or HTML when it holds <html\n"
+    "  --attach FILE            attach a file (repeatable)\n"
+    "  --ca-file PEM            trust these root certificates instead of the system's\n"
+    "  --dry-run                print the message instead of sending it\n\n"
+    "Passwords are never taken on the command line.\n",
+    Send,
+}};
+const DemoRegistration demo(90, Demo);
+
+}  // namespace
+}  // namespace vtools
