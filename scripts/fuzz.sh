@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 dir=build/fuzz
-CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLIB_BUILD_FUZZ=ON \
+CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DVLIB_BUILD_FUZZ=ON \
   -DVLIB_BUILD_TESTS=OFF -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF \
   -DVLIB_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build "$dir" -j2
