@@ -1,0 +1,73 @@
+// A child process for the crash tests: installs crash reporting, then
+// crashes as its first argument says.
+//
+//   crash_child MODE SAVE_FOLDER LOG_FILE [COPY_FOLDER...]
+//
+// Modes: segv (null pointer), abort, throw (an exception nobody catches),
+// hang (a callback that never returns), callback-segv (a callback that
+// crashes), removed (the save folder is removed before a null pointer),
+// forked (a forked child crashes; the parent exits with its status).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "diagnostics/CrashHandler.h"
+#include "diagnostics/Log.h"
+#include "text/StringConversion.h"
+
+// Exported (the executable exports its symbols) so that the report names them.
+extern "C" __attribute__((noinline, visibility("default"))) void CrashChildNullPointer(volatile int* target) {
+    *target = 42;
+}
+
+extern "C" __attribute__((noinline, visibility("default"))) void CrashChildThrow() {
+    throw std::runtime_error("zły \"dzień\"");
+}
+
+namespace {
+
+int HangingCallback(CR_CRASH_CALLBACK_INFOW*) {
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+int CrashingCallback(CR_CRASH_CALLBACK_INFOW*) {
+    CrashChildNullPointer(nullptr);
+    return CR_CB_DODEFAULT;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) return 2;
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    const std::string mode = argv[1];
+    if (!VTools::Log::Instance().Open(VTools::String::Utf8ToWide(argv[3]))) return 3;
+    // Short enough for the tests, long enough for a loaded machine.
+    vplatformSetCrashCallbackLimit(mode == "hang" || mode == "callback-segv" ? 300 : 20000);
+    if (!CrashHandler::Install(VTools::String::Utf8ToWide(argv[2]), L"crash-child", L"1.2.3")) return 4;
+    for (int i = 4; i < argc; ++i) CrashHandler::AddCopyDirectoryOnCrash(VTools::String::Utf8ToWide(argv[i]));
+
+    volatile int* null = nullptr;
+    if (mode == "segv") CrashChildNullPointer(null);
+    if (mode == "abort") std::abort();
+    if (mode == "throw") CrashChildThrow();
+    if (mode == "hang") crSetCrashCallbackW(HangingCallback, nullptr);
+    if (mode == "callback-segv") crSetCrashCallbackW(CrashingCallback, nullptr);
+    if (mode == "removed") std::filesystem::remove_all(argv[2]);
+    if (mode == "forked") {
+        const pid_t child = fork();
+        if (child == 0) CrashChildNullPointer(null);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFSIGNALED(status) ? 100 + WTERMSIG(status) : 5;
+    }
+    CrashChildNullPointer(null);
+    return 0;
+}
