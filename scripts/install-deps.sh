@@ -11,6 +11,7 @@ packages=(
   libcrypto++-dev libmsgsl-dev zlib1g-dev libssl-dev nlohmann-json3-dev
   python3 libc-bin libxml2-utils openssl ca-certificates uuid-runtime
   clang clang-format libclang-rt-14-dev
+  libdw-dev elfutils
 )
 
 missing=()

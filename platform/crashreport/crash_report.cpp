@@ -5,6 +5,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <elfutils/libdwfl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <ucontext.h>
@@ -255,6 +256,88 @@ void SymbolizeWithLoader(TextBuffer& line, std::uint64_t address, bool caller) {
     line.AppendHex(address - reinterpret_cast<std::uint64_t>(info.dli_saddr));
 }
 
+// The crashed process as libdw sees it, opened by the crash thread for one
+// report (null: symbolize with the loader alone).
+Dwfl* g_dwfl = nullptr;
+
+Dwfl* OpenSelfForSymbols() {
+    // A crash never waits for a debuginfo server.
+    unsetenv("DEBUGINFOD_URLS");
+    static char* debugInfoPath = nullptr;
+    static const Dwfl_Callbacks callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr,
+                                             &debugInfoPath};
+    Dwfl* dwfl = dwfl_begin(&callbacks);
+    if (dwfl == nullptr) return nullptr;
+    if (dwfl_linux_proc_report(dwfl, g_state.pid) != 0 || dwfl_report_end(dwfl, nullptr, nullptr) != 0) {
+        dwfl_end(dwfl);
+        return nullptr;
+    }
+    return dwfl;
+}
+
+void AppendDemangled(TextBuffer& line, const char* name) {
+    int status = -1;
+    char* demangled = abi::__cxa_demangle(name, nullptr, nullptr, &status);
+    line.Append(status == 0 && demangled != nullptr ? demangled : name);
+    std::free(demangled);
+}
+
+// Module+offset, the function (static ones too) and its source line, from the
+// modules' symbol tables and debug information.
+void SymbolizeWithDw(TextBuffer& line, std::uint64_t address, bool caller) {
+    const Dwarf_Addr lookup = caller ? address - 1 : address;
+    Dwfl_Module* module = g_dwfl != nullptr ? dwfl_addrmodule(g_dwfl, lookup) : nullptr;
+    if (module == nullptr) return SymbolizeWithLoader(line, address, caller);
+    Dwarf_Addr start = 0;
+    const char* moduleName = dwfl_module_info(module, nullptr, &start, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const char* slash = moduleName != nullptr ? std::strrchr(moduleName, '/') : nullptr;
+    line.Append("  ");
+    line.Append(slash != nullptr ? slash + 1 : (moduleName != nullptr ? moduleName : "?"));
+    line.Append("+0x");
+    line.AppendHex(address - start);
+    GElf_Off offset = 0;
+    GElf_Sym symbol{};
+    if (const char* name = dwfl_module_addrinfo(module, lookup, &offset, &symbol, nullptr, nullptr, nullptr)) {
+        line.Append("  ");
+        AppendDemangled(line, name);
+        line.Append("+0x");
+        line.AppendHex(offset + (address - lookup));
+    }
+    if (Dwfl_Line* source = dwfl_module_getsrc(module, lookup)) {
+        int lineNumber = 0;
+        if (const char* file = dwfl_lineinfo(source, nullptr, &lineNumber, nullptr, nullptr, nullptr)) {
+            line.Append("  ");
+            line.Append(file);
+            line.Append(":");
+            line.AppendDecimal(lineNumber);
+        }
+    }
+}
+
+int AppendModule(Dwfl_Module* module, void**, const char* name, Dwarf_Addr start, void* data) {
+    auto& out = *static_cast<TextBuffer*>(data);
+    out.Append("0x");
+    out.AppendHex(start, 16);
+    out.Append("  ");
+    out.Append(name != nullptr ? name : "?");
+    const unsigned char* bits = nullptr;
+    GElf_Addr vaddr = 0;
+    const int length = dwfl_module_build_id(module, &bits, &vaddr);
+    if (length > 0) {
+        out.Append("  build-id ");
+        for (int i = 0; i < length; ++i) out.AppendHex(bits[i], 2);
+    }
+    out.Append("\n");
+    return DWARF_CB_OK;
+}
+
+// The loaded modules with their load address and build id.
+void AppendModules(TextBuffer& out) {
+    if (g_dwfl == nullptr) return;
+    out.Append("\nModules:\n");
+    dwfl_getmodules(g_dwfl, AppendModule, &out, 0);
+}
+
 bool WriteFile(const char* folder, const char* name, const TextBuffer& text) {
     char path[kPathBytes + 32];
     TextBuffer file(path, sizeof path);
@@ -271,7 +354,7 @@ bool WriteFile(const char* folder, const char* name, const TextBuffer& text) {
 // Writes crash.json and stack.txt into the report folder (recreating the save
 // folder when it was removed); without a report folder, the facts and frames
 // go to stderr.  Async-signal-safe when `symbolize` is null.
-void WriteReport(Symbolizer symbolize) {
+void WriteReport(Symbolizer symbolize, void (*appendModules)(TextBuffer&) = nullptr) {
     const CR_CRASH_FACTS& facts = g_state.facts;
     TextBuffer json(g_state.text, sizeof g_state.text / 2);
     vplatform::crash::AppendFactsJson(json, facts, g_state.pid, g_state.utcOffsetSeconds, g_state.appName,
@@ -285,6 +368,7 @@ void WriteReport(Symbolizer symbolize) {
         if (symbolize != nullptr) symbolize(stack, facts.pFrames[i], i > 0);
         stack.Append("\n");
     }
+    if (appendModules != nullptr) appendModules(stack);
     const bool toFolder = g_state.reportFolder[0] != '\0' && MakeDirectories(g_state.reportFolder) &&
                           WriteFile(g_state.reportFolder, "crash.json", json) &&
                           WriteFile(g_state.reportFolder, "stack.txt", stack);
@@ -329,7 +413,8 @@ void CrashThreadMain() {
         const PFNCRASHCALLBACKW callback = g_callback.load();
         int result = CR_CB_NEXT_STAGE;
         if (callback != nullptr) result = CallCallback(callback, CR_CB_STAGE_PREPARE);
-        WriteReport(SymbolizeWithLoader);
+        g_dwfl = OpenSelfForSymbols();
+        WriteReport(SymbolizeWithDw, AppendModules);
         g_reportWritten = true;
         if (callback != nullptr && result == CR_CB_NEXT_STAGE) CallCallback(callback, CR_CB_STAGE_FINISH);
         WriteAll(g_state.donePipe[1], "d", 1);

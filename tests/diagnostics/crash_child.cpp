@@ -32,6 +32,12 @@ extern "C" __attribute__((noinline, visibility("default"))) void CrashChildThrow
 
 namespace {
 
+// A function without a dynamic symbol: only the symbol table names it.
+__attribute__((noinline)) void StaticStep(volatile int* target) {
+    CrashChildNullPointer(target);
+    asm volatile("");  // not a tail call: this frame stays on the stack
+}
+
 int HangingCallback(CR_CRASH_CALLBACK_INFOW*) {
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
@@ -55,7 +61,7 @@ int main(int argc, char** argv) {
     for (int i = 4; i < argc; ++i) CrashHandler::AddCopyDirectoryOnCrash(VTools::String::Utf8ToWide(argv[i]));
 
     volatile int* null = nullptr;
-    if (mode == "segv") CrashChildNullPointer(null);
+    if (mode == "segv") StaticStep(null);
     if (mode == "abort") std::abort();
     if (mode == "throw") CrashChildThrow();
     if (mode == "hang") crSetCrashCallbackW(HangingCallback, nullptr);

@@ -129,8 +129,15 @@ TEST_F(CrashReportTest, ANullPointerLeavesAReportNamingTheCrashingFunctionAndThe
     const std::string stack = vlibtest::TempDir::Read(report / "stack.txt");
     EXPECT_EQ(stack.rfind("#0", 0), 0u) << stack;
     const std::string first = stack.substr(0, stack.find('\n'));
-    EXPECT_NE(first.find("CrashChildNullPointer"), std::string::npos) << stack;
-    EXPECT_NE(stack.find("main"), std::string::npos) << stack;
+    // Module+offset, the function and its source line; static functions too;
+    // the modules with their build ids.
+    EXPECT_TRUE(std::regex_search(first, std::regex("crash_child\\+0x[0-9a-f]+  CrashChildNullPointer\\+0x[0-9a-f]+  "
+                                                    ".*crash_child\\.cpp:\\d+$")))
+        << stack;
+    EXPECT_NE(stack.find("  (anonymous namespace)::StaticStep(int volatile*)"), std::string::npos) << stack;
+    EXPECT_NE(stack.find("  main+0x"), std::string::npos) << stack;
+    EXPECT_TRUE(std::regex_search(stack, std::regex("\nModules:\n(.*\n)*.*crash_child  build-id [0-9a-f]{40}\n")))
+        << stack;
     EXPECT_EQ(vlibtest::TempDir::Read(report / "Cfg" / "settings.xml"), "<data/>");
     const auto messages = LogMessages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "CrashCallback called"), 2) << messages.size();
