@@ -6,11 +6,14 @@
 // Modes: segv (null pointer), abort, throw (an exception nobody catches),
 // hang (a callback that never returns), callback-segv (a callback that
 // crashes), removed (the save folder is removed before a null pointer),
-// forked (a forked child crashes; the parent exits with its status).
+// overflow (a task overflows its executor thread's stack), two-threads (two
+// threads crash at once), forked (a forked child crashes; the parent exits
+// with its status).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -19,6 +22,7 @@
 
 #include "diagnostics/CrashHandler.h"
 #include "diagnostics/Log.h"
+#include "multithreading/TaskExecutor.h"
 #include "text/StringConversion.h"
 
 // Exported (the executable exports its symbols) so that the report names them.
@@ -36,6 +40,15 @@ namespace {
 __attribute__((noinline)) void StaticStep(volatile int* target) {
     CrashChildNullPointer(target);
     asm volatile("");  // not a tail call: this frame stays on the stack
+}
+
+// Each call keeps a frame of its own: no tail call, no loop.
+// Ends only by overflowing (the limit is never reached).
+__attribute__((noinline)) int Recurse(int depth, const volatile int* limit) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    if (depth == *limit) return 0;
+    return Recurse(depth + 1, limit) + frame[0];
 }
 
 int HangingCallback(CR_CRASH_CALLBACK_INFOW*) {
@@ -67,6 +80,27 @@ int main(int argc, char** argv) {
     if (mode == "hang") crSetCrashCallbackW(HangingCallback, nullptr);
     if (mode == "callback-segv") crSetCrashCallbackW(CrashingCallback, nullptr);
     if (mode == "removed") std::filesystem::remove_all(argv[2]);
+    if (mode == "overflow") {
+        Multithreading::TaskExecutor executor("Overflow");
+        executor.AddTask([] {
+            volatile int never = -1;
+            Recurse(0, &never);
+        });
+        executor.StartExecute();
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    if (mode == "two-threads") {
+        std::atomic<int> ready{0};
+        auto crash = [&] {
+            ++ready;
+            while (ready < 2) {
+            }
+            CrashChildNullPointer(nullptr);
+        };
+        std::thread first(crash), second(crash);
+        first.join();
+        second.join();
+    }
     if (mode == "forked") {
         const pid_t child = fork();
         if (child == 0) CrashChildNullPointer(null);

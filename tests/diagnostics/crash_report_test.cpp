@@ -172,6 +172,23 @@ TEST_F(CrashReportTest, ACallbackThatHangsOrCrashesIsAbandonedAndTheHandlerWrite
     }
 }
 
+TEST_F(CrashReportTest, AStackOverflowOnAnExecutorThreadIsReportedFromItsCrashStack) {
+    const Child child = Crash("overflow");
+    ExpectSignal(child, SIGSEGV);
+    const fs::path report = Report(child);
+    const auto facts = Facts(report);
+    EXPECT_EQ(facts.at("threadName").as_string(), "Overflow");
+    EXPECT_NE(facts.at("threadId").as_int64(), child.pid);
+    EXPECT_NE(vlibtest::TempDir::Read(report / "stack.txt").find("Recurse"), std::string::npos);
+}
+
+TEST_F(CrashReportTest, TwoThreadsCrashingAtOnceLeaveOneReport) {
+    const Child child = Crash("two-threads");
+    ExpectSignal(child, SIGSEGV);
+    const auto facts = Facts(Report(child));  // exactly one folder
+    EXPECT_NE(facts.at("threadId").as_int64(), child.pid);
+}
+
 TEST_F(CrashReportTest, ARemovedSaveFolderIsRecreated) {
     const Child child = Crash("removed");
     ExpectSignal(child, SIGSEGV);
