@@ -70,7 +70,10 @@ int main(int argc, char** argv) {
     if (!VTools::Log::Instance().Open(VTools::String::Utf8ToWide(argv[3]))) return 3;
     // Short enough for the tests, long enough for a loaded machine.
     vplatformSetCrashCallbackLimit(mode == "hang" || mode == "callback-segv" ? 300 : 20000);
-    if (!CrashHandler::Install(VTools::String::Utf8ToWide(argv[2]), L"crash-child", L"1.2.3")) return 4;
+    // The name is a view into longer text, the version a temporary: both
+    // must be copied by Install.
+    const std::wstring_view name(L"crash-child and more", 11);
+    if (!CrashHandler::Install(VTools::String::Utf8ToWide(argv[2]), name, std::wstring(L"1.2.3"))) return 4;
     for (int i = 4; i < argc; ++i) CrashHandler::AddCopyDirectoryOnCrash(VTools::String::Utf8ToWide(argv[i]));
 
     volatile int* null = nullptr;
