@@ -71,6 +71,18 @@ TEST(CrashReport, InstallationFailsWithoutChangeForABadRecordATakenInstallationO
         EXPECT_EQ(LastText(), c.text) << c.name;
         EXPECT_NE(crUninstall(), 0) << c.name << ": left installed";
     }
+    {
+        // A folder that exists but cannot be written (as root, only the seam
+        // can refuse).
+        const std::wstring existing = vlibtest::Wide(dir.Path());
+        const CR_INSTALL_INFOW info = Info(existing.c_str());
+        const vlibtest::SeamScope seam([](auto& s) { s.access = [](const char*, int) { return errno = EACCES, -1; }; });
+        SetLastError(0xdeadbeef);
+        EXPECT_NE(crInstallW(&info), 0);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(LastText(), L"The report folder cannot be written: " + existing);
+    }
+    EXPECT_NE(crUninstall(), 0);
     SetLastError(0xdeadbeef);
     EXPECT_NE(crInstallW(nullptr), 0);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
