@@ -26,7 +26,9 @@
 #include "text/StringConversion.h"
 
 // Exported (the executable exports its symbols) so that the report names them.
-extern "C" __attribute__((noinline, visibility("default"))) void CrashChildNullPointer(volatile int* target) {
+// The undefined-behaviour sanitizer would stop the child before the fault.
+extern "C" __attribute__((noinline, visibility("default"), no_sanitize_undefined)) void CrashChildNullPointer(
+    volatile int* target) {
     *target = 42;
 }
 
