@@ -11,6 +11,7 @@ packages=(
   libcrypto++-dev libmsgsl-dev zlib1g-dev libssl-dev nlohmann-json3-dev libcurl4-openssl-dev
   python3 python3-aiosmtpd libc-bin libxml2-utils openssl ca-certificates uuid-runtime
   clang clang-format libclang-rt-14-dev
+  libdw-dev elfutils
 )
 
 missing=()

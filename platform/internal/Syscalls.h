@@ -79,6 +79,15 @@ struct Syscalls {
     // --- The mail client's connections (libcurl asks the mail client for them) ---
     int (*socket)(int domain, int type, int protocol);
     int (*shutdown)(int fd, int how);
+    // --- Signals and crash reporting (crash_report.cpp); each of these is
+    // async-signal-safe ---
+    int (*sigaction)(int signal, const struct sigaction* action, struct sigaction* previous);
+    int (*sigprocmask)(int how, const sigset_t* set, sigset_t* previous);
+    int (*tgkill)(pid_t process, pid_t thread, int signal);
+    int (*pipe2)(int fds[2], int flags);
+    int (*access)(const char* path, int mode);
+    // prctl(PR_GET_NAME): the calling thread's name, up to 15 bytes and a NUL.
+    int (*get_thread_name)(char name[16]);
 };
 
 // The table in use.

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -32,6 +33,10 @@ int OfdSetLock(int fd, short type) {
 
 const char* GetEnv(const char* name) {
     return ::getenv(name);
+}
+
+int GetThreadName(char name[16]) {
+    return ::prctl(PR_GET_NAME, name, 0, 0, 0);
 }
 
 constexpr Syscalls kReal = {
@@ -69,6 +74,12 @@ constexpr Syscalls kReal = {
     .poll = ::poll,
     .socket = ::socket,
     .shutdown = ::shutdown,
+    .sigaction = ::sigaction,
+    .sigprocmask = ::sigprocmask,
+    .tgkill = ::tgkill,
+    .pipe2 = ::pipe2,
+    .access = ::access,
+    .get_thread_name = GetThreadName,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

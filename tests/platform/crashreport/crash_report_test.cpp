@@ -1,13 +1,20 @@
-// The crash-report layer: a thread whose alternate signal stack cannot be
-// installed (sigaltstack failing through the system-call table) is refused
-// with the layer's text, and nothing is left installed.
+// The crash-report layer in the test process: installation failures and the
+// callback registration, per-thread stacks, and the report's text.
+#include "platform/crashreport/CrashReport.h"
+
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <string>
+#include <signal.h>
 
-#include "platform/crashreport/CrashReport.h"
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/crashreport/internal/ReportText.h"
+#include "platform/kernel/WinError.h"
 #include "tests/support/Seam.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -16,19 +23,132 @@ std::wstring LastText() {
     return std::wstring(text, static_cast<std::size_t>(crGetLastErrorMsgW(text, 256)));
 }
 
-TEST(CrashReport, AThreadWhoseCrashStackCannotBeInstalledIsRefused) {
+CR_INSTALL_INFOW Info(const wchar_t* saveFolder = nullptr, DWORD flags = 0) {
     CR_INSTALL_INFOW info{};
     info.cb = sizeof info;
+    info.dwFlags = flags;
+    info.pszErrorReportSaveDir = saveFolder;
+    return info;
+}
+
+TEST(CrashReport, AThreadWhoseCrashStackCannotBeInstalledIsRefused) {
+    const CR_INSTALL_INFOW info = Info();
     ASSERT_EQ(crInstallW(&info), 0);
-    {
+    std::thread([] {
         const vlibtest::SeamScope seam(
             [](auto& s) { s.sigaltstack = [](const stack_t*, stack_t*) { return errno = ENOMEM, -1; }; });
+        SetLastError(0xdeadbeef);
         EXPECT_NE(crInstallToCurrentThread2(0), 0);
+        EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
         EXPECT_EQ(LastText(), L"The crash stack could not be installed.");
-    }
-    EXPECT_FALSE(vplatformThreadHasCrashStack());
-    EXPECT_NE(crUninstallFromCurrentThread(), 0);  // nothing to remove
+        EXPECT_FALSE(vplatformThreadHasCrashStack());
+        EXPECT_NE(crUninstallFromCurrentThread(), 0);  // nothing to remove
+    }).join();
     EXPECT_EQ(crUninstall(), 0);
+}
+
+TEST(CrashReport, InstallationFailsWithoutChangeForABadRecordATakenInstallationOrAnUnusableFolder) {
+    vlibtest::TempDir dir;
+    dir.Write("file", "x");
+    const std::wstring underFile = vlibtest::Wide(dir.Path() / "file" / "reports");
+    struct Case {
+        const char* name;
+        CR_INSTALL_INFOW info;
+        DWORD error;
+        std::wstring text;
+    };
+    CR_INSTALL_INFOW wrongSize = Info();
+    wrongSize.cb = 40;
+    const Case cases[] = {
+        {"wrong size", wrongSize, ERROR_INVALID_PARAMETER, L"Invalid installation info."},
+        {"folder under a file", Info(underFile.c_str()), ERROR_PATH_NOT_FOUND,
+         L"The report folder cannot be created: " + underFile},
+    };
+    for (const Case& c : cases) {
+        SetLastError(0xdeadbeef);
+        EXPECT_NE(crInstallW(&c.info), 0) << c.name;
+        EXPECT_EQ(GetLastError(), c.error) << c.name;
+        EXPECT_EQ(LastText(), c.text) << c.name;
+        EXPECT_NE(crUninstall(), 0) << c.name << ": left installed";
+    }
+    {
+        // A folder that exists but cannot be written (as root, only the seam
+        // can refuse).
+        const std::wstring existing = vlibtest::Wide(dir.Path());
+        const CR_INSTALL_INFOW info = Info(existing.c_str());
+        const vlibtest::SeamScope seam([](auto& s) { s.access = [](const char*, int) { return errno = EACCES, -1; }; });
+        SetLastError(0xdeadbeef);
+        EXPECT_NE(crInstallW(&info), 0);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(LastText(), L"The report folder cannot be written: " + existing);
+    }
+    EXPECT_NE(crUninstall(), 0);
+    SetLastError(0xdeadbeef);
+    EXPECT_NE(crInstallW(nullptr), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_NE(crSetCrashCallbackW(nullptr, nullptr), 0);
+
+    const std::wstring folder = vlibtest::Wide(dir.Path() / "a" / "b");
+    const CR_INSTALL_INFOW good = Info(folder.c_str(), CR_INST_ALL_POSSIBLE_HANDLERS);
+    ASSERT_EQ(crInstallW(&good), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a" / "b"));
+    SetLastError(0xdeadbeef);
+    EXPECT_NE(crInstallW(&good), 0);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_INITIALIZED);
+    EXPECT_EQ(crSetCrashCallbackW(nullptr, nullptr), 0);
+    EXPECT_EQ(crUninstall(), 0);
+}
+
+TEST(CrashReport, UninstallingPutsBackThePreviousDispositions) {
+    struct sigaction before {};
+    sigaction(SIGSEGV, nullptr, &before);
+    const CR_INSTALL_INFOW info = Info(nullptr, CR_INST_ALL_POSSIBLE_HANDLERS);
+    ASSERT_EQ(crInstallW(&info), 0);
+    struct sigaction during {};
+    sigaction(SIGSEGV, nullptr, &during);
+    EXPECT_NE(during.sa_sigaction, before.sa_sigaction);
+    EXPECT_NE(during.sa_flags & SA_ONSTACK, 0);
+    // Stop requests are never taken over.
+    struct sigaction interrupt {};
+    sigaction(SIGINT, nullptr, &interrupt);
+    EXPECT_EQ(interrupt.sa_handler, SIG_DFL);
+    EXPECT_EQ(crUninstall(), 0);
+    struct sigaction after {};
+    sigaction(SIGSEGV, nullptr, &after);
+    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
+}
+
+std::string Text(void (*fill)(vplatform::crash::TextBuffer&), std::size_t capacity = 256) {
+    std::string storage(capacity, '\0');
+    vplatform::crash::TextBuffer buffer(storage.data(), capacity);
+    fill(buffer);
+    return std::string(buffer.Data(), buffer.Size());
+}
+
+TEST(CrashReportText, NumbersTimesAndJsonStringsAreFormattedWithoutAllocating) {
+    using vplatform::crash::TextBuffer;
+    const std::pair<std::string, std::string> cases[] = {
+        {Text([](TextBuffer& b) { b.AppendDecimal(INT64_MIN); }), "-9223372036854775808"},
+        {Text([](TextBuffer& b) { b.AppendDecimal(0); }), "0"},
+        {Text([](TextBuffer& b) { b.AppendHex(0xabc, 6); }), "000abc"},
+        {Text([](TextBuffer& b) { b.AppendHex(UINT64_MAX); }), "ffffffffffffffff"},
+        // 2024-02-29 23:59:59, a leap day.
+        {Text([](TextBuffer& b) { vplatform::crash::AppendCompactTime(b, 1709251199); }), "20240229-235959"},
+        {Text([](TextBuffer& b) { vplatform::crash::AppendIsoTime(b, 0, 999'999'999, -(5 * 3600 + 30 * 60)); }),
+         "1969-12-31T18:30:00.999-05:30"},
+        {Text([](TextBuffer& b) { b.AppendJsonString("a\"b\\c\n\x01żółw"); }), "\"a\\\"b\\\\c\\u000a\\u0001żółw\""},
+        {Text([](TextBuffer& b) { b.AppendJsonString("\xff\xc3(\xef\xbf\xbd"); }),
+         "\"\xef\xbf\xbd\xef\xbf\xbd(\xef\xbf\xbd\""},
+        // What does not fit is cut off, the text stays terminated.
+        {Text([](TextBuffer& b) { b.Append("abcdef"); }, 4), "abc"},
+    };
+    for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);
+
+    wchar_t wide[8];
+    vplatform::crash::Utf8ToUtf16("a\xf0\x9f\x98\x80\xff", wide, 8);
+    EXPECT_EQ(std::wstring(wide), (std::wstring{L'a', 0xD83D, 0xDE00, 0xFFFD}));
+    const wchar_t lone[] = {L'x', 0xD800, L'y', 0};
+    EXPECT_EQ(vplatform::crash::Utf16ToUtf8(lone), "x\xef\xbf\xbdy");
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+// A child process for the crash tests: installs crash reporting, then
+// crashes as its first argument says.
+//
+//   crash_child MODE SAVE_FOLDER LOG_FILE [COPY_FOLDER...]
+//
+// Modes: segv (null pointer), abort, throw (an exception nobody catches),
+// hang (a callback that never returns), callback-segv (a callback that
+// crashes), removed (the save folder is removed before a null pointer),
+// overflow (a task overflows its executor thread's stack), two-threads (two
+// threads crash at once), forked (a forked child crashes; the parent exits
+// with its status).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "diagnostics/CrashHandler.h"
+#include "diagnostics/Log.h"
+#include "multithreading/TaskExecutor.h"
+#include "text/StringConversion.h"
+
+// Exported (the executable exports its symbols) so that the report names them.
+// The undefined-behaviour sanitizer would stop the child before the fault.
+extern "C" __attribute__((noinline, visibility("default"), no_sanitize_undefined)) void CrashChildNullPointer(
+    volatile int* target) {
+    *target = 42;
+}
+
+extern "C" __attribute__((noinline, visibility("default"))) void CrashChildThrow() {
+    throw std::runtime_error("zły \"dzień\"");
+}
+
+namespace {
+
+// A function without a dynamic symbol: only the symbol table names it.
+__attribute__((noinline)) void StaticStep(volatile int* target) {
+    CrashChildNullPointer(target);
+    asm volatile("");  // not a tail call: this frame stays on the stack
+}
+
+// Each call keeps a frame of its own: no tail call, no loop.
+// Ends only by overflowing (the limit is never reached).
+__attribute__((noinline)) int Recurse(int depth, const volatile int* limit) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    if (depth == *limit) return 0;
+    return Recurse(depth + 1, limit) + frame[0];
+}
+
+int HangingCallback(CR_CRASH_CALLBACK_INFOW*) {
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+int CrashingCallback(CR_CRASH_CALLBACK_INFOW*) {
+    CrashChildNullPointer(nullptr);
+    return CR_CB_DODEFAULT;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) return 2;
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    const std::string mode = argv[1];
+    if (!VTools::Log::Instance().Open(VTools::String::Utf8ToWide(argv[3]))) return 3;
+    // Short enough for the tests, long enough for a loaded machine.
+    vplatformSetCrashCallbackLimit(mode == "hang" || mode == "callback-segv" ? 300 : 20000);
+    // The name is a view into longer text, the version a temporary: both
+    // must be copied by Install.
+    const std::wstring_view name(L"crash-child and more", 11);
+    if (!CrashHandler::Install(VTools::String::Utf8ToWide(argv[2]), name, std::wstring(L"1.2.3"))) return 4;
+    for (int i = 4; i < argc; ++i) CrashHandler::AddCopyDirectoryOnCrash(VTools::String::Utf8ToWide(argv[i]));
+
+    volatile int* null = nullptr;
+    if (mode == "segv") StaticStep(null);
+    if (mode == "abort") std::abort();
+    if (mode == "throw") CrashChildThrow();
+    if (mode == "hang") crSetCrashCallbackW(HangingCallback, nullptr);
+    if (mode == "callback-segv") crSetCrashCallbackW(CrashingCallback, nullptr);
+    if (mode == "removed") std::filesystem::remove_all(argv[2]);
+    if (mode == "overflow") {
+        Multithreading::TaskExecutor executor("Overflow");
+        executor.AddTask([] {
+            volatile int never = -1;
+            Recurse(0, &never);
+        });
+        executor.StartExecute();
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    if (mode == "two-threads") {
+        std::atomic<int> ready{0};
+        auto crash = [&] {
+            ++ready;
+            while (ready < 2) {
+            }
+            CrashChildNullPointer(nullptr);
+        };
+        std::thread first(crash), second(crash);
+        first.join();
+        second.join();
+    }
+    if (mode == "forked") {
+        const pid_t child = fork();
+        if (child == 0) CrashChildNullPointer(null);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFSIGNALED(status) ? 100 + WTERMSIG(status) : 5;
+    }
+    CrashChildNullPointer(null);
+    return 0;
+}
