@@ -25,9 +25,10 @@
 // reach the file once writing works again, and the rest of an entry written
 // only in part goes first, so no torn entry is left inside the file.
 //
-// Threads: Write and Flush may be called from any thread at any time; Open and
-// Close come from the application's controlling thread, not concurrently with
-// each other, and never from the log's own threads.
+// Threads: Write, Flush, Instance and LogAllExceptions may be called from any
+// thread at any time; Open, Close and IsOpen come from the application's
+// controlling thread, not concurrently with each other, and never from the
+// log's own threads.
 #pragma once
 
 #include <array>

@@ -9,6 +9,12 @@
 // Failure: StartParsing throws std::system_error when the thread cannot be
 // created.  A parser destroyed while running is stopped first (its queued
 // chunks are discarded).
+//
+// Threads: AddBuffer, ClearBuffers, BuffersCount and IsRunning may be called
+// from any thread at any time, from the callback too.  StartParsing,
+// StopParsing and the destructor come from the parser's owner, one at a time,
+// never from the callback.  The callback runs on the worker, one chunk at a
+// time; the chunk it gets is the worker's, valid only during the call.
 #pragma once
 
 #include <cstdint>

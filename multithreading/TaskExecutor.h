@@ -10,6 +10,12 @@
 // created; StopExecute called from the executor's own worker throws
 // std::system_error (resource deadlock).  An executor destroyed while running
 // is stopped first (its queued tasks are discarded).
+//
+// Threads: AddTask, ClearTasks and IsRunning may be called from any thread at
+// any time, from tasks too.  StartExecute, StopExecute and the destructor come
+// from the executor's owner, one at a time, never from a task of the executor.
+// Tasks run one at a time on the worker, so they need no lock against each
+// other.
 #pragma once
 
 #include <functional>

@@ -16,6 +16,12 @@
 // Each function has a fixed way of failing, stated at its declaration: a
 // result (false, empty, 0), an entry in the process log, or a thrown
 // std::filesystem::filesystem_error.
+//
+// Threads: every function may be called from any thread; calls on distinct
+// paths are independent.  Calls racing on one path (one removes while another
+// copies) fail or succeed as the file system decides, each by its stated way.
+// The known-folder functions read the environment, which must not change
+// meanwhile.
 #pragma once
 
 #include <cstdint>

@@ -34,6 +34,14 @@
 // names starting with '.'; FILE_ATTRIBUTE_NORMAL when none of these applies.
 // The creation time is the file system's birth time where it records one,
 // else the last write time; it cannot be set.
+//
+// Threads: every function may be called from any thread, and the share-mode
+// check of an open is atomic against opens in other threads.  One handle may be
+// used by several threads at once and closed by one while others use it (their
+// calls finish on the still-open file).  Transfers on one handle share its file
+// pointer, which an OVERLAPPED offset moves too (a seek, then the transfer), so
+// concurrent ReadFile/WriteFile calls on one handle land in no defined order:
+// give each thread its own handle, or take turns.
 #pragma once
 
 #include "platform/PlatformExport.h"

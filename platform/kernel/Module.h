@@ -6,6 +6,9 @@
 // module's image starts in memory: the address of its ELF header, which is
 // also `dli_fbase` of dladdr for any address inside the module.  The handle
 // needs no closing and does not keep the library loaded.
+//
+// Threads: both functions may be called from any thread, also while other
+// threads load or unload libraries (the loader's list is read under its lock).
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/internal/Syscalls.h"
+#include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 #include "text/StringConversion.h"
@@ -23,17 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kOld = "old contents";
-
-std::wstring Wide(const fs::path& path) {
-    return VTools::String::Utf8ToWide(path.string());
-}
-
-std::vector<std::string> Names(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 struct stat Info(const fs::path& file) {
     struct stat info {};
@@ -111,10 +101,8 @@ void ExpectSavesKeepTheFile(const Save& save, const std::string& what) {
         const fs::path file = dir.Write("locked/file.dat", kOld);
         const ino_t inode = Info(file).st_ino;
         g_lockedFolder = folder.string() + "/";
-        vplatform::Syscalls table = vplatform::test::RealSyscalls();
-        table.open = OpenRefusingNewNames;
         {
-            const vplatform::test::ScopedSyscallsForTesting scope(table);
+            const SeamScope seam([](auto& s) { s.open = OpenRefusingNewNames; });
             EXPECT_TRUE(save(Wide(file)));
         }
         EXPECT_NE(TempDir::Read(file), kOld);

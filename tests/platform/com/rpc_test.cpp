@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/com/Rpc.h"
-#include "platform/internal/Syscalls.h"
 #include "platform/kernel/WinError.h"
+#include "tests/support/Seam.h"
 
 namespace {
 
@@ -72,23 +72,13 @@ TEST(Rpc, FromStringAcceptsOnlyTheBare36CharacterForm) {
     EXPECT_EQ(RpcStringFreeA(nullptr), RPC_S_INVALID_ARG);
 }
 
-ssize_t NoKernelRandom(void*, size_t, unsigned int) {
-    errno = ENOSYS;
-    return -1;
-}
-
-int StoppedClock(clockid_t, timespec* now) {
-    *now = {1'700'000'000, 0};
-    return 0;
-}
-
 // Without the kernel's random source UuidCreate says so, and its stand-in
 // values stay distinct even when the clock does not move.
 TEST(Rpc, CreateWithoutKernelRandomnessGivesLocalOnlyDistinctUuids) {
-    vplatform::Syscalls table = vplatform::test::RealSyscalls();
-    table.getrandom = NoKernelRandom;
-    table.clock_gettime = StoppedClock;
-    const vplatform::test::ScopedSyscallsForTesting scope(table);
+    const vlibtest::SeamScope seam([](auto& s) {
+        s.getrandom = [](void*, size_t, unsigned int) -> ssize_t { return errno = ENOSYS, -1; };
+        s.clock_gettime = [](clockid_t, timespec* now) { return *now = {1'700'000'000, 0}, 0; };
+    });
     std::set<std::string> seen;
     for (int i = 0; i < 100; ++i) {
         UUID uuid{};

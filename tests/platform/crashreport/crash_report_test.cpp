@@ -7,14 +7,9 @@
 #include <string>
 
 #include "platform/crashreport/CrashReport.h"
-#include "platform/internal/Syscalls.h"
+#include "tests/support/Seam.h"
 
 namespace {
-
-int FailingSigaltstack(const stack_t*, stack_t*) {
-    errno = ENOMEM;
-    return -1;
-}
 
 std::wstring LastText() {
     wchar_t text[256];
@@ -26,9 +21,8 @@ TEST(CrashReport, AThreadWhoseCrashStackCannotBeInstalledIsRefused) {
     info.cb = sizeof info;
     ASSERT_EQ(crInstallW(&info), 0);
     {
-        vplatform::Syscalls table = vplatform::test::RealSyscalls();
-        table.sigaltstack = FailingSigaltstack;
-        const vplatform::test::ScopedSyscallsForTesting scope(table);
+        const vlibtest::SeamScope seam(
+            [](auto& s) { s.sigaltstack = [](const stack_t*, stack_t*) { return errno = ENOMEM, -1; }; });
         EXPECT_NE(crInstallToCurrentThread2(0), 0);
         EXPECT_EQ(LastText(), L"The crash stack could not be installed.");
     }

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "platform/internal/Syscalls.h"
 #include "platform/kernel/Debug.h"
 #include "platform/kernel/WinError.h"
 #include "tests/support/AcpScope.h"
+#include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -39,10 +39,10 @@ ssize_t CapturingWrite(int fd, const void* buffer, size_t count) {
 TEST(Debug, OutputReachesStandardErrorOnlyWhileATracerIsAttached) {
     vlibtest::TempDir dir;
     vlibtest::AcpScope acp(1250);
-    vplatform::Syscalls table = vplatform::test::RealSyscalls();
-    table.open = StatusOpen;
-    table.write = CapturingWrite;
-    const vplatform::test::ScopedSyscallsForTesting scope(table);
+    const vlibtest::SeamScope seam([](auto& s) {
+        s.open = StatusOpen;
+        s.write = CapturingWrite;
+    });
 
     struct Case {
         const char* status;  // nullptr: no status file

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "platform/internal/Syscalls.h"
 #include "platform/shell/Shell.h"
 #include "tests/support/EnvScope.h"
+#include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -112,7 +112,7 @@ TEST_F(Shell, BadArgumentsAndBlockedFoldersFail) {
 }
 
 TEST_F(Shell, AnEmptyHomeIsTakenFromTheUserDatabase) {
-    EnvScope noHome("HOME", "");
+    const EnvScope noHome("HOME", "");
     const std::string documents = Get(FOLDERID_Documents, KF_FLAG_DONT_VERIFY);
     EXPECT_FALSE(documents.empty());
     EXPECT_EQ(documents.front(), '/');
@@ -121,43 +121,24 @@ TEST_F(Shell, AnEmptyHomeIsTakenFromTheUserDatabase) {
 
 int g_mkdirError = 0;
 
-int FailingMkdir(const char*, mode_t) {
-    errno = g_mkdirError;
-    return -1;
-}
-
-const char* NoEnvironment(const char*) {
-    return nullptr;
-}
-
-int NoUserEntry(uid_t, passwd*, char*, size_t, passwd** found) {
-    *found = nullptr;
-    return EIO;
-}
-
 // The environment, the user database and folder creation go through the
 // system-call table; their failures give the HRESULTs of Windows errors.
 TEST_F(Shell, FailedSystemCallsGiveWindowsErrors) {
-    struct Case {
-        int mkdirError;  // 0: no home at all
-        HRESULT expected;
-    };
-    const Case cases[] = {{EACCES, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
-                          {EROFS, HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT)},
-                          {ENOSPC, HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
-                          {0, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}};
-    for (const Case& c : cases) {
-        vplatform::Syscalls table = vplatform::test::RealSyscalls();
-        table.mkdir = FailingMkdir;
-        if (c.mkdirError == 0) {
-            table.getenv = NoEnvironment;
-            table.getpwuid_r = NoUserEntry;
-        }
-        g_mkdirError = c.mkdirError;
-        const vplatform::test::ScopedSyscallsForTesting scope(table);
+    const std::pair<int, HRESULT> cases[] = {{EACCES, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+                                             {EROFS, HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT)},
+                                             {ENOSPC, HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+                                             {0, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}};  // no home at all
+    for (const auto& [error, expected] : cases) {
+        g_mkdirError = error;
+        const vlibtest::SeamScope seam([noHome = error == 0](auto& s) {
+            s.mkdir = [](const char*, mode_t) { return errno = g_mkdirError, -1; };
+            if (!noHome) return;
+            s.getenv = [](const char*) -> const char* { return nullptr; };
+            s.getpwuid_r = [](uid_t, passwd*, char*, size_t, passwd** found) { return *found = nullptr, EIO; };
+        });
         HRESULT result = S_OK;
         EXPECT_EQ(Get(FOLDERID_Documents, KF_FLAG_CREATE, &result), "");
-        EXPECT_EQ(result, c.expected) << c.mkdirError;
+        EXPECT_EQ(result, expected) << error;
     }
     EXPECT_FALSE(fs::exists(m_dir.Path() / "Documents"));
 }
