@@ -1,10 +1,15 @@
 // The log's cost to its callers and its writer's sustained rate, beside
 // spdlog's asynchronous file logger doing the same work in the same binary.
 //
-// Caller cost: nanoseconds per Write of a 100-byte message (median and p99 of
-// individually timed calls), with 1 and 2 writing threads.  Writer rate:
-// entries per second written and flushed one by one, measured from the first
-// Write until the last entry is in the file.
+// Caller cost: nanoseconds per Write of a 100-byte message (median, p99 and
+// p99.9 of individually timed calls), with 1, 2 and 4 writing threads.
+// Writer rate: entries per second written and flushed one by one, measured
+// from the first Write until the last entry is in the file.
+//
+// The log and spdlog run in turns, round after round (--rounds=N, 5 unless
+// given), so that both see the same load on the machine; the closing tables
+// give, per case, the range over the rounds and the ratio of the two within
+// each round.
 #include <benchmark/benchmark.h>
 #include <spdlog/async.h>
 #include <spdlog/sinks/basic_file_sink.h>
@@ -12,7 +17,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -28,12 +36,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const std::string kMessage(100, 'm');
 constexpr int kCallsPerThread = 100000;
+constexpr int kWarmUpCallsPerThread = 2 * kCallsPerThread;
+const int kThreadCounts[] = {1, 2, 4};
 
 std::filesystem::path TempFile(const char* name) {
     const auto path = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove(path);
     return path;
 }
+
+struct Percentiles {
+    double median = 0, p99 = 0, p999 = 0;
+};
 
 // Per-call latencies of all threads of one run.
 struct Latencies {
@@ -43,17 +57,51 @@ struct Latencies {
         std::lock_guard lock(mutex);
         samples.insert(samples.end(), more.begin(), more.end());
     }
-    void Report(benchmark::State& state) {
+    Percentiles Take() {
         std::lock_guard lock(mutex);
-        if (samples.empty()) return;
+        Percentiles result;
+        if (samples.empty()) return result;
         std::sort(samples.begin(), samples.end());
-        state.counters["median_ns"] = samples[samples.size() / 2];
-        state.counters["p99_ns"] = samples[samples.size() * 99 / 100];
+        result.median = samples[samples.size() / 2];
+        result.p99 = samples[samples.size() * 99 / 100];
+        result.p999 = samples[samples.size() * 999 / 1000];
         samples.clear();
+        return result;
     }
 };
 
-std::map<std::string, double> g_medians;  // for the closing ratio table
+void WaitForSize(const std::filesystem::path& file, std::uintmax_t bytes) {
+    std::error_code error;
+    while (std::filesystem::file_size(file, error) < bytes || error)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+// Holds the threads of one run until all of them have arrived.
+class Barrier {
+public:
+    void Arrive(int threads) {
+        std::unique_lock lock(m_mutex);
+        const unsigned generation = m_generation;
+        if (++m_arrived == threads) {
+            m_arrived = 0;
+            ++m_generation;
+            m_all.notify_all();
+        } else {
+            m_all.wait(lock, [&] { return m_generation != generation; });
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_all;
+    int m_arrived = 0;
+    unsigned m_generation = 0;
+};
+Barrier g_barrier;
+
+// Results by implementation ("log", "spdlog") and thread count, one per round.
+std::map<std::string, std::map<int, std::vector<Percentiles>>> g_callerCost;
+std::map<std::string, std::vector<double>> g_rates;  // entries per second, one per round
 
 template <class Call>
 void TimeCalls(benchmark::State& state, Latencies& latencies, Call call) {
@@ -69,31 +117,36 @@ void TimeCalls(benchmark::State& state, Latencies& latencies, Call call) {
     latencies.Add(mine);
 }
 
+void Record(benchmark::State& state, const char* implementation, Latencies& latencies) {
+    const Percentiles result = latencies.Take();
+    state.counters["median_ns"] = result.median;
+    state.counters["p99_ns"] = result.p99;
+    state.counters["p99.9_ns"] = result.p999;
+    g_callerCost[implementation][state.threads()].push_back(result);
+}
+
 // --- Caller cost ---------------------------------------------------------------
 
 Latencies g_ourLatencies;
 
-void BM_LogWrite_CallerCost(benchmark::State& state) {
+void LogCallerCost(benchmark::State& state) {
     static const auto file = TempFile("vlib_bench_log.txt");
-    if (state.thread_index() == 0) {
-        VTools::Log::Instance().Open(VTools::String::Utf8ToWide(file.string()));
-        // Steady state: a first burst leaves the log's entry buffers ready for
-        // reuse, as spdlog's queue is allocated up front.
-        for (int i = 0; i < state.threads() * kCallsPerThread; ++i) {
-            VTools::Log::Instance().Write("Bench::Caller", 42, kMessage);
-        }
-        VTools::Log::Instance().Flush(std::chrono::minutes(5));
-    }
+    if (state.thread_index() == 0) VTools::Log::Instance().Open(VTools::String::Utf8ToWide(file.string()));
+    // Steady state: a first burst from every thread, larger than the timed
+    // one, leaves the log's entry buffers and queue blocks ready for reuse,
+    // as spdlog's queue is allocated (and its memory touched) up front.
+    g_barrier.Arrive(state.threads());
+    for (int i = 0; i < kWarmUpCallsPerThread; ++i) VTools::Log::Instance().Write("Bench::Caller", 42, kMessage);
+    g_barrier.Arrive(state.threads());
+    if (state.thread_index() == 0) VTools::Log::Instance().Flush(std::chrono::minutes(5));
+    g_barrier.Arrive(state.threads());
     TimeCalls(state, g_ourLatencies, [] { VTools::Log::Instance().Write("Bench::Caller", 42, kMessage); });
     if (state.thread_index() == 0) {
-        // Let the writer drain so that the next run starts from an idle log.
         VTools::Log::Instance().Close();
-        g_ourLatencies.Report(state);
-        g_medians["ours/" + std::to_string(state.threads())] = state.counters["median_ns"];
+        Record(state, "log", g_ourLatencies);
         std::filesystem::remove(file);
     }
 }
-BENCHMARK(BM_LogWrite_CallerCost)->Threads(1)->Threads(2)->Iterations(1)->UseRealTime();
 
 Latencies g_spdLatencies;
 std::shared_ptr<spdlog::logger> MakeSpdlog(const std::filesystem::path& file, std::size_t queue) {
@@ -104,43 +157,35 @@ std::shared_ptr<spdlog::logger> MakeSpdlog(const std::filesystem::path& file, st
     return logger;
 }
 
-void BM_Spdlog_CallerCost(benchmark::State& state) {
+void SpdlogCallerCost(benchmark::State& state) {
     static const auto file = TempFile("vlib_bench_spdlog.txt");
     static std::shared_ptr<spdlog::logger> logger;
     // A queue large enough that callers never block on a full queue, as the
     // log's queue has no bound.
+    if (state.thread_index() == 0) logger = MakeSpdlog(file, 1 << 19);
+    g_barrier.Arrive(state.threads());
+    for (int i = 0; i < kWarmUpCallsPerThread; ++i) logger->info("{} ( {} )\r\n{}\r\n-", "Bench::Caller", 42, kMessage);
+    g_barrier.Arrive(state.threads());
     if (state.thread_index() == 0) {
-        logger = MakeSpdlog(file, 1 << 19);
-        for (int i = 0; i < state.threads() * kCallsPerThread; ++i) {
-            logger->info("{} ( {} )\r\n{}\r\n-", "Bench::Caller", 42, kMessage);
-        }
-        logger->flush();
-        std::this_thread::sleep_for(std::chrono::seconds(2));
+        // Until the queue has drained: 12 + 2 + 13 + 7 + 2 + 100 + 3 + 1 bytes an entry.
+        WaitForSize(file, std::uintmax_t(state.threads()) * kWarmUpCallsPerThread * 140);
     }
+    g_barrier.Arrive(state.threads());
     TimeCalls(state, g_spdLatencies, [] { logger->info("{} ( {} )\r\n{}\r\n-", "Bench::Caller", 42, kMessage); });
     if (state.thread_index() == 0) {
         logger.reset();
         spdlog::drop_all();
         spdlog::shutdown();
-        g_spdLatencies.Report(state);
-        g_medians["spdlog/" + std::to_string(state.threads())] = state.counters["median_ns"];
+        Record(state, "spdlog", g_spdLatencies);
         std::filesystem::remove(file);
     }
 }
-BENCHMARK(BM_Spdlog_CallerCost)->Threads(1)->Threads(2)->Iterations(1)->UseRealTime();
 
 // --- Writer rate ---------------------------------------------------------------
 
 constexpr int kRateEntries = 100000;
-std::map<std::string, double> g_rateSeconds, g_rateEntries;
 
-void WaitForSize(const std::filesystem::path& file, std::uintmax_t bytes) {
-    std::error_code error;
-    while (std::filesystem::file_size(file, error) < bytes || error)
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-}
-
-void BM_LogWrite_WriterRate(benchmark::State& state) {
+void LogWriterRate(benchmark::State& state) {
     const auto file = TempFile("vlib_bench_rate.txt");
     for (auto _ : state) {
         VTools::Log::Instance().Open(VTools::String::Utf8ToWide(file.string()));
@@ -150,16 +195,14 @@ void BM_LogWrite_WriterRate(benchmark::State& state) {
         WaitForSize(file, std::uintmax_t{kRateEntries} * (12 + 2 + 11 + 9 + 100 + 5));
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
-        g_rateSeconds["log"] += seconds;
+        g_rates["log"].push_back(kRateEntries / seconds);
         VTools::Log::Instance().Close();
         std::filesystem::remove(file);
     }
     state.SetItemsProcessed(state.iterations() * kRateEntries);
-    g_rateEntries["log"] += static_cast<double>(state.iterations()) * kRateEntries;
 }
-BENCHMARK(BM_LogWrite_WriterRate)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-void BM_Spdlog_WriterRate(benchmark::State& state) {
+void SpdlogWriterRate(benchmark::State& state) {
     const auto file = TempFile("vlib_bench_spdrate.txt");
     for (auto _ : state) {
         auto logger = MakeSpdlog(file, 1 << 17);
@@ -169,38 +212,120 @@ void BM_Spdlog_WriterRate(benchmark::State& state) {
         WaitForSize(file, std::uintmax_t{kRateEntries} * (12 + 2 + 11 + 7 + 2 + 100 + 3 + 1));
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
-        g_rateSeconds["spdlog"] += seconds;
+        g_rates["spdlog"].push_back(kRateEntries / seconds);
         logger.reset();
         spdlog::drop_all();
         spdlog::shutdown();
         std::filesystem::remove(file);
     }
     state.SetItemsProcessed(state.iterations() * kRateEntries);
-    g_rateEntries["spdlog"] += static_cast<double>(state.iterations()) * kRateEntries;
 }
-BENCHMARK(BM_Spdlog_WriterRate)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// --- Summary -------------------------------------------------------------------
+
+struct Range {
+    double low = 0, median = 0, high = 0;
+};
+
+Range RangeOf(std::vector<double> values) {
+    Range range;
+    if (values.empty()) return range;
+    std::sort(values.begin(), values.end());
+    return {values.front(), values[values.size() / 2], values.back()};
+}
+
+void PrintRange(const char* what, const Range& range, const char* unit) {
+    std::printf("  %-12s %8.0f %-3s (%.0f .. %.0f)\n", what, range.median, unit, range.low, range.high);
+}
+
+void PrintRatio(const char* what, const Range& range) {
+    std::printf("  %-12s %8.2f     (%.2f .. %.2f)\n", what, range.median, range.low, range.high);
+}
+
+void PrintSummary() {
+    std::printf("\nCaller cost per Write, median of the rounds (range over the rounds); lower is better.\n");
+    for (const int threads : kThreadCounts) {
+        const auto& ours = g_callerCost["log"][threads];
+        const auto& peer = g_callerCost["spdlog"][threads];
+        if (ours.empty() || peer.empty()) continue;
+        std::printf("%d thread(s), %zu round(s):\n", threads, std::min(ours.size(), peer.size()));
+        const auto field = [](const std::vector<Percentiles>& runs, double Percentiles::*member) {
+            std::vector<double> values;
+            for (const Percentiles& run : runs) values.push_back(run.*member);
+            return RangeOf(values);
+        };
+        const auto ratio = [&](double Percentiles::*member) {
+            std::vector<double> values;
+            for (std::size_t i = 0; i < std::min(ours.size(), peer.size()); ++i) {
+                if (peer[i].*member > 0) values.push_back(ours[i].*member / (peer[i].*member));
+            }
+            return RangeOf(values);
+        };
+        PrintRange("log median", field(ours, &Percentiles::median), "ns");
+        PrintRange("spdlog", field(peer, &Percentiles::median), "ns");
+        PrintRatio("ratio", ratio(&Percentiles::median));
+        PrintRange("log p99", field(ours, &Percentiles::p99), "ns");
+        PrintRange("spdlog", field(peer, &Percentiles::p99), "ns");
+        PrintRatio("ratio", ratio(&Percentiles::p99));
+        PrintRange("log p99.9", field(ours, &Percentiles::p999), "ns");
+        PrintRange("spdlog", field(peer, &Percentiles::p999), "ns");
+        PrintRatio("ratio", ratio(&Percentiles::p999));
+    }
+    const auto& ours = g_rates["log"];
+    const auto& peer = g_rates["spdlog"];
+    if (!ours.empty() && !peer.empty()) {
+        std::printf("Writer rate, entries per second flushed one by one (higher is better):\n");
+        PrintRange("log", RangeOf(ours), "/s");
+        PrintRange("spdlog", RangeOf(peer), "/s");
+        std::vector<double> ratios;
+        for (std::size_t i = 0; i < std::min(ours.size(), peer.size()); ++i) ratios.push_back(ours[i] / peer[i]);
+        PrintRatio("ratio", RangeOf(ratios));
+    }
+}
+
+// Takes "--rounds=N" out of the arguments.
+int TakeRounds(int& argc, char** argv) {
+    int rounds = 5;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--rounds=", 9) == 0) {
+            rounds = std::max(1, std::atoi(argv[i] + 9));
+            for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
+            --argc;
+            break;
+        }
+    }
+    return rounds;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    std::printf("\nCaller cost, median ns per Write (lower is better):\n");
-    for (const char* threads : {"1", "2"}) {
-        const double ours = g_medians["ours/" + std::string(threads)];
-        const double peer = g_medians["spdlog/" + std::string(threads)];
-        if (ours > 0 && peer > 0) {
-            std::printf("  %s thread(s): log %.0f ns, spdlog %.0f ns, log/spdlog = %.2f\n", threads, ours, peer,
-                        ours / peer);
+    const int rounds = TakeRounds(argc, argv);
+    for (int round = 1; round <= rounds; ++round) {
+        const std::string prefix = "round" + std::to_string(round) + "/";
+        for (const int threads : kThreadCounts) {
+            benchmark::RegisterBenchmark((prefix + "CallerCost/log").c_str(), LogCallerCost)
+                ->Threads(threads)
+                ->Iterations(1)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark((prefix + "CallerCost/spdlog").c_str(), SpdlogCallerCost)
+                ->Threads(threads)
+                ->Iterations(1)
+                ->UseRealTime();
         }
+        benchmark::RegisterBenchmark((prefix + "WriterRate/log").c_str(), LogWriterRate)
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((prefix + "WriterRate/spdlog").c_str(), SpdlogWriterRate)
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
     }
-    if (g_rateSeconds["log"] > 0 && g_rateSeconds["spdlog"] > 0) {
-        const double ours = g_rateEntries["log"] / g_rateSeconds["log"];
-        const double peer = g_rateEntries["spdlog"] / g_rateSeconds["spdlog"];
-        std::printf(
-            "Writer rate, entries per second flushed one by one (higher is better):\n"
-            "  log %.0f, spdlog %.0f, log/spdlog = %.2f\n",
-            ours, peer, ours / peer);
-    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    PrintSummary();
     benchmark::Shutdown();
+    return 0;
 }

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <filesystem>
@@ -37,14 +38,35 @@ std::string_view UpToNul(std::string_view text) {
     return text.substr(0, text.find('\0'));
 }
 
-// Appends `text` as a text-mode stream stores it: every "\n" becomes CR LF.
-void AppendTextMode(std::string& out, std::string_view text) {
-    std::size_t start = 0;
-    for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', start)) {
-        out.append(text.data() + start, at - start).append("\r\n");
-        start = at + 1;
+// The line feeds of `text`, each of which a text-mode stream stores as CR LF.
+std::size_t LineFeeds(std::string_view text) {
+    std::size_t count = 0;
+    if (text.empty()) return count;
+    for (const char* at = text.data(); const void* found = std::memchr(at, '\n', text.data() + text.size() - at);) {
+        ++count;
+        at = static_cast<const char*>(found) + 1;
     }
-    out.append(text.data() + start, text.size() - start);
+    return count;
+}
+
+// Copies `text` to `out` as a text-mode stream stores it, every "\n" as CR
+// LF; `lineFeeds` is LineFeeds(text).  Returns the end of what was written.
+char* CopyTextMode(char* out, std::string_view text, std::size_t lineFeeds) {
+    if (lineFeeds == 0) {
+        if (!text.empty()) std::memcpy(out, text.data(), text.size());
+        return out + text.size();
+    }
+    for (const char c : text) {
+        if (c == '\n') *out++ = '\r';
+        *out++ = c;
+    }
+    return out;
+}
+
+template <std::size_t N>
+char* CopyLiteral(char* out, const char (&literal)[N]) {
+    std::memcpy(out, literal, N - 1);
+    return out + N - 1;
 }
 
 // The folder of the log's file: the path without its last element, "/" for
@@ -114,7 +136,7 @@ void Log::Close() {
     // appending; once those are done, whatever they queued is discarded too
     // and every entry is free again.  Writes that begin now do nothing and
     // are not waited for.
-    while (m_writesInFlight.load() != 0) std::this_thread::yield();
+    while (m_entries->WritesInFlight()) std::this_thread::yield();
     m_writer.ClearTasks();
     m_entries->ReclaimAll();
     if (m_file == nullptr) return;
@@ -139,18 +161,20 @@ bool Log::IsOpen() const {
 void Log::Write(std::string_view function, std::int32_t line, std::string_view message) noexcept {
     if (!m_writer.IsRunning()) return;
     // Counted only once running was seen: Close, which stops the writer and
-    // then waits for the count, either finds this call counted or this call
+    // then waits for the counts, either finds this call counted or this call
     // finds the writer stopped on the second look (both sides sequentially
-    // consistent).
+    // consistent).  The count lives on the cache line of the stripe whose
+    // entries this thread uses, which this call touches anyway.
+    internal::EntryPool::Stripe& stripe = m_entries->ThisThreadsStripe();
     struct InFlight {
         std::atomic<int>& count;
         explicit InFlight(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
         ~InFlight() { count.fetch_sub(1); }
-    } inFlight(m_writesInFlight);
+    } inFlight(stripe.inFlight);
     if (!m_writer.IsRunning()) return;
     internal::LogEntry* entry = nullptr;
     try {
-        entry = m_entries->Acquire();
+        entry = m_entries->Acquire(stripe);
         PrepareMessage(entry->text, function, line, message);
         AddMessageToLog(entry);
     } catch (...) {
@@ -179,7 +203,7 @@ void Log::AddMessageToLog(internal::LogEntry* entry) {
     // discarded unrun.
     m_writer.AddTask([this, entry] {
         WriteEntry(entry->text);
-        m_entries->Release(entry);
+        m_entries->ReleaseFromWriter(entry);
     });
 }
 
@@ -213,49 +237,65 @@ void Log::PrepareMessage(std::string& entry, std::string_view function, std::int
     char number[16];
     const auto [numberEnd, error] = std::to_chars(number, number + sizeof number, line);
     (void)error;
+    const std::size_t functionFeeds = LineFeeds(function);
+    const std::size_t messageFeeds = LineFeeds(message);
+    const auto numberSize = static_cast<std::size_t>(numberEnd - number);
 
-    // "%s\t\t%s ( %d )\n%s\n-\n", with every "\n" stored as CR LF.
-    entry.clear();
-    entry.reserve(12 + function.size() + message.size() + 32);
-    entry.append(time.data(), 12).append("\t\t");
-    AppendTextMode(entry, function);
-    entry.append(" ( ").append(number, numberEnd).append(" )\r\n");
-    AppendTextMode(entry, message);
-    entry.append("\r\n-\r\n");
+    // "%s\t\t%s ( %d )\n%s\n-\n", with every "\n" stored as CR LF, written
+    // in one pass into a buffer sized once.
+    const std::size_t size =
+        12 + 2 + function.size() + functionFeeds + 3 + numberSize + 4 + message.size() + messageFeeds + 5;
+    entry.resize(size);
+    char* out = entry.data();
+    std::memcpy(out, time.data(), 12);
+    out = CopyLiteral(out + 12, "\t\t");
+    out = CopyTextMode(out, function, functionFeeds);
+    out = CopyLiteral(out, " ( ");
+    std::memcpy(out, number, numberSize);
+    out = CopyLiteral(out + numberSize, " )\r\n");
+    out = CopyTextMode(out, message, messageFeeds);
+    CopyLiteral(out, "\r\n-\r\n");
 }
 
 char* Log::GetFormatedTime(std::array<char, 13>& buffer) {
     namespace pt = boost::posix_time;
-    // The instant comes from the system clock (microseconds or finer); the
-    // local offset comes from Boost.Date_Time's local adjustor, computed once
-    // a minute per thread, since offsets change only on whole minutes and the
-    // time-zone lookup is too slow to make for every entry.
+    // The instant comes from the system clock (microseconds or finer).  The
+    // local time of day of its whole second ("HH:MM:SS", the offset from
+    // Boost.Date_Time's local adjustor) is made once per second per thread,
+    // since offsets change only on whole seconds and the time-zone lookup is
+    // too slow to make for every entry; the milliseconds are patched in.
     const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
     const long long microseconds = std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count();
     const long long utcSeconds = microseconds / 1'000'000;
-    thread_local long long cachedMinute = std::numeric_limits<long long>::min();
-    thread_local long long offsetSeconds = 0;
-    if (utcSeconds / 60 != cachedMinute) {
-        using Adjustor = boost::date_time::c_local_adjustor<pt::ptime>;
-        const pt::ptime utc = pt::from_time_t(static_cast<std::time_t>(utcSeconds));
-        offsetSeconds = (Adjustor::utc_to_local(utc) - utc).total_seconds();
-        cachedMinute = utcSeconds / 60;
-    }
-    constexpr long long kSecondsPerDay = 86400;
-    const long long local = ((utcSeconds + offsetSeconds) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
     const long long milliseconds = microseconds / 1000 % 1000;  // truncated, not rounded
 
-    // "%02lld:%02lld:%02lld.%03lld"
+    struct SecondText {
+        long long second = std::numeric_limits<long long>::min();
+        char text[8];
+    };
+    thread_local SecondText cached;
     const auto two = [](char* at, long long value) {
         at[0] = static_cast<char>('0' + value / 10);
         at[1] = static_cast<char>('0' + value % 10);
     };
+    if (utcSeconds != cached.second) {
+        using Adjustor = boost::date_time::c_local_adjustor<pt::ptime>;
+        const pt::ptime utc = pt::from_time_t(static_cast<std::time_t>(utcSeconds));
+        const long long offsetSeconds = (Adjustor::utc_to_local(utc) - utc).total_seconds();
+        constexpr long long kSecondsPerDay = 86400;
+        const long long local = ((utcSeconds + offsetSeconds) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
+        // "%02lld:%02lld:%02lld"
+        two(cached.text, local / 3600);
+        cached.text[2] = ':';
+        two(cached.text + 3, local / 60 % 60);
+        cached.text[5] = ':';
+        two(cached.text + 6, local % 60);
+        cached.second = utcSeconds;
+    }
+
+    // ".%03lld"
     char* text = buffer.data();
-    two(text, local / 3600);
-    text[2] = ':';
-    two(text + 3, local / 60 % 60);
-    text[5] = ':';
-    two(text + 6, local % 60);
+    std::memcpy(text, cached.text, 8);
     text[8] = '.';
     text[9] = static_cast<char>('0' + milliseconds / 100);
     two(text + 10, milliseconds % 100);

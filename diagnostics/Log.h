@@ -107,9 +107,6 @@ private:
     Multithreading::TaskExecutor m_writer;
     Multithreading::TimerExecutor m_cleaner;
     std::unique_ptr<internal::EntryPool> m_entries;
-    // Write calls that found the log running and have not finished; Close
-    // waits for them so that no entry of a closed log is left behind.
-    std::atomic<int> m_writesInFlight{0};
 };
 
 }  // namespace VTools

@@ -13,8 +13,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "diagnostics/Log.h"
@@ -28,10 +31,10 @@
 
 namespace {
 
-constexpr const char* kUnnamedElement = "Variable";
-constexpr const char* kValueAttribute = "Value";
-constexpr const char* kVersionAttribute = "Version";
-constexpr const char* kCountAttribute = "ElementCount";
+constexpr char kUnnamedElement[] = "Variable";
+constexpr char kValueAttribute[] = "Value";
+constexpr char kVersionAttribute[] = "Version";
+constexpr char kCountAttribute[] = "ElementCount";
 constexpr const char* kStringRoot = "data";
 constexpr const char* kDeclaration = "xml version=\"1.0\" encoding=\"UTF-8\"";
 
@@ -68,28 +71,81 @@ std::string FileSystemName(std::wstring_view path) {
 }
 
 // The whole file, read through the platform's file functions without denying
-// other readers or writers; false when it cannot be opened or read.
-bool ReadWholeFile(std::wstring_view path, std::string& text) {
+// other readers or writers into one buffer that is not initialised first;
+// false when it cannot be opened or read.
+bool ReadWholeFile(std::wstring_view path, std::unique_ptr<char[]>& text, std::size_t& size) {
     const std::wstring name(path);
     if (name.empty() || name.find(L'\0') != std::wstring::npos) return false;
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool complete = false;
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) text.reserve(static_cast<std::size_t>(size.QuadPart));
-    char buffer[65536];
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) break;
-        if (read == 0) {
-            complete = true;
-            break;
+    try {
+        LARGE_INTEGER expected{};
+        // One byte more than the size, so that the end is seen without
+        // growing the buffer; a file that grows meanwhile grows it.
+        std::size_t capacity = 65536;
+        if (GetFileSizeEx(file, &expected) && expected.QuadPart > 0) {
+            capacity = static_cast<std::size_t>(expected.QuadPart) + 1;
         }
-        text.append(buffer, read);
+        text = std::make_unique_for_overwrite<char[]>(capacity);
+        size = 0;
+        for (;;) {
+            if (size == capacity) {
+                auto larger = std::make_unique_for_overwrite<char[]>(2 * capacity);
+                std::memcpy(larger.get(), text.get(), size);
+                text = std::move(larger);
+                capacity *= 2;
+            }
+            const std::size_t room = std::min<std::size_t>(capacity - size, 1u << 30);
+            DWORD read = 0;
+            if (!ReadFile(file, text.get() + size, static_cast<DWORD>(room), &read, nullptr)) break;
+            if (read == 0) {
+                complete = true;
+                break;
+            }
+            size += read;
+        }
+    } catch (...) {
+        complete = false;
     }
     CloseHandle(file);
     return complete;
+}
+
+// True when the NUL-terminated `text` is `name`, compared in line: names are
+// short, and most differ from `name` in their first bytes.
+template <std::size_t N>
+bool IsName(const char* text, const char (&name)[N]) noexcept {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (text[i] != name[i]) return false;  // stops at the end of a shorter text
+    }
+    return true;
+}
+
+// An integer attribute as tinyxml2's QueryIntValue / QueryInt64Value read
+// it.  Plain decimal text short enough not to overflow (the form this class
+// writes) is converted here; the library's conversion, a scanf, costs more
+// than the rest of reading an element.  Any other text goes to the library.
+template <class T>
+bool ReadInteger(const tinyxml2::XMLAttribute& attribute, T& value) {
+    const char* text = attribute.Value();
+    const bool negative = *text == '-';
+    const char* digit = text + (negative ? 1 : 0);
+    T magnitude = 0;
+    int digits = 0;
+    for (; *digit >= '0' && *digit <= '9' && digits < std::numeric_limits<T>::digits10; ++digit, ++digits) {
+        magnitude = magnitude * 10 + (*digit - '0');
+    }
+    if (digits > 0 && *digit == '\0') {
+        value = negative ? -magnitude : magnitude;
+        return true;
+    }
+    if constexpr (std::is_same_v<T, int>) {
+        return attribute.QueryIntValue(&value) == tinyxml2::XML_SUCCESS;
+    } else {
+        return attribute.QueryInt64Value(&value) == tinyxml2::XML_SUCCESS;
+    }
 }
 
 tinyxml2::XMLDocument MakeDocument() {
@@ -217,12 +273,12 @@ struct Settings::Xml {
         int version = 0;
         for (const tinyxml2::XMLAttribute* a = element.FirstAttribute(); a != nullptr; a = a->Next()) {
             const char* name = a->Name();
-            if (std::strcmp(name, kValueAttribute) == 0) {
+            if (IsName(name, kValueAttribute)) {
                 if (readValue) node.m_value = a->Value();
-            } else if (std::strcmp(name, kVersionAttribute) == 0) {
-                if (a->QueryIntValue(&version) != tinyxml2::XML_SUCCESS) version = 0;
-            } else if (std::strcmp(name, kCountAttribute) == 0) {
-                if (a->QueryInt64Value(&count) != tinyxml2::XML_SUCCESS) count = 0;
+            } else if (IsName(name, kVersionAttribute)) {
+                if (!ReadInteger(*a, version)) version = 0;
+            } else if (IsName(name, kCountAttribute)) {
+                if (!ReadInteger(*a, count)) count = 0;
             }
         }
         node.m_version = version;
@@ -243,25 +299,21 @@ struct Settings::Xml {
     // missing.
     static Settings& Target(Settings& node, const char* name) {
         const std::uint64_t id = node.m_lastChildId + 1;
-        if (std::strcmp(name, kUnnamedElement) == 0) {
+        if (IsName(name, kUnnamedElement)) {
             Settings& child = node.m_unnamedChildren.emplace_back(id);
             node.m_lastChildId = id;
             return child;
         }
-        const std::string_view key(name);
+        // Documents this class writes list the keys in order, so the hint at
+        // the end costs one comparison; a key already there (a repeated
+        // element) is found and kept, content and all.
         auto& children = node.m_children;
-        // Documents this class writes list the keys in order: try the end
-        // first.
-        auto hint = children.end();
-        if (!children.empty() && std::prev(hint)->first >= key) {
-            hint = children.lower_bound(key);
-            if (hint != children.end() && hint->first == key) return hint->second;
-        }
-        Settings& child =
-            children
-                .emplace_hint(hint, std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple(id))
-                ->second;
-        node.m_lastChildId = id;
+        const std::size_t before = children.size();
+        Settings& child = children
+                              .emplace_hint(children.end(), std::piecewise_construct,
+                                            std::forward_as_tuple(std::string_view(name)), std::forward_as_tuple(id))
+                              ->second;
+        if (children.size() != before) node.m_lastChildId = id;
         return child;
     }
 
@@ -338,18 +390,21 @@ bool Settings::SaveToFile(std::wstring_view path, std::string_view rootName) con
 
 bool Settings::LoadFromFile(std::wstring_view path, std::string_view rootName) {
     const std::string narrowPath = FileSystemName(path);
-    std::string text;
+    std::unique_ptr<char[]> text;
+    std::size_t size = 0;
     tinyxml2::XMLDocument document = MakeDocument();
-    if (!ReadWholeFile(path, text) || document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
+    if (!ReadWholeFile(path, text, size) || document.Parse(text.get(), size) != tinyxml2::XML_SUCCESS) {
         LogFailure("Settings::LoadFromFile", __LINE__, "Nie udało się wczytać ustawień dla: ", narrowPath);
         return false;
     }
+    // The document holds its own copy of the text.
+    text.reset();
     const std::string root(rootName);
     const tinyxml2::XMLElement* top = document.FirstChildElement(root.c_str());
     if (top == nullptr) {
         LogFailure("Settings::LoadFromFile", __LINE__, "Błędny tag ustawień: ", narrowPath, ", " + root);
         return false;
     }
-    Xml::Load(*this, *top, text.size() / kShortestUnnamedElement);
+    Xml::Load(*this, *top, size / kShortestUnnamedElement);
     return true;
 }
