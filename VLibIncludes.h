@@ -8,6 +8,10 @@
 #include "platform/com/Rpc.h"
 #include "platform/crashreport/CrashReport.h"
 #include "platform/crypt/Crypt.h"
+#include "platform/gdi/DrawText.h"
+#include "platform/gdi/Fonts.h"
+#include "platform/gdi/Gdi.h"
+#include "platform/gdi/Icons.h"
 #include "platform/kernel/Debug.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
@@ -20,6 +24,7 @@
 #include "platform/mfc/AfxArchive.h"
 #include "platform/mfc/AfxDateTime.h"
 #include "platform/mfc/AfxException.h"
+#include "platform/mfc/AfxGdi.h"
 #include "platform/mfc/AfxGeometry.h"
 #include "platform/mfc/AfxString.h"
 #include "platform/mfc/AfxSync.h"
@@ -28,6 +33,7 @@
 
 // Text and numbers.
 #include "text/Converter.h"
+#include "text/NumberFormatter.h"
 #include "text/ParameterStatus.h"
 #include "text/StringConversion.h"
 #include "text/StringUtils.h"
@@ -63,3 +69,9 @@
 
 // Files and system.
 #include "system/Path.h"
+
+// Screen and GDI helpers.
+#include "gdi/DCStateBuffer.h"
+#include "gdi/DeletableDC.h"
+#include "gdi/GdiOwners.h"
+#include "gdi/TextSizeCalculator.h"
