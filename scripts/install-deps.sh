@@ -11,6 +11,8 @@ packages=(
   libcrypto++-dev libmsgsl-dev zlib1g-dev libssl-dev nlohmann-json3-dev
   python3 libc-bin libxml2-utils openssl ca-certificates uuid-runtime
   clang clang-format libclang-rt-14-dev
+  libfontconfig-dev libfreetype-dev fonts-liberation2 fontconfig
+  python3-fonttools libharfbuzz-dev libpango1.0-dev
 )
 
 missing=()

@@ -35,6 +35,6 @@ run_suite build/normal --
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests" \
+  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests text_tests" \
   run_suite build/thread -L 'multithreading|diagnostics|races' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF
 bash scripts/fuzz.sh 20

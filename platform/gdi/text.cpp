@@ -377,6 +377,7 @@ int DrawTextW(HDC hdc, LPCWSTR lpchText, int cchText, LPRECT lprc, UINT format) 
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return 0;
     }
+    if (format & DT_SINGLELINE) format &= ~DT_WORDBREAK;
     try {
         const std::lock_guard lock(dc->mutex);
         FontInstance* font = DcFont(*dc);

@@ -5,7 +5,9 @@
 // was given with Attach: CGdiObject's destructor deletes its object
 // (DeleteObject), CDC's deletes its DC (DeleteDC).  A DC from GetDC is given
 // back with ReleaseDC by whoever got it: attach it to a CDC only to detach it
-// again.  Detach hands the handle back without deleting it.
+// again.  Detach hands the handle back without deleting it.  A Create…
+// member of an object that owns a handle already returns FALSE and leaves it
+// as it was (MFC asserts), without leaking a new handle.
 //
 // Handle maps, one set per thread as in MFC.  FromHandle returns the object
 // of the calling thread that owns the handle, or else a temporary object that

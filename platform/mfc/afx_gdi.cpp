@@ -83,6 +83,14 @@ std::unique_ptr<CGdiObject> MakeTemporary(HGDIOBJ handle) {
     return object;
 }
 
+// Attach for a handle just made: one that cannot be attached (the object
+// owns one already) is deleted again rather than leaked.
+BOOL AttachMade(CGdiObject& object, HGDIOBJ made) {
+    if (object.Attach(made)) return TRUE;
+    if (made != nullptr) ::DeleteObject(made);
+    return FALSE;
+}
+
 template <class T>
 T* Typed(HGDIOBJ handle) {
     return dynamic_cast<T*>(CGdiObject::FromHandle(handle));
@@ -154,14 +162,15 @@ CFont* CFont::FromHandle(HFONT hFont) {
 }
 
 BOOL CFont::CreateFontIndirect(const LOGFONTW* lpLogFont) {
-    return Attach(::CreateFontIndirectW(lpLogFont));
+    return AttachMade(*this, ::CreateFontIndirectW(lpLogFont));
 }
 
 BOOL CFont::CreateFont(int nHeight, int nWidth, int nEscapement, int nOrientation, int nWeight, BYTE bItalic,
                        BYTE bUnderline, BYTE cStrikeOut, BYTE nCharSet, BYTE nOutPrecision, BYTE nClipPrecision,
                        BYTE nQuality, BYTE nPitchAndFamily, LPCWSTR lpszFacename) {
-    return Attach(::CreateFontW(nHeight, nWidth, nEscapement, nOrientation, nWeight, bItalic, bUnderline, cStrikeOut,
-                                nCharSet, nOutPrecision, nClipPrecision, nQuality, nPitchAndFamily, lpszFacename));
+    return AttachMade(
+        *this, ::CreateFontW(nHeight, nWidth, nEscapement, nOrientation, nWeight, bItalic, bUnderline, cStrikeOut,
+                             nCharSet, nOutPrecision, nClipPrecision, nQuality, nPitchAndFamily, lpszFacename));
 }
 
 BOOL CFont::CreatePointFont(int nPointSize, LPCWSTR lpszFaceName, CDC* pDC) {
@@ -196,11 +205,11 @@ CRgn* CRgn::FromHandle(HRGN hRgn) {
 }
 
 BOOL CRgn::CreateRectRgn(int x1, int y1, int x2, int y2) {
-    return Attach(::CreateRectRgn(x1, y1, x2, y2));
+    return AttachMade(*this, ::CreateRectRgn(x1, y1, x2, y2));
 }
 
 BOOL CRgn::CreateRectRgnIndirect(LPCRECT lpRect) {
-    return Attach(::CreateRectRgnIndirect(lpRect));
+    return AttachMade(*this, ::CreateRectRgnIndirect(lpRect));
 }
 
 int CRgn::CombineRgn(const CRgn* pRgn1, const CRgn* pRgn2, int nCombineMode) {
@@ -245,11 +254,11 @@ CBitmap* CBitmap::FromHandle(HBITMAP hBitmap) {
 }
 
 BOOL CBitmap::CreateBitmap(int nWidth, int nHeight, UINT nPlanes, UINT nBitcount, const void* lpBits) {
-    return Attach(::CreateBitmap(nWidth, nHeight, nPlanes, nBitcount, lpBits));
+    return AttachMade(*this, ::CreateBitmap(nWidth, nHeight, nPlanes, nBitcount, lpBits));
 }
 
 BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight) {
-    return Attach(::CreateCompatibleBitmap(pDC != nullptr ? pDC->m_hDC : nullptr, nWidth, nHeight));
+    return AttachMade(*this, ::CreateCompatibleBitmap(pDC != nullptr ? pDC->m_hDC : nullptr, nWidth, nHeight));
 }
 
 int CBitmap::GetBitmap(BITMAP* pBitMap) const {
@@ -274,7 +283,7 @@ CBrush* CBrush::FromHandle(HBRUSH hBrush) {
 }
 
 BOOL CBrush::CreateSolidBrush(COLORREF crColor) {
-    return Attach(::CreateSolidBrush(crColor));
+    return AttachMade(*this, ::CreateSolidBrush(crColor));
 }
 
 CPen::CPen(int nPenStyle, int nWidth, COLORREF crColor) {
@@ -286,7 +295,7 @@ CPen* CPen::FromHandle(HPEN hPen) {
 }
 
 BOOL CPen::CreatePen(int nPenStyle, int nWidth, COLORREF crColor) {
-    return Attach(::CreatePen(nPenStyle, nWidth, crColor));
+    return AttachMade(*this, ::CreatePen(nPenStyle, nWidth, crColor));
 }
 
 // --- CDC ------------------------------------------------------------------------
@@ -331,6 +340,7 @@ HDC CDC::Detach() {
 }
 
 BOOL CDC::CreateCompatibleDC(CDC* pDC) {
+    if (m_hDC != nullptr) return FALSE;  // owns one already
     return Attach(::CreateCompatibleDC(pDC != nullptr ? pDC->m_hDC : nullptr));
 }
 
