@@ -31,7 +31,7 @@ constexpr std::wstring_view kAboveNumberFormat = L"%s...";
 constexpr std::wstring_view kPlainFormat = L"%s";
 
 bool IsPlainFormat(std::wstring_view format) {
-    return format.empty() || format == kPlainFormat;
+    return format.empty() || (format.size() == 2 && format[0] == L'%' && format[1] == L's');
 }
 
 // Puts `text` into a printf-like `format` for its first "%s"; "%%" is one
@@ -154,9 +154,13 @@ void NumberFormatter::FormatTextWithPrecisionDependOnType(PrecisionType type, do
     const auto [end, error] =
         std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, places > 0 ? places : 0);
     if (error != std::errc()) return;
-    const wchar_t* suffix = type == Thousands ? L"k" : type == Millions ? L"m" : type == Billions ? L"md" : L"";
-    text.assign(digits, end);
-    text.append(suffix);
+    static constexpr std::wstring_view kSuffixes[] = {L"md", L"m", L"k"};
+    const std::wstring_view suffix = places < 0 ? kSuffixes[places - Billions] : std::wstring_view();
+    // Widened in place: assigning the narrow range would build a temporary.
+    const auto length = static_cast<std::size_t>(end - digits);
+    text.resize(length + suffix.size());
+    for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<unsigned char>(digits[i]);
+    suffix.copy(text.data() + length, suffix.size());
 }
 
 void NumberFormatter::TrimPrecisionZeroes(std::wstring& text, EPrecision from, EPrecision to) {
@@ -183,32 +187,43 @@ void NumberFormatter::Clean(HDC& dc, HFONT& font) {
 }
 
 void NumberFormatter::AddSpaces(std::wstring& text) {
+    const auto isDigit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
     const std::size_t length = text.size();
-    const bool negative = length > 0 && text[0] == L'-';
-    std::size_t digits = 0;
-    for (std::size_t i = negative ? 1 : 0; i < length && text[i] >= L'0' && text[i] <= L'9'; ++i) ++digits;
+    const std::size_t first = length > 0 && text[0] == L'-' ? 1 : 0;
+    std::size_t run = first;
+    while (run < length && isDigit(text[run])) ++run;
+    const std::size_t digits = run - first;
+    if (digits <= 3) {
+        // Three digits or fewer, and no digit after them before the point:
+        // no space goes in (the common case of prices).
+        std::size_t k = run;
+        while (k < length && text[k] != L'.' && !isDigit(text[k])) ++k;
+        if (k == length || text[k] == L'.') return;
+    }
     unsigned r = digits % 3;
-    m_buffer.resize(std::max<std::size_t>(length * 4, 1));
+    // Room for the spaces and a terminator; kept between calls.
+    const std::size_t room = std::max<std::size_t>(length * 4, 1);
+    if (m_buffer.size() < room) m_buffer.resize(room);
+    wchar_t* out = m_buffer.data();
     std::size_t written = 0;
     std::size_t i = 0;
     for (; i < length && text[i] != L'.'; ++i) {
         const wchar_t c = text[i];
-        if (c == L'-' && i == 0) {
-            m_buffer[written++] = c;
+        if (c == L'-') {
+            out[written++] = c;
             continue;
         }
-        if (c >= L'0' && c <= L'9' && r == 0 && written > 0 && m_buffer[written - 1] != L'-') {
-            m_buffer[written++] = L' ';
-        }
-        m_buffer[written++] = c;
+        if (r == 0 && isDigit(c) && written > 0 && out[written - 1] != L'-') out[written++] = L' ';
+        out[written++] = c;
         r = (r + 2) % 3;
     }
-    for (; i < length; ++i) m_buffer[written++] = text[i];
-    text.assign(m_buffer.data(), written);
+    for (; i < length; ++i) out[written++] = text[i];
+    text.assign(out, written);
 }
 
 void NumberFormatter::FormatString(std::wstring& out, std::wstring_view format, HDC dc, double value,
                                    PrecisionType type, std::optional<std::uint32_t> width) {
+    const bool plain = IsPlainFormat(format);
     double s = PrepareNumberAccordingToPrecision(value, type);
     auto t = static_cast<std::int32_t>(type);
     for (;;) {
@@ -222,7 +237,7 @@ void NumberFormatter::FormatString(std::wstring& out, std::wstring_view format, 
         // The empty text (below Billions, or the case above) fits any cell.
         if (out.empty()) return;
         AddSpaces(out);
-        ApplyFormat(format, out);
+        if (!plain) ApplyFormat(format, out);
         if (!width) return;
         const auto measured = Measure(dc, out);
         if (!measured || *measured <= static_cast<long long>(*width)) return;

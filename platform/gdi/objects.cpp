@@ -13,9 +13,6 @@
 namespace vplatform::gdi {
 namespace {
 
-// Stock handles: the GDI table's tag (3, bits 28-30) with generation 0 (bits
-// 14-27), which GdiHandles() never gives out, and the index in bits 0-13.
-constexpr std::uintptr_t kStockTag = std::uintptr_t{3} << 28;
 constexpr std::size_t kStockCount = 22;
 
 LOGFONTW StockFont(LONG height, LONG width, LONG weight, BYTE charSet, BYTE pitchAndFamily, const wchar_t* face) {
@@ -133,9 +130,8 @@ HGDIOBJ StockHandle(int index) {
 }
 
 std::shared_ptr<HandleObject> FindAny(HGDIOBJ handle) {
-    const auto value = reinterpret_cast<std::uintptr_t>(handle);
-    if ((value & ~std::uintptr_t{0x3FFF}) == kStockTag) {
-        const std::size_t index = value & 0x3FFF;
+    if (IsStockHandle(handle)) {
+        const std::size_t index = reinterpret_cast<std::uintptr_t>(handle) & 0x3FFF;
         return index < kStockCount ? StockObjects()[index] : nullptr;
     }
     return GdiHandles().Find<HandleObject>(handle);

@@ -203,19 +203,17 @@ private:
     std::vector<std::size_t> m_sourceEnd;
 };
 
-// True when the text lays out as one line of all its units: no break, tab
-// or prefix character that the flags make special, no breaking or ellipsis.
-bool IsPlainLine(const wchar_t* text, std::size_t count, UINT flags) {
-    if (flags & (DT_WORDBREAK | DT_END_ELLIPSIS | DT_WORD_ELLIPSIS)) return false;
+// The width of a text that lays out as one line of all its units, in one
+// pass; -1 when it holds a break, tab or prefix character that the flags make
+// special, or when the flags break or shorten lines.
+long long PlainLineWidth(FontInstance& font, const wchar_t* text, std::size_t count, UINT flags) {
+    if (flags & (DT_WORDBREAK | DT_END_ELLIPSIS | DT_WORD_ELLIPSIS)) return -1;
     const bool breaks = !(flags & DT_SINGLELINE);
     const bool tabs = (flags & DT_EXPANDTABS) != 0;
     const bool prefixes = !(flags & DT_NOPREFIX);
-    for (std::size_t i = 0; i < count; ++i) {
-        const wchar_t c = text[i];
-        if (c > kPrefix) continue;
-        if ((breaks && IsBreak(c)) || (tabs && c == kTab) || (prefixes && c == kPrefix)) return false;
-    }
-    return true;
+    return font.WidthUnless(text, count, [=](wchar_t c) {
+        return c <= kPrefix && ((breaks && IsBreak(c)) || (tabs && c == kTab) || (prefixes && c == kPrefix));
+    });
 }
 
 std::wstring FromUtf8(const std::string& text) {
@@ -394,11 +392,9 @@ int DrawTextW(HDC hdc, LPCWSTR lpchText, int cchText, LPRECT lprc, UINT format) 
                 return ClampLong(lineHeight);
             }
         }
-        long long width = 0;
         long long lines = 1;
-        if (IsPlainLine(lpchText, count, format)) {
-            width = font->Width(lpchText, count);
-        } else {
+        long long width = PlainLineWidth(*font, lpchText, count, format);
+        if (width < 0) {
             Layout layout(*font, lpchText, count, format, static_cast<long long>(lprc->right) - lprc->left,
                           metrics.tmAveCharWidth * tabCharacters);
             layout.Run(&width, &lines);

@@ -27,6 +27,22 @@ struct FT_FaceRec_;
 
 namespace vplatform::gdi {
 
+// The next code point of UTF-16 text at `*index`, which moves past it: a
+// surrogate pair is one code point, a lone surrogate stands for itself, and
+// a unit above 0xFFFF is taken as that code point.
+inline char32_t NextCodePoint(const wchar_t* text, std::size_t count, std::size_t* index) {
+    const auto unit = static_cast<char32_t>(text[*index]);
+    ++*index;
+    if (unit >= 0xD800 && unit < 0xDC00 && *index < count) {
+        const auto low = static_cast<char32_t>(text[*index]);
+        if (low >= 0xDC00 && low < 0xE000) {
+            ++*index;
+            return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        }
+    }
+    return unit;
+}
+
 class VPLATFORM_API FontInstance {
 public:
     FontInstance(const FontInstance&) = delete;
@@ -57,7 +73,32 @@ public:
 
     // The width of `count` UTF-16 units: the sum of the advances, a
     // surrogate pair being one code point.
-    long long Width(const wchar_t* text, std::size_t count);
+    long long Width(const wchar_t* text, std::size_t count) {
+        return WidthUnless(text, count, [](wchar_t) { return false; });
+    }
+    // The same in one pass with a check of each unit: -1 as soon as
+    // `special` holds for one.
+    template <class Special>
+    long long WidthUnless(const wchar_t* text, std::size_t count, Special special) {
+        // The first page (Latin-1: digits, spaces, signs) is read once.
+        const Page* latin = m_pages[0].load(std::memory_order_acquire);
+        long long width = 0;
+        for (std::size_t i = 0; i < count;) {
+            const wchar_t unit = text[i];
+            if (special(unit)) return -1;
+            if (latin != nullptr && static_cast<char32_t>(unit) < 0x100) {
+                const std::int32_t advance =
+                    latin->advances[static_cast<char32_t>(unit)].load(std::memory_order_relaxed);
+                if (advance >= 0) {
+                    width += advance;
+                    ++i;
+                    continue;
+                }
+            }
+            width += Advance(NextCodePoint(text, count, &i));
+        }
+        return width;
+    }
     // How many units fit in `maxWidth` pixels (a pair whole or not at all),
     // with the width of those units in `width`.
     std::size_t Fit(const wchar_t* text, std::size_t count, long long maxWidth, long long* width);
@@ -88,21 +129,5 @@ private:
 // LOGFONTW.  Null with `*error` set (ERROR_FILE_NOT_FOUND when no face can be
 // found or read, ERROR_NOT_ENOUGH_MEMORY) otherwise.
 VPLATFORM_API std::shared_ptr<FontInstance> RealizeFont(const LOGFONTW& logfont, unsigned long* error);
-
-// The next code point of UTF-16 text at `*index`, which moves past it: a
-// surrogate pair is one code point, a lone surrogate stands for itself, and
-// a unit above 0xFFFF is taken as that code point.
-inline char32_t NextCodePoint(const wchar_t* text, std::size_t count, std::size_t* index) {
-    const auto unit = static_cast<char32_t>(text[*index]);
-    ++*index;
-    if (unit >= 0xD800 && unit < 0xDC00 && *index < count) {
-        const auto low = static_cast<char32_t>(text[*index]);
-        if (low >= 0xDC00 && low < 0xE000) {
-            ++*index;
-            return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-        }
-    }
-    return unit;
-}
 
 }  // namespace vplatform::gdi

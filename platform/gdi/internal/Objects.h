@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -166,11 +167,22 @@ HGDIOBJ StockHandle(int index);
 constexpr int kStockMonoBitmap = 20;
 constexpr int kStockScreenBitmap = 21;
 
+// Stock handles: the GDI table's tag (3, bits 28-30) with generation 0 (bits
+// 14-27), which GdiHandles() never gives out, and the index in bits 0-13.
+constexpr std::uintptr_t kStockTag = std::uintptr_t{3} << 28;
+inline bool IsStockHandle(const void* handle) {
+    return (reinterpret_cast<std::uintptr_t>(handle) & ~std::uintptr_t{0x3FFF}) == kStockTag;
+}
+
 // The object of a handle when it is live and of kind T (a stock object
 // included), or null; sets no error.
 VPLATFORM_API std::shared_ptr<HandleObject> FindAny(HGDIOBJ handle);
 template <class T>
 std::shared_ptr<T> Find(HGDIOBJ handle) {
+    if constexpr (requires { T::kType; }) {
+        // The table checks the kind itself.
+        if (!IsStockHandle(handle)) return GdiHandles().Find<T>(handle);
+    }
     return std::dynamic_pointer_cast<T>(FindAny(handle));
 }
 

@@ -307,12 +307,6 @@ int FontInstance::LoadAdvance(char32_t codePoint) {
     return advance;
 }
 
-long long FontInstance::Width(const wchar_t* text, std::size_t count) {
-    long long width = 0;
-    for (std::size_t i = 0; i < count;) width += Advance(NextCodePoint(text, count, &i));
-    return width;
-}
-
 std::size_t FontInstance::Fit(const wchar_t* text, std::size_t count, long long maxWidth, long long* width) {
     long long sum = 0;
     std::size_t i = 0;
