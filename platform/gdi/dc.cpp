@@ -165,6 +165,10 @@ int SaveDC(HDC hdc) {
     try {
         const std::lock_guard selection(SelectionLock());
         const std::lock_guard lock(dc->mutex);
+        if (dc->closed) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return 0;
+        }
         dc->saved.push_back(dc->state);
         CountSelections(dc->saved.back());
         return static_cast<int>(dc->saved.size());
@@ -179,6 +183,10 @@ BOOL RestoreDC(HDC hdc, int nSavedDC) {
     if (!dc) return FALSE;
     const std::lock_guard selection(SelectionLock());
     const std::lock_guard lock(dc->mutex);
+    if (dc->closed) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     const long long depth = static_cast<long long>(dc->saved.size());
     const long long target = nSavedDC > 0 ? nSavedDC : depth + 1 + nSavedDC;
     if (nSavedDC == 0 || target < 1 || target > depth) {
@@ -212,6 +220,10 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
         return nullptr;
     }
     const std::lock_guard lock(dc->mutex);
+    if (dc->closed) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
     switch (object->Kind()) {
         case OBJ_FONT:
             return Reselect(dc->state.font, h, std::move(object), dc.get());

@@ -249,6 +249,7 @@ bool CloseDc(HDC hdc, const std::shared_ptr<Dc>& dc) {
     if (!GdiHandles().Remove<Dc>(hdc)) return false;
     const std::lock_guard selection(SelectionLock());
     const std::lock_guard lock(dc->mutex);
+    dc->closed = true;
     Unselect(dc->state);
     for (DcState& saved : dc->saved) Unselect(saved);
     dc->saved.clear();
