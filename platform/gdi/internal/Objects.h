@@ -155,6 +155,9 @@ public:
     std::mutex mutex;
     DcState state;               // under mutex
     std::vector<DcState> saved;  // SaveDC's stack, under mutex
+    // Set (under mutex) once the handle is released or deleted, so that a
+    // call that found the DC just before cannot select into it any more.
+    bool closed = false;
 };
 
 // The lock of every selection count.
