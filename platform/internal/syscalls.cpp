@@ -1,11 +1,15 @@
-// The table of file-system calls and its test-only replacement.
+// The table of system calls and its test-only replacement.
 #include "platform/internal/Syscalls.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 
 namespace vplatform {
 namespace {
@@ -19,12 +23,52 @@ int Rename(const char* from, const char* to, unsigned int flags) {
     return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
 }
 
-const Syscalls kReal = {
-    Open,     ::close, ::read,  ::write,  ::lseek,  ::fsync,  ::ftruncate,          ::statx,   ::futimens, Rename,
-    ::unlink, ::mkdir, ::rmdir, ::getcwd, ::gettid, ::getpid, ::pthread_setname_np, ::eventfd, ::poll,
+int OfdSetLock(int fd, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however it grows
+    return ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
+const char* GetEnv(const char* name) {
+    return ::getenv(name);
+}
+
+constexpr Syscalls kReal = {
+    .open = Open,
+    .close = ::close,
+    .read = ::read,
+    .write = ::write,
+    .lseek = ::lseek,
+    .fsync = ::fsync,
+    .ftruncate = ::ftruncate,
+    .statx = ::statx,
+    .futimens = ::futimens,
+    .fchmod = ::fchmod,
+    .fchown = ::fchown,
+    .ofd_setlk = OfdSetLock,
+    .rename = Rename,
+    .unlink = ::unlink,
+    .mkdir = ::mkdir,
+    .rmdir = ::rmdir,
+    .getcwd = ::getcwd,
+    .readlink = ::readlink,
+    .realpath = ::realpath,
+    .getenv = GetEnv,
+    .getuid = ::getuid,
+    .getpid = ::getpid,
+    .getpwuid_r = ::getpwuid_r,
+    .dl_iterate_phdr = ::dl_iterate_phdr,
+    .sigaltstack = ::sigaltstack,
+    .clock_gettime = ::clock_gettime,
+    .localtime_r = ::localtime_r,
+    .getrandom = ::getrandom,
+    .gettid = ::gettid,
+    .pthread_setname_np = ::pthread_setname_np,
+    .eventfd = ::eventfd,
+    .poll = ::poll,
 };
 
-Syscalls g_replacement = kReal;
 std::atomic<const Syscalls*> g_table{&kReal};
 
 }  // namespace
@@ -40,8 +84,13 @@ const Syscalls& RealSyscalls() {
 }
 
 void SetSyscallsForTesting(const Syscalls& table) {
-    g_replacement = table;
-    g_table.store(&g_replacement, std::memory_order_release);
+    // Every replacement keeps storage of its own for the rest of the process:
+    // a thread may still be calling through the previous one.
+    static std::mutex lock;
+    static std::deque<Syscalls> tables;
+    const std::lock_guard guard(lock);
+    tables.push_back(table);
+    g_table.store(&tables.back(), std::memory_order_release);
 }
 
 void RestoreSyscalls() {
