@@ -221,7 +221,7 @@ void NumberFormatter::AddSpaces(std::wstring& text) {
     text.assign(out, written);
 }
 
-void NumberFormatter::FormatString(std::wstring& out, std::wstring_view format, HDC dc, double value,
+bool NumberFormatter::FormatString(std::wstring& out, std::wstring_view format, HDC dc, double value,
                                    PrecisionType type, std::optional<std::uint32_t> width) {
     const bool plain = IsPlainFormat(format);
     double s = PrepareNumberAccordingToPrecision(value, type);
@@ -235,14 +235,15 @@ void NumberFormatter::FormatString(std::wstring& out, std::wstring_view format, 
         if (t == Decimals0 || t == Thousands || t == Millions) s /= 1000;
         --t;
         // The empty text (below Billions, or the case above) fits any cell.
-        if (out.empty()) return;
+        if (out.empty()) return true;
         AddSpaces(out);
         if (!plain) ApplyFormat(format, out);
-        if (!width) return;
+        if (!width) return true;
         const auto measured = Measure(dc, out);
-        if (!measured || *measured <= static_cast<long long>(*width)) return;
+        if (!measured) return false;
+        if (*measured <= static_cast<long long>(*width)) return true;
         // A fraction below 1 keeps its decimal places, but for the last one.
-        if (fraction && t > Decimals0) return;
+        if (fraction && t > Decimals0) return true;
     }
 }
 
@@ -265,13 +266,20 @@ void NumberFormatter::FormatBigValue(std::wstring& out, HDC dc, double value, bo
 void NumberFormatter::CommonFormat(HDC dc, std::wstring& out, std::wstring_view format, double value,
                                    std::optional<std::uint32_t> width, EPrecision precision, EPrecision trimPrecision) {
     const PrecisionType type = Precision2PrecisionType(precision);
+    // The text is built apart and handed over when it is done: a text that
+    // cannot be measured (its font's file unreadable) leaves `out` as it was
+    // rather than an unfitted text.
+    std::wstring& text = m_text;
     // Big values, infinities and NaN take their text from FormatBigValue.
-    if (std::isfinite(value) && !IsAboveNumber(value)) FormatString(out, kPlainFormat, dc, value, type, width);
-    FormatBigValue(out, dc, value, false);
-    if (static_cast<std::int32_t>(trimPrecision) >= 0) {
-        TrimPrecisionZeroes(out, type, Precision2PrecisionType(trimPrecision));
+    if (std::isfinite(value) && !IsAboveNumber(value) && !FormatString(text, kPlainFormat, dc, value, type, width)) {
+        return;
     }
-    ApplyFormat(format, out);
+    FormatBigValue(text, dc, value, false);
+    if (static_cast<std::int32_t>(trimPrecision) >= 0) {
+        TrimPrecisionZeroes(text, type, Precision2PrecisionType(trimPrecision));
+    }
+    ApplyFormat(format, text);
+    out.swap(text);
 }
 
 bool NumberFormatter::PrepareFastFormat(HFONT font) {

@@ -26,8 +26,8 @@
 // format (a printf-like text with one "%s" and "%%" for '%') is put around
 // the fitted text afterwards and does not count in the fitting.  Out strings
 // are replaced; where a call cannot format (no DC, a font that cannot be
-// selected, a closed run for the fast calls) the out string is left as it
-// was.  Nothing here logs or throws (but for allocation failure).
+// selected or measured with, a closed run for the fast calls) the out string
+// is left as it was.  Nothing here logs or throws (but for allocation failure).
 //
 // Threads: a formatter and its copies belong to the thread that opened their
 // run; formatters of different threads may use the same font at once.
@@ -135,13 +135,15 @@ private:
 
     void CommonFormat(HDC dc, std::wstring& out, std::wstring_view format, double value,
                       std::optional<std::uint32_t> width, EPrecision precision, EPrecision trimPrecision);
-    void FormatString(std::wstring& out, std::wstring_view format, HDC dc, double value, PrecisionType type,
+    // False when a text could not be measured (`out` then holds an attempt).
+    bool FormatString(std::wstring& out, std::wstring_view format, HDC dc, double value, PrecisionType type,
                       std::optional<std::uint32_t> width);
     void FormatBigValue(std::wstring& out, HDC dc, double value, bool always);
     void AddSpaces(std::wstring& text);
     bool PrepareFastFormat(HFONT font);
 
     std::vector<wchar_t> m_buffer;  // AddSpaces's scratch space, kept between calls
+    std::wstring m_text;            // the text being fitted, handed to the caller when it is done
     std::shared_ptr<Run> m_run;     // the open run: DC, previous and current font
 };
 

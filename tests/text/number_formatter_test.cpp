@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/gdi/DrawText.h"
+#include "platform/gdi/internal/GdiCalls.h"
 #include "tests/support/GdiTest.h"
 #include "tests/support/Peer.h"
 #include "tests/support/TempDir.h"
@@ -259,6 +260,26 @@ TEST_F(NumberFormatting, FontsThatCannotBeSelectedFormatNothing) {
     EXPECT_EQ(out, L"unchanged");
     m_formatter.FastFormat(out, L"", m_font, 100, 1.5, ePrecision1, ePrecisionNone);
     EXPECT_EQ(out, L"1.5");
+    m_formatter.EndFormat();
+}
+
+TEST_F(NumberFormatting, FontsThatCannotBeMeasuredWithFormatNothing) {
+    // A font whose file cannot be opened is selected, but every measuring
+    // call with it fails: no unfitted text is handed out.
+    vplatform::gdi::GdiCallTable table = vplatform::gdi::test::RealGdiCalls();
+    table.newFace = [](FT_Library, const char*, FT_Long, FT_Face*) -> FT_Error { return FT_Err_Cannot_Open_Resource; };
+    const FontScope unreadable(L"Arial", -83);  // a size no other test realises
+    const vplatform::gdi::test::ScopedGdiCallsForTesting scope(table);
+    EXPECT_EQ(Slow(1234567.5, 40, ePrecision2, ePrecisionNone, L"%s PLN", unreadable), L"unchanged");
+    std::wstring out = L"unchanged";
+    m_formatter.BeginFormat();
+    m_formatter.FastFormat(out, L"", unreadable, 40, 1234567.5, ePrecision2, ePrecisionNone);
+    EXPECT_EQ(out, L"unchanged");
+    // Without a width nothing is measured; big values are not fitted either.
+    m_formatter.FastFormat(out, L"", nullptr, 40, 1.5, ePrecision1, ePrecisionNone);
+    EXPECT_EQ(out, L"1.5");
+    m_formatter.FastFormat(out, L"", unreadable, 40, 5e12, ePrecision1, ePrecisionNone);
+    EXPECT_EQ(out, L"5...");
     m_formatter.EndFormat();
 }
 
