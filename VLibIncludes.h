@@ -8,6 +8,10 @@
 #include "platform/com/Rpc.h"
 #include "platform/crashreport/CrashReport.h"
 #include "platform/crypt/Crypt.h"
+#include "platform/gdi/DrawText.h"
+#include "platform/gdi/Fonts.h"
+#include "platform/gdi/Gdi.h"
+#include "platform/gdi/Icons.h"
 #include "platform/kernel/Debug.h"
 #include "platform/kernel/ErrorCategory.h"
 #include "platform/kernel/FileSystemPath.h"
@@ -25,6 +29,7 @@
 #include "platform/mfc/AfxArchive.h"
 #include "platform/mfc/AfxDateTime.h"
 #include "platform/mfc/AfxException.h"
+#include "platform/mfc/AfxGdi.h"
 #include "platform/mfc/AfxGeometry.h"
 #include "platform/mfc/AfxString.h"
 #include "platform/mfc/AfxSync.h"
@@ -33,6 +38,7 @@
 
 // Text and numbers.
 #include "text/Converter.h"
+#include "text/NumberFormatter.h"
 #include "text/ParameterStatus.h"
 #include "text/StringConversion.h"
 #include "text/StringUtils.h"
@@ -71,3 +77,9 @@
 
 // Mail.
 #include "mail/ChilkatMailManager.h"
+
+// Screen and GDI helpers.
+#include "gdi/DCStateBuffer.h"
+#include "gdi/DeletableDC.h"
+#include "gdi/GdiOwners.h"
+#include "gdi/TextSizeCalculator.h"

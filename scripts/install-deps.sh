@@ -12,6 +12,8 @@ packages=(
   python3 python3-aiosmtpd libc-bin libxml2-utils openssl ca-certificates uuid-runtime
   clang clang-format libclang-rt-14-dev
   libdw-dev elfutils
+  libfontconfig-dev libfreetype-dev fonts-liberation2 fontconfig
+  python3-fonttools libharfbuzz-dev libpango1.0-dev
 )
 
 missing=()

@@ -38,6 +38,6 @@ light=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF "${light[@]}"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests mail_tests mail_exit_child" \
+  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests text_tests mail_tests mail_exit_child" \
   run_suite build/thread -L 'multithreading|diagnostics|races|mail' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF "${light[@]}"
 bash scripts/fuzz.sh 10

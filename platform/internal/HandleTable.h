@@ -85,6 +85,14 @@ enum class ObjectType : std::uint16_t {
     Mutex,
     // Objects of crypt32 (its own table).
     CertStore = 0x200,
+    // GDI objects (GdiHandles).
+    Dc = 0x400,
+    Font,
+    Bitmap,
+    Brush,
+    Pen,
+    Region,
+    Icon,
     // USER objects (UserHandles: windows, menus, monitors…) from 0x300, GDI
     // objects (GdiHandles: device contexts, fonts, bitmaps, icons…) from
     // 0x400.  Every kind stays below kObjectTypeLimit.

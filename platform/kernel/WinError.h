@@ -69,6 +69,9 @@ constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 constexpr DWORD ERROR_INVALID_MONITOR_HANDLE = 1461;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
+// GDI objects and icons.
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_INVALID_CURSOR_HANDLE = 1402;
 
 extern "C" {
 // Returns the calling thread's last error code.
