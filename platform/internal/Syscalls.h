@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -45,6 +46,24 @@ struct Syscalls {
     int (*pthread_setname_np)(pthread_t thread, const char* name);
     int (*eventfd)(unsigned int initial, int flags);
     int (*poll)(struct pollfd* fds, nfds_t count, int timeout);
+
+    // Thread creation, suspension and priorities (threads.cpp).
+    int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument);
+    int (*pthread_sigmask)(int how, const sigset_t* set, sigset_t* old);
+    int (*sigaction)(int signal, const struct sigaction* action, struct sigaction* old);
+    // tgkill(2): `signal` to the thread `tid` of the process `tgid`.
+    int (*tgkill)(pid_t tgid, pid_t tid, int signal);
+    // futex(2) FUTEX_WAIT_PRIVATE (`timeout` relative, null for none) and
+    // FUTEX_WAKE_PRIVATE (`count` waiters); the results of syscall(2).
+    long (*futex_wait)(const unsigned* address, unsigned expected, const struct timespec* timeout);
+    long (*futex_wake)(const unsigned* address, int count);
+    int (*setpriority)(int which, id_t who, int priority);
+
+    // The shared table of registered window messages (user/message_table.cpp).
+    int (*openat)(int dirfd, const char* path, int flags, mode_t mode);
+    const char* (*getenv)(const char* name);
+    uid_t (*geteuid)();
+    int (*flock)(int fd, int operation);
 };
 
 // The table in use.
