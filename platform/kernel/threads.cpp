@@ -349,7 +349,8 @@ unsigned Release(ThreadControl& control) {
         unsigned next = state - 1;
         if (count == 1 && (state & ThreadControl::kTerminate) == 0) next |= ThreadControl::kStarted;
         if (control.state.compare_exchange_weak(state, next, std::memory_order_acq_rel)) {
-            WakeAll(control);
+            // Only a count of 0 lets a parked thread or a waiting suspender on.
+            if (count == 1) WakeAll(control);
             return count;
         }
     }

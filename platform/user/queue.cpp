@@ -73,11 +73,12 @@ DWORD TickCount() {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
 }
 
-// How often a waiting thread looks for its input before it sleeps: long
-// enough to catch the answer of a thread running on another processor
-// (a few microseconds), never on a single processor.
+// How often a waiting thread looks for its input before it sleeps: about
+// ten microseconds, long enough to catch the answer of a thread running on
+// another processor, short enough not to take much from threads that wait
+// for a processor; never on a single processor.
 unsigned SpinCount() {
-    static const unsigned count = std::thread::hardware_concurrency() > 1 ? 4000 : 0;
+    static const unsigned count = std::thread::hardware_concurrency() > 1 ? 400 : 0;
     return count;
 }
 

@@ -101,11 +101,11 @@ WindowBackend* CurrentWindowBackend();
 
 // A window of another program.
 struct ForeignWindow {
-    DWORD processId;
-    DWORD threadId;
-    DWORD style;
-    DWORD exStyle;
-    RECT rect;  // screen coordinates
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    RECT rect{};  // screen coordinates
     std::wstring title;
     std::wstring className;
 };
