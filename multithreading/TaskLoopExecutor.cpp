@@ -144,6 +144,7 @@ void TaskLoopExecutor::ExecuteTask() {
 }
 
 void TaskLoopExecutor::RunUnposted() {
+    if (m_unposted.load(std::memory_order_acquire) == 0) return;
     for (std::size_t count = m_unposted.exchange(0, std::memory_order_acq_rel); count > 0; --count) ExecuteTask();
 }
 

@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include "platform/PlatformExport.h"
 
@@ -58,6 +59,8 @@ struct Syscalls {
     long (*futex_wait)(const unsigned* address, unsigned expected, const struct timespec* timeout);
     long (*futex_wake)(const unsigned* address, int count);
     int (*setpriority)(int which, id_t who, int priority);
+    // The time stamps of posted messages (CLOCK_MONOTONIC_COARSE).
+    int (*clock_gettime)(clockid_t clock, struct timespec* now);
 
     // The shared table of registered window messages (user/message_table.cpp).
     int (*openat)(int dirfd, const char* path, int flags, mode_t mode);

@@ -77,6 +77,7 @@ const Syscalls kReal = {
     FutexWait,
     FutexWake,
     SetPriority,
+    ::clock_gettime,
     // The message table.
     OpenAt,
     GetEnv,

@@ -176,14 +176,20 @@ ThreadHookRegistration::ThreadHookRegistration(ThreadHook atStart, ThreadHook at
     if (atEnd != nullptr && hooks.ends < hooks.atEnd.size()) hooks.atEnd[hooks.ends++] = atEnd;
 }
 
+// The count is the calling thread's own: plain loads and stores (no locked
+// instructions) suffice, ordered against its signal handler by fences.  The
+// handler never changes the count, so a signal between a load and its store
+// loses nothing.
 void EnterPlatformLock() noexcept {
-    t_platformLocks.fetch_add(1, std::memory_order_relaxed);
+    t_platformLocks.store(t_platformLocks.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
 void LeavePlatformLock() noexcept {
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (t_platformLocks.fetch_sub(1, std::memory_order_relaxed) != 1) return;
+    const int held = t_platformLocks.load(std::memory_order_relaxed) - 1;
+    t_platformLocks.store(held, std::memory_order_relaxed);
+    if (held != 0) return;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     if (!t_suspendDeferred.load(std::memory_order_relaxed)) return;
     t_suspendDeferred.store(false, std::memory_order_relaxed);

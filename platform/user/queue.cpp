@@ -10,6 +10,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/internal/Syscalls.h"
 #include "platform/internal/ThreadControl.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/internal/WindowBackend.h"
@@ -68,18 +69,27 @@ void TearDownAtEnd() {
 
 const ThreadHookRegistration kQueueHooks{MakeQueueAtStart, TearDownAtEnd};
 
+// Milliseconds since boot, as GetTickCount counts them: the coarse
+// monotonic clock (a few milliseconds' resolution, as on Windows) costs a
+// fraction of the precise one, and every post reads it.
 DWORD TickCount() {
-    return static_cast<DWORD>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+    timespec now{};
+    Sys().clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<DWORD>(static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000);
 }
 
-// How often a waiting thread looks for its input before it sleeps: about
-// ten microseconds, long enough to catch the answer of a thread running on
-// another processor, short enough not to take much from threads that wait
-// for a processor; never on a single processor.
-unsigned SpinCount() {
-    static const unsigned count = std::thread::hardware_concurrency() > 1 ? 400 : 0;
-    return count;
+// How often a waiting thread looks for its input before it sleeps.  The
+// queue adapts its own count: it doubles (up to kMostSpins, some fifty
+// microseconds) while looking catches the input, as when the answering thread
+// runs on another processor, and halves (down to kLeastSpins) while the
+// thread has to sleep anyway, as on a machine with more runnable threads than
+// processors.  Never on a single processor.
+constexpr unsigned kLeastSpins = 16;
+constexpr unsigned kMostSpins = 2048;
+bool MaySpin() {
+    static const bool several = std::thread::hardware_concurrency() > 1;
+    return several;
 }
 
 void Pause() {
@@ -185,7 +195,10 @@ DWORD MessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
         } catch (const std::bad_alloc&) {
             return ERROR_NOT_ENOUGH_MEMORY;
         }
-        m_haveBits.fetch_or(QS_POSTMESSAGE | QS_ALLPOSTMESSAGE, std::memory_order_seq_cst);
+        // Changed only under the lock: a read first spares the write.
+        if ((m_haveBits.load(std::memory_order_relaxed) & QS_POSTMESSAGE) == 0) {
+            m_haveBits.fetch_or(QS_POSTMESSAGE | QS_ALLPOSTMESSAGE, std::memory_order_seq_cst);
+        }
     }
     Notify(QS_POSTMESSAGE | QS_ALLPOSTMESSAGE);
     return ERROR_SUCCESS;
@@ -212,6 +225,9 @@ void MessageQueue::Reply(SentMessage& message, LRESULT result) {
 }
 
 void MessageQueue::Notify(unsigned bits) {
+    // Bits already set tell that the owner has not looked since an earlier
+    // input, whose own Notify woke it if needed: it will find this input too.
+    if ((m_newBits.load(std::memory_order_seq_cst) & bits) == bits) return;
     m_newBits.fetch_or(bits, std::memory_order_seq_cst);
     if (m_sleeping.load(std::memory_order_seq_cst)) {
         const auto lock = LockWaits();
@@ -229,6 +245,9 @@ bool MessageQueue::IsSignalled(const ThreadRecord&) const {
 }
 
 void MessageQueue::DeliverSent() {
+    // Set under the lock with every message sent; a message arriving after
+    // this look is delivered at the next one (its Notify wakes the owner).
+    if ((m_haveBits.load(std::memory_order_acquire) & QS_SENDMESSAGE) == 0) return;
     for (;;) {
         SentMessage* sent = nullptr;
         {
@@ -299,6 +318,7 @@ void MessageQueue::PostQuit(int exitCode) {
 }
 
 bool MessageQueue::NextDue(Clock::time_point& due) const {
+    if (m_timerCount.load(std::memory_order_relaxed) == 0) return false;
     const std::lock_guard lock(m_mutex);
     if (m_timers.empty()) return false;
     due = std::min_element(m_timers.begin(), m_timers.end(), [](const Timer& a, const Timer& b) {
@@ -315,11 +335,15 @@ DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD
         return WAIT_FAILED;
     }
     if (!waitAll && InputReady(mask, inputAvailable)) return input;
-    if (spin && objects.empty()) {
-        for (unsigned i = SpinCount(); i > 0; --i) {
-            if (InputReady(mask, inputAvailable)) return input;
+    if (spin && objects.empty() && MaySpin()) {
+        for (unsigned i = 0; i < m_spins; ++i) {
+            if (InputReady(mask, inputAvailable)) {
+                m_spins = std::min(m_spins * 2, kMostSpins);
+                return input;
+            }
             Pause();
         }
+        m_spins = std::max(m_spins / 2, kLeastSpins);
     }
     std::array<Waitable*, MAXIMUM_WAIT_OBJECTS> all{};
     std::copy(objects.begin(), objects.end(), all.begin());
@@ -381,12 +405,16 @@ UINT_PTR MessageQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC p
         } while (id == 0 || std::any_of(m_timers.begin(), m_timers.end(), same));
     }
     m_timers.push_back(Timer{hwnd, id, elapse, proc, due});
+    m_timerCount.store(m_timers.size(), std::memory_order_relaxed);
     return hwnd != nullptr && id == 0 ? 1 : id;
 }
 
 bool MessageQueue::KillTimer(HWND hwnd, UINT_PTR id) {
     const std::lock_guard lock(m_mutex);
-    return std::erase_if(m_timers, [&](const Timer& timer) { return timer.hwnd == hwnd && timer.id == id; }) != 0;
+    const bool killed =
+        std::erase_if(m_timers, [&](const Timer& timer) { return timer.hwnd == hwnd && timer.id == id; }) != 0;
+    m_timerCount.store(m_timers.size(), std::memory_order_relaxed);
+    return killed;
 }
 
 TIMERPROC MessageQueue::TimerProc(HWND hwnd, UINT_PTR id, LPARAM proc) {
@@ -411,6 +439,7 @@ void MessageQueue::RemoveWindow(HWND hwnd) {
         const std::lock_guard lock(m_mutex);
         std::erase(m_windows, hwnd);
         std::erase_if(m_timers, [&](const Timer& timer) { return timer.hwnd == hwnd; });
+        m_timerCount.store(m_timers.size(), std::memory_order_relaxed);
         for (std::size_t i = 0; i < m_posted.count;) {
             if (m_posted.At(i).hwnd == hwnd) {
                 m_posted.Erase(i);
@@ -444,6 +473,7 @@ void MessageQueue::TearDown() {
         m_posted.Clear();
         m_posted.slots.clear();
         m_timers.clear();
+        m_timerCount.store(0, std::memory_order_relaxed);
         m_quit = false;
         m_haveBits.store(0, std::memory_order_seq_cst);
     }

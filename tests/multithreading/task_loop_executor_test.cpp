@@ -17,6 +17,7 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/Window.h"
+#include "tests/platform/kernel/HandleTestSupport.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Wait.h"
@@ -31,6 +32,9 @@ std::string KernelThreadName(DWORD tid) {
     std::getline(comm, name);
     return name;
 }
+
+// Every test leaves as many kernel and USER handles as it found.
+class TaskLoop : public vlibtest::HandleCountTest {};
 
 TEST(UniqueMessage, NamesGiveOneNumberAndTheLibrarysTwoAreDistinct) {
     const UniqueMessage first(L"VlibTest_Unique");
@@ -50,7 +54,7 @@ TEST(UniqueMessage, NamesGiveOneNumberAndTheLibrarysTwoAreDistinct) {
     EXPECT_NE(execute.Id(), 0u);
 }
 
-TEST(TaskLoopExecutor, TasksRunInOrderOnTheNamedLoopThreadAndAllBeforeStopReturns) {
+TEST_F(TaskLoop, TasksRunInOrderOnTheNamedLoopThreadAndAllBeforeStopReturns) {
     TaskLoopExecutor executor("QuotesLoop");
     bool droppedRan = false;
     executor.AddTask([&] { droppedRan = true; });  // before the start: dropped
@@ -80,7 +84,7 @@ TEST(TaskLoopExecutor, TasksRunInOrderOnTheNamedLoopThreadAndAllBeforeStopReturn
     EXPECT_FALSE(afterStop);
 }
 
-TEST(TaskLoopExecutor, AFailedStartCheckRunsNoLoopAndTheNextStartJoinsItsThread) {
+TEST_F(TaskLoop, AFailedStartCheckRunsNoLoopAndTheNextStartJoinsItsThread) {
     TaskLoopExecutor executor("Check");
     std::atomic<int> checks{0};
     executor.StartLoopExecute([&] {
@@ -102,7 +106,7 @@ TEST(TaskLoopExecutor, AFailedStartCheckRunsNoLoopAndTheNextStartJoinsItsThread)
     EXPECT_EQ(checks.load(), 2);
 }
 
-TEST(TaskLoopExecutor, AnEscapingExceptionIsLoggedAndTheNextTaskRuns) {
+TEST_F(TaskLoop, AnEscapingExceptionIsLoggedAndTheNextTaskRuns) {
     vlibtest::AcpScope acp(CP_UTF8);
     vlibtest::LogCapture log;
     TaskLoopExecutor executor("W");
@@ -132,7 +136,7 @@ LRESULT CALLBACK Doubler(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-TEST(TaskLoopExecutor, AWindowMadeByATaskGetsPostedAndSentMessages) {
+TEST_F(TaskLoop, AWindowMadeByATaskGetsPostedAndSentMessages) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = Doubler;
@@ -155,7 +159,7 @@ TEST(TaskLoopExecutor, AWindowMadeByATaskGetsPostedAndSentMessages) {
 
 // More tasks than the loop thread's queue holds while the loop is busy: every
 // one still runs, in order, before StopLoopExecute returns.
-TEST(TaskLoopExecutor, ABurstBeyondTheQueueQuotaAllRunsBeforeStopReturns) {
+TEST_F(TaskLoop, ABurstBeyondTheQueueQuotaAllRunsBeforeStopReturns) {
     TaskLoopExecutor executor("Burst");
     executor.StartLoopExecute();
     const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -176,10 +180,7 @@ TEST(TaskLoopExecutor, ABurstBeyondTheQueueQuotaAllRunsBeforeStopReturns) {
     CloseHandle(release);
 }
 
-TEST(TaskLoopExecutor, RaceManyStartsAndStopsLeaveNoHandleOrThreadBehind) {
-    DWORD before = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &before);
-    const DWORD userBefore = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+TEST_F(TaskLoop, RaceManyStartsAndStopsLeaveNoHandleOrThreadBehind) {
     std::atomic<int> ran{0};
     for (int cycle = 0; cycle < 200; ++cycle) {
         TaskLoopExecutor executor("Cycle");
@@ -191,10 +192,6 @@ TEST(TaskLoopExecutor, RaceManyStartsAndStopsLeaveNoHandleOrThreadBehind) {
         executor.StopLoopExecute();
     }
     EXPECT_EQ(ran.load(), 1000);
-    DWORD after = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &after);
-    EXPECT_EQ(after, before);
-    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), userBefore);
 }
 
 }  // namespace

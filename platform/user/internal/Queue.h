@@ -86,8 +86,12 @@ public:
     DWORD Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask, bool inputAvailable,
                bool spin);
     // Clears the `new` input bits: the owner has looked.
-    void Looked() { m_newBits.fetch_and(kReplyBit, std::memory_order_acq_rel); }
-    void ClearReply() { m_newBits.fetch_and(~kReplyBit, std::memory_order_acq_rel); }
+    void Looked() {
+        if ((m_newBits.load(std::memory_order_seq_cst) & ~kReplyBit) != 0) {
+            m_newBits.fetch_and(kReplyBit, std::memory_order_seq_cst);
+        }
+    }
+    void ClearReply() { m_newBits.fetch_and(~kReplyBit, std::memory_order_seq_cst); }
 
     UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
     bool KillTimer(HWND hwnd, UINT_PTR id);
@@ -134,6 +138,7 @@ private:
     bool m_quit = false;
     int m_quitCode = 0;
     std::vector<Timer> m_timers;
+    std::atomic<std::size_t> m_timerCount{0};  // m_timers.size(), for a look without the lock
     std::vector<HWND> m_windows;
     bool m_dead = false;
     // Input kinds: arrived since the owner last looked, and present now.
@@ -145,6 +150,8 @@ private:
     // wait lock).
     unsigned m_waitMask = 0;
     bool m_waitInputAvailable = false;
+    // How often Wait looks for input before it sleeps (the owner's).
+    unsigned m_spins = 256;
 };
 
 // The calling thread's queue, made at its first use.
