@@ -29,6 +29,12 @@ namespace vplatform {
 VPLATFORM_API void EnterPlatformLock() noexcept;
 VPLATFORM_API void LeavePlatformLock() noexcept;
 
+// Wakes the thread sleeping on the futex word `word` once the calling thread
+// has released its last platform lock: a thread woken inside the signaller's
+// lock would only wake to wait for that lock.  The word's owner must stand
+// a late (spurious) wake-up, as every futex sleeper does.
+VPLATFORM_API void WakeAfterPlatformLocks(const unsigned* word) noexcept;
+
 class PlatformMutex {
 public:
     PlatformMutex() = default;

@@ -74,8 +74,7 @@ struct WaitQueue {
         for (Waitable* object : waiter.objects) std::erase(object->m_waiters, &waiter);
     }
 
-    // Ends a queued wait that Satisfy completed and wakes its thread.  The
-    // waiter cannot leave its frame before the lock is released.
+    // Ends a queued wait that Satisfy completed and wakes its thread.
     static void Complete(Waiter& waiter) {
         Dequeue(waiter);
         waiter.done = true;
@@ -86,7 +85,11 @@ struct WaitQueue {
             [[maybe_unused]] const ssize_t written = Sys().write(waiter.wakeFd, &one, sizeof one);
         } else {
             waiter.wake.fetch_add(1, std::memory_order_relaxed);
-            Sys().futex_wake(reinterpret_cast<const unsigned*>(&waiter.wake), 1);
+            // After the wait lock is released: woken now, the waiter would
+            // first wait for the lock.  Should it have left meanwhile (a
+            // timeout), the late wake-up is one more spurious one for
+            // whatever sleeps there, which futex sleepers stand.
+            WakeAfterPlatformLocks(reinterpret_cast<const unsigned*>(&waiter.wake));
         }
     }
 

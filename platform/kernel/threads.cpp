@@ -75,6 +75,16 @@ VPLATFORM_SIGNAL_TLS std::atomic<int> t_platformLocks{0};
 VPLATFORM_SIGNAL_TLS std::atomic<bool> t_suspendDeferred{false};
 #undef VPLATFORM_SIGNAL_TLS
 
+// Futex words to wake once the thread holds no platform lock.
+constexpr int kPendingWakes = 16;
+thread_local constinit std::array<const unsigned*, kPendingWakes> t_pendingWakes{};
+thread_local constinit int t_pendingWakeCount = 0;
+
+void FlushWakes() noexcept {
+    for (int i = 0; i < t_pendingWakeCount; ++i) Sys().futex_wake(t_pendingWakes[static_cast<std::size_t>(i)], 1);
+    t_pendingWakeCount = 0;
+}
+
 int SuspendSignal() {
     return SIGRTMAX - 2;
 }
@@ -170,6 +180,14 @@ pthread_key_t EndKey() {
 
 }  // namespace
 
+void WakeAfterPlatformLocks(const unsigned* word) noexcept {
+    if (t_platformLocks.load(std::memory_order_relaxed) == 0 || t_pendingWakeCount == kPendingWakes) {
+        Sys().futex_wake(word, 1);
+        return;
+    }
+    t_pendingWakes[static_cast<std::size_t>(t_pendingWakeCount++)] = word;
+}
+
 ThreadHookRegistration::ThreadHookRegistration(ThreadHook atStart, ThreadHook atEnd) noexcept {
     Hooks& hooks = ThreadHooks();
     if (atStart != nullptr && hooks.starts < hooks.atStart.size()) hooks.atStart[hooks.starts++] = atStart;
@@ -188,6 +206,9 @@ void EnterPlatformLock() noexcept {
 void LeavePlatformLock() noexcept {
     std::atomic_signal_fence(std::memory_order_seq_cst);
     const int held = t_platformLocks.load(std::memory_order_relaxed) - 1;
+    // Woken while still counted inside a lock, so that no suspension parks
+    // the thread between its last unlock and these wake-ups.
+    if (held == 0 && t_pendingWakeCount != 0) FlushWakes();
     t_platformLocks.store(held, std::memory_order_relaxed);
     if (held != 0) return;
     std::atomic_signal_fence(std::memory_order_seq_cst);
