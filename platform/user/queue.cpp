@@ -428,6 +428,19 @@ TIMERPROC MessageQueue::TimerProc(HWND hwnd, UINT_PTR id, LPARAM proc) {
     return nullptr;
 }
 
+DWORD MessageQueue::PostTo(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The queue posted to last, kept by the poster's own queue: a thread that
+    // posts to one thread again and again looks it up once.  A cached queue
+    // whose thread has ended refuses the post; the id is then looked up
+    // again, as Linux may have given it to a new thread.
+    if (m_lastTarget && m_lastTarget->ThreadId() == threadId) {
+        const DWORD error = m_lastTarget->Post(nullptr, message, wParam, lParam);
+        if (error != ERROR_INVALID_THREAD_ID) return error;
+    }
+    m_lastTarget = FindQueue(threadId);
+    return m_lastTarget ? m_lastTarget->Post(nullptr, message, wParam, lParam) : ERROR_INVALID_THREAD_ID;
+}
+
 void MessageQueue::AddWindow(HWND hwnd) {
     const std::lock_guard lock(m_mutex);
     m_windows.push_back(hwnd);
@@ -478,6 +491,9 @@ void MessageQueue::TearDown() {
         m_haveBits.store(0, std::memory_order_seq_cst);
     }
     for (SentMessage* sent : orphans) Reply(*sent, 0);
+    // Two threads that posted to each other would otherwise keep their
+    // queues alive for good.
+    m_lastTarget.reset();
     // Newest first, so children go before the windows they were made in.
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) DestroyWithoutMessages(*it);
 }
@@ -576,8 +592,7 @@ BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) 
         SetLastError(ERROR_MESSAGE_SYNC_ONLY);
         return FALSE;
     }
-    const auto queue = FindQueue(idThread);
-    const DWORD error = queue ? queue->Post(nullptr, Msg, wParam, lParam) : ERROR_INVALID_THREAD_ID;
+    const DWORD error = CurrentQueue().PostTo(idThread, Msg, wParam, lParam);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;

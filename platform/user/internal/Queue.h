@@ -78,6 +78,8 @@ public:
     // PeekMessageW's work after the window filter was checked.
     bool Retrieve(MSG& msg, HWND filter, UINT first, UINT last, bool remove);
     void PostQuit(int exitCode);
+    // Posts a thread message to thread `threadId` (as Post does).
+    DWORD PostTo(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
     // Waits until input of `mask` arrives (with `inputAvailable`: or is
     // present), or one of `objects` is signalled, or `milliseconds` pass:
     // WAIT_OBJECT_0 + objects.size() for input; otherwise as
@@ -152,6 +154,8 @@ private:
     bool m_waitInputAvailable = false;
     // How often Wait looks for input before it sleeps (the owner's).
     unsigned m_spins = 256;
+    // The queue the owner posted a thread message to last (the owner's).
+    std::shared_ptr<MessageQueue> m_lastTarget;
 };
 
 // The calling thread's queue, made at its first use.
