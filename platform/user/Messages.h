@@ -17,9 +17,10 @@
 // starts the timer's next period, counted on from the period that was due.
 //
 // Waiting.  A thread that waits in GetMessageW or SendMessageW first looks
-// for its input for a few microseconds (only on a machine with more than one
-// processor), then sleeps on the platform's wait (platform/kernel/Sync.h)
-// until a message arrives or its next timer is due; no thread polls.
+// for its input a while (only on a machine with more than one processor; at
+// most some fifty microseconds, less while looking does not pay), then
+// sleeps on the platform's wait (platform/kernel/Sync.h) until a message
+// arrives or its next timer is due; no thread polls.
 //
 // Sending.  SendMessageW to a window of another thread queues the message
 // for that thread and waits until it has been handled there (the owner must
