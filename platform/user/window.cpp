@@ -461,7 +461,12 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
     SendMessageW(hwnd, WM_MOVE, 0, Pack(client.left, client.top));
     if ((dwStyle & WS_VISIBLE) != 0) ShowWindow(hwnd, SW_SHOW);
     if (child && (dwExStyle & WS_EX_NOPARENTNOTIFY) == 0) {
-        SendMessageW(parent, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, static_cast<WORD>(window->id)),
+        LONG_PTR id = 0;
+        {
+            const std::lock_guard lock(window->mutex);
+            id = window->id;
+        }
+        SendMessageW(parent, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, static_cast<WORD>(id)),
                      reinterpret_cast<LPARAM>(hwnd));
     }
     // Its procedure may have destroyed it on the way.
@@ -480,12 +485,16 @@ BOOL DestroyWindow(HWND hWnd) {
         return FALSE;
     }
     bool visible = false;
+    bool notifyParent = false;
+    LONG_PTR id = 0;
     {
         const std::lock_guard lock(window->mutex);
         if (window->destroying) return TRUE;
         window->destroying = true;
         visible = (window->style & WS_VISIBLE) != 0;
         window->style &= ~WS_VISIBLE;
+        notifyParent = (window->exStyle & WS_EX_NOPARENTNOTIFY) == 0;
+        id = window->id;
     }
     const HWND parent = window->child ? window->parent : nullptr;
     std::vector<HWND> owned;
@@ -496,8 +505,8 @@ BOOL DestroyWindow(HWND hWnd) {
             if (other && other->owner == hWnd) owned.push_back(top);
         }
     }
-    if (parent != nullptr && (window->exStyle & WS_EX_NOPARENTNOTIFY) == 0) {
-        SendMessageW(parent, WM_PARENTNOTIFY, MAKEWPARAM(WM_DESTROY, static_cast<WORD>(window->id)),
+    if (parent != nullptr && notifyParent) {
+        SendMessageW(parent, WM_PARENTNOTIFY, MAKEWPARAM(WM_DESTROY, static_cast<WORD>(id)),
                      reinterpret_cast<LPARAM>(hWnd));
     }
     if (visible) TellShown(*window, false);
