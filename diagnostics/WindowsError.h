@@ -6,6 +6,9 @@
 // replacement text instead.  They throw only std::bad_alloc, and
 // ExceptionToString the converters' exception when the platform refuses the
 // conversion to the ANSI code page.
+//
+// Threads: every function may be called from any thread at once; `e` must not
+// be released by another thread during the call.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +20,11 @@ class CException;
 
 namespace VTools::WindowsError {
 
-// The system's text for `code` (a GetLastError value) up to its line end,
-// e.g. "The system cannot find the file specified." for 2; "Unknow error"
-// when the system has no text for it.
+// The system's text for `code` (a GetLastError value or an HRESULT) up to its
+// line end, e.g. "The system cannot find the file specified." for 2, "Access
+// is denied." for E_ACCESSDENIED (0x80070005, an HRESULT wrapping the Win32
+// code 5), "Unspecified error" for E_FAIL; "Unknow error" when the system has
+// no text for it.
 VLIB_API std::string ErrorToString(std::int32_t code);
 
 // "Error code: <code>, message: <ErrorToString(code)>", the code in signed

@@ -3,6 +3,9 @@
 // text, the number (every numeric kind is kept in one double) and the nested
 // value live side by side; each constructor fills one of them and each
 // conversion reads one of them.  A text is never parsed as a number.
+//
+// Threads: a value: one object is used by one thread at a time (or read by
+// several).
 #pragma once
 
 #include <concepts>
@@ -28,9 +31,9 @@ public:
 class VLIB_API SimpleValue : public ISimpleValue {
 public:
     SimpleValue();
-    explicit SimpleValue(const CString& text);
+    SimpleValue(const CString& text);
     // The characters up to the first NUL.
-    explicit SimpleValue(const std::wstring& text);
+    SimpleValue(const std::wstring& text);
     // A wide literal is a text, not a flag (a pointer would otherwise convert
     // to bool); a null pointer gives the empty text.  Narrow literals are
     // refused for the same reason.
@@ -79,6 +82,8 @@ public:
 
     // The nested value, or null; the object keeps ownership.
     const ISimpleValue* NestedValue() const&;
+    // Not on temporaries: the pointer would outlive the nested value.
+    const ISimpleValue* NestedValue() const&& = delete;
 
 private:
     std::int64_t SaturatedInt64() const;

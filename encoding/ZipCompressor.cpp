@@ -63,8 +63,8 @@ bool ZipCompressor::Inflate(std::vector<char>& input, std::vector<char>& output)
     if (input.empty()) return false;
     InflateStream stream;
     if (stream.Status() != Z_OK) return false;
-    stream->next_in = reinterpret_cast<Bytef*>(input.data());
-    stream->avail_in = gsl::narrow<uInt>(input.size());
+    const std::size_t inputSize = input.size();
+    stream->avail_in = gsl::narrow<uInt>(inputSize);
 
     // The bytes are expanded straight into the output's tail, one piece at a
     // time; the piece's unused rest is cut off again after each step, and the
@@ -79,6 +79,10 @@ bool ZipCompressor::Inflate(std::vector<char>& input, std::vector<char>& output)
     for (std::size_t chunk = kChunk;; chunk = std::min(chunk * 2, kLargestChunk)) {
         const std::size_t size = output.size();
         output.resize(size + chunk);
+        // `input` may be `output` itself, whose bytes move when it grows: the
+        // unread input is found again by its offset before every step (the
+        // input stays the output's unchanged front).
+        stream->next_in = reinterpret_cast<Bytef*>(input.data()) + (inputSize - stream->avail_in);
         stream->next_out = reinterpret_cast<Bytef*>(output.data() + size);
         stream->avail_out = static_cast<uInt>(chunk);
         const int status = ::inflate(stream.get(), Z_NO_FLUSH);

@@ -17,11 +17,12 @@ namespace VTools {
 class VLIB_API ZipCompressor {
 public:
     // Expands the zlib stream in `input` and appends the bytes to `output`
-    // (its content stays in front of them).  Returns true when the stream was
-    // complete.  Failure: false for an empty input, for invalid data, a
-    // dictionary request or zlib running out of memory (`output` unchanged
-    // then), and for a stream cut short (what could be expanded has been
-    // appended).  Throws gsl::narrowing_error for an input of 4 GiB or more;
+    // (its content stays in front of them; `input` and `output` may be one
+    // vector, which then ends in the expansion behind the compressed bytes).
+    // Returns true when the stream was complete.  Failure: false for an empty
+    // input, for invalid data, a dictionary request or zlib running out of
+    // memory (`output` unchanged then), and for a stream cut short (what could
+    // be expanded has been appended).  Throws gsl::narrowing_error for an input of 4 GiB or more;
     // an allocation failure propagates as std::bad_alloc, `output` unchanged.
     bool Inflate(std::vector<char>& input, std::vector<char>& output);
 

@@ -157,6 +157,13 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
+constexpr HRESULT E_HANDLE = static_cast<HRESULT>(0x80070006u);
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT E_ABORT = static_cast<HRESULT>(0x80004004u);
+constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 constexpr bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
 }

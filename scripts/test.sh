@@ -3,7 +3,7 @@
 # one with AddressSanitizer and UndefinedBehaviorSanitizer; then runs the
 # concurrency tests (threads, executors, the log, handles and waits) under
 # ThreadSanitizer and each fuzz target for a short while.  Also checks the
-# formatting of the sources.
+# formatting of the sources and that their includes keep to the layers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -30,6 +30,7 @@ run_suite() {
 }
 
 bash scripts/check-format.sh
+/usr/bin/python3 scripts/check-layers.py
 run_suite build/normal --
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF

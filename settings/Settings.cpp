@@ -3,10 +3,14 @@
 #include "settings/Settings.h"
 
 #include <cctype>
+#include <charconv>
+#include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "text/StringConversion.h"
@@ -40,6 +44,40 @@ std::string FormatDouble(const char* format, double value) {
     }
     VTools::String::CutUnnecesaryDecimalPlaces(text);
     return text;
+}
+
+// True when `text` reads back as `value` (as the conversion operators read
+// it: std::stod / std::stof, which refuse subnormal results).
+template <class T>
+bool ReadsBackAs(const std::string& text, T value) noexcept {
+    try {
+        const T back = std::is_same_v<T, float> ? std::stof(text) : std::stod(text);
+        return std::isnan(value) ? std::isnan(back) : back == value && std::signbit(back) == std::signbit(value);
+    } catch (...) {
+        return false;
+    }
+}
+
+// The printf text of a number (`format` as FormatDouble takes it) while it
+// reads back as the same number, which fixed decimal places cannot do for
+// very small numbers.  Otherwise the shortest text that does, with the
+// current numeric locale's decimal separator; when no text does (a subnormal
+// number), the printf text.
+template <class T>
+std::string FormatNumber(const char* format, T value) {
+    std::string text = FormatDouble(format, static_cast<double>(value));
+    if (ReadsBackAs(text, value)) return text;
+    char shortest[64];
+    const auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
+    std::string exact;
+    for (const char* p = shortest; p != end; ++p) {
+        if (*p == '.') {
+            exact += std::localeconv()->decimal_point;
+        } else {
+            exact += *p;
+        }
+    }
+    return ReadsBackAs(exact, value) ? exact : text;
 }
 
 // The standard stoul with a 32-bit result: white space, an optional sign,
@@ -243,12 +281,12 @@ Settings& Settings::operator=(unsigned char value) {
 }
 
 Settings& Settings::operator=(double value) {
-    m_value = FormatDouble("%0.64f", value);
+    m_value = FormatNumber("%0.64f", value);
     return *this;
 }
 
 Settings& Settings::operator=(float value) {
-    m_value = FormatDouble("%f", static_cast<double>(value));
+    m_value = FormatNumber("%f", value);
     return *this;
 }
 

@@ -12,6 +12,10 @@
 // followed by the platform's error code in decimal.  Invalid input bytes and
 // characters the target code page lacks are not errors: they take the
 // platform's replacement (U+FFFD, '?').
+//
+// Threads: a converter is used by one thread at a time (Convert writes its
+// buffer); separate converters are independent.  CP_ACP is read at each
+// conversion: see platform/nls/CodePage.h for SetACP.
 #pragma once
 
 #include <string_view>
@@ -48,6 +52,10 @@ public:
     operator const wchar_t*() const&;
     // The converted text without its terminator; empty before a conversion.
     operator std::wstring_view() const&;
+    // Not on temporaries: the pointer or view would outlive the buffer.
+    const wchar_t* data() const&& = delete;
+    operator const wchar_t*() const&& = delete;
+    operator std::wstring_view() const&& = delete;
 
     // Self-test: converts the Windows-1250 sample with code pages 0 and 1250.
     static void Test();
@@ -79,6 +87,9 @@ public:
     const char* data() const&;
     operator const char*() const&;
     operator std::string_view() const&;
+    const char* data() const&& = delete;
+    operator const char*() const&& = delete;
+    operator std::string_view() const&& = delete;
 
     // Self-test: converts the UTF-16 sample with code page 0.
     static void Test();

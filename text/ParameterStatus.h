@@ -1,5 +1,8 @@
 // A parameter's status: a state the application defines (0 in a default
 // record) and the message that goes with it.
+//
+// Threads: a plain value: one object is used by one thread at a time (or read by
+// several).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,8 @@ public:
     void Set(State state, std::wstring_view text);
     State Status() const;
     const std::wstring& Text() const&;
+    // Not on temporaries: the reference would outlive the text.
+    const std::wstring& Text() const&& = delete;
 
 private:
     State m_state{};

@@ -173,7 +173,10 @@ std::pair<bool, std::int32_t> AddZerosAfterDecimalPlace(std::string& text, std::
 void ShortenForUI(std::wstring& text) {
     constexpr std::size_t kKept = 20;
     if (text.size() > kKept) {
-        text.resize(kKept);
+        // The two halves of a surrogate pair across the cut go together.
+        const bool pairAcross =
+            text[kKept - 1] >= 0xD800 && text[kKept - 1] <= 0xDBFF && text[kKept] >= 0xDC00 && text[kKept] <= 0xDFFF;
+        text.resize(pairAcross ? kKept - 1 : kKept);
         text += L"...";
     }
 }
@@ -201,9 +204,14 @@ bool DecodeBase64(const std::string& input, std::string& output) {
             table[static_cast<unsigned char>(alphabet[i])] = std::uint8_t(i);
         return table;
     }();
-    std::size_t length = input.size() / 4 * 3;
-    if (input[input.size() - 1] == '=') --length;
-    if (input[input.size() - 2] == '=') --length;
+    // '=' pads only the last one or two places; every other character must
+    // be of the alphabet ('=' is not in the table either).  Checked before
+    // the output is touched.
+    const std::size_t padding = input.ends_with("==") ? 2 : input.ends_with('=') ? 1 : 0;
+    for (std::size_t i = 0; i < input.size() - padding; ++i) {
+        if (kTable[static_cast<unsigned char>(input[i])] == 64) return false;
+    }
+    const std::size_t length = input.size() / 4 * 3 - padding;
     output.resize(length);
     std::size_t out = 0;
     for (std::size_t i = 0; i < input.size(); i += 4) {

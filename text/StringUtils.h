@@ -10,6 +10,11 @@
 // result (ToDouble, DecodeBase64, AddZerosAfterDecimalPlace).  Case changes and
 // character classes follow the C runtime's current locale (in the default "C"
 // locale only A-Z and a-z change case).
+//
+// Threads: every function may be called from any thread at once; the shared
+// constant strings are never changed.  The functions that use the locale read
+// the global one, which must not be changed (setlocale, std::locale::global)
+// while they run.
 #pragma once
 
 #include <cstdint>
@@ -83,7 +88,9 @@ VLIB_API void CutUnnecesaryDecimalPlaces(std::string& text, std::uint64_t minimu
 VLIB_API std::pair<bool, std::int32_t> AddZerosAfterDecimalPlace(std::wstring& text, std::uint64_t precision);
 VLIB_API std::pair<bool, std::int32_t> AddZerosAfterDecimalPlace(std::string& text, std::uint64_t precision);
 
-// A text of 21 units or more becomes its first 20 units followed by "...".
+// A text of 21 units or more becomes its first 20 units followed by "...";
+// when the 20th and 21st units are the two halves of a surrogate pair, the
+// first 19 units are kept, so no half of a character is left.
 VLIB_API void ShortenForUI(std::wstring& text);
 
 // Every successive non-overlapping match of the ECMAScript `pattern` in
@@ -91,8 +98,10 @@ VLIB_API void ShortenForUI(std::wstring& text);
 VLIB_API std::vector<std::string> Tokenize(const std::string& text, const std::string& pattern);
 
 // Decodes standard Base64 into `output`.  False, with `output` untouched, when
-// the input length is not a multiple of 4.  Characters outside the alphabet
-// are not rejected: they decode as the value 64 would.
+// the input length is not a multiple of 4, when a character is outside the
+// alphabet (white space and line breaks of wrapped Base64 included), or when
+// '=' stands anywhere but in the last two places.  Bits below the last
+// decoded byte are not checked.
 VLIB_API bool DecodeBase64(const std::string& input, std::string& output);
 
 }  // namespace VTools::String

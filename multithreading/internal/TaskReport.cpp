@@ -3,7 +3,8 @@
 #include <exception>
 
 #include "diagnostics/Log.h"
-#include "diagnostics/internal/CaughtMfcException.h"
+#include "diagnostics/WindowsError.h"
+#include "platform/mfc/AfxException.h"
 #include "text/StringConversion.h"
 
 namespace Multithreading::internal {
@@ -12,6 +13,19 @@ namespace {
 // Text as printf's "%s" takes it: up to its first NUL.
 std::string_view CText(const char* text) {
     return text == nullptr ? std::string_view() : std::string_view(text);
+}
+
+// The text of a caught MFC exception, which is released with its Delete
+// (freed only when marked for automatic deletion) also when describing it
+// fails.
+std::string DescribeAndRelease(CException* exception) {
+    struct Release {
+        CException* exception;
+        ~Release() {
+            if (exception != nullptr) exception->Delete();
+        }
+    } release{exception};
+    return VTools::WindowsError::ExceptionToString(exception);
 }
 }  // namespace
 
@@ -25,7 +39,7 @@ void ReportCurrentException(const Reporter& reporter, const std::string& name) n
         } catch (const std::exception& e) {
             message.append(", MESSAGE: ").append(CText(e.what())).append(": ");
         } catch (CException* e) {
-            const std::string text = VTools::internal::DescribeAndRelease(e);
+            const std::string text = DescribeAndRelease(e);
             message.append(", MESSAGE: ").append(CText(text.c_str())).append(": ");
         } catch (...) {
             message += VTools::String::Utf8ToAnsi("; MESSAGE: Nieznany Wyj\xC4\x85tek; ");

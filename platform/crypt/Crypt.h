@@ -2,8 +2,12 @@
 // CertEnumCertificatesInStore, CertFreeCertificateContext and CertCloseStore.
 //
 // Stores.  "ROOT" (any letter case) holds the system's trusted root
-// certificates: the PEM bundle /etc/ssl/certs/ca-certificates.crt (Debian's
-// ca-certificates), or the file named with vplatformSetRootCertificateFile.
+// certificates: the file named with vplatformSetRootCertificateFile, or else
+// the first readable of the PEM bundles where the distributions keep them:
+// /etc/ssl/certs/ca-certificates.crt (Debian, Ubuntu, Arch, Gentoo),
+// /etc/pki/tls/certs/ca-bundle.crt (Fedora, RHEL), /etc/ssl/ca-bundle.pem
+// (openSUSE), /etc/pki/tls/cacert.pem, /etc/pki/ca-trust/extracted/pem/
+// tls-ca-bundle.pem (CentOS, RHEL 7 on) and /etc/ssl/cert.pem (Alpine).
 // Every "-----BEGIN CERTIFICATE-----" block of the file becomes one
 // certificate, in file order, its Base64 body decoded to DER by the platform;
 // a block whose body is not valid Base64 is skipped, other text between
@@ -20,8 +24,16 @@
 //
 // Errors set the last error: ERROR_INVALID_PARAMETER for null arguments,
 // the file's error (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
-// ERROR_ACCESS_DENIED...) when the "ROOT" bundle cannot be read,
+// ERROR_ACCESS_DENIED...) when the "ROOT" bundle cannot be read (when none
+// of the system's bundles can, the error of the first one that exists, or
+// else of the first one),
 // CRYPT_E_NOT_FOUND at the end of an enumeration.
+//
+// Threads: every function may be called from any thread.  An open store is
+// never changed, so several threads may enumerate one store at once, each with
+// its own `prev`; a context may be freed, and a store closed, on any thread,
+// also while another thread enumerates it.  vplatformSetRootCertificateFile
+// affects the stores opened after it returns.
 #pragma once
 
 #include "platform/PlatformExport.h"
@@ -82,7 +94,8 @@ VPLATFORM_API BOOL CertFreeCertificateContext(PCCERT_CONTEXT context);
 VPLATFORM_API BOOL CertCloseStore(HCERTSTORE store, DWORD flags);
 
 // Names the PEM file that the "ROOT" store reads from the next opening on,
-// for hosts that keep their trusted roots elsewhere and for tests; null
-// restores the default bundle.  The text is copied.  Any thread may call it.
+// for hosts that keep their trusted roots elsewhere and for tests; no other
+// bundle is tried then.  Null (or the empty text) returns to the system's
+// bundles.  The text is copied.  Any thread may call it.
 VPLATFORM_API void vplatformSetRootCertificateFile(const char* pemFile);
 }

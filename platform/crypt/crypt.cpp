@@ -1,11 +1,7 @@
 // System certificate stores: "ROOT" read from a PEM bundle, the others empty.
 #include "platform/crypt/Crypt.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -14,8 +10,10 @@
 #include <vector>
 
 #include "platform/crypt/internal/Base64.h"
-#include "platform/internal/ErrnoMap.h"
+#include "platform/crypt/internal/RootBundle.h"
 #include "platform/internal/HandleTable.h"
+#include "platform/kernel/FileSystemPath.h"
+#include "platform/kernel/Files.h"
 #include "platform/kernel/WinError.h"
 
 namespace vplatform {
@@ -80,39 +78,53 @@ void Release(CertStore& store) {
     const auto self = std::move(store.self);  // may destroy `store`, as the last step
 }
 
-constexpr const char* kDefaultRootBundle = "/etc/ssl/certs/ca-certificates.crt";
+// Where the distributions keep the PEM bundle of their trusted roots, in the
+// order they are tried.
+constexpr const char* kSystemRootBundles[] = {
+    "/etc/ssl/certs/ca-certificates.crt",                 // Debian, Ubuntu, Arch, Gentoo
+    "/etc/pki/tls/certs/ca-bundle.crt",                   // Fedora, RHEL
+    "/etc/ssl/ca-bundle.pem",                             // openSUSE
+    "/etc/pki/tls/cacert.pem",                            // OpenELEC
+    "/etc/pki/ca-trust/extracted/pem/tls-ca-bundle.pem",  // CentOS, RHEL 7 and later
+    "/etc/ssl/cert.pem",                                  // Alpine
+};
 
 std::mutex g_rootFileLock;
-std::string g_rootFile = kDefaultRootBundle;
+std::string g_rootFile;  // the host's bundle; empty: the system's
+std::string g_rootPrefix;
 
-std::string RootFile() {
+// The files to try for the "ROOT" store, in order.
+std::vector<std::string> RootFiles() {
     std::lock_guard lock(g_rootFileLock);
-    return g_rootFile;
+    if (!g_rootFile.empty()) return {g_rootFile};
+    std::vector<std::string> files;
+    for (const char* path : kSystemRootBundles) files.push_back(g_rootPrefix + path);
+    return files;
 }
 
-// The whole file; false with the last error set.
-bool ReadFile(const std::string& path, std::string& bytes) {
-    int fd;
-    while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    if (fd < 0) {
-        SetLastError(PathErrorFromErrno(errno, path));
-        return false;
-    }
+// The whole file, read through the platform's file functions; false with
+// the last error set.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::wstring name;
+    if (!FromFileSystemPath(path, name)) return false;
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
     char buffer[65536];
+    bool complete = false;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            SetLastErrorFromErrno(errno);
-            ::close(fd);
-            return false;
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &read, nullptr)) break;
+        if (read == 0) {
+            complete = true;
+            break;
         }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        bytes.append(buffer, read);
     }
-    ::close(fd);
-    return true;
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return complete;
 }
 
 // The DER bytes of every CERTIFICATE block of a PEM text, in order.
@@ -139,7 +151,31 @@ bool IsRootName(LPCWSTR name) {
     return *name == 0;
 }
 
+// The bytes of the first of RootFiles() that can be read; false with the
+// last error of the first file that exists but cannot be read, or else of
+// the first file.
+bool ReadRootBundle(std::string& pem) {
+    DWORD error = ERROR_SUCCESS;
+    for (const std::string& file : RootFiles()) {
+        pem.clear();
+        if (ReadWholeFile(file, pem)) return true;
+        const DWORD now = GetLastError();
+        const bool missing = now == ERROR_FILE_NOT_FOUND || now == ERROR_PATH_NOT_FOUND;
+        if (error == ERROR_SUCCESS || (!missing && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))) {
+            error = now;
+        }
+    }
+    SetLastError(error);
+    return false;
+}
+
 }  // namespace
+
+void test::SetRootBundlePrefixForTesting(const std::string& prefix) {
+    std::lock_guard lock(g_rootFileLock);
+    g_rootPrefix = prefix;
+}
+
 }  // namespace vplatform
 
 using namespace vplatform;
@@ -154,7 +190,7 @@ HCERTSTORE CertOpenSystemStoreW(HCRYPTPROV_LEGACY, LPCWSTR subsystem) {
     auto store = std::make_shared<CertStore>();
     if (IsRootName(subsystem)) {
         std::string pem;
-        if (!ReadFile(RootFile(), pem)) return nullptr;
+        if (!ReadRootBundle(pem)) return nullptr;
         ParsePem(pem, store->der);
     }
     store->handle = StoreHandles().Insert(store);
@@ -217,7 +253,7 @@ BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD flags) {
 }
 
 void vplatformSetRootCertificateFile(const char* pemFile) {
-    std::lock_guard lock(g_rootFileLock);
-    g_rootFile = pemFile != nullptr ? pemFile : kDefaultRootBundle;
+    std::lock_guard lock(vplatform::g_rootFileLock);
+    vplatform::g_rootFile = pemFile != nullptr ? pemFile : "";
 }
 }

@@ -1,4 +1,4 @@
-// The table of file-system calls and its test-only replacement.
+// The table of system calls and its test-only replacement.
 #include "platform/internal/Syscalls.h"
 
 #include <linux/futex.h>
@@ -6,11 +6,14 @@
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 
 namespace vplatform {
 namespace {
@@ -49,43 +52,58 @@ int SetPriority(int which, id_t who, int priority) {
     return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
 }
 
-const Syscalls kReal = {
-    Open,
-    ::close,
-    ::read,
-    ::write,
-    ::lseek,
-    ::fsync,
-    ::ftruncate,
-    ::statx,
-    ::futimens,
-    Rename,
-    ::unlink,
-    ::mkdir,
-    ::rmdir,
-    ::getcwd,
-    ::gettid,
-    ::getpid,
-    ::pthread_setname_np,
-    ::eventfd,
-    ::poll,
-    // Threads.
-    ::pthread_create,
-    ::pthread_sigmask,
-    ::sigaction,
-    Tgkill,
-    FutexWait,
-    FutexWake,
-    SetPriority,
-    ::clock_gettime,
-    // The message table.
-    OpenAt,
-    GetEnv,
-    ::geteuid,
-    ::flock,
+int OfdSetLock(int fd, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however it grows
+    return ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
+constexpr Syscalls kReal = {
+    .open = Open,
+    .close = ::close,
+    .read = ::read,
+    .write = ::write,
+    .lseek = ::lseek,
+    .fsync = ::fsync,
+    .ftruncate = ::ftruncate,
+    .statx = ::statx,
+    .futimens = ::futimens,
+    .fchmod = ::fchmod,
+    .fchown = ::fchown,
+    .ofd_setlk = OfdSetLock,
+    .rename = Rename,
+    .unlink = ::unlink,
+    .mkdir = ::mkdir,
+    .rmdir = ::rmdir,
+    .getcwd = ::getcwd,
+    .readlink = ::readlink,
+    .realpath = ::realpath,
+    .getenv = GetEnv,
+    .getuid = ::getuid,
+    .getpid = ::getpid,
+    .getpwuid_r = ::getpwuid_r,
+    .dl_iterate_phdr = ::dl_iterate_phdr,
+    .sigaltstack = ::sigaltstack,
+    .clock_gettime = ::clock_gettime,
+    .localtime_r = ::localtime_r,
+    .getrandom = ::getrandom,
+    .gettid = ::gettid,
+    .pthread_setname_np = ::pthread_setname_np,
+    .eventfd = ::eventfd,
+    .poll = ::poll,
+    .pthread_create = ::pthread_create,
+    .pthread_sigmask = ::pthread_sigmask,
+    .sigaction = ::sigaction,
+    .tgkill = Tgkill,
+    .futex_wait = FutexWait,
+    .futex_wake = FutexWake,
+    .setpriority = SetPriority,
+    .openat = OpenAt,
+    .geteuid = ::geteuid,
+    .flock = ::flock,
 };
 
-Syscalls g_replacement = kReal;
 std::atomic<const Syscalls*> g_table{&kReal};
 
 }  // namespace
@@ -101,8 +119,13 @@ const Syscalls& RealSyscalls() {
 }
 
 void SetSyscallsForTesting(const Syscalls& table) {
-    g_replacement = table;
-    g_table.store(&g_replacement, std::memory_order_release);
+    // Every replacement keeps storage of its own for the rest of the process:
+    // a thread may still be calling through the previous one.
+    static std::mutex lock;
+    static std::deque<Syscalls> tables;
+    const std::lock_guard guard(lock);
+    tables.push_back(table);
+    g_table.store(&tables.back(), std::memory_order_release);
 }
 
 void RestoreSyscalls() {

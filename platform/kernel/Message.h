@@ -3,9 +3,16 @@
 //
 // The platform holds the English texts of the Windows error codes it produces
 // or reports (the codes of platform/kernel/WinError.h and the common Winsock codes
-// 10004-10061), exactly as Windows words them, each ending in "\r\n" as
-// Windows returns them.  Narrow texts are ASCII, so they read the same in
-// every ANSI code page.
+// 10004-10061) and of the common COM HRESULTs (E_FAIL, E_NOTIMPL, E_POINTER,
+// E_UNEXPECTED, ...), exactly as Windows words them, each ending in "\r\n" as
+// Windows returns them.  A failure HRESULT of FACILITY_WIN32 (0x8007xxxx, as
+// HRESULT_FROM_WIN32 makes them: E_ACCESSDENIED, E_INVALIDARG,
+// E_OUTOFMEMORY, E_HANDLE, ...) has the text of the Win32 code in its low
+// word.  Narrow texts are ASCII, so they read the same in every ANSI code
+// page.
+//
+// Threads: both functions may be called from any thread at once; the texts are
+// constant.
 #pragma once
 
 #include <cstdarg>

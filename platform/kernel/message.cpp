@@ -125,6 +125,25 @@ constexpr Message kMessages[] = {
      "A connection attempt failed because the connected party did not properly respond after a period of time, or "
      "established connection failed because connected host has failed to respond.\r\n"},
     {10061, "No connection could be made because the target machine actively refused it.\r\n"},
+    // HRESULTs with texts of their own (those of facility 7 take their Win32
+    // code's text, see FindText).
+    {0x8000000Au, "The data necessary to complete this operation is not yet available.\r\n"},  // E_PENDING
+    {0x8000000Bu, "The operation attempted to access data outside the valid range\r\n"},       // E_BOUNDS
+    {0x8000000Cu,
+     "A concurrent or interleaved operation changed the state of the object, invalidating this operation.\r\n"},
+    {0x8000000Eu, "A method was called at an unexpected time.\r\n"},  // E_ILLEGAL_METHOD_CALL
+    {0x80004001u, "Not implemented\r\n"},                             // E_NOTIMPL
+    {0x80004002u, "No such interface supported\r\n"},                 // E_NOINTERFACE
+    {0x80004003u, "Invalid pointer\r\n"},                             // E_POINTER
+    {0x80004004u, "Operation aborted\r\n"},                           // E_ABORT
+    {0x80004005u, "Unspecified error\r\n"},                           // E_FAIL
+    {0x8000FFFFu, "Catastrophic failure\r\n"},                        // E_UNEXPECTED
+    {0x80010106u, "Cannot change thread mode after it is set.\r\n"},  // RPC_E_CHANGED_MODE
+    {0x8001010Eu, "The application called an interface that was marshalled for a different thread.\r\n"},
+    {0x80040110u, "Class does not support aggregation (or class object is remote)\r\n"},  // CLASS_E_NOAGGREGATION
+    {0x80040154u, "Class not registered\r\n"},                                            // REGDB_E_CLASSNOTREG
+    {0x800401F0u, "CoInitialize has not been called.\r\n"},                               // CO_E_NOTINITIALIZED
+    {0x800401F1u, "CoInitialize has already been called.\r\n"},                           // CO_E_ALREADYINITIALIZED
 };
 
 static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
@@ -146,9 +165,16 @@ const char* FindText(DWORD flags, DWORD id, DWORD language, const void* buffer) 
         SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
         return nullptr;
     }
-    const auto* it = std::lower_bound(std::begin(kMessages), std::end(kMessages), id,
-                                      [](const Message& m, DWORD value) { return m.id < value; });
-    if (it == std::end(kMessages) || it->id != id) {
+    const auto find = [](DWORD value) {
+        const auto* found = std::lower_bound(std::begin(kMessages), std::end(kMessages), value,
+                                             [](const Message& m, DWORD v) { return m.id < v; });
+        return found != std::end(kMessages) && found->id == value ? found : nullptr;
+    };
+    const Message* it = find(id);
+    // A failure HRESULT of FACILITY_WIN32 (HRESULT_FROM_WIN32) carries a
+    // Win32 code in its low word and reads as that code's text.
+    if (it == nullptr && (id & 0xFFFF0000u) == 0x80070000u) it = find(id & 0xFFFFu);
+    if (it == nullptr) {
         SetLastError(ERROR_MR_MID_NOT_FOUND);
         return nullptr;
     }

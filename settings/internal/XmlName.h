@@ -1,14 +1,17 @@
-// Checks that a key or a top element's name can stand as an XML element name.
+// Checks that a key or a top element's name reads back as the element name it
+// was written as.
 #pragma once
 
 #include <string_view>
 
 namespace VTools::SettingsInternal {
 
-// True when `name` is UTF-8 text forming an XML 1.0 name without a colon (an
-// NCName of the namespaces recommendation), so that every XML reader,
-// namespace-aware or not, reads it back as the same element name.  False for
-// the empty text, ill-formed UTF-8 and names with a colon.
-bool IsXmlName(std::string_view name) noexcept;
+// True when `name` is read back whole as an element name by tinyxml2, which
+// writes it as it is: a first byte that is an ASCII letter, '_', ':' or any
+// byte from 0x80 on, then only such bytes, ASCII digits, '.' and '-'.  Colons
+// and bytes outside ASCII are taken as they are (the reader checks neither
+// namespaces nor UTF-8).  Any other name would be cut where the reader's name
+// ends, or would break the document.  False for the empty text.
+bool IsElementName(std::string_view name) noexcept;
 
 }  // namespace VTools::SettingsInternal

@@ -208,8 +208,8 @@ int Set(const Arguments& args) {
     Reach(settings, steps, args.positional[1]) = FromTerminal(args.positional[2]);
     if (!settings.SaveToFile(FromTerminal(file), root)) {
         throw InputError("cannot save " + file +
-                         " (a missing folder, no permission, or a key or root name that is "
-                         "not an XML name)");
+                         " (a missing folder, no permission, or a key or root name that would "
+                         "not read back as an element name)");
     }
     return 0;
 }
