@@ -2,6 +2,7 @@
 // filters, waits that include the queue, timers, registered numbers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <string>
@@ -64,6 +65,55 @@ TEST_F(Queue, AQueueHoldsTenThousandPostedMessages) {
     WPARAM expected = 1;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) EXPECT_EQ(msg.wParam, expected++);
     EXPECT_EQ(expected, 10'001u);
+}
+
+// Several threads post to one queue while its owner takes the messages and
+// other threads send to its window: nothing is lost or doubled, and each
+// poster's messages come in the order it posted them.
+TEST_F(Queue, RaceConcurrentPostersAndSendersLoseNothingAndKeepEachPostersOrder) {
+    constexpr int kPosters = 4;
+    constexpr int kPerPoster = 2'000;  // all of them fit in the quota
+    constexpr int kSends = 200;
+    vlibtest::PumpThread owner;
+    vlibtest::Recorder log;
+    std::atomic<int> sent{0};
+    log.onMessage = [&](HWND, UINT message, WPARAM, LPARAM, LRESULT& result) {
+        if (message != WM_APP + 1) return false;
+        result = ++sent;
+        return true;
+    };
+    const HWND window = owner.Run([&] { return vlibtest::MakeWindow(&log); });
+    std::atomic<DWORD> readerId{0};
+    std::vector<int> next(kPosters, 0);
+    bool inOrder = true;
+    std::thread reader([&] {
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        readerId = GetCurrentThreadId();
+        for (int got = 0; got < kPosters * kPerPoster && GetMessageW(&msg, nullptr, 0, 0) > 0; ++got) {
+            const auto poster = static_cast<int>(msg.wParam);
+            if (msg.message != WM_APP || poster >= kPosters || msg.lParam != next[poster]) inOrder = false;
+            if (poster < kPosters) ++next[poster];
+        }
+    });
+    ASSERT_TRUE(WaitFor([&] { return readerId.load() != 0; }));
+    std::vector<std::thread> threads;
+    for (int poster = 0; poster < kPosters; ++poster) {
+        threads.emplace_back([&, poster] {
+            for (int i = 0; i < kPerPoster; ++i) {
+                EXPECT_TRUE(PostThreadMessageW(readerId, WM_APP, static_cast<WPARAM>(poster), i));
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        for (int i = 0; i < kSends; ++i) EXPECT_GT(SendMessageW(window, WM_APP + 1, 0, 0), 0);
+    });
+    for (auto& thread : threads) thread.join();
+    reader.join();
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(next, std::vector<int>(kPosters, kPerPoster));
+    EXPECT_EQ(sent.load(), kSends);
+    owner.Run([&] { return DestroyWindow(window); });
 }
 
 // Sent messages first (delivered, not returned), then posted ones in order,

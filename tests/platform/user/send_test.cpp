@@ -37,7 +37,7 @@ TEST_F(Send, TheProcedureRunsOnTheWindowsThreadAndItsResultComesBack) {
 
 // Each thread's procedure sends to the other thread's window while that
 // thread waits in its own SendMessageW: both are served, three levels deep.
-TEST_F(Send, TwoThreadsSendingToEachOtherNeverDeadlock) {
+TEST_F(Send, RaceTwoThreadsSendingToEachOtherNeverDeadlock) {
     PumpThread a, b;
     Recorder logA, logB;
     std::atomic<HWND> windowA{nullptr}, windowB{nullptr};
@@ -61,7 +61,7 @@ TEST_F(Send, TwoThreadsSendingToEachOtherNeverDeadlock) {
     b.Run([&] { return DestroyWindow(windowB); });
 }
 
-TEST_F(Send, AWindowOrThreadGoneBeforeHandlingGivesZero) {
+TEST_F(Send, RaceAWindowOrThreadGoneBeforeHandlingGivesZero) {
     Recorder log;
     log.onMessage = [](HWND, UINT message, WPARAM, LPARAM, LRESULT& result) {
         result = 7;
