@@ -203,6 +203,8 @@ TEST_F(VWinThreadTest, AStopWhoseQuitCannotBePostedStillEndsTheLoopCleanly) {
     }
     EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
     std::thread stopper([&] { worker->Stop(); });
+    // The blocked message ends only once the stop has been requested.
+    EXPECT_TRUE(WaitFor([&] { return !worker->IsWorking(); }));
     SetEvent(seen.release);
     stopper.join();
     EXPECT_EQ(seen.exited.load(), 1);
