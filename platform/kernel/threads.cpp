@@ -126,7 +126,14 @@ bool InstallSuspendHandler() {
     static const int error = [] {
         struct sigaction action {};
         action.sa_handler = OnSuspendSignal;
+#if defined(__SANITIZE_THREAD__)
+        // ThreadSanitizer runs a handler only when the thread next enters
+        // or leaves a call it intercepts; a restarted futex sleep never
+        // would, so the sleep is interrupted and the relock runs it.
+        action.sa_flags = 0;
+#else
         action.sa_flags = SA_RESTART;
+#endif
         sigemptyset(&action.sa_mask);
         return Sys().sigaction(SuspendSignal(), &action, nullptr) == 0 ? 0 : errno;
     }();

@@ -112,7 +112,7 @@ TEST_F(ThreadControl, SuspendAndResumeCountAsOnWindowsAndParkTheThread) {
     EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return ResumeThread(thread) != static_cast<DWORD>(-1); }));
 }
 
-TEST_F(ThreadControl, ASuspendedThreadMakesNoProgressWhileMessagesArrive) {
+TEST_F(ThreadControl, RaceASuspendedThreadMakesNoProgressWhileMessagesArrive) {
     std::atomic<int> counter{0};
     DWORD id = 0;
     const HANDLE thread = CreateThread(nullptr, 0, CountMessages, &counter, 0, &id);
