@@ -27,14 +27,19 @@
 #include "platform/kernel/WinError.h"
 #include "platform/mail/Mail.h"
 #include "platform/mfc/AfxArchive.h"
+#include "platform/mfc/AfxCmdTarget.h"
 #include "platform/mfc/AfxDateTime.h"
 #include "platform/mfc/AfxException.h"
 #include "platform/mfc/AfxGdi.h"
 #include "platform/mfc/AfxGeometry.h"
+#include "platform/mfc/AfxObject.h"
 #include "platform/mfc/AfxString.h"
 #include "platform/mfc/AfxSync.h"
+#include "platform/mfc/AfxThread.h"
 #include "platform/nls/CodePage.h"
 #include "platform/shell/Shell.h"
+#include "platform/user/Messages.h"
+#include "platform/user/Window.h"
 
 // Text and numbers.
 #include "text/Converter.h"
@@ -58,8 +63,11 @@
 #include "multithreading/BufferManager.h"
 #include "multithreading/BufferParser.h"
 #include "multithreading/TaskExecutor.h"
+#include "multithreading/TaskLoopExecutor.h"
 #include "multithreading/Thread.h"
 #include "multithreading/TimerExecutor.h"
+#include "multithreading/UniqueMessage.h"
+#include "multithreading/VWinThread.h"
 
 // Data encoding.
 #include "encoding/BinaryStringSerializer.h"

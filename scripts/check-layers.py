@@ -9,7 +9,8 @@ and for tools/vtools, an application of the library:
   internal     a folder's internal/ headers are included only from that folder
                (platform's areas share platform's internal/ headers);
   dependency   a layer includes public headers only of itself and of the layers
-               it declares, directly or through them;
+               it declares, directly or through them; module/Export.h, the
+               export macro (a leaf), is open to every layer;
   system       outside platform/, angle includes name only the standard C++
                library and the dependencies Boost, GSL, tinyxml2, Crypto++,
                zlib and OpenSSL: no POSIX, Linux, X11, FreeType, fontconfig,
@@ -65,6 +66,7 @@ fontconfig/* curl/* elfutils/* libdwfl.h glib.h immintrin.h
 EXEMPT_FOLDERS = {"tests", "bench", "fuzz"}
 APPLICATION_FOLDERS = {"tools"}
 UMBRELLA = "VLibIncludes.h"
+EXPORT_MACRO = "module/Export.h"
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc", ".inl")
 
 # Crossings that wait for the file helpers (the file-system form of a path,
@@ -174,7 +176,7 @@ def check(root):
                     elif public:
                         errors.append(f"{where}: public header includes an internal one, which is not installed")
                     continue
-                if owner_layer is None or name == UMBRELLA:
+                if owner_layer is None or name in (UMBRELLA, EXPORT_MACRO):
                     continue  # the umbrella header and applications use every public header
                 target_layer = layer_of_folder[head]
                 if target_layer != owner_layer and target_layer not in reach[owner_layer]:

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libboost1.81-dev libboost-json1.81-dev
   libicu-dev libtinyxml2-dev libspdlog-dev
-  libcrypto++-dev libmsgsl-dev zlib1g-dev libssl-dev nlohmann-json3-dev libcurl4-openssl-dev
+  libcrypto++-dev libmsgsl-dev zlib1g-dev libssl-dev nlohmann-json3-dev libcurl4-openssl-dev libglib2.0-dev
   python3 python3-aiosmtpd libc-bin libxml2-utils openssl ca-certificates uuid-runtime
   clang clang-format libclang-rt-14-dev
   libdw-dev elfutils

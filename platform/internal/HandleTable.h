@@ -71,6 +71,7 @@
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
+#include "platform/internal/PlatformLock.h"
 
 namespace vplatform {
 
@@ -85,7 +86,10 @@ enum class ObjectType : std::uint16_t {
     Mutex,
     // Objects of crypt32 (its own table).
     CertStore = 0x200,
-    // GDI objects (GdiHandles).
+    // USER objects (UserHandles: windows, menus, monitors…).
+    Window = 0x300,  // windows of the process and, through a backend, of other programs
+    // GDI objects (GdiHandles: device contexts, fonts, bitmaps, icons…) from
+    // 0x400.
     Dc = 0x400,
     Font,
     Bitmap,
@@ -93,8 +97,7 @@ enum class ObjectType : std::uint16_t {
     Pen,
     Region,
     Icon,
-    // USER objects (UserHandles: windows, menus, monitors…) from 0x300, GDI
-    // objects (GdiHandles: device contexts, fonts, bitmaps, icons…) from
+    // Every kind stays below kObjectTypeLimit.
     // 0x400.  Every kind stays below kObjectTypeLimit.
 };
 constexpr std::size_t kObjectTypeLimit = 0x800;
@@ -216,7 +219,7 @@ private:
 
     const HandleTableConfig m_config;
     const std::uintptr_t m_fieldMask;  // tag, index and generation bits
-    mutable std::mutex m_mutex;
+    mutable PlatformMutex m_mutex;
     std::vector<Slot> m_slots;
     std::deque<std::uint32_t> m_free;
     std::array<std::size_t, kObjectTypeLimit> m_counts{};

@@ -65,6 +65,7 @@ struct Syscalls {
     int (*sigaltstack)(const stack_t* stack, stack_t* previous);
 
     // --- Clock and randomness ---
+    // Also the time stamps of posted messages (CLOCK_MONOTONIC_COARSE).
     int (*clock_gettime)(clockid_t clock, struct timespec* now);
     // localtime_r(3): the local calendar time of `time` by the time-zone rules.
     struct tm* (*localtime_r)(const time_t* time, struct tm* out);
@@ -88,6 +89,19 @@ struct Syscalls {
     int (*access)(const char* path, int mode);
     // prctl(PR_GET_NAME): the calling thread's name, up to 15 bytes and a NUL.
     int (*get_thread_name)(char name[16]);
+    // Thread creation, suspension and priorities (threads.cpp).
+    int (*pthread_create)(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* argument);
+    int (*pthread_sigmask)(int how, const sigset_t* set, sigset_t* old);
+    // futex(2) FUTEX_WAIT_PRIVATE (`timeout` relative, null for none) and
+    // FUTEX_WAKE_PRIVATE (`count` waiters); the results of syscall(2).
+    long (*futex_wait)(const unsigned* address, unsigned expected, const struct timespec* timeout);
+    long (*futex_wake)(const unsigned* address, int count);
+    int (*setpriority)(int which, id_t who, int priority);
+
+    // The shared table of registered window messages (user/message_table.cpp).
+    int (*openat)(int dirfd, const char* path, int flags, mode_t mode);
+    uid_t (*geteuid)();
+    int (*flock)(int fd, int operation);
 };
 
 // The table in use.

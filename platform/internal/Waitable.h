@@ -48,6 +48,8 @@
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
 #include "platform/internal/HandleTable.h"
+#include "platform/internal/PlatformLock.h"
+#include "platform/internal/ThreadControl.h"
 
 namespace vplatform {
 
@@ -55,8 +57,8 @@ class ThreadRecord;
 struct Waiter;
 struct WaitQueue;
 
-// Takes the wait lock.
-VPLATFORM_API std::unique_lock<std::mutex> LockWaits();
+// Takes the wait lock (a platform lock: a thread is never parked holding it).
+VPLATFORM_API std::unique_lock<PlatformMutex> LockWaits();
 
 class VPLATFORM_API Waitable : public HandleObject {
 public:
@@ -127,6 +129,9 @@ public:
     // closes its wake-up descriptor.  Called once, by the ending thread.
     void End();
 
+    // Suspension, start-up hold, priority and exit code (ThreadControl.h).
+    ThreadControl& Control() { return m_control; }
+
 private:
     const pid_t m_tid;
     bool m_ended = false;                            // lock held
@@ -134,6 +139,7 @@ private:
     int m_wakeFd = -1;                               // the thread itself
     mutable std::mutex m_descriptionMutex;
     std::wstring m_description;
+    ThreadControl m_control;
 };
 
 // The record of the calling thread, created at its first use.

@@ -1,11 +1,15 @@
 // The table of system calls and its test-only replacement.
 #include "platform/internal/Syscalls.h"
 
+#include <linux/futex.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/file.h>
 #include <sys/random.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,8 +24,33 @@ int Open(const char* path, int flags, mode_t mode) {
     return ::open(path, flags, mode);
 }
 
+int OpenAt(int dirfd, const char* path, int flags, mode_t mode) {
+    return ::openat(dirfd, path, flags, mode);
+}
+
+const char* GetEnv(const char* name) {
+    return ::getenv(name);
+}
+
 int Rename(const char* from, const char* to, unsigned int flags) {
     return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+}
+
+int Tgkill(pid_t tgid, pid_t tid, int signal) {
+    return static_cast<int>(::syscall(SYS_tgkill, tgid, tid, signal));
+}
+
+long FutexWait(const unsigned* address, unsigned expected, const struct timespec* timeout) {
+    return ::syscall(SYS_futex, address, FUTEX_WAIT_PRIVATE, expected, timeout, nullptr, 0);
+}
+
+long FutexWake(const unsigned* address, int count) {
+    return ::syscall(SYS_futex, address, FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+}
+
+// setpriority(2) takes an enum in glibc's declaration.
+int SetPriority(int which, id_t who, int priority) {
+    return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
 }
 
 int OfdSetLock(int fd, short type) {
@@ -29,10 +58,6 @@ int OfdSetLock(int fd, short type) {
     lock.l_type = type;
     lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however it grows
     return ::fcntl(fd, F_OFD_SETLK, &lock);
-}
-
-const char* GetEnv(const char* name) {
-    return ::getenv(name);
 }
 
 int GetThreadName(char name[16]) {
@@ -76,10 +101,18 @@ constexpr Syscalls kReal = {
     .shutdown = ::shutdown,
     .sigaction = ::sigaction,
     .sigprocmask = ::sigprocmask,
-    .tgkill = ::tgkill,
+    .tgkill = Tgkill,
     .pipe2 = ::pipe2,
     .access = ::access,
     .get_thread_name = GetThreadName,
+    .pthread_create = ::pthread_create,
+    .pthread_sigmask = ::pthread_sigmask,
+    .futex_wait = FutexWait,
+    .futex_wake = FutexWake,
+    .setpriority = SetPriority,
+    .openat = OpenAt,
+    .geteuid = ::geteuid,
+    .flock = ::flock,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

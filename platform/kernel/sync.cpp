@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,8 +22,8 @@
 
 namespace vplatform {
 
-// One thread's wait in progress; lives in its frame.  Fields other than
-// `wake` change only with the wait lock held.
+// One thread's wait in progress; lives in its frame.  Fields change only
+// with the wait lock held.
 struct Waiter {
     ThreadRecord* thread = nullptr;
     std::span<Waitable* const> objects;
@@ -31,7 +31,9 @@ struct Waiter {
     bool done = false;
     DWORD result = WAIT_FAILED;
     int wakeFd = -1;  // set when the wait polls descriptors
-    std::condition_variable wake;
+    // The futex word the waiting thread sleeps on, without the wait lock (so
+    // that it can be suspended while it sleeps); bumped by Complete.
+    std::atomic<unsigned> wake{0};
 };
 
 // The queues of waiters on the objects; every member runs with the lock held.
@@ -72,8 +74,7 @@ struct WaitQueue {
         for (Waitable* object : waiter.objects) std::erase(object->m_waiters, &waiter);
     }
 
-    // Ends a queued wait that Satisfy completed and wakes its thread.  The
-    // waiter cannot leave its frame before the lock is released.
+    // Ends a queued wait that Satisfy completed and wakes its thread.
     static void Complete(Waiter& waiter) {
         Dequeue(waiter);
         waiter.done = true;
@@ -83,7 +84,12 @@ struct WaitQueue {
             // then the waiter is awake already.
             [[maybe_unused]] const ssize_t written = Sys().write(waiter.wakeFd, &one, sizeof one);
         } else {
-            waiter.wake.notify_one();
+            waiter.wake.fetch_add(1, std::memory_order_relaxed);
+            // After the wait lock is released: woken now, the waiter would
+            // first wait for the lock.  Should it have left meanwhile (a
+            // timeout), the late wake-up is one more spurious one for
+            // whatever sleeps there, which futex sleepers stand.
+            WakeAfterPlatformLocks(reinterpret_cast<const unsigned*>(&waiter.wake));
         }
     }
 
@@ -100,8 +106,8 @@ struct WaitQueue {
     }
 };
 
-std::unique_lock<std::mutex> LockWaits() {
-    static auto* lock = new std::mutex;  // never destroyed: threads end after static destruction
+std::unique_lock<PlatformMutex> LockWaits() {
+    static auto* lock = new PlatformMutex;  // never destroyed: threads end after static destruction
     return std::unique_lock(*lock);
 }
 
@@ -139,10 +145,27 @@ int PollTimeout(const std::optional<Clock::time_point>& deadline) {
     return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
+// Sleeps on the waiter's futex word without the wait lock until Complete
+// bumps it, `deadline` passes, or a signal interrupts the sleep.
+void SleepUntilWoken(Waiter& waiter, std::unique_lock<PlatformMutex>& lock,
+                     const std::optional<Clock::time_point>& deadline) {
+    const unsigned seen = waiter.wake.load(std::memory_order_relaxed);
+    timespec timeout{};
+    if (deadline) {
+        const auto left = std::max(*deadline - Clock::now(), Clock::duration::zero());
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        timeout.tv_sec = static_cast<time_t>(seconds.count());
+        timeout.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - seconds).count());
+    }
+    lock.unlock();
+    Sys().futex_wait(reinterpret_cast<const unsigned*>(&waiter.wake), seen, deadline ? &timeout : nullptr);
+    lock.lock();
+}
+
 // Polls the descriptors of the objects (and the waiter's eventfd when it is
 // queued) without the lock, then lets each readable object read its new
 // state.  Returns 0 or the errno value of a failed poll.
-int PollObjects(Waiter& waiter, std::unique_lock<std::mutex>& lock, int timeout, bool withWakeFd) {
+int PollObjects(Waiter& waiter, std::unique_lock<PlatformMutex>& lock, int timeout, bool withWakeFd) {
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS + 1> fds{};
     std::array<Waitable*, MAXIMUM_WAIT_OBJECTS + 1> owners{};
     nfds_t count = 0;
@@ -206,10 +229,8 @@ DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD mil
                 WaitQueue::Dequeue(waiter);
                 return Failed(ErrorFromErrno(error));
             }
-        } else if (deadline) {
-            waiter.wake.wait_until(lock, *deadline);
         } else {
-            waiter.wake.wait(lock);
+            SleepUntilWoken(waiter, lock, deadline);
         }
         if (!waiter.done && deadline && Clock::now() >= *deadline) {
             WaitQueue::Dequeue(waiter);

@@ -2,15 +2,22 @@
 #include "platform/kernel/Threads.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -47,7 +54,7 @@ public:
     }
 
 private:
-    std::mutex m_mutex;
+    PlatformMutex m_mutex;
     std::unordered_map<pid_t, std::shared_ptr<ThreadRecord>> m_records;
 };
 
@@ -60,13 +67,113 @@ Registry& Records() {
 // it ends; also the value of the pthread key whose destructor ends it.
 thread_local std::shared_ptr<ThreadRecord>* t_record = nullptr;
 
+// What the suspension signal's handler reads: initial-exec TLS, which a
+// handler may touch (no lazy allocation), of trivial types.
+#define VPLATFORM_SIGNAL_TLS __attribute__((tls_model("initial-exec"))) thread_local constinit
+VPLATFORM_SIGNAL_TLS ThreadControl* t_control = nullptr;
+VPLATFORM_SIGNAL_TLS std::atomic<int> t_platformLocks{0};
+VPLATFORM_SIGNAL_TLS std::atomic<bool> t_suspendDeferred{false};
+#undef VPLATFORM_SIGNAL_TLS
+
+// Futex words to wake once the thread holds no platform lock.
+constexpr int kPendingWakes = 16;
+thread_local constinit std::array<const unsigned*, kPendingWakes> t_pendingWakes{};
+thread_local constinit int t_pendingWakeCount = 0;
+
+void FlushWakes() noexcept {
+    for (int i = 0; i < t_pendingWakeCount; ++i) Sys().futex_wake(t_pendingWakes[static_cast<std::size_t>(i)], 1);
+    t_pendingWakeCount = 0;
+}
+
+int SuspendSignal() {
+    return SIGRTMAX - 2;
+}
+
+void WakeAll(ThreadControl& control) {
+    Sys().futex_wake(reinterpret_cast<const unsigned*>(&control.state), INT_MAX);
+}
+
+// Parks the calling thread while its suspend count is not 0 (and, in a
+// start-up hold, until it is told to end).  Async-signal-safe.
+void ParkWhileSuspended(ThreadControl& control) {
+    unsigned state = control.state.load(std::memory_order_acquire);
+    if ((state & ThreadControl::kCountMask) == 0) return;
+    control.state.fetch_or(ThreadControl::kParked, std::memory_order_acq_rel);
+    WakeAll(control);
+    for (;;) {
+        state = control.state.load(std::memory_order_acquire);
+        if ((state & ThreadControl::kCountMask) == 0 || (state & ThreadControl::kTerminate) != 0) break;
+        Sys().futex_wait(reinterpret_cast<const unsigned*>(&control.state), state, nullptr);
+    }
+    control.state.fetch_and(~ThreadControl::kParked, std::memory_order_acq_rel);
+}
+
+void OnSuspendSignal(int) {
+    const int saved = errno;
+    if (ThreadControl* control = t_control) {
+        if (t_platformLocks.load(std::memory_order_relaxed) > 0) {
+            t_suspendDeferred.store(true, std::memory_order_relaxed);
+        } else {
+            ParkWhileSuspended(*control);
+        }
+    }
+    errno = saved;
+}
+
+// Installs the handler once; false with the last error set when Linux
+// refuses it.
+bool InstallSuspendHandler() {
+    static const int error = [] {
+        struct sigaction action {};
+        action.sa_handler = OnSuspendSignal;
+#if defined(__SANITIZE_THREAD__)
+        // ThreadSanitizer runs a handler only when the thread next enters
+        // or leaves a call it intercepts; a restarted futex sleep never
+        // would, so the sleep is interrupted and the relock runs it.
+        action.sa_flags = 0;
+#else
+        action.sa_flags = SA_RESTART;
+#endif
+        sigemptyset(&action.sa_mask);
+        return Sys().sigaction(SuspendSignal(), &action, nullptr) == 0 ? 0 : errno;
+    }();
+    if (error != 0) SetLastErrorFromErrno(error);
+    return error == 0;
+}
+
+// The hooks of ThreadControl.h; written during static initialisation only.
+struct Hooks {
+    std::array<ThreadHook, 8> atStart{};
+    std::array<ThreadHook, 8> atEnd{};
+    std::size_t starts = 0;
+    std::size_t ends = 0;
+};
+Hooks& ThreadHooks() {
+    static Hooks hooks;
+    return hooks;
+}
+
 void EndOfThread(void* value) {
     const std::unique_ptr<std::shared_ptr<ThreadRecord>> holder(static_cast<std::shared_ptr<ThreadRecord>*>(value));
+    ThreadRecord& record = **holder;
+    // The hooks (the thread's queue and windows) run while the record is
+    // still the thread's own.
+    if (t_record == holder.get()) {
+        const Hooks& hooks = ThreadHooks();
+        for (std::size_t i = 0; i < hooks.ends; ++i) hooks.atEnd[i]();
+    }
     // A platform call from a later destructor of the thread starts a new
     // record, which the key ends in its next round.
     if (t_record == holder.get()) t_record = nullptr;
-    (*holder)->End();
-    Records().Erase(holder->get());
+    ThreadControl& control = record.Control();
+    {
+        const std::lock_guard lock(control.mutex);
+        control.state.fetch_or(ThreadControl::kEnded, std::memory_order_acq_rel);
+    }
+    WakeAll(control);
+    if (t_control == &control) t_control = nullptr;
+    record.End();
+    Records().Erase(&record);
 }
 
 pthread_key_t EndKey() {
@@ -79,6 +186,43 @@ pthread_key_t EndKey() {
 }
 
 }  // namespace
+
+void WakeAfterPlatformLocks(const unsigned* word) noexcept {
+    if (t_platformLocks.load(std::memory_order_relaxed) == 0 || t_pendingWakeCount == kPendingWakes) {
+        Sys().futex_wake(word, 1);
+        return;
+    }
+    t_pendingWakes[static_cast<std::size_t>(t_pendingWakeCount++)] = word;
+}
+
+ThreadHookRegistration::ThreadHookRegistration(ThreadHook atStart, ThreadHook atEnd) noexcept {
+    Hooks& hooks = ThreadHooks();
+    if (atStart != nullptr && hooks.starts < hooks.atStart.size()) hooks.atStart[hooks.starts++] = atStart;
+    if (atEnd != nullptr && hooks.ends < hooks.atEnd.size()) hooks.atEnd[hooks.ends++] = atEnd;
+}
+
+// The count is the calling thread's own: plain loads and stores (no locked
+// instructions) suffice, ordered against its signal handler by fences.  The
+// handler never changes the count, so a signal between a load and its store
+// loses nothing.
+void EnterPlatformLock() noexcept {
+    t_platformLocks.store(t_platformLocks.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+void LeavePlatformLock() noexcept {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const int held = t_platformLocks.load(std::memory_order_relaxed) - 1;
+    // Woken while still counted inside a lock, so that no suspension parks
+    // the thread between its last unlock and these wake-ups.
+    if (held == 0 && t_pendingWakeCount != 0) FlushWakes();
+    t_platformLocks.store(held, std::memory_order_relaxed);
+    if (held != 0) return;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (!t_suspendDeferred.load(std::memory_order_relaxed)) return;
+    t_suspendDeferred.store(false, std::memory_order_relaxed);
+    if (ThreadControl* control = t_control) ParkWhileSuspended(*control);
+}
 
 ThreadRecord::~ThreadRecord() = default;
 
@@ -132,6 +276,13 @@ ThreadRecord& CurrentThread() {
     pthread_setspecific(EndKey(), holder.get());
     Records().Add(*holder);
     t_record = holder.release();
+    t_control = &(*t_record)->Control();
+    // SuspendThread must reach the thread even when it was started with the
+    // signal blocked (a process that blocks signals for a handler thread).
+    sigset_t suspend;
+    sigemptyset(&suspend);
+    sigaddset(&suspend, SuspendSignal());
+    Sys().pthread_sigmask(SIG_UNBLOCK, &suspend, nullptr);
     return **t_record;
 }
 
@@ -191,6 +342,74 @@ int WriteComm(pid_t tid, const std::string& name) {
     if (written < 0) error = errno;
     Sys().close(fd);
     return error;
+}
+
+// What a thread of CreateThread and its creator share until the thread's
+// start-up is done.
+struct StartBlock {
+    LPTHREAD_START_ROUTINE routine = nullptr;
+    LPVOID parameter = nullptr;
+    std::shared_ptr<ThreadRecord> record;  // set by the thread before `ready`
+    std::atomic<unsigned> ready{0};        // futex word
+};
+
+void* StartThread(void* argument) {
+    const std::unique_ptr<std::shared_ptr<StartBlock>> held(static_cast<std::shared_ptr<StartBlock>*>(argument));
+    const std::shared_ptr<StartBlock> block = *held;
+    auto record = CurrentThreadShared();
+    ThreadControl& control = record->Control();
+    // Held, not started, until the creator or ResumeThread releases it.
+    control.state.store(1, std::memory_order_release);
+    const Hooks& hooks = ThreadHooks();
+    for (std::size_t i = 0; i < hooks.starts; ++i) hooks.atStart[i]();
+    const LPTHREAD_START_ROUTINE routine = block->routine;
+    const LPVOID parameter = block->parameter;
+    block->record = std::move(record);
+    block->ready.store(1, std::memory_order_release);
+    Sys().futex_wake(reinterpret_cast<const unsigned*>(&block->ready), 1);
+    ParkWhileSuspended(control);
+    if ((control.state.load(std::memory_order_acquire) & ThreadControl::kTerminate) != 0) return nullptr;
+    control.exitCode.store(routine(parameter), std::memory_order_relaxed);
+    return nullptr;
+}
+
+// Lowers the count of `control` by one, marking a thread held since its
+// start-up as started when the count reaches 0; the previous count.
+unsigned Release(ThreadControl& control) {
+    unsigned state = control.state.load(std::memory_order_acquire);
+    for (;;) {
+        const unsigned count = state & ThreadControl::kCountMask;
+        if (count == 0 || (state & ThreadControl::kEnded) != 0) return 0;
+        unsigned next = state - 1;
+        if (count == 1 && (state & ThreadControl::kTerminate) == 0) next |= ThreadControl::kStarted;
+        if (control.state.compare_exchange_weak(state, next, std::memory_order_acq_rel)) {
+            // Only a count of 0 lets a parked thread or a waiting suspender on.
+            if (count == 1) WakeAll(control);
+            return count;
+        }
+    }
+}
+
+// The nice value of a Windows thread priority, or nothing for another value.
+std::optional<int> NiceValue(int priority) {
+    switch (priority) {
+        case THREAD_PRIORITY_IDLE:
+            return 19;
+        case THREAD_PRIORITY_LOWEST:
+            return 10;
+        case THREAD_PRIORITY_BELOW_NORMAL:
+            return 5;
+        case THREAD_PRIORITY_NORMAL:
+            return 0;
+        case THREAD_PRIORITY_ABOVE_NORMAL:
+            return -5;
+        case THREAD_PRIORITY_HIGHEST:
+            return -10;
+        case THREAD_PRIORITY_TIME_CRITICAL:
+            return -20;
+        default:
+            return std::nullopt;
+    }
 }
 
 }  // namespace
@@ -277,13 +496,152 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    *exitCode = HasEnded(*record) ? 0 : STILL_ACTIVE;
+    *exitCode = HasEnded(*record) ? record->Control().exitCode.load(std::memory_order_relaxed) : STILL_ACTIVE;
     return TRUE;
 }
 
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,
+                    DWORD creationFlags, LPDWORD threadId) {
+    if (startAddress == nullptr || (creationFlags & ~(CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    CurrentThread();
+    auto block = std::make_shared<StartBlock>();
+    block->routine = startAddress;
+    block->parameter = parameter;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (stackSize != 0) {
+        const auto page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
+        const SIZE_T least = PTHREAD_STACK_MIN;
+        const SIZE_T size = (std::max(stackSize, least) + page - 1) / page * page;
+        pthread_attr_setstacksize(&attributes, static_cast<size_t>(size));
+    }
+    auto* argument = new std::shared_ptr<StartBlock>(block);
+    pthread_t created;
+    const int error = Sys().pthread_create(&created, &attributes, StartThread, argument);
+    pthread_attr_destroy(&attributes);
+    if (error != 0) {
+        delete argument;
+        SetLastError(error == EINVAL ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    while (block->ready.load(std::memory_order_acquire) == 0) {
+        Sys().futex_wait(reinterpret_cast<const unsigned*>(&block->ready), 0, nullptr);
+    }
+    ThreadControl& control = block->record->Control();
+    const HANDLE handle = KernelHandles().Insert(block->record);
+    if (handle == nullptr) {
+        // The thread has run nothing of its caller's yet: it ends unrun.
+        const DWORD insertError = GetLastError();
+        control.state.fetch_or(ThreadControl::kTerminate, std::memory_order_acq_rel);
+        WakeAll(control);
+        SetLastError(insertError);
+        return nullptr;
+    }
+    if (threadId != nullptr) *threadId = static_cast<DWORD>(block->record->Tid());
+    if ((creationFlags & CREATE_SUSPENDED) == 0) Release(control);
+    return handle;
+}
+
+DWORD SuspendThread(HANDLE thread) {
+    const auto record = ThreadOf(thread);
+    if (!record) return static_cast<DWORD>(-1);
+    if (!InstallSuspendHandler()) return static_cast<DWORD>(-1);
+    ThreadControl& control = record->Control();
+    const bool self = record.get() == &CurrentThread();
+    unsigned previous = 0;
+    {
+        const std::lock_guard lock(control.mutex);
+        const unsigned state = control.state.load(std::memory_order_acquire);
+        if ((state & ThreadControl::kEnded) != 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return static_cast<DWORD>(-1);
+        }
+        if ((state & ThreadControl::kCountMask) >= MAXIMUM_SUSPEND_COUNT) {
+            SetLastError(ERROR_SIGNAL_REFUSED);
+            return static_cast<DWORD>(-1);
+        }
+        // Only this lock raises the count, so it cannot pass the limit.
+        previous = control.state.fetch_add(1, std::memory_order_acq_rel) & ThreadControl::kCountMask;
+        // A held thread parks without a signal; the mutex keeps the thread
+        // from ending, and so its id from being reused, until the signal is sent.
+        if (previous == 0 && !self && (state & ThreadControl::kStarted) != 0 &&
+            Sys().tgkill(Sys().getpid(), record->Tid(), SuspendSignal()) != 0) {
+            const int sendError = errno;
+            Release(control);
+            SetLastErrorFromErrno(sendError);
+            return static_cast<DWORD>(-1);
+        }
+    }
+    if (self) {
+        ParkWhileSuspended(control);
+        return previous;
+    }
+    for (;;) {
+        const unsigned state = control.state.load(std::memory_order_acquire);
+        if ((state & (ThreadControl::kParked | ThreadControl::kEnded)) != 0 ||
+            (state & ThreadControl::kCountMask) == 0) {
+            break;
+        }
+        Sys().futex_wait(reinterpret_cast<const unsigned*>(&control.state), state, nullptr);
+    }
+    return previous;
+}
+
 DWORD ResumeThread(HANDLE thread) {
-    if (!ThreadOf(thread)) return static_cast<DWORD>(-1);
-    return 0;
+    const auto record = ThreadOf(thread);
+    if (!record) return static_cast<DWORD>(-1);
+    return Release(record->Control());
+}
+
+BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
+    const auto record = ThreadOf(thread);
+    if (!record) return FALSE;
+    ThreadControl& control = record->Control();
+    unsigned state = control.state.load(std::memory_order_acquire);
+    for (;;) {
+        if ((state & ThreadControl::kEnded) != 0) return TRUE;
+        if ((state & ThreadControl::kStarted) != 0) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return FALSE;
+        }
+        control.exitCode.store(exitCode, std::memory_order_relaxed);
+        if (control.state.compare_exchange_weak(state, state | ThreadControl::kTerminate, std::memory_order_acq_rel)) {
+            break;
+        }
+    }
+    WakeAll(control);
+    return TRUE;
+}
+
+BOOL SetThreadPriority(HANDLE thread, int priority) {
+    const auto record = ThreadOf(thread);
+    if (!record) return FALSE;
+    const std::optional<int> nice = NiceValue(priority);
+    if (!nice) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    ThreadControl& control = record->Control();
+    const std::lock_guard lock(control.mutex);
+    if ((control.state.load(std::memory_order_acquire) & ThreadControl::kEnded) == 0 &&
+        Sys().setpriority(PRIO_PROCESS, static_cast<id_t>(record->Tid()), *nice) != 0) {
+        SetLastError(errno == ESRCH ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    control.priority = priority;
+    return TRUE;
+}
+
+int GetThreadPriority(HANDLE thread) {
+    const auto record = ThreadOf(thread);
+    if (!record) return THREAD_PRIORITY_ERROR_RETURN;
+    ThreadControl& control = record->Control();
+    const std::lock_guard lock(control.mutex);
+    return control.priority;
 }
 
 void Sleep(DWORD milliseconds) {

@@ -1,0 +1,63 @@
+// Platform locks: the mutexes that any thread of the process may need while
+// another thread is suspended (SuspendThread).
+//
+// A thread is suspended by a signal that parks it where it is.  Parked
+// inside a lock that other threads need (a message queue, the wait lock, a
+// handle table), it would block every thread that posts to it or looks a
+// handle up.  So each thread counts the platform locks it holds or is
+// acquiring, and a suspension signal that arrives while the count is not 0
+// is only noted: the thread parks when its last platform lock is released
+// (kernel/threads.cpp).  Posting to a suspended thread therefore never
+// blocks.
+//
+// Every lock of the platform that another thread may wait for belongs here:
+// PlatformMutex in place of std::mutex (with std::lock_guard, std::unique_lock
+// and std::condition_variable_any, whose waits release the lock, so that a
+// thread waiting for a condition can be parked).  A platform lock is held
+// only for short, non-blocking work.
+#pragma once
+
+#include <mutex>
+
+#include "platform/PlatformExport.h"
+
+namespace vplatform {
+
+// The calling thread takes (Enter) or has released (Leave) a platform lock.
+// Leave parks the thread when a suspension arrived meanwhile and this was its
+// last platform lock.
+VPLATFORM_API void EnterPlatformLock() noexcept;
+VPLATFORM_API void LeavePlatformLock() noexcept;
+
+// Wakes the thread sleeping on the futex word `word` once the calling thread
+// has released its last platform lock: a thread woken inside the signaller's
+// lock would only wake to wait for that lock.  The word's owner must stand
+// a late (spurious) wake-up, as every futex sleeper does.
+VPLATFORM_API void WakeAfterPlatformLocks(const unsigned* word) noexcept;
+
+class PlatformMutex {
+public:
+    PlatformMutex() = default;
+    PlatformMutex(const PlatformMutex&) = delete;
+    PlatformMutex& operator=(const PlatformMutex&) = delete;
+
+    void lock() {
+        EnterPlatformLock();
+        m_mutex.lock();
+    }
+    bool try_lock() {
+        EnterPlatformLock();
+        if (m_mutex.try_lock()) return true;
+        LeavePlatformLock();
+        return false;
+    }
+    void unlock() {
+        m_mutex.unlock();
+        LeavePlatformLock();
+    }
+
+private:
+    std::mutex m_mutex;
+};
+
+}  // namespace vplatform

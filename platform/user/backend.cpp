@@ -1,0 +1,112 @@
+// The window backend's installation, its default answers, and the windows of
+// other programs it brings in.
+#include <atomic>
+#include <mutex>
+
+#include "platform/kernel/WinError.h"
+#include "platform/user/internal/WindowBackend.h"
+#include "platform/user/internal/WindowObject.h"
+
+namespace vplatform::user {
+namespace {
+
+std::atomic<WindowBackend*> g_backend{nullptr};
+
+std::shared_ptr<Window> ForeignOne(HWND hwnd) {
+    auto window = UserHandles().Find<Window>(hwnd);
+    if (!window || !window->foreign) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return window;
+}
+
+void Describe(Window& window, const ForeignWindow& foreign) {
+    window.style = foreign.style;
+    window.exStyle = foreign.exStyle;
+    window.rect = foreign.rect;
+    window.client = foreign.rect;
+    window.text = foreign.title;
+    window.className = foreign.className;
+}
+
+}  // namespace
+
+WindowBackend::~WindowBackend() = default;
+
+void WindowBackend::Created(TopLevelWindow&) {}
+
+void WindowBackend::Destroyed(HWND) {}
+
+void WindowBackend::Shown(HWND, bool) {}
+
+void WindowBackend::Moved(HWND, const RECT&) {}
+
+void WindowBackend::TextChanged(HWND, std::wstring_view) {}
+
+std::shared_ptr<Waitable> WindowBackend::InputSource() {
+    return nullptr;
+}
+
+bool WindowBackend::TranslateKey(const MSG&, std::wstring&) {
+    return false;
+}
+
+BOOL WindowBackend::PostForeign(HWND, UINT, WPARAM, LPARAM) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+LRESULT WindowBackend::SendForeign(HWND, UINT, WPARAM, LPARAM) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+
+void SetWindowBackend(WindowBackend* backend) {
+    g_backend.store(backend, std::memory_order_release);
+}
+
+WindowBackend* CurrentWindowBackend() {
+    return g_backend.load(std::memory_order_acquire);
+}
+
+HWND AddForeignWindow(const ForeignWindow& foreign) {
+    auto window = std::make_shared<Window>();
+    window->foreign = true;
+    window->processId = foreign.processId;
+    window->threadId = foreign.threadId;
+    Describe(*window, foreign);
+    const HWND hwnd = UserHandles().Insert(window);
+    if (hwnd != nullptr) window->handle = hwnd;
+    return hwnd;
+}
+
+bool UpdateForeignWindow(HWND hwnd, const ForeignWindow& foreign) {
+    const auto window = ForeignOne(hwnd);
+    if (!window) return false;
+    const std::lock_guard lock(window->mutex);
+    Describe(*window, foreign);
+    return true;
+}
+
+bool RemoveForeignWindow(HWND hwnd) {
+    if (!ForeignOne(hwnd)) return false;
+    return UserHandles().Remove<Window>(hwnd) != nullptr;
+}
+
+bool SetBackendData(HWND hwnd, std::shared_ptr<void> data) {
+    const auto window = LookupWindow(hwnd);
+    if (!window) return false;
+    const std::lock_guard lock(window->mutex);
+    window->backendData = std::move(data);
+    return true;
+}
+
+std::shared_ptr<void> BackendData(HWND hwnd) {
+    const auto window = LookupWindow(hwnd);
+    if (!window) return nullptr;
+    const std::lock_guard lock(window->mutex);
+    return window->backendData;
+}
+
+}  // namespace vplatform::user

@@ -1,0 +1,181 @@
+// A thread's message queue: posted messages, messages sent by other threads,
+// the quit request, timers, and the windows of the thread.
+//
+// Every thread that makes a message call gets one; it is kept in a registry
+// by thread id (for PostThreadMessageW and for the windows' messages) and
+// torn down by the thread's end (ThreadControl.h's end hook): it then refuses
+// posts, answers the senders still waiting with 0 and destroys the thread's
+// windows without messages.
+//
+// Locks: the queue's own platform lock guards its contents; it is never held
+// while a window procedure runs, nor together with a window's lock or the
+// window tree lock.  Input arriving sets bits of the kinds of input (QS_*)
+// in two atomic words (`new since the owner last looked` and `present`),
+// which the owner's waits test under the wait lock, as a Waitable.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/internal/PlatformLock.h"
+#include "platform/internal/Waitable.h"
+#include "platform/user/Messages.h"
+
+namespace vplatform::user {
+
+class MessageQueue;
+
+// A message sent by another thread, in the sender's frame until answered.
+struct SentMessage {
+    HWND hwnd = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    std::shared_ptr<MessageQueue> replyTo;  // the sender's queue
+    LRESULT result = 0;
+    std::atomic<bool> done{false};  // the sender may leave once it is set
+};
+
+// The input kind of a reply to SendMessageW; never in QS_ALLINPUT.
+constexpr unsigned kReplyBit = 0x8000;
+
+using Clock = std::chrono::steady_clock;
+
+struct Timer {
+    HWND hwnd;  // null for a thread timer
+    UINT_PTR id;
+    UINT elapse;  // milliseconds
+    TIMERPROC proc;
+    Clock::time_point due;
+};
+
+class MessageQueue final : public Waitable {
+public:
+    explicit MessageQueue(DWORD threadId);
+    ~MessageQueue() override;
+
+    DWORD ThreadId() const { return m_threadId; }
+
+    // Any thread.  ERROR_SUCCESS, ERROR_NOT_ENOUGH_QUOTA, or
+    // ERROR_INVALID_THREAD_ID for a queue whose thread has ended.
+    DWORD Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Queues a message sent by another thread; false once the thread ended.
+    bool Send(SentMessage& message);
+    // Answers `message` (once): the sender runs on.
+    static void Reply(SentMessage& message, LRESULT result);
+    // Sets `bits` as input new since the owner last looked and wakes its
+    // wait.  With no lock held.
+    void Notify(unsigned bits);
+
+    // The owner thread only.
+    // Delivers the messages other threads sent, until none is left.
+    void DeliverSent();
+    // PeekMessageW's work after the window filter was checked.
+    bool Retrieve(MSG& msg, HWND filter, UINT first, UINT last, bool remove);
+    void PostQuit(int exitCode);
+    // Posts a thread message to thread `threadId` (as Post does).
+    DWORD PostTo(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+    // Waits until input of `mask` arrives (with `inputAvailable`: or is
+    // present), or one of `objects` is signalled, or `milliseconds` pass:
+    // WAIT_OBJECT_0 + objects.size() for input; otherwise as
+    // WaitForObjects.  `spin`: look for the input for a few microseconds
+    // before sleeping.
+    DWORD Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask, bool inputAvailable,
+               bool spin);
+    // Clears the `new` input bits: the owner has looked.
+    void Looked() {
+        if ((m_newBits.load(std::memory_order_seq_cst) & ~kReplyBit) != 0) {
+            m_newBits.fetch_and(kReplyBit, std::memory_order_seq_cst);
+        }
+    }
+    void ClearReply() { m_newBits.fetch_and(~kReplyBit, std::memory_order_seq_cst); }
+
+    UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
+    bool KillTimer(HWND hwnd, UINT_PTR id);
+    // The procedure of timer (hwnd, id) when it is `proc`, else null: only a
+    // live timer's own procedure is called for a WM_TIMER.
+    TIMERPROC TimerProc(HWND hwnd, UINT_PTR id, LPARAM proc);
+
+    // The thread's windows (the owner, or the window code on its behalf).
+    void AddWindow(HWND hwnd);
+    // Forgets a destroyed window: its timers and posted messages go, the
+    // messages sent to it are answered with 0.
+    void RemoveWindow(HWND hwnd);
+
+    // The end of the owner thread.
+    void TearDown();
+
+    // Waitable (wait lock held).
+    bool IsSignalled(const ThreadRecord& thread) const override;
+
+private:
+    // A ring of posted messages; grows to the quota.
+    struct Ring {
+        std::vector<MSG> slots;
+        std::size_t head = 0;
+        std::size_t count = 0;
+        MSG& At(std::size_t i) { return slots[(head + i) & (slots.size() - 1)]; }
+        void Push(const MSG& msg);
+        void Erase(std::size_t i);
+        void Clear() {
+            head = 0;
+            count = 0;
+        }
+    };
+
+    // Next due time of the timers of the filter, when any (lock held).
+    bool NextDue(Clock::time_point& due) const;
+    bool InputReady(unsigned mask, bool inputAvailable) const;
+
+    const DWORD m_threadId;
+    mutable PlatformMutex m_mutex;
+    // Under m_mutex.
+    Ring m_posted;
+    std::vector<SentMessage*> m_sent;  // oldest first
+    bool m_quit = false;
+    int m_quitCode = 0;
+    std::vector<Timer> m_timers;
+    std::atomic<std::size_t> m_timerCount{0};  // m_timers.size(), for a look without the lock
+    std::vector<HWND> m_windows;
+    bool m_dead = false;
+    // Input kinds: arrived since the owner last looked, and present now.
+    std::atomic<unsigned> m_newBits{0};
+    std::atomic<unsigned> m_haveBits{0};
+    // The owner sleeps in Wait (Notify then signals through the wait lock).
+    std::atomic<bool> m_sleeping{false};
+    // The owner's wait in progress (written by the owner, read under the
+    // wait lock).
+    unsigned m_waitMask = 0;
+    bool m_waitInputAvailable = false;
+    // How often Wait looks for input before it sleeps (the owner's).
+    unsigned m_spins = 256;
+    // The queue the owner posted a thread message to last (the owner's).
+    std::shared_ptr<MessageQueue> m_lastTarget;
+};
+
+// The calling thread's queue, made at its first use.
+MessageQueue& CurrentQueue();
+std::shared_ptr<MessageQueue> CurrentQueueShared();
+// The queue of thread `threadId` of this process, or null.
+std::shared_ptr<MessageQueue> FindQueue(DWORD threadId);
+
+// Whether a message's parameters carry pointers, which only SendMessageW
+// can pass (ERROR_MESSAGE_SYNC_ONLY for the posts).
+bool SyncOnly(UINT message);
+
+// Calls a window's procedure for a message delivered to the calling thread
+// (sent or dispatched); 0 when the window is gone.
+LRESULT CallWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The message sent by another thread that the calling thread is handling:
+// whether there is one, and answering it early (false when there is none
+// or it was answered).
+bool InSendFrame();
+bool ReplyInFrame(LRESULT result);
+
+}  // namespace vplatform::user

@@ -1,0 +1,128 @@
+// The window backend: how a display (an X11 connection, in x11/) learns of
+// the process's top-level windows and brings in windows of other programs.
+//
+// Without a backend, windows exist only in the platform: creating, showing,
+// moving and destroying them works and sends the messages of
+// platform/user/Window.h, and nothing is drawn anywhere.  A backend installed
+// with SetWindowBackend (once, at start-up, before windows are made; it is
+// never deleted by the platform) is told:
+//
+//   Created    a top-level window now exists (before WM_NCCREATE, so that
+//              the window has its display side while its procedure sets
+//              itself up); the rectangle may be changed to place a window
+//              created with CW_USEDEFAULT.
+//   Destroyed  the window is gone: its handle already fails (after
+//              WM_NCDESTROY, or at its thread's end).
+//   Shown      its visibility changed (ShowWindow, SetWindowPos with
+//              SWP_SHOWWINDOW/SWP_HIDEWINDOW, GWL_STYLE's WS_VISIBLE).
+//   Moved      its window rectangle changed (screen coordinates).
+//   TextChanged its title changed.
+//
+// "Top-level" means: not WS_CHILD, not message-only (HWND_MESSAGE), of this
+// process.  Every call comes on the thread that made the change, which is
+// the window's own thread except for cross-thread SetWindowPos, ShowWindow
+// and SetWindowTextW, and at its thread's end; no platform lock is held, so
+// the backend may call the platform's window functions (but must not destroy
+// the window it is told about).
+//
+// The other direction:
+//   - NoteWindowRect: the display moved or sized a window (the user dragged
+//     it): the platform keeps the new rectangle and sends the window
+//     WM_WINDOWPOSCHANGED (with WM_MOVE and WM_SIZE); the backend is not told
+//     back.  It sends, so it is called with no platform lock held (not from
+//     FdReady, which holds the wait lock: post a message and call it from
+//     the window's thread).
+//   - AddForeignWindow / UpdateForeignWindow / RemoveForeignWindow: windows
+//     of other programs become entries of the same USER handle table, with
+//     their process and thread ids, styles, rectangle, title and class name.
+//     IsWindow, GetWindowThreadProcessId, GetWindowRect, GetWindowTextW,
+//     GetClassNameW and GetWindowLongPtrW (styles) work on them; changing
+//     them fails with ERROR_ACCESS_DENIED; posting and sending go to the
+//     backend's PostForeign/SendForeign.
+//   - InputSource: an object that every wait of a message queue includes
+//     (an X connection watched through its descriptor, Waitable.h), so that
+//     display events wake GetMessageW; its FdReady moves them into the
+//     queues (PostMessageW).
+//   - TranslateKey: the characters of a key message for TranslateMessage.
+//   - SetBackendData / BackendData: the backend's own object for a window.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/PlatformExport.h"
+#include "platform/WinTypes.h"
+#include "platform/internal/Waitable.h"
+#include "platform/user/Window.h"
+
+namespace vplatform::user {
+
+// What a backend is told of a top-level window at its creation.
+struct TopLevelWindow {
+    HWND hwnd;
+    DWORD threadId;
+    DWORD style;
+    DWORD exStyle;
+    HWND owner;
+    RECT rect;  // screen coordinates
+    std::wstring title;
+    std::wstring className;
+};
+
+class VPLATFORM_API WindowBackend {
+public:
+    virtual ~WindowBackend();
+
+    // `window.rect` may be changed (a window created with CW_USEDEFAULT has
+    // position and size 0); the platform keeps what it holds afterwards.
+    virtual void Created(TopLevelWindow& window);
+    virtual void Destroyed(HWND hwnd);
+    virtual void Shown(HWND hwnd, bool visible);
+    virtual void Moved(HWND hwnd, const RECT& screenRect);
+    virtual void TextChanged(HWND hwnd, std::wstring_view text);
+
+    // The object the queues' waits include, or null (here).
+    virtual std::shared_ptr<Waitable> InputSource();
+    // The characters of a key message (WM_KEYDOWN, WM_SYSKEYDOWN); false
+    // (here) for none.
+    virtual bool TranslateKey(const MSG& key, std::wstring& characters);
+    // A message for a window of another program.  Here: FALSE (0) with
+    // ERROR_ACCESS_DENIED.
+    virtual BOOL PostForeign(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    virtual LRESULT SendForeign(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+// Installs the backend (null removes it).  Calls already made keep the
+// backend they started with, which must therefore stay alive.
+VPLATFORM_API void SetWindowBackend(WindowBackend* backend);
+// The backend, or null.
+WindowBackend* CurrentWindowBackend();
+
+// A window of another program.
+struct ForeignWindow {
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    RECT rect{};  // screen coordinates
+    std::wstring title;
+    std::wstring className;
+};
+// Gives a window of another program an HWND; null with the last error
+// (ERROR_NOT_ENOUGH_QUOTA) when the USER table is full.
+VPLATFORM_API HWND AddForeignWindow(const ForeignWindow& window);
+// False with ERROR_INVALID_WINDOW_HANDLE for a handle that is not one of them.
+VPLATFORM_API bool UpdateForeignWindow(HWND hwnd, const ForeignWindow& window);
+// Its handle fails from here on.
+VPLATFORM_API bool RemoveForeignWindow(HWND hwnd);
+
+// The display moved or sized a window of this process (see above).  False
+// with ERROR_INVALID_WINDOW_HANDLE.
+VPLATFORM_API bool NoteWindowRect(HWND hwnd, const RECT& screenRect);
+
+// The backend's own data of a window (null at first).
+VPLATFORM_API bool SetBackendData(HWND hwnd, std::shared_ptr<void> data);
+VPLATFORM_API std::shared_ptr<void> BackendData(HWND hwnd);
+
+}  // namespace vplatform::user
