@@ -14,6 +14,7 @@
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Message.h"
 #include "platform/kernel/Module.h"
+#include "platform/kernel/Process.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/WinError.h"
@@ -25,6 +26,11 @@
 #include "platform/mfc/AfxSync.h"
 #include "platform/nls/CodePage.h"
 #include "platform/shell/Shell.h"
+#include "platform/shell/ShellApi.h"
+#include "platform/user/Clipboard.h"
+#include "platform/user/Keyboard.h"
+#include "platform/user/Monitor.h"
+#include "platform/user/SystemMetrics.h"
 
 // Text and numbers.
 #include "text/Converter.h"
@@ -62,4 +68,11 @@
 #include "encoding/ZipCompressor.h"
 
 // Files and system.
+#include "system/AppRunningDetector.h"
+#include "system/Clipboard.h"
+#include "system/Keyboard.h"
 #include "system/Path.h"
+#include "system/Process.h"
+
+// Screen helpers.
+#include "gdi/Monitor.h"

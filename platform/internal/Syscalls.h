@@ -13,8 +13,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include "platform/PlatformExport.h"
 
@@ -45,6 +48,22 @@ struct Syscalls {
     int (*pthread_setname_np)(pthread_t thread, const char* name);
     int (*eventfd)(unsigned int initial, int flags);
     int (*poll)(struct pollfd* fds, nfds_t count, int timeout);
+
+    // Processes (process.cpp, the clipboard keeper): spawning, process
+    // descriptors, their signals and their ends.  waitid is called only for
+    // P_PIDFD, never for "any child".
+    int (*posix_spawn)(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                       const posix_spawnattr_t* attributes, char* const argv[], char* const envp[]);
+    int (*pidfd_open)(pid_t pid, unsigned int flags);
+    int (*pidfd_send_signal)(int pidfd, int signal, siginfo_t* info, unsigned int flags);
+    int (*waitid)(idtype_t type, id_t id, siginfo_t* info, int options);
+    int (*pipe2)(int fds[2], int flags);
+    int (*kill)(pid_t pid, int signal);  // only for a child that has no descriptor
+
+    // Named objects (sync.cpp): the folder of their lock files and the locks.
+    const char* (*getenv)(const char* name);
+    uid_t (*getuid)();
+    int (*flock)(int fd, int operation);
 };
 
 // The table in use.

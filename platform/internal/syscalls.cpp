@@ -2,7 +2,10 @@
 #include "platform/internal/Syscalls.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,9 +22,48 @@ int Rename(const char* from, const char* to, unsigned int flags) {
     return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
 }
 
+// glibc 2.36 has no wrappers for the process-descriptor calls.
+int PidfdOpen(pid_t pid, unsigned int flags) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, flags));
+}
+
+int PidfdSendSignal(int pidfd, int signal, siginfo_t* info, unsigned int flags) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, info, flags));
+}
+
+const char* GetEnv(const char* name) {
+    return ::getenv(name);
+}
+
 const Syscalls kReal = {
-    Open,     ::close, ::read,  ::write,  ::lseek,  ::fsync,  ::ftruncate,          ::statx,   ::futimens, Rename,
-    ::unlink, ::mkdir, ::rmdir, ::getcwd, ::gettid, ::getpid, ::pthread_setname_np, ::eventfd, ::poll,
+    Open,
+    ::close,
+    ::read,
+    ::write,
+    ::lseek,
+    ::fsync,
+    ::ftruncate,
+    ::statx,
+    ::futimens,
+    Rename,
+    ::unlink,
+    ::mkdir,
+    ::rmdir,
+    ::getcwd,
+    ::gettid,
+    ::getpid,
+    ::pthread_setname_np,
+    ::eventfd,
+    ::poll,
+    ::posix_spawn,
+    PidfdOpen,
+    PidfdSendSignal,
+    ::waitid,
+    ::pipe2,
+    ::kill,
+    GetEnv,
+    ::getuid,
+    ::flock,
 };
 
 Syscalls g_replacement = kReal;

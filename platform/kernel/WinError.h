@@ -63,6 +63,12 @@ constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 constexpr DWORD ERROR_INVALID_MONITOR_HANDLE = 1461;
 constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
+// Processes, the desktop and the clipboard.
+constexpr DWORD ERROR_BAD_ENVIRONMENT = 10;
+constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+constexpr DWORD ERROR_NOT_FOUND = 1168;
+constexpr DWORD ERROR_CLIPBOARD_NOT_OPEN = 1418;
+constexpr DWORD ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION = 1459;
 
 extern "C" {
 // Returns the calling thread's last error code.

@@ -21,6 +21,7 @@
 #include "platform/internal/Waitable.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/WinError.h"
+#include "platform/kernel/internal/Processes.h"
 #include "platform/nls/CodePage.h"
 
 namespace vplatform {
@@ -217,6 +218,9 @@ DWORD GetCurrentProcessId() {
 }
 
 DWORD GetThreadId(HANDLE thread) {
+    DWORD id = 0;
+    DWORD code = 0;
+    if (ProcessThreadInfo(thread, id, code)) return id;
     const auto record = ThreadOf(thread);
     return record ? static_cast<DWORD>(record->Tid()) : 0;
 }
@@ -271,6 +275,12 @@ HRESULT GetThreadDescription(HANDLE thread, LPWSTR* description) {
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+    DWORD id = 0;
+    DWORD code = 0;
+    if (exitCode != nullptr && ProcessThreadInfo(thread, id, code)) {
+        *exitCode = code;
+        return TRUE;
+    }
     const auto record = ThreadOf(thread);
     if (!record) return FALSE;
     if (exitCode == nullptr) {
@@ -282,6 +292,9 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
 }
 
 DWORD ResumeThread(HANDLE thread) {
+    DWORD id = 0;
+    DWORD code = 0;
+    if (ProcessThreadInfo(thread, id, code)) return 0;
     if (!ThreadOf(thread)) return static_cast<DWORD>(-1);
     return 0;
 }
