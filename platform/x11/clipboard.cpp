@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/WinError.h"
@@ -145,6 +147,7 @@ public:
         m_clipboard = connection.Intern("CLIPBOARD");
         m_stamp = connection.Intern("VLIB_CLIPBOARD_TIME");
         m_utf8 = connection.Intern("UTF8_STRING");
+        m_targets = connection.Intern("TARGETS");
         m_incr = connection.Intern("INCR");
         m_manager = connection.Intern("CLIPBOARD_MANAGER");
         m_saveTargets = connection.Intern("SAVE_TARGETS");
@@ -305,7 +308,9 @@ private:
             m_reading = {};
             m_reading.active = true;
             m_reading.property = m_readProperties[m_readIndex];
-            Convert(connection, m_utf8);
+            // What the owner offers first: an owner that serves anything it
+            // is asked for would otherwise give its image as text.
+            Convert(connection, m_targets);
             return;
         }
     }
@@ -333,7 +338,45 @@ private:
         return ok;
     }
 
+    // The atoms of the reading's property (a TARGETS answer), deleted.
+    std::vector<Atom> TakeAtoms(Connection& connection) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        ErrorTrap trap(connection);
+        std::vector<Atom> atoms;
+        if (XGetWindowProperty(connection.Dpy(), m_window, m_reading.property, 0, 4096, True, XA_ATOM, &type, &format,
+                               &count, &after, &data) == Success &&
+            trap.Check() == 0 && type == XA_ATOM && format == 32) {
+            const auto* values = reinterpret_cast<const Atom*>(data);
+            atoms.assign(values, values + count);
+        }
+        if (data != nullptr) XFree(data);
+        return atoms;
+    }
+
     void Converted(Connection& connection, Atom property) {
+        if (m_reading.target == m_targets) {
+            if (property == None) {
+                // An owner without TARGETS: ask for the text itself.
+                Convert(connection, m_utf8);
+                return;
+            }
+            const auto targets = TakeAtoms(connection);
+            const auto offers = [&](Atom atom) {
+                return std::find(targets.begin(), targets.end(), atom) != targets.end();
+            };
+            if (offers(m_utf8)) {
+                Convert(connection, m_utf8);
+            } else if (offers(XA_STRING)) {
+                Convert(connection, XA_STRING);
+            } else {
+                FinishRead(connection, {ClipboardRead::NoText, {}, 0});
+            }
+            return;
+        }
         if (property == None) {
             // No UTF8_STRING: perhaps STRING; else no text at all.
             if (m_reading.target == m_utf8) {
@@ -411,7 +454,7 @@ private:
     // The clipboard's thread only.
     Window m_window = None;
     std::unique_ptr<SelectionServer> m_server;
-    Atom m_clipboard = None, m_stamp = None, m_utf8 = None, m_incr = None;
+    Atom m_clipboard = None, m_stamp = None, m_utf8 = None, m_targets = None, m_incr = None;
     Atom m_manager = None, m_saveTargets = None, m_saveProperty = None;
     Atom m_readProperties[4] = {};
     std::size_t m_readIndex = 0;

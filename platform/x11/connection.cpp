@@ -303,9 +303,10 @@ void EventThread::Run() {
             m_handler.Timer(connection);
             continue;
         }
-        if (XEventsQueued(display, QueuedAlready) > 0) continue;
+        // Flushing may read events into Xlib's queue, where poll would not see them.
         XFlush(display);
         if (connection.Lost()) break;
+        if (XEventsQueued(display, QueuedAlready) > 0) continue;
         int timeout = -1;
         if (timer) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*timer - Clock::now()).count();

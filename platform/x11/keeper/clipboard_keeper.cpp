@@ -77,6 +77,9 @@ int main() {
             timeout = static_cast<int>(
                 std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count()));
         }
+        // Flushing may read events into Xlib's queue, where poll would not see them.
+        XFlush(display);
+        if (XEventsQueued(display, QueuedAlready) > 0) continue;
         pollfd fd = {ConnectionNumber(display), POLLIN, 0};
         poll(&fd, 1, timeout);
     }
