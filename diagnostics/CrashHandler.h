@@ -8,6 +8,11 @@
 // removes it when the thread's work ends.  Until crash reporting is installed
 // the guard does nothing.  A failed per-thread installation is not reported;
 // the thread then runs without crash reporting.
+//
+// Threads: Installed may be read from any thread; it is set and cleared by the
+// thread that installs crash reporting for the process, before the library's
+// workers start and after they stop.  A guard, and any copy of it, is created
+// and destroyed on the thread it guards.
 #pragma once
 
 #include <atomic>

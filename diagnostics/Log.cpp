@@ -13,19 +13,22 @@
 #include <filesystem>
 #include <future>
 #include <limits>
-#include <locale>
 #include <thread>
 
 #include "diagnostics/internal/CaughtMfcException.h"
 #include "diagnostics/internal/EntryPool.h"
+#include "diagnostics/internal/LogTesting.h"
+#include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
+#include "platform/kernel/Handles.h"
 #include "text/StringConversion.h"
 
 namespace VTools {
 
 namespace {
 
-constexpr std::uint32_t kCleanDelayMilliseconds = 10000;
+// The delay between Open and the clean-up; tests shorten it.
+std::atomic<std::uint32_t> g_cleanDelayMilliseconds{10000};
 constexpr LONGLONG kTicksPerHour = 36'000'000'000LL;  // 100-ns ticks
 constexpr LONGLONG kMaximumAgeHours = 168;
 
@@ -44,28 +47,12 @@ void AppendTextMode(std::string& out, std::string_view text) {
     out.append(text.data() + start, text.size() - start);
 }
 
-// The stream's locale: "polish" where that name exists, else the Polish
-// locale under its Linux names, else the classic one.  The bytes written do
-// not depend on it.
-std::locale PolishLocale() {
-    for (const char* name : {"polish", "pl_PL.UTF-8", "pl_PL.utf8", "pl_PL.ISO-8859-2", "pl_PL"}) {
-        try {
-            return std::locale(name);
-        } catch (const std::runtime_error&) {
-        }
-    }
-    return std::locale::classic();
-}
-
-// The narrow file-system form of a wide path.
-std::filesystem::path FileSystemPath(std::wstring_view path) {
-    std::string utf8 = String::WideToUtf8(path);
-    std::replace(utf8.begin(), utf8.end(), '\\', '/');
-    return std::filesystem::path(utf8);
-}
-
-LONGLONG Ticks(const FILETIME& time) {
-    return static_cast<LONGLONG>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+// The folder of the log's file: the path without its last element, "/" for
+// a file directly in the root, "." for a bare name.
+std::wstring FolderOf(const std::wstring& path) {
+    const std::size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) return L".";
+    return path.substr(0, separator == 0 ? 1 : separator);
 }
 
 }  // namespace
@@ -79,7 +66,8 @@ Log::Log() : m_writer("Log"), m_cleaner("Clean"), m_entries(std::make_unique<int
 
 Log::~Log() {
     // At process exit after a missing Close: stop the threads before the
-    // members they use are destroyed.
+    // members they use are destroyed.  A file still open is left to the
+    // system, which closes it with the process.
     try {
         m_cleaner.StopExecute();
         m_writer.StopExecute();
@@ -94,19 +82,24 @@ bool Log::Open(const std::wstring& path) {
     if (!OpenStream(path)) return false;
     m_writer.StartExecute();
     m_cleaner.SetRunOnce(true);
-    m_cleaner.SetTimer(kCleanDelayMilliseconds);
+    m_cleaner.SetTimer(g_cleanDelayMilliseconds.load());
     m_cleaner.SetTask([path] { Clean(path); });
     m_cleaner.StartExecute();
     return true;
 }
 
 bool Log::OpenStream(const std::wstring& path) {
-    // Binary mode: the entries already carry CR LF line ends.  Linux opens
-    // with full sharing.
-    m_stream.open(FileSystemPath(path), std::ios::out | std::ios::app | std::ios::binary);
-    if (!m_stream.is_open()) return false;
-    m_stream.clear();
-    m_stream.imbue(PolishLocale());
+    // Bytes as they are: the entries already carry CR LF line ends.  Other
+    // processes may read and write the file meanwhile; without
+    // FILE_SHARE_DELETE the open file cannot be deleted, by the clean-up
+    // either.  A path with a NUL inside names no file (as a C string it would
+    // name another).
+    if (path.find(L'\0') != std::wstring::npos) return false;
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    m_file = file;
+    m_pending.clear();
     return true;
 }
 
@@ -117,35 +110,42 @@ void Log::Close() {
     } catch (...) {
         // Stopping can only fail when called from a log thread itself.
     }
-    // A Write that saw the writer running just before it stopped may still be
+    // A Write that found the writer running before it stopped may still be
     // appending; once those are done, whatever they queued is discarded too
-    // and every entry is free again.
-    while (m_writesInFlight.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+    // and every entry is free again.  Writes that begin now do nothing and
+    // are not waited for.
+    while (m_writesInFlight.load() != 0) std::this_thread::yield();
     m_writer.ClearTasks();
     m_entries->ReclaimAll();
-    if (!m_stream.is_open()) return;
+    if (m_file == nullptr) return;
     try {
         std::string entry;
         PrepareMessage(entry, "VTools::Log::Close", __LINE__,
                        String::Utf8ToAnsi("Zamkni\xC4\x99"
                                           "cie"));
-        m_stream.write(entry.data(), static_cast<std::streamsize>(entry.size()));
-        m_stream.flush();
-        m_stream.close();
+        WriteEntry(entry);
     } catch (...) {
-        m_stream.setstate(std::ios::failbit);
+        // The closing entry is lost; the file is closed all the same.
     }
+    CloseHandle(m_file);
+    m_file = nullptr;
+    m_pending.clear();
 }
 
 bool Log::IsOpen() const {
-    return m_stream.is_open();
+    return m_file != nullptr;
 }
 
 void Log::Write(std::string_view function, std::int32_t line, std::string_view message) noexcept {
+    if (!m_writer.IsRunning()) return;
+    // Counted only once running was seen: Close, which stops the writer and
+    // then waits for the count, either finds this call counted or this call
+    // finds the writer stopped on the second look (both sides sequentially
+    // consistent).
     struct InFlight {
         std::atomic<int>& count;
-        explicit InFlight(std::atomic<int>& c) : count(c) { count.fetch_add(1, std::memory_order_acq_rel); }
-        ~InFlight() { count.fetch_sub(1, std::memory_order_acq_rel); }
+        explicit InFlight(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
+        ~InFlight() { count.fetch_sub(1); }
     } inFlight(m_writesInFlight);
     if (!m_writer.IsRunning()) return;
     internal::LogEntry* entry = nullptr;
@@ -178,15 +178,31 @@ void Log::AddMessageToLog(internal::LogEntry* entry) {
     // without allocating; the pool owns the entry, also when the task is
     // discarded unrun.
     m_writer.AddTask([this, entry] {
-        try {
-            if (m_stream.is_open()) {
-                m_stream.write(entry->text.data(), static_cast<std::streamsize>(entry->text.size()));
-                m_stream.flush();
-            }
-        } catch (...) {
-        }
+        WriteEntry(entry->text);
         m_entries->Release(entry);
     });
+}
+
+void Log::WriteEntry(std::string_view bytes) noexcept {
+    if (m_file == nullptr) return;
+    try {
+        DWORD written = 0;
+        if (!m_pending.empty()) {
+            const BOOL done =
+                WriteFile(m_file, m_pending.data(), static_cast<DWORD>(m_pending.size()), &written, nullptr);
+            m_pending.erase(0, written);
+            // Still failing: this entry is lost rather than written after a
+            // torn one.
+            if (!done || !m_pending.empty()) return;
+        }
+        written = 0;
+        if (!WriteFile(m_file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written > 0) {
+            m_pending.assign(bytes.substr(written));
+        }
+    } catch (...) {
+        // The rest of a torn entry could not be kept: it stays torn.
+        m_pending.clear();
+    }
 }
 
 void Log::PrepareMessage(std::string& entry, std::string_view function, std::int32_t line, std::string_view message) {
@@ -249,14 +265,13 @@ char* Log::GetFormatedTime(std::array<char, 13>& buffer) {
 
 void Log::Clean(const std::wstring& path) {
     try {
-        const auto separator = path.find_last_of(L"\\/");
-        const std::wstring folder = separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
-        const std::filesystem::path folderPath = FileSystemPath(folder.empty() ? std::wstring(L".") : folder);
-        if (!std::filesystem::is_directory(folderPath)) return;
+        std::string folder;
+        if (!vplatform::ToFileSystemPath(FolderOf(path), folder)) return;
+        if (!std::filesystem::is_directory(folder)) return;
 
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
-        for (const auto& entry : std::filesystem::directory_iterator(folderPath)) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             std::error_code error;
             if (!entry.is_regular_file(error)) continue;
             std::string extension = entry.path().extension().string();
@@ -264,16 +279,27 @@ void Log::Clean(const std::wstring& path) {
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
             if (extension != ".txt") continue;
 
-            const std::wstring file = String::Utf8ToWide(entry.path().string());
+            // A name that is not UTF-8 has no wide form that reaches it.
+            std::wstring file;
+            if (!vplatform::FromFileSystemPath(entry.path().native(), file)) continue;
             WIN32_FILE_ATTRIBUTE_DATA data;
-            const bool known = GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) != FALSE;
-            if (!known || (Ticks(now) - Ticks(data.ftLastWriteTime)) / kTicksPerHour >= kMaximumAgeHours) {
-                DeleteFileW(file.c_str());
+            bool old = true;  // a time that cannot be read counts as old
+            if (GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
+                const auto age = static_cast<LONGLONG>(vplatform::FileTimeTicks(now)) -
+                                 static_cast<LONGLONG>(vplatform::FileTimeTicks(data.ftLastWriteTime));
+                old = age / kTicksPerHour >= kMaximumAgeHours;
             }
+            // The log's own file is open without FILE_SHARE_DELETE: its
+            // deletion fails, as on Windows.
+            if (old) DeleteFileW(file.c_str());
         }
     } catch (...) {
         // A folder that cannot be listed ends the cleaning silently.
     }
+}
+
+void internal::SetLogCleanDelayForTesting(std::chrono::milliseconds delay) {
+    g_cleanDelayMilliseconds = static_cast<std::uint32_t>(delay.count());
 }
 
 }  // namespace VTools

@@ -3,25 +3,38 @@
 // Every module writes its diagnostics through VTools::Log::Instance().Write:
 // the entry is stamped with the local time of day and formatted on the
 // caller's thread, then queued for the "Log" writer thread, which appends it
-// to the file and flushes it; the caller never waits for the disk.  Ten
+// to the file with one write; the caller never waits for the disk.  Ten
 // seconds after Open, the one-shot "Clean" thread deletes ".txt" files of the
-// log's folder that are 168 hours old or older.
+// log's folder that are 168 hours old or older, never the log's own file.
 //
 // Entry format: "%s\t\t%s ( %d )\n%s\n-\n" from the time stamp
 // ("%02lld:%02lld:%02lld.%03lld", hours to milliseconds), the function name,
 // the line and the message; every "\n" is written as CR LF.  Messages are
 // narrow text in the ANSI code page, written byte for byte.
 //
+// The file is reached through the platform's file functions (CreateFileW with
+// FILE_APPEND_DATA, so entries of other processes appending to the same file
+// never overwrite these), shared for reading and writing but not for
+// deletion, as an open file on Windows cannot be deleted.
+//
 // Failure: the log never reports its own failures.  Write never throws and
 // drops the entry when the log is closed or formatting fails; Open returns
-// false when the file cannot be opened or the log is already open.
+// false when the file cannot be opened (a missing folder, a path without a
+// file-system form) or the log is already open.  An entry whose write fails
+// (a full disk, an I/O error) is lost, the log goes on: the next entries
+// reach the file once writing works again, and the rest of an entry written
+// only in part goes first, so no torn entry is left inside the file.
+//
+// Threads: Write, Flush, Instance and LogAllExceptions may be called from any
+// thread at any time; Open, Close and IsOpen come from the application's
+// controlling thread, not concurrently with each other, and never from the
+// log's own threads.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +42,7 @@
 #include "module/Export.h"
 #include "multithreading/TaskExecutor.h"
 #include "multithreading/TimerExecutor.h"
+#include "platform/WinTypes.h"
 
 namespace VTools {
 
@@ -51,8 +65,10 @@ public:
     // is kept).
     bool Open(const std::wstring& path);
     // Stops the cleaner and the writer (entries still queued are discarded),
-    // writes the closing entry "Zamknięcie" directly and closes the file.
-    // Never throws; on a closed log it only stops the threads.
+    // waits for the Write calls that began while the log was running (not
+    // for those that begin afterwards, which do nothing), writes the closing
+    // entry "Zamknięcie" directly and closes the file.  Never throws; on a
+    // closed log it only stops the threads.
     void Close();
     bool IsOpen() const;
     // Formats one entry and queues it.  Both views must point to
@@ -70,6 +86,10 @@ private:
     ~Log();
 
     bool OpenStream(const std::wstring& path);
+    // Appends one finished entry to the file (the writer thread, or Close once
+    // the writer has stopped); the rest of an entry cut short by a failed
+    // write goes first.
+    void WriteEntry(std::string_view bytes) noexcept;
     // Queues a write task for one finished entry, which goes back to the
     // entry pool once written.
     void AddMessageToLog(internal::LogEntry* entry);
@@ -79,11 +99,15 @@ private:
     char* GetFormatedTime(std::array<char, 13>& buffer);
     static void Clean(const std::wstring& path);
 
-    std::ofstream m_stream;
+    // The open file (null while closed); used by the writer thread while the
+    // log runs, by Open and Close otherwise.
+    HANDLE m_file = nullptr;
+    // The part of an entry that a failed write did not put into the file.
+    std::string m_pending;
     Multithreading::TaskExecutor m_writer;
     Multithreading::TimerExecutor m_cleaner;
     std::unique_ptr<internal::EntryPool> m_entries;
-    // Write calls between their running check and their queue append; Close
+    // Write calls that found the log running and have not finished; Close
     // waits for them so that no entry of a closed log is left behind.
     std::atomic<int> m_writesInFlight{0};
 };

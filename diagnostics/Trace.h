@@ -3,6 +3,9 @@
 // Write formats its message and hands it to OutputDebugStringA, which shows it
 // on standard error while a tracer is attached to the process and drops it
 // otherwise (see platform/kernel/Debug.h).  Trace messages never go to the log.
+//
+// Threads: Write may be called from any thread at once (see Debug.h for how
+// concurrent texts reach standard error).
 #pragma once
 
 #include "module/Export.h"

@@ -6,6 +6,9 @@
 // replacement text instead.  They throw only std::bad_alloc, and
 // ExceptionToString the converters' exception when the platform refuses the
 // conversion to the ANSI code page.
+//
+// Threads: every function may be called from any thread at once; `e` must not
+// be released by another thread during the call.
 #pragma once
 
 #include <cstdint>

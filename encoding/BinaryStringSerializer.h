@@ -16,6 +16,9 @@
 // Failure: reading past the end of a loading serializer's data throws the
 // archive's CArchiveException* (cause endOfFile), which the caller catches
 // and releases with Delete().  The other failures are stated at each member.
+//
+// Threads: a serializer, like the archive it holds, is used by one thread at a
+// time; the static conversions may be called from any thread.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,10 @@
 //
 // Failure: conversions never throw (except on allocation failure): text that
 // is not a GUID gives the all-zero GUID and a failed formatting an empty text.
+//
+// Threads: a value class: one object is used by one thread at a time (or read by
+// several); Create may be called on different objects from any threads at
+// once.
 #pragma once
 
 #include <string>

@@ -1,16 +1,14 @@
 // JSON files through Boost.JSON's stream parser and serializer.
 #include "encoding/Json.h"
 
-#include <filesystem>
-
 #include <boost/json/serializer.hpp>
 #include <boost/json/stream_parser.hpp>
 
 #include "encoding/internal/FileStreamBuf.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
+#include "platform/kernel/ReplacingFile.h"
 #include "system/Path.h"
-#include "system/internal/FileSystem.h"
 
 namespace VTools::Json {
 namespace {
@@ -35,10 +33,7 @@ private:
 // up when the file itself cannot be created.
 void CreateParentFolder(std::wstring_view path) {
     const std::wstring folder = VTools::Path::GetFileFolder(path);
-    if (folder.empty()) return;
-    if (const auto narrow = FileSystemInternal::FileSystemPath(folder)) {
-        VTools::Path::CreateDirectoryIfNotExist(std::filesystem::path(*narrow));
-    }
+    if (!folder.empty()) VTools::Path::CreateDirectoryIfNotExist(folder);
 }
 
 }  // namespace
@@ -78,7 +73,7 @@ bool JsonSerializer::Save(std::wstring_view path, const boost::json::value& valu
 bool JsonSerializer::SaveToFile(std::wstring_view path, const boost::json::value& value) {
     if (path.empty()) return false;
     CreateParentFolder(path);
-    FileSystemInternal::ReplacingFileWriter writer;
+    vplatform::ReplacingFileWriter writer;
     if (writer.Open(path) != ERROR_SUCCESS) return false;
     {
         EncodingInternal::ReplacingWriterBuf buffer(writer);

@@ -8,6 +8,9 @@
 //
 // Decrypt returns an empty string for an input whose length is not a multiple
 // of the group length; a group that holds no number decodes as 0 + 25.
+//
+// Threads: the functions keep no state and may be called from any thread at
+// once; CryptAsASCII reads the ANSI code page (set it at start-up).
 #pragma once
 
 #include <string>

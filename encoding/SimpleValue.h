@@ -3,6 +3,9 @@
 // text, the number (every numeric kind is kept in one double) and the nested
 // value live side by side; each constructor fills one of them and each
 // conversion reads one of them.  A text is never parsed as a number.
+//
+// Threads: a value: one object is used by one thread at a time (or read by
+// several).
 #pragma once
 
 #include <concepts>

@@ -8,6 +8,9 @@
 // Failure: reports nothing.  When the system store cannot be opened (or no
 // certificate store can be made), the context is left unchanged; certificates
 // that do not decode, and duplicates, are skipped.
+//
+// Threads: AddWindowsRootCerts may be called from any thread, but needs the
+// context to itself: no connection may be made from the context meanwhile.
 #pragma once
 
 #include "module/Export.h"

@@ -5,6 +5,9 @@
 // "Deklarowana długość bufora jest mniejsza od rozmiaru bufora." (in the ANSI
 // code page) when the declared length is smaller than what was already
 // copied; the position and the count then stay as they were.
+//
+// Threads: a plain value: one object is used by one thread at a time (or read by
+// several through its const members).
 #pragma once
 
 #include <cstdint>

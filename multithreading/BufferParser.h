@@ -9,21 +9,28 @@
 // Failure: StartParsing throws std::system_error when the thread cannot be
 // created.  A parser destroyed while running is stopped first (its queued
 // chunks are discarded).
+//
+// Threads: AddBuffer, ClearBuffers, BuffersCount and IsRunning may be called
+// from any thread at any time, from the callback too.  StartParsing,
+// StopParsing and the destructor come from the parser's owner, one at a time,
+// never from the callback.  The callback runs on the worker, one chunk at a
+// time; the chunk it gets is the worker's, valid only during the call.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "module/Export.h"
 #include "multithreading/BufferManager.h"
 
 namespace Multithreading {
+
+namespace internal {
+template <class Item>
+class WorkQueue;
+}  // namespace internal
 
 class VLIB_API BufferParser {
 public:
@@ -49,15 +56,9 @@ public:
     bool IsRunning() const;
 
 private:
-    BufferManager GetNextBuffer();
-    void WaitForBufferOrEnd();
-
-    std::atomic<bool> m_running{false};
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::thread m_worker;
-    std::deque<BufferManager> m_queue;
     std::string m_name;
+    // The queue and its worker (multithreading/internal/WorkQueue.h).
+    std::unique_ptr<internal::WorkQueue<BufferManager>> m_queue;
 };
 
 }  // namespace Multithreading

@@ -3,73 +3,39 @@
 #include <utility>
 
 #include "multithreading/internal/TaskReport.h"
-#include "multithreading/internal/WorkerThread.h"
+#include "multithreading/internal/WorkQueue.h"
 
 namespace Multithreading {
 
-TaskExecutor::TaskExecutor(std::string name) : m_name(std::move(name)) {}
+TaskExecutor::TaskExecutor(std::string name)
+    : m_name(std::move(name)), m_queue(std::make_unique<internal::WorkQueue<Task>>(m_name)) {}
 
 TaskExecutor::~TaskExecutor() {
-    // An owner that forgot to stop would otherwise end the process (a joinable
-    // std::thread cannot be destroyed): stop here instead.
-    if (m_worker.joinable()) internal::StopQuietly([this] { StopExecute(); });
+    // Stopped while every member the worker uses is still there.
+    m_queue.reset();
 }
 
 void TaskExecutor::StartExecute() {
-    if (m_worker.joinable()) return;
-    internal::StartWorker(m_worker, m_mutex, m_running, m_name, [this] { OnExecute(); });
+    m_queue->Start([this](Task& task) {
+        static constexpr internal::Reporter kReporter{"Executor", "Multithreading::TaskExecutor::OnExecute", __LINE__};
+        internal::RunReporting(task, kReporter, m_name);
+    });
 }
 
 void TaskExecutor::StopExecute() {
-    internal::StopWorker(m_worker, m_mutex, m_wake, m_running);
-    // The discarded tasks are destroyed outside the lock: their captures'
-    // destructors may call back into this executor.
-    std::deque<Task> discarded;
-    std::lock_guard lock(m_mutex);
-    discarded.swap(m_queue);
+    m_queue->Stop();
 }
 
 void TaskExecutor::ClearTasks() {
-    std::deque<Task> discarded;
-    std::lock_guard lock(m_mutex);
-    discarded.swap(m_queue);
+    m_queue->Clear();
 }
 
 bool TaskExecutor::IsRunning() const {
-    return m_running;
+    return m_queue->Running();
 }
 
 void TaskExecutor::AddTask(Task task) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_queue.push_back(std::move(task));
-    }
-    m_wake.notify_one();
-}
-
-TaskExecutor::Task TaskExecutor::GetTask() {
-    std::lock_guard lock(m_mutex);
-    if (m_queue.empty()) return {};
-    Task task = std::move(m_queue.front());
-    m_queue.pop_front();
-    return task;
-}
-
-void TaskExecutor::WaitForTaskOrEnd() {
-    std::unique_lock lock(m_mutex);
-    m_wake.wait(lock, [this] { return !m_queue.empty() || !m_running; });
-}
-
-void TaskExecutor::OnExecute() {
-    static constexpr internal::Reporter kReporter{"Executor", "Multithreading::TaskExecutor::OnExecute", __LINE__};
-    while (m_running) {
-        Task task = GetTask();
-        if (!task) {
-            WaitForTaskOrEnd();
-            continue;
-        }
-        internal::RunReporting(task, kReporter, m_name);
-    }
+    m_queue->Push(std::move(task));
 }
 
 }  // namespace Multithreading

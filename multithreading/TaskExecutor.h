@@ -10,19 +10,26 @@
 // created; StopExecute called from the executor's own worker throws
 // std::system_error (resource deadlock).  An executor destroyed while running
 // is stopped first (its queued tasks are discarded).
+//
+// Threads: AddTask, ClearTasks and IsRunning may be called from any thread at
+// any time, from tasks too.  StartExecute, StopExecute and the destructor come
+// from the executor's owner, one at a time, never from a task of the executor.
+// Tasks run one at a time on the worker, so they need no lock against each
+// other.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "module/Export.h"
 
 namespace Multithreading {
+
+namespace internal {
+template <class Item>
+class WorkQueue;
+}  // namespace internal
 
 class VLIB_API TaskExecutor {
 public:
@@ -45,16 +52,9 @@ public:
     void AddTask(Task task);
 
 private:
-    Task GetTask();
-    void WaitForTaskOrEnd();
-    void OnExecute();
-
-    std::atomic<bool> m_running{false};
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::thread m_worker;
-    std::deque<Task> m_queue;
     std::string m_name;
+    // The queue and its worker (multithreading/internal/WorkQueue.h).
+    std::unique_ptr<internal::WorkQueue<Task>> m_queue;
 };
 
 }  // namespace Multithreading

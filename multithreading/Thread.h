@@ -1,4 +1,7 @@
 // Thread helpers: naming the calling thread and waiting for a thread to end.
+//
+// Threads: SetThreadName may be called from any thread and names that thread.
+// WaitForEndThread may be called from any thread but the one it waits for.
 #pragma once
 
 #include <string_view>

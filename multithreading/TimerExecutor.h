@@ -15,6 +15,12 @@
 // std::system_error (resource deadlock) instead of dead-locking.
 // SetTask, SetTimer and SetRunOnce are for a stopped timer.  A timer destroyed
 // while running is stopped first.
+//
+// Threads: IsRunning may be called from any thread at any time.  StartExecute,
+// StopExecute, ResetExecute, the setters and the destructor come from the
+// timer's owner, one at a time.  The task runs on the timer thread with the
+// timer's lock held: it may call IsRunning, not StopExecute or ResetExecute
+// (they throw) nor the setters.
 #pragma once
 
 #include <atomic>

@@ -70,11 +70,7 @@ SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc", ".inl")
 # Crossings that wait for the file helpers (the file-system form of a path,
 # the replace-by-rename writer) to become platform services.  A waiver that
 # no longer matches an include fails the check, so that it goes too.
-WAIVERS = {
-    ("settings/SettingsXml.cpp", "system/internal/FileSystem.h"),
-    ("encoding/Json.cpp", "system/internal/FileSystem.h"),
-    ("encoding/internal/FileStreamBuf.h", "system/internal/FileSystem.h"),
-}
+WAIVERS = set()
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 

@@ -11,6 +11,8 @@ packages=(
   libcrypto++-dev libmsgsl-dev zlib1g-dev libssl-dev nlohmann-json3-dev
   python3 libc-bin libxml2-utils openssl ca-certificates uuid-runtime
   clang clang-format libclang-rt-14-dev
+  libx11-dev libxrandr-dev libxres-dev
+  xvfb x11-xserver-utils x11-utils xclip xsel xdotool openbox
 )
 
 missing=()

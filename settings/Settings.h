@@ -35,11 +35,11 @@
 // use keys that are XML names and never "Variable", which reads back as an
 // unnamed child.
 //
-// Files.  A path is a wide Windows-form path, taken in this platform's
-// file-system form: UTF-8 names, '\\' and '/' both separating folders (the
-// form of the platform's file functions, platform/kernel/Files.h).  That narrow form
-// is what the XML reader opens and what the log entries quote; a path holding
-// a lone surrogate names no file.
+// Files.  A path is a wide Windows-form path, read and written through the
+// platform's file functions (platform/kernel/Files.h, ReplacingFile.h), so it
+// names the file CreateFileW opens: UTF-8 names, '\\' and '/' both separating
+// folders.  That narrow form (vplatform::ToFileSystemPath) is what the log
+// entries quote; a path holding a lone surrogate names no file.
 //
 // Failures.  The numeric conversions throw std::invalid_argument or
 // std::out_of_range (the tree is unchanged); the rectangle, point and size
@@ -290,18 +290,22 @@ public:
     // "data".
     bool ConvertFromString(std::string_view text);
 
-    // Writes the tree to the file `path` under the top element `rootName`.
-    // The document is written to a new temporary file in the same folder,
-    // flushed to the disk and then renamed over `path`, so the file is either
-    // the previous one or the whole new document, also when the process dies
-    // on the way.  False, with the previous file untouched, no temporary file
-    // left and one log entry, when the file cannot be written (a missing
-    // folder, no permission, a full disk, a path that names a folder), when
-    // `rootName` or a key would not read back as the same element name (it
-    // must begin with an ASCII letter, '_', ':' or a byte from 0x80 on, and go
-    // on with those, ASCII digits, '.' and '-'), or when the tree is deeper than the XML reader accepts (so that
-    // whatever is saved can be loaded again).  The file is replaced, not rewritten: it gets the default permissions of
-    // a new file, and a symbolic link at `path` is replaced by the file itself.
+    // Writes the tree to the file `path` under the top element `rootName`,
+    // through vplatform::ReplaceFileContent (platform/kernel/ReplacingFile.h):
+    // the document goes into a temporary file beside the file, flushed to the
+    // disk and then renamed over it, so the file is either the previous one or
+    // the whole new document, also when the process dies on the way.  The file
+    // keeps its permissions and owner; a symbolic link at `path` stays and the
+    // file it points to gets the document; a read-only file is refused; a
+    // folder that takes no temporary file gets the document written in place.
+    // False, with the previous file untouched, no temporary file left and one
+    // log entry, when the file cannot be written (a missing folder, no
+    // permission, a read-only file, a full disk, a path that names a folder),
+    // when `rootName` or a key would not read back as the same element name
+    // (it must begin with an ASCII letter, '_', ':' or a byte from 0x80 on,
+    // and go on with those, ASCII digits, '.' and '-'), or when the tree is
+    // deeper than the XML reader accepts (so that whatever is saved can be
+    // loaded again).
     bool SaveToFile(std::wstring_view path, std::string_view rootName) const;
     // Replaces the value (emptied), the version and the children with the
     // tree stored in the file under the top element `rootName`.  False, with

@@ -13,17 +13,17 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <tuple>
 #include <utility>
 
 #include "diagnostics/Log.h"
+#include "platform/kernel/FileSystemPath.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/ReplacingFile.h"
 #include "platform/kernel/WinError.h"
 #include "settings/Settings.h"
 #include "settings/internal/XmlName.h"
-#include "system/internal/FileSystem.h"
 #include "text/StringConversion.h"
 
 namespace {
@@ -57,6 +57,39 @@ void LogFailure(const char* function, int line, std::string_view polish, std::st
     } catch (...) {
         // The failure is reported by the caller's result; the log entry is lost.
     }
+}
+
+// The path as the log shows it: its file-system form, empty when it has none.
+std::string FileSystemName(std::wstring_view path) {
+    std::string narrow;
+    const DWORD lastError = GetLastError();
+    if (!vplatform::ToFileSystemPath(path, narrow)) SetLastError(lastError);
+    return narrow;
+}
+
+// The whole file, read through the platform's file functions without denying
+// other readers or writers; false when it cannot be opened or read.
+bool ReadWholeFile(std::wstring_view path, std::string& text) {
+    const std::wstring name(path);
+    if (name.empty() || name.find(L'\0') != std::wstring::npos) return false;
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool complete = false;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) text.reserve(static_cast<std::size_t>(size.QuadPart));
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &read, nullptr)) break;
+        if (read == 0) {
+            complete = true;
+            break;
+        }
+        text.append(buffer, read);
+    }
+    CloseHandle(file);
+    return complete;
 }
 
 tinyxml2::XMLDocument MakeDocument() {
@@ -293,10 +326,10 @@ bool Settings::ConvertFromString(std::string_view text) {
 }
 
 bool Settings::SaveToFile(std::wstring_view path, std::string_view rootName) const {
-    const std::string narrowPath = VTools::FileSystemInternal::FileSystemPath(path).value_or(std::string());
+    const std::string narrowPath = FileSystemName(path);
     const std::string root(rootName);
     if (!VTools::SettingsInternal::IsElementName(root) || !Xml::Writable(*this, 1) ||
-        VTools::FileSystemInternal::ReplaceFileContent(path, Xml::Print(*this, root.c_str())) != ERROR_SUCCESS) {
+        vplatform::ReplaceFileContent(path, Xml::Print(*this, root.c_str())) != ERROR_SUCCESS) {
         LogFailure("Settings::SaveToFile", __LINE__, "Nie udało się zapisać ustawień do pliku: ", narrowPath);
         return false;
     }
@@ -304,21 +337,19 @@ bool Settings::SaveToFile(std::wstring_view path, std::string_view rootName) con
 }
 
 bool Settings::LoadFromFile(std::wstring_view path, std::string_view rootName) {
-    const auto narrowPath = VTools::FileSystemInternal::FileSystemPath(path);
+    const std::string narrowPath = FileSystemName(path);
+    std::string text;
     tinyxml2::XMLDocument document = MakeDocument();
-    if (!narrowPath || document.LoadFile(narrowPath->c_str()) != tinyxml2::XML_SUCCESS) {
-        LogFailure("Settings::LoadFromFile", __LINE__,
-                   "Nie udało się wczytać ustawień dla: ", narrowPath.value_or(std::string()));
+    if (!ReadWholeFile(path, text) || document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
+        LogFailure("Settings::LoadFromFile", __LINE__, "Nie udało się wczytać ustawień dla: ", narrowPath);
         return false;
     }
     const std::string root(rootName);
     const tinyxml2::XMLElement* top = document.FirstChildElement(root.c_str());
     if (top == nullptr) {
-        LogFailure("Settings::LoadFromFile", __LINE__, "Błędny tag ustawień: ", *narrowPath, ", " + root);
+        LogFailure("Settings::LoadFromFile", __LINE__, "Błędny tag ustawień: ", narrowPath, ", " + root);
         return false;
     }
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(*narrowPath, error);
-    Xml::Load(*this, *top, error ? std::size_t{1} << 16 : static_cast<std::size_t>(size / kShortestUnnamedElement));
+    Xml::Load(*this, *top, text.size() / kShortestUnnamedElement);
     return true;
 }

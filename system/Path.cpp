@@ -3,18 +3,18 @@
 // entry or a thrown std::filesystem::filesystem_error).
 #include "system/Path.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <system_error>
 
 #include "diagnostics/Log.h"
 #include "platform/com/Com.h"
+#include "platform/kernel/ErrorCategory.h"
+#include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Module.h"
 #include "platform/kernel/WinError.h"
 #include "platform/shell/Shell.h"
-#include "system/internal/FileSystem.h"
 #include "system/internal/PathText.h"
 #include "text/StringConversion.h"
 #include "text/StringUtils.h"
@@ -35,8 +35,13 @@ constexpr wchar_t kSeparator = L'/';
 // The file-system form of a wide path; empty for a path that names no file
 // (empty, or holding a lone surrogate).
 fs::path ToFileSystem(std::wstring_view path) {
-    std::optional<std::string> narrow = VTools::FileSystemInternal::FileSystemPath(path);
-    return narrow ? fs::path(std::move(*narrow)) : fs::path();
+    std::string narrow;
+    const DWORD lastError = GetLastError();
+    if (!vplatform::ToFileSystemPath(path, narrow)) {
+        SetLastError(lastError);
+        return fs::path();
+    }
+    return fs::path(std::move(narrow));
 }
 
 // A path value in the file system's form: '\\' separates elements as in wide
@@ -66,75 +71,13 @@ void WriteLog(const char* function, int line, std::string_view utf8Prefix, std::
     VTools::Log::Instance().Write(function, line, message);
 }
 
-// The generic error condition closest to a Windows error code, for the
-// filesystem_error thrown after a failed Win32-named call.
-std::error_code ErrorFromWindows(DWORD error) {
-    int code = EIO;
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            code = ENOENT;
-            break;
-        case ERROR_ACCESS_DENIED:
-            code = EACCES;
-            break;
-        case ERROR_SHARING_VIOLATION:
-            code = EBUSY;
-            break;
-        case ERROR_ALREADY_EXISTS:
-        case ERROR_FILE_EXISTS:
-            code = EEXIST;
-            break;
-        case ERROR_DISK_FULL:
-            code = ENOSPC;
-            break;
-        case ERROR_WRITE_PROTECT:
-            code = EROFS;
-            break;
-        case ERROR_NOT_SAME_DEVICE:
-            code = EXDEV;
-            break;
-        case ERROR_DIR_NOT_EMPTY:
-            code = ENOTEMPTY;
-            break;
-        case ERROR_FILENAME_EXCED_RANGE:
-            code = ENAMETOOLONG;
-            break;
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_PATHNAME:
-        case ERROR_INVALID_PARAMETER:
-            code = EINVAL;
-            break;
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            code = ENOMEM;
-            break;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            code = EMFILE;
-            break;
-        case ERROR_CANT_RESOLVE_FILENAME:
-            code = ELOOP;
-            break;
-        case ERROR_FILE_TOO_LARGE:
-            code = EFBIG;
-            break;
-        case ERROR_NOT_SUPPORTED:
-            code = ENOTSUP;
-            break;
-        case ERROR_DIRECTORY:
-            code = ENOTDIR;
-            break;
-        default:
-            break;
-    }
-    return std::error_code(code, std::generic_category());
-}
-
+// The error of a failed known-folder lookup: a wrapped Windows error in the
+// Win32 category, E_INVALIDARG and E_OUTOFMEMORY as their portable conditions.
 std::error_code ErrorFromHresult(HRESULT result) {
     if (result == E_INVALIDARG) return std::make_error_code(std::errc::invalid_argument);
     if (result == E_OUTOFMEMORY) return std::make_error_code(std::errc::not_enough_memory);
     if ((static_cast<DWORD>(result) & 0xFFFF0000u) == 0x80070000u) {
-        return ErrorFromWindows(static_cast<DWORD>(result) & 0xFFFFu);
+        return vplatform::MakeWin32Error(static_cast<DWORD>(result) & 0xFFFFu);
     }
     return std::make_error_code(std::errc::io_error);
 }
@@ -204,26 +147,67 @@ std::wstring GetModuleName(HINSTANCE module, bool withExtension) {
     return file.empty() ? std::wstring() : GetFileName(file, withExtension);
 }
 
+namespace {
+
+constexpr const char* kDirectoryExist = "VTools::Path::DirectoryExist";
+constexpr const char* kFileExist = "VTools::Path::FileExist";
+constexpr const char* kDirectoryPrefix = "Bład podczas sprawdzania istnienia katalogu: ";
+constexpr const char* kFilePrefix = "Bład podczas sprawdzania pliku: ";
+constexpr const char* kCreateDirectory = "VTools::Path::CreateDirectoryIfNotExist";
+
+// A wide path's file-system form for the existence tests, or nothing (with a
+// log entry) when the path has none.
+std::optional<fs::path> CheckedForm(std::wstring_view path, const char* function, int line, std::string_view prefix) {
+    fs::path native = ToFileSystem(path);
+    if (!native.empty()) return native;
+    if (!path.empty()) WriteLog(function, line, prefix, ErrorText(vplatform::MakeWin32Error(ERROR_INVALID_NAME)));
+    return std::nullopt;
+}
+
+bool CreateDirectories(const fs::path& native, std::string_view shownPath) {
+    std::error_code error;
+    if (fs::create_directories(native, error)) return true;
+    if (error) {
+        WriteLog(kCreateDirectory, __LINE__, "Nie utworzono katalogu: ", shownPath);
+        WriteLog(kCreateDirectory, __LINE__, "Błąd: ", ErrorText(error));
+        return false;
+    }
+    return ExistsAs(native, fs::file_type::directory, kDirectoryExist, __LINE__, kDirectoryPrefix);
+}
+
+}  // namespace
+
+bool DirectoryExist(std::wstring_view path) {
+    const auto native = CheckedForm(path, kDirectoryExist, __LINE__, kDirectoryPrefix);
+    return native && ExistsAs(*native, fs::file_type::directory, kDirectoryExist, __LINE__, kDirectoryPrefix);
+}
+
 bool DirectoryExist(std::filesystem::path path) {
-    return ExistsAs(path, fs::file_type::directory, "VTools::Path::DirectoryExist", __LINE__,
-                    "Bład podczas sprawdzania istnienia katalogu: ");
+    return ExistsAs(path, fs::file_type::directory, kDirectoryExist, __LINE__, kDirectoryPrefix);
+}
+
+bool FileExist(std::wstring_view path) {
+    const auto native = CheckedForm(path, kFileExist, __LINE__, kFilePrefix);
+    return native && ExistsAs(*native, fs::file_type::regular, kFileExist, __LINE__, kFilePrefix);
 }
 
 bool FileExist(std::filesystem::path path) {
-    return ExistsAs(path, fs::file_type::regular, "VTools::Path::FileExist", __LINE__,
-                    "Bład podczas sprawdzania pliku: ");
+    return ExistsAs(path, fs::file_type::regular, kFileExist, __LINE__, kFilePrefix);
+}
+
+bool CreateDirectoryIfNotExist(std::wstring_view path) {
+    const std::string shown = VTools::String::WideToAnsi(path);
+    std::string narrow;
+    if (!vplatform::ToFileSystemPath(path, narrow)) {
+        WriteLog(kCreateDirectory, __LINE__, "Nie utworzono katalogu: ", shown);
+        WriteLog(kCreateDirectory, __LINE__, "Błąd: ", ErrorText(vplatform::MakeWin32Error(GetLastError())));
+        return false;
+    }
+    return CreateDirectories(fs::path(std::move(narrow)), shown);
 }
 
 bool CreateDirectoryIfNotExist(std::filesystem::path path) {
-    std::error_code error;
-    if (fs::create_directories(NativeForm(path), error)) return true;
-    if (error) {
-        constexpr const char* function = "VTools::Path::CreateDirectoryIfNotExist";
-        WriteLog(function, __LINE__, "Nie utworzono katalogu: ", VTools::String::Utf8ToAnsi(path.native()));
-        WriteLog(function, __LINE__, "Błąd: ", ErrorText(error));
-        return false;
-    }
-    return DirectoryExist(std::move(path));
+    return CreateDirectories(NativeForm(path), VTools::String::Utf8ToAnsi(path.native()));
 }
 
 bool RemovePath(std::wstring_view path) {
@@ -251,7 +235,8 @@ bool RemovePath(std::wstring_view path) {
 void Move(std::wstring_view from, std::wstring_view to) {
     const std::wstring source(from), target(to);
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-        throw fs::filesystem_error("rename", ToFileSystem(from), ToFileSystem(to), ErrorFromWindows(GetLastError()));
+        const DWORD error = GetLastError();
+        throw fs::filesystem_error("rename", ToFileSystem(from), ToFileSystem(to), vplatform::MakeWin32Error(error));
     }
 }
 

@@ -6,20 +6,29 @@
 // follows the Windows rules on every platform: both `\` and `/` separate
 // elements, a drive ("C:") or UNC root ("\\server\share") is the root name,
 // and an alternate-stream suffix (":name" after the file name) is never part
-// of the extension.  Where a path reaches the file system it is converted to
-// the platform's narrow file-system form (UTF-8, with every `\` turned into
-// `/`); where these functions join elements they insert this platform's
-// separator (`/` on Linux).
+// of the extension.  Where a wide path reaches the file system it is
+// converted by the platform's one rule (vplatform::ToFileSystemPath: UTF-8,
+// every `\` turned into `/`), so it names the file that CreateFileW would
+// open; a path without that form (a lone surrogate) names no file.  Where these
+// functions join elements they insert this platform's separator (`/` on
+// Linux).
 //
 // Each function has a fixed way of failing, stated at its declaration: a
 // result (false, empty, 0), an entry in the process log, or a thrown
 // std::filesystem::filesystem_error.
+//
+// Threads: every function may be called from any thread; calls on distinct
+// paths are independent.  Calls racing on one path (one removes while another
+// copies) fail or succeed as the file system decides, each by its stated way.
+// The known-folder functions read the environment, which must not change
+// meanwhile.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "module/Export.h"
@@ -57,17 +66,54 @@ VLIB_API std::wstring GetModuleName(HINSTANCE module, bool withExtension);
 
 // --- Existence tests (links followed).  A missing path (or one running
 // through a file) is false without a log entry; any other status error (a
-// link loop, a refused permission...) is false with one log entry.  A `\`
-// in the path value separates elements as '/' does. ---
+// link loop, a refused permission, a wide path with a lone surrogate, which
+// names no file...) is false with one log entry.  They never throw.  A wide
+// path reaches the file system in the platform's form
+// (vplatform::ToFileSystemPath); a path value is taken as it is, with a `\`
+// separating elements as '/' does.  Every wide form (a string, a view, a C
+// string, CString) takes the wide overload; a narrow string or a path value
+// takes the path-value one. ---
+VLIB_API bool DirectoryExist(std::wstring_view path);
 VLIB_API bool DirectoryExist(std::filesystem::path path);
+VLIB_API bool FileExist(std::wstring_view path);
 VLIB_API bool FileExist(std::filesystem::path path);
 
 // --- Changing the disk. ---
 
 // Creates the directory and its missing parents.  True when the directory
 // exists afterwards; false (and two log entries on an error) otherwise,
-// including when a file holds the name.  A `\` separates as '/' does.
+// including when a file holds the name.  Never throws.  Paths as for the
+// existence tests.
+VLIB_API bool CreateDirectoryIfNotExist(std::wstring_view path);
 VLIB_API bool CreateDirectoryIfNotExist(std::filesystem::path path);
+
+namespace internal {
+// Any wide text as a view; a null C string as an empty one.
+template <class Wide>
+std::wstring_view WideView(const Wide& path) {
+    if constexpr (std::is_pointer_v<Wide>) {
+        if (path == nullptr) return {};
+    }
+    return std::wstring_view(path);
+}
+template <class Wide>
+using IfWide = std::enable_if_t<std::is_convertible_v<const Wide&, std::wstring_view>, int>;
+}  // namespace internal
+
+// The wide forms that are not a view themselves (which would otherwise be
+// taken as a path value, through the C locale).
+template <class Wide, internal::IfWide<Wide> = 0>
+bool DirectoryExist(const Wide& path) {
+    return DirectoryExist(internal::WideView(path));
+}
+template <class Wide, internal::IfWide<Wide> = 0>
+bool FileExist(const Wide& path) {
+    return FileExist(internal::WideView(path));
+}
+template <class Wide, internal::IfWide<Wide> = 0>
+bool CreateDirectoryIfNotExist(const Wide& path) {
+    return CreateDirectoryIfNotExist(internal::WideView(path));
+}
 
 // Removes a file or a whole folder tree.  True (with one "Usuwanie: " log
 // entry) when something was removed; false without an entry when nothing
@@ -77,7 +123,8 @@ VLIB_API bool RemovePath(std::wstring_view path);
 // Renames `from` to `to` (MoveFileExW with MOVEFILE_REPLACE_EXISTING and
 // MOVEFILE_COPY_ALLOWED), replacing an existing file and copying across file
 // systems.  Throws std::filesystem::filesystem_error (operation "rename",
-// both paths) on failure.
+// both paths) on failure, its code the Windows error in
+// vplatform::Win32Category() (which compares equal to the matching std::errc).
 VLIB_API void Move(std::wstring_view from, std::wstring_view to);
 
 // Copies one file, overwriting; into an existing directory under its own
@@ -122,8 +169,9 @@ VLIB_API std::uint64_t FindAllSubFolders(std::wstring_view folder, std::vector<s
 // sub-folder (always, so an empty one leaves a trailing '/') and the second
 // (when not empty), created on disk.  Throws
 // std::filesystem::filesystem_error when the known folder cannot be had
-// (operation "SHGetKnownFolderPath") or the result cannot be created
-// ("create_directories"). ---
+// (operation "SHGetKnownFolderPath", the code of a failure that wraps a
+// Windows error in vplatform::Win32Category()) or the result cannot be
+// created ("create_directories"). ---
 VLIB_API std::wstring GetKnownFolderPath(const GUID& folderId, std::wstring_view firstSubFolder,
                                          std::wstring_view secondSubFolder);
 VLIB_API std::wstring GetCurrentUserDocumentPath(std::wstring_view firstSubFolder, std::wstring_view secondSubFolder);

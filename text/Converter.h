@@ -12,6 +12,10 @@
 // followed by the platform's error code in decimal.  Invalid input bytes and
 // characters the target code page lacks are not errors: they take the
 // platform's replacement (U+FFFD, '?').
+//
+// Threads: a converter is used by one thread at a time (Convert writes its
+// buffer); separate converters are independent.  CP_ACP is read at each
+// conversion: see platform/nls/CodePage.h for SetACP.
 #pragma once
 
 #include <string_view>

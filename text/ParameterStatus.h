@@ -1,5 +1,8 @@
 // A parameter's status: a state the application defines (0 in a default
 // record) and the message that goes with it.
+//
+// Threads: a plain value: one object is used by one thread at a time (or read by
+// several).
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,9 @@
 // returns a new string that ends at the first zero unit of the converted text.
 // They throw the converters' "Last error: " exception when the platform
 // refuses a conversion; nothing else fails.
+//
+// Threads: every function may be called from any thread at once; the ANSI
+// functions read the ANSI code page at each call (set it at start-up).
 #pragma once
 
 #include <string>

@@ -10,6 +10,11 @@
 // result (ToDouble, DecodeBase64, AddZerosAfterDecimalPlace).  Case changes and
 // character classes follow the C runtime's current locale (in the default "C"
 // locale only A-Z and a-z change case).
+//
+// Threads: every function may be called from any thread at once; the shared
+// constant strings are never changed.  The functions that use the locale read
+// the global one, which must not be changed (setlocale, std::locale::global)
+// while they run.
 #pragma once
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 
 #include <streambuf>
 
-#include "system/internal/FileSystem.h"
+#include "platform/kernel/ReplacingFile.h"
 
 namespace VTools::EncodingInternal {
 
@@ -13,7 +13,7 @@ namespace VTools::EncodingInternal {
 // writer keeps the error code.
 class ReplacingWriterBuf : public std::streambuf {
 public:
-    explicit ReplacingWriterBuf(FileSystemInternal::ReplacingFileWriter& writer) : m_writer(writer) {}
+    explicit ReplacingWriterBuf(vplatform::ReplacingFileWriter& writer) : m_writer(writer) {}
 
 protected:
     std::streamsize xsputn(const char* data, std::streamsize count) override {
@@ -26,7 +26,7 @@ protected:
     }
 
 private:
-    FileSystemInternal::ReplacingFileWriter& m_writer;
+    vplatform::ReplacingFileWriter& m_writer;
 };
 
 }  // namespace VTools::EncodingInternal

@@ -3,6 +3,9 @@
 // (SHGetKnownFolderPath), and StringFromGUID2.
 //
 // Task memory is plain malloc'ed memory; CoTaskMemFree of null does nothing.
+//
+// Threads: every function may be called from any thread; a block may be freed
+// by another thread than the one that allocated it.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -9,6 +9,10 @@
 //
 // The functions report failures only through their RPC_STATUS result; they
 // leave the last error alone.
+//
+// Threads: every function may be called from any thread at any time; UuidCreate
+// calls racing in several threads still give distinct UUIDs, the stand-in for
+// a failed random source included.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -1,15 +1,14 @@
 // UUIDs from the kernel's random source, and their text form.
 #include "platform/com/Rpc.h"
 
-#include <sys/random.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/internal/Clock.h"
+#include "platform/internal/Syscalls.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ namespace {
 bool KernelRandom(unsigned char* bytes, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = getrandom(bytes + done, size - done, 0);
+        const ssize_t n = vplatform::Sys().getrandom(bytes + done, size - done, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
@@ -37,8 +36,10 @@ void LocalBytes(unsigned char* bytes) {
         x *= 0x94d049bb133111ebull;
         return x ^ (x >> 31);
     };
-    const std::uint64_t now = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
-    const std::uint64_t first = mix(now ^ (static_cast<std::uint64_t>(getpid()) << 40));
+    const timespec clock = vplatform::clock::Now();
+    const std::uint64_t now =
+        static_cast<std::uint64_t>(clock.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(clock.tv_nsec);
+    const std::uint64_t first = mix(now ^ (static_cast<std::uint64_t>(vplatform::Sys().getpid()) << 40));
     const std::uint64_t second = mix(first ^ counter.fetch_add(1, std::memory_order_relaxed));
     std::memcpy(bytes, &first, 8);
     std::memcpy(bytes + 8, &second, 8);

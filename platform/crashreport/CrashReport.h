@@ -9,6 +9,11 @@
 // Every function returns 0 on success and a non-zero code on failure; the
 // text of the last failure of the calling thread is available from
 // crGetLastErrorMsgW.
+//
+// Threads: crInstallW and crUninstall may be called from any thread (of two
+// racing installations one fails); the per-thread functions act on the calling
+// thread only, and each thread has its own failure text.  A thread keeps its
+// installation until it removes it itself, also past crUninstall.
 #pragma once
 
 #include "platform/PlatformExport.h"

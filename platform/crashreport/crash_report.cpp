@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/internal/Syscalls.h"
+
 namespace {
 
 std::atomic<bool> g_processInstalled{false};
@@ -57,7 +59,7 @@ int crInstallToCurrentThread2(DWORD) {
     alternate.ss_sp = stack;
     alternate.ss_size = kCrashStackSize;
     alternate.ss_flags = 0;
-    if (sigaltstack(&alternate, &t_installation.previous) != 0) {
+    if (vplatform::Sys().sigaltstack(&alternate, &t_installation.previous) != 0) {
         std::free(stack);
         return Fail(L"The crash stack could not be installed.");
     }
@@ -74,7 +76,7 @@ int crUninstallFromCurrentThread() {
         previous = {};
         previous.ss_flags = SS_DISABLE;
     }
-    if (sigaltstack(&previous, nullptr) != 0) return Fail(L"The crash stack could not be removed.");
+    if (vplatform::Sys().sigaltstack(&previous, nullptr) != 0) return Fail(L"The crash stack could not be removed.");
     std::free(t_installation.stack);
     t_installation.stack = nullptr;
     t_lastError = L"Success.";
@@ -92,6 +94,6 @@ int crGetLastErrorMsgW(LPWSTR buffer, UINT size) {
 
 bool vplatformThreadHasCrashStack() {
     stack_t current{};
-    return sigaltstack(nullptr, &current) == 0 && t_installation.stack != nullptr &&
+    return vplatform::Sys().sigaltstack(nullptr, &current) == 0 && t_installation.stack != nullptr &&
            current.ss_sp == t_installation.stack && (current.ss_flags & SS_DISABLE) == 0;
 }

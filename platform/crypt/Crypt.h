@@ -28,6 +28,12 @@
 // of the system's bundles can, the error of the first one that exists, or
 // else of the first one),
 // CRYPT_E_NOT_FOUND at the end of an enumeration.
+//
+// Threads: every function may be called from any thread.  An open store is
+// never changed, so several threads may enumerate one store at once, each with
+// its own `prev`; a context may be freed, and a store closed, on any thread,
+// also while another thread enumerates it.  vplatformSetRootCertificateFile
+// affects the stores opened after it returns.
 #pragma once
 
 #include "platform/PlatformExport.h"

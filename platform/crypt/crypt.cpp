@@ -1,11 +1,7 @@
 // System certificate stores: "ROOT" read from a PEM bundle, the others empty.
 #include "platform/crypt/Crypt.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -15,8 +11,9 @@
 
 #include "platform/crypt/internal/Base64.h"
 #include "platform/crypt/internal/RootBundle.h"
-#include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
+#include "platform/kernel/FileSystemPath.h"
+#include "platform/kernel/Files.h"
 #include "platform/kernel/WinError.h"
 
 namespace vplatform {
@@ -105,29 +102,29 @@ std::vector<std::string> RootFiles() {
     return files;
 }
 
-// The whole file; false with the last error set.
-bool ReadFile(const std::string& path, std::string& bytes) {
-    int fd;
-    while ((fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    if (fd < 0) {
-        SetLastError(PathErrorFromErrno(errno, path));
-        return false;
-    }
+// The whole file, read through the platform's file functions; false with
+// the last error set.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    std::wstring name;
+    if (!FromFileSystemPath(path, name)) return false;
+    const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
     char buffer[65536];
+    bool complete = false;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            SetLastErrorFromErrno(errno);
-            ::close(fd);
-            return false;
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, sizeof buffer, &read, nullptr)) break;
+        if (read == 0) {
+            complete = true;
+            break;
         }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        bytes.append(buffer, read);
     }
-    ::close(fd);
-    return true;
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return complete;
 }
 
 // The DER bytes of every CERTIFICATE block of a PEM text, in order.
@@ -161,7 +158,7 @@ bool ReadRootBundle(std::string& pem) {
     DWORD error = ERROR_SUCCESS;
     for (const std::string& file : RootFiles()) {
         pem.clear();
-        if (ReadFile(file, pem)) return true;
+        if (ReadWholeFile(file, pem)) return true;
         const DWORD now = GetLastError();
         const bool missing = now == ERROR_FILE_NOT_FOUND || now == ERROR_PATH_NOT_FOUND;
         if (error == ERROR_SUCCESS || (!missing && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))) {

@@ -1,29 +1,35 @@
-// The file-system calls of the platform's file API, through one table of
-// function pointers, so that tests can make a call fail (ENOSPC, EIO) or be
-// interrupted (EINTR, short counts) where the real system would not do so on
-// demand.
+// The system calls of the platform, through one table of function pointers,
+// so that tests can make a call fail (ENOSPC, EIO, EACCES) or be interrupted
+// (EINTR, short counts) where the real system would not do so on demand.
 //
-// files.cpp makes every file-system call through Sys(); nothing else changes
-// the table.  The setter below is for tests only: it is exported so that the
-// test binaries can reach it, but it belongs to no public header and is not
-// installed.  A test replaces the table while no other thread uses the file
-// API, and restores it before it ends (ScopedSyscallsForTesting does both).
+// Every call the platform makes to the operating system, the C library's
+// queries of the environment, the user database and the clock included, goes
+// through Sys(); nothing else changes the table.  The setters below are for
+// tests only: they are exported so that the test binaries can reach them, but
+// they belong to no public header and are not installed.  A replacement table
+// is copied into storage of its own and then published with one atomic store,
+// so a thread that calls the platform meanwhile sees either the old table or
+// the new one, whole (ScopedSyscallsForTesting installs one for a scope).
 #pragma once
 
 #include <fcntl.h>
+#include <link.h>
 #include <poll.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include "platform/PlatformExport.h"
 
 namespace vplatform {
 
 struct Syscalls {
+    // --- Files and folders ---
     int (*open)(const char* path, int flags, mode_t mode);
     int (*close)(int fd);
     ssize_t (*read)(int fd, void* buffer, size_t count);
@@ -31,20 +37,41 @@ struct Syscalls {
     off_t (*lseek)(int fd, off_t offset, int whence);
     int (*fsync)(int fd);
     int (*ftruncate)(int fd, off_t length);
-    // statx(2); the file API uses it for paths and, with AT_EMPTY_PATH, for
-    // open descriptors.
+    // statx(2); used for paths and, with AT_EMPTY_PATH, for open descriptors.
     int (*statx)(int dirfd, const char* path, int flags, unsigned int mask, struct statx* out);
     int (*futimens)(int fd, const struct timespec times[2]);
+    int (*fchmod)(int fd, mode_t mode);
+    int (*fchown)(int fd, uid_t owner, gid_t group);
+    // An open-file-description lock on the whole file, never waiting:
+    // F_WRLCK or F_RDLCK takes it (fails with EAGAIN while another
+    // description holds a conflicting one), F_UNLCK gives it back.
+    int (*ofd_setlk)(int fd, short type);
     // renameat2(2) relative to the current folder; flags 0 or RENAME_NOREPLACE.
     int (*rename)(const char* from, const char* to, unsigned int flags);
     int (*unlink)(const char* path);
     int (*mkdir)(const char* path, mode_t mode);
     int (*rmdir)(const char* path);
     char* (*getcwd)(char* buffer, size_t size);
+    ssize_t (*readlink)(const char* path, char* buffer, size_t size);
+    // realpath(3) with a null buffer: the result is malloc'ed.
+    char* (*realpath)(const char* path, char* resolved);
 
-    // Threads and waits (threads.cpp, sync.cpp).
-    pid_t (*gettid)();
+    // --- Process, environment and user ---
+    const char* (*getenv)(const char* name);
+    uid_t (*getuid)();
     pid_t (*getpid)();
+    int (*getpwuid_r)(uid_t uid, struct passwd* entry, char* buffer, size_t size, struct passwd** found);
+    int (*dl_iterate_phdr)(int (*callback)(struct dl_phdr_info* info, size_t size, void* data), void* data);
+    int (*sigaltstack)(const stack_t* stack, stack_t* previous);
+
+    // --- Clock and randomness ---
+    int (*clock_gettime)(clockid_t clock, struct timespec* now);
+    // localtime_r(3): the local calendar time of `time` by the time-zone rules.
+    struct tm* (*localtime_r)(const time_t* time, struct tm* out);
+    ssize_t (*getrandom)(void* buffer, size_t count, unsigned int flags);
+
+    // --- Threads and waits (threads.cpp, sync.cpp) ---
+    pid_t (*gettid)();
     int (*pthread_setname_np)(pthread_t thread, const char* name);
     int (*eventfd)(unsigned int initial, int flags);
     int (*poll)(struct pollfd* fds, nfds_t count, int timeout);
@@ -60,9 +87,7 @@ struct Syscalls {
     int (*pipe2)(int fds[2], int flags);
     int (*kill)(pid_t pid, int signal);  // only for a child that has no descriptor
 
-    // Named objects (sync.cpp): the folder of their lock files and the locks.
-    const char* (*getenv)(const char* name);
-    uid_t (*getuid)();
+    // Named objects (sync.cpp): the locks on their files.
     int (*flock)(int fd, int operation);
 };
 
@@ -73,7 +98,7 @@ namespace test {
 
 // The real system calls, for a replacement table to fall back on.
 VPLATFORM_API const Syscalls& RealSyscalls();
-// Makes `table` the table in use (it is copied).
+// Makes a copy of `table` the table in use.
 VPLATFORM_API void SetSyscallsForTesting(const Syscalls& table);
 // Returns to the real system calls.
 VPLATFORM_API void RestoreSyscalls();

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/internal/ErrnoMap.h"
+#include "platform/internal/Syscalls.h"
 #include "platform/kernel/WinError.h"
 
 namespace vplatform {
@@ -74,8 +75,10 @@ DWORD PathErrorFromErrno(int error, const std::string& path) {
     const std::string::size_type slash = path.rfind('/', end);
     if (slash == std::string::npos) return ERROR_FILE_NOT_FOUND;  // in the current folder
     const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
-    struct stat info {};
-    if (::stat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return ERROR_PATH_NOT_FOUND;
+    struct statx info {};
+    if (Sys().statx(AT_FDCWD, parent.c_str(), 0, STATX_TYPE, &info) != 0 || !S_ISDIR(info.stx_mode)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
     return ERROR_FILE_NOT_FOUND;
 }
 

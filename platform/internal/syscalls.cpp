@@ -1,14 +1,17 @@
-// The table of file-system calls and its test-only replacement.
+// The table of system calls and its test-only replacement.
 #include "platform/internal/Syscalls.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <deque>
+#include <mutex>
 
 namespace vplatform {
 namespace {
@@ -31,42 +34,59 @@ int PidfdSendSignal(int pidfd, int signal, siginfo_t* info, unsigned int flags) 
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, info, flags));
 }
 
+int OfdSetLock(int fd, short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however it grows
+    return ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
 const char* GetEnv(const char* name) {
     return ::getenv(name);
 }
 
-const Syscalls kReal = {
-    Open,
-    ::close,
-    ::read,
-    ::write,
-    ::lseek,
-    ::fsync,
-    ::ftruncate,
-    ::statx,
-    ::futimens,
-    Rename,
-    ::unlink,
-    ::mkdir,
-    ::rmdir,
-    ::getcwd,
-    ::gettid,
-    ::getpid,
-    ::pthread_setname_np,
-    ::eventfd,
-    ::poll,
-    ::posix_spawn,
-    PidfdOpen,
-    PidfdSendSignal,
-    ::waitid,
-    ::pipe2,
-    ::kill,
-    GetEnv,
-    ::getuid,
-    ::flock,
+constexpr Syscalls kReal = {
+    .open = Open,
+    .close = ::close,
+    .read = ::read,
+    .write = ::write,
+    .lseek = ::lseek,
+    .fsync = ::fsync,
+    .ftruncate = ::ftruncate,
+    .statx = ::statx,
+    .futimens = ::futimens,
+    .fchmod = ::fchmod,
+    .fchown = ::fchown,
+    .ofd_setlk = OfdSetLock,
+    .rename = Rename,
+    .unlink = ::unlink,
+    .mkdir = ::mkdir,
+    .rmdir = ::rmdir,
+    .getcwd = ::getcwd,
+    .readlink = ::readlink,
+    .realpath = ::realpath,
+    .getenv = GetEnv,
+    .getuid = ::getuid,
+    .getpid = ::getpid,
+    .getpwuid_r = ::getpwuid_r,
+    .dl_iterate_phdr = ::dl_iterate_phdr,
+    .sigaltstack = ::sigaltstack,
+    .clock_gettime = ::clock_gettime,
+    .localtime_r = ::localtime_r,
+    .getrandom = ::getrandom,
+    .gettid = ::gettid,
+    .pthread_setname_np = ::pthread_setname_np,
+    .eventfd = ::eventfd,
+    .poll = ::poll,
+    .posix_spawn = ::posix_spawn,
+    .pidfd_open = PidfdOpen,
+    .pidfd_send_signal = PidfdSendSignal,
+    .waitid = ::waitid,
+    .pipe2 = ::pipe2,
+    .kill = ::kill,
+    .flock = ::flock,
 };
 
-Syscalls g_replacement = kReal;
 std::atomic<const Syscalls*> g_table{&kReal};
 
 }  // namespace
@@ -82,8 +102,13 @@ const Syscalls& RealSyscalls() {
 }
 
 void SetSyscallsForTesting(const Syscalls& table) {
-    g_replacement = table;
-    g_table.store(&g_replacement, std::memory_order_release);
+    // Every replacement keeps storage of its own for the rest of the process:
+    // a thread may still be calling through the previous one.
+    static std::mutex lock;
+    static std::deque<Syscalls> tables;
+    const std::lock_guard guard(lock);
+    tables.push_back(table);
+    g_table.store(&tables.back(), std::memory_order_release);
 }
 
 void RestoreSyscalls() {

@@ -10,6 +10,10 @@
 // formatted, converted or written while no tracer is attached.
 //
 // None of these functions fails, and none changes the last error.
+//
+// Threads: the functions may be called from any thread at once.  Each text is
+// written with one write unless standard error takes it in parts, so texts of
+// concurrent calls interleave only where a write was cut short.
 #pragma once
 
 #include "platform/PlatformExport.h"

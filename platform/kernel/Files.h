@@ -1,15 +1,16 @@
 // Files, folders and file times under their Win32 names: CreateFileW and the
-// handle functions, moving, copying and deleting, folders, attributes, and the
-// FILETIME / SYSTEMTIME clock functions.
+// handle functions, moving, copying and deleting, folders, attributes and file
+// times (the clock and the FILETIME / SYSTEMTIME conversions are in Time.h,
+// which this header includes).
 //
 // Paths.  A path is a wide Windows-form string converted to the file system's
-// narrow form as UTF-8 (WideCharToMultiByte with CP_UTF8); '\\' and '/' are
-// both separators, and every '\\' becomes '/'.  Nothing else is translated: a
+// narrow form by the rule of FileSystemPath.h: UTF-8, with '\\' and '/' both
+// separators and every '\\' turned into '/'.  Nothing else is translated: a
 // drive prefix such as "C:" is part of a relative name, and the characters
 // Windows refuses in names (<>:"|?*) are ordinary characters here.  Names are
-// case-sensitive, as the file system is.  A path holding a lone surrogate has
-// no UTF-8 form and fails with ERROR_INVALID_NAME; a null or empty path fails
-// with ERROR_PATH_NOT_FOUND.  Paths returned by GetTempPathW and
+// case-sensitive, as the file system is.  A path holding a lone surrogate or a
+// NUL has no such form and fails with ERROR_INVALID_NAME; a null or empty path
+// fails with ERROR_PATH_NOT_FOUND.  Paths returned by GetTempPathW and
 // GetFullPathNameW use '/'.
 //
 // Errors.  Every function that fails sets the last error to a Windows code
@@ -33,11 +34,20 @@
 // names starting with '.'; FILE_ATTRIBUTE_NORMAL when none of these applies.
 // The creation time is the file system's birth time where it records one,
 // else the last write time; it cannot be set.
+//
+// Threads: every function may be called from any thread, and the share-mode
+// check of an open is atomic against opens in other threads.  One handle may be
+// used by several threads at once and closed by one while others use it (their
+// calls finish on the still-open file).  Transfers on one handle share its file
+// pointer, which an OVERLAPPED offset moves too (a seek, then the transfer), so
+// concurrent ReadFile/WriteFile calls on one handle land in no defined order:
+// give each thread its own handle, or take turns.
 #pragma once
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Handles.h"
+#include "platform/kernel/Time.h"
 #include "platform/kernel/WinError.h"
 
 // A signed 64-bit value with access to its 32-bit halves.
@@ -89,12 +99,10 @@ using LPWIN32_FILE_ATTRIBUTE_DATA = WIN32_FILE_ATTRIBUTE_DATA*;
 
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard, GetFileExMaxInfoLevel };
 
-using LPFILETIME = FILETIME*;
-using LPSYSTEMTIME = SYSTEMTIME*;
-
 // Access rights.
 constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_APPEND_DATA = 0x00000004u;
 
 // Share modes.
 constexpr DWORD FILE_SHARE_READ = 0x00000001u;
@@ -140,6 +148,11 @@ extern "C" {
 //   dwDesiredAccess        GENERIC_READ and/or GENERIC_WRITE; 0 opens for
 //                          queries only (GetFileTime, GetFileSizeEx), which
 //                          still needs read permission here;
+//                          FILE_APPEND_DATA without GENERIC_WRITE opens for
+//                          appending: every WriteFile goes to the end of the
+//                          file as one piece, whatever other handles and
+//                          processes write meanwhile (the file pointer and an
+//                          OVERLAPPED offset do not place it);
 //   dwShareMode            FILE_SHARE_READ / _WRITE / _DELETE (see above);
 //   lpSecurityAttributes   may be null; only bInheritHandle is used: without
 //                          it the descriptor is closed in programs the process
@@ -226,27 +239,6 @@ VPLATFORM_API BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETI
 VPLATFORM_API BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
                                const FILETIME* lpLastWriteTime);
 
-// The current UTC time.  Never fails.
-VPLATFORM_API void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
-// The current UTC and local times, to the millisecond.  Never fail.
-VPLATFORM_API void GetSystemTime(LPSYSTEMTIME lpSystemTime);
-VPLATFORM_API void GetLocalTime(LPSYSTEMTIME lpSystemTime);
-
-// Splits a FILETIME into calendar fields (wDayOfWeek 0 = Sunday).  FALSE with
-// ERROR_INVALID_PARAMETER for a null argument or a time at or beyond 2^63
-// ticks.
-VPLATFORM_API BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
-// The reverse; wDayOfWeek is ignored.  FALSE with ERROR_INVALID_PARAMETER for a
-// null argument or a field out of range (year 1601..30827, month 1..12, a day
-// the month has, hour < 24, minute < 60, second < 60, milliseconds < 1000).
-VPLATFORM_API BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
-// Convert between UTC and local time with the offset from UTC in force now
-// (daylight saving time included when it is in force now, whatever the date
-// converted), as Windows does.  FALSE with ERROR_INVALID_PARAMETER for a null
-// argument or a result outside 0..2^63-1 ticks.
-VPLATFORM_API BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime);
-VPLATFORM_API BOOL LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME lpFileTime);
-
 // --- Names ----------------------------------------------------------------------
 
 // Renames `lpExistingFileName` (a file or folder) to `lpNewFileName`.
@@ -308,7 +300,7 @@ VPLATFORM_API BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVE
                                         LPVOID lpFileInformation);
 
 // The folder for temporary files with a trailing '/': $TMPDIR when set to an
-// absolute path, else "/tmp/" (the folder's existence is not checked).
+// absolute UTF-8 path, else "/tmp/" (the folder's existence is not checked).
 // Returns the length without the terminating zero, or, when `nBufferLength`
 // is too small, the size needed including it (nothing is written then).
 // Returns 0 with ERROR_INVALID_PARAMETER for a null buffer with a non-zero
@@ -323,8 +315,9 @@ VPLATFORM_API DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 // ends with a separator.  Returns the length without the terminating zero, or,
 // when `nBufferLength` is too small, the size needed including it (nothing is
 // written then).  Returns 0 with ERROR_PATH_NOT_FOUND for a null or empty path,
-// ERROR_INVALID_NAME for a path without a UTF-8 form, ERROR_INVALID_PARAMETER
-// for a null buffer with a non-zero size, or the translated failure of reading
-// the current folder.
+// ERROR_INVALID_NAME for a path without a UTF-8 form (or a relative path when
+// the current folder's name is not UTF-8), ERROR_INVALID_PARAMETER for a null
+// buffer with a non-zero size, or the translated failure of reading the
+// current folder.
 VPLATFORM_API DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
 }

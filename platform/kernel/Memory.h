@@ -16,6 +16,10 @@
 // tables give for the freeing side: a stale or foreign value fails with
 // ERROR_INVALID_HANDLE.  Writing through a freed block's pointer stays the
 // caller's fault, as on Windows.
+//
+// Threads: any thread may allocate, size and free; a block may be freed on
+// another thread than the one that allocated it.  Using a block while another
+// thread frees it is the caller's fault, as on Windows.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -10,6 +10,9 @@
 // E_OUTOFMEMORY, E_HANDLE, ...) has the text of the Win32 code in its low
 // word.  Narrow texts are ASCII, so they read the same in every ANSI code
 // page.
+//
+// Threads: both functions may be called from any thread at once; the texts are
+// constant.
 #pragma once
 
 #include <cstdarg>

@@ -6,6 +6,9 @@
 // module's image starts in memory: the address of its ELF header, which is
 // also `dli_fbase` of dladdr for any address inside the module.  The handle
 // needs no closing and does not keep the library loaded.
+//
+// Threads: both functions may be called from any thread, also while other
+// threads load or unload libraries (the loader's list is read under its lock).
 #pragma once
 
 #include "platform/PlatformExport.h"
@@ -28,7 +31,9 @@ extern "C" {
 // the first nSize - 1 characters and a NUL, returns nSize and sets the last
 // error to ERROR_INSUFFICIENT_BUFFER (nSize 0: writes nothing).  Returns 0
 // with ERROR_MOD_NOT_FOUND when `hModule` is not the handle of a loaded
-// module, ERROR_INVALID_PARAMETER for a null buffer with a non-zero size.
+// module, ERROR_INVALID_PARAMETER for a null buffer with a non-zero size, or
+// the translated failure of reading the executable's link (ERROR_ACCESS_DENIED,
+// ERROR_FILE_NOT_FOUND where /proc is not mounted).
 VPLATFORM_API DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
 // The handle of a loaded module.  Null `lpModuleName`: the executable.  A name

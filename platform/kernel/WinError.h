@@ -3,6 +3,9 @@
 // Every platform function that fails sets the calling thread's last error to a
 // Windows error code (never an errno value); a successful call leaves it as it
 // was unless its documentation says otherwise, as on Windows.
+//
+// Threads: the last error belongs to the calling thread; SetLastError and
+// GetLastError never see another thread's value.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/internal/Syscalls.h"
 #include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
 
@@ -17,18 +18,21 @@ namespace {
 // call: a cached answer, or a descriptor kept open (which after fork would
 // describe the parent), could hide a tracer that attached since.
 bool TracerAttached() {
-    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    using vplatform::Sys;
+    int fd;
+    while ((fd = Sys().open("/proc/self/status", O_RDONLY | O_CLOEXEC, 0)) < 0 && errno == EINTR) {
+    }
     if (fd < 0) return false;
     char buffer[4096];
     std::size_t used = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer + used, sizeof(buffer) - 1 - used);
+        const ssize_t n = Sys().read(fd, buffer + used, sizeof(buffer) - 1 - used);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         used += static_cast<std::size_t>(n);
         if (used == sizeof(buffer) - 1) break;  // TracerPid is among the first lines
     }
-    ::close(fd);
+    Sys().close(fd);
     buffer[used] = '\0';
     const char* line = std::strstr(buffer, "\nTracerPid:");
     if (line == nullptr) return false;
@@ -39,7 +43,7 @@ bool TracerAttached() {
 
 void WriteToStandardError(const char* text, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(STDERR_FILENO, text, size);
+        const ssize_t n = vplatform::Sys().write(STDERR_FILENO, text, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         text += n;

@@ -22,19 +22,16 @@
 #include <utility>
 #include <vector>
 
+#include "platform/internal/Calendar.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/internal/FileDescriptors.h"
 #include "platform/nls/CodePage.h"
 
 namespace vplatform {
 namespace {
-
-constexpr std::int64_t kTicksPerSecond = 10'000'000;
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr std::int64_t kEpochOffsetSeconds = 11'644'473'600;
-constexpr std::uint64_t kMaxSigned64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
 BOOL Fail(DWORD error) {
     SetLastError(error);
@@ -43,46 +40,17 @@ BOOL Fail(DWORD error) {
 
 // --- Paths ----------------------------------------------------------------------
 
-// True when `path` has a UTF-8 form: no lone surrogate, no unit beyond U+10FFFF.
-bool HasUtf8Form(LPCWSTR path) {
-    for (; *path != 0; ++path) {
-        const auto unit = static_cast<std::uint32_t>(*path);
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            const auto next = static_cast<std::uint32_t>(path[1]);
-            if (next < 0xDC00 || next > 0xDFFF) return false;
-            ++path;
-        } else if ((unit >= 0xDC00 && unit <= 0xDFFF) || unit > 0x10FFFF) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The file-system form of a wide Windows-form path; false with the last error
 // set when there is none.
 bool NarrowPath(LPCWSTR path, std::string& out) {
-    if (path == nullptr || *path == 0) return Fail(ERROR_PATH_NOT_FOUND);
-    if (!HasUtf8Form(path)) return Fail(ERROR_INVALID_NAME);
-    const int size = WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return Fail(ERROR_INVALID_NAME);
-    out.assign(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, path, -1, out.data(), size, nullptr, nullptr) != size) {
-        return Fail(ERROR_INVALID_NAME);
-    }
-    out.pop_back();  // the terminating zero
-    // UTF-8 continuation bytes are never '\\', so bytes can be replaced alone.
-    for (char& c : out) {
-        if (c == '\\') c = '/';
-    }
-    return true;
+    if (path == nullptr) return Fail(ERROR_PATH_NOT_FOUND);
+    return ToFileSystemPath(path, out) != FALSE;
 }
 
-std::wstring WidePath(const std::string& path) {
-    if (path.empty()) return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), out.data(), size);
-    return out;
+// The wide form of a path the system gave; false with the last error set when
+// its bytes are not UTF-8.
+bool WidePath(const std::string& path, std::wstring& out) {
+    return FromFileSystemPath(path, out) != FALSE;
 }
 
 // The folder holding `path` ("." for a name in the current folder).
@@ -106,98 +74,11 @@ std::string BaseNameOf(const std::string& path) {
 
 // --- Times ----------------------------------------------------------------------
 
-std::uint64_t TicksOf(const FILETIME& time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-FILETIME FileTimeOf(std::uint64_t ticks) {
-    return {static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
-}
-
-// Times before 1601 become 0.
-std::uint64_t TicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
-    const std::int64_t since1601 = seconds + kEpochOffsetSeconds;
-    if (since1601 < 0) return 0;
-    return static_cast<std::uint64_t>(since1601) * kTicksPerSecond + static_cast<std::uint64_t>(nanoseconds / 100);
-}
-
-timespec TimespecFromTicks(std::uint64_t ticks) {
-    timespec out{};
-    out.tv_sec = static_cast<time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochOffsetSeconds);
-    out.tv_nsec = static_cast<long>((ticks % kTicksPerSecond) * 100);
-    return out;
-}
+using calendar::kMaxTicks;
+using calendar::TimespecFromTicks;
 
 std::uint64_t TicksFromStatx(const statx_timestamp& time) {
-    return TicksFromUnix(time.tv_sec, time.tv_nsec);
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-constexpr std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2 ? 1 : 0;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
-void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
-    day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-    month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-    year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
-constexpr std::int64_t kDays1601 = DaysFromCivil(1601, 1, 1);
-
-void SystemTimeFromTicks(std::uint64_t ticks, SYSTEMTIME& out) {
-    constexpr std::uint64_t kTicksPerDay = 86'400ull * kTicksPerSecond;
-    const auto days = static_cast<std::int64_t>(ticks / kTicksPerDay);
-    std::uint64_t rest = ticks % kTicksPerDay;
-    std::int64_t year = 0;
-    unsigned month = 0, day = 0;
-    CivilFromDays(days + kDays1601, year, month, day);
-    out.wYear = static_cast<WORD>(year);
-    out.wMonth = static_cast<WORD>(month);
-    out.wDay = static_cast<WORD>(day);
-    out.wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1601-01-01 was a Monday
-    out.wHour = static_cast<WORD>(rest / (3600ull * kTicksPerSecond));
-    rest %= 3600ull * kTicksPerSecond;
-    out.wMinute = static_cast<WORD>(rest / (60ull * kTicksPerSecond));
-    rest %= 60ull * kTicksPerSecond;
-    out.wSecond = static_cast<WORD>(rest / kTicksPerSecond);
-    out.wMilliseconds = static_cast<WORD>((rest % kTicksPerSecond) / 10'000);
-}
-
-timespec Now() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now;
-}
-
-// The offset of local time from UTC in force now, in seconds.
-std::int64_t CurrentUtcOffset() {
-    const time_t now = time(nullptr);
-    struct tm local {};
-    if (localtime_r(&now, &local) == nullptr) return 0;
-    return local.tm_gmtoff;
-}
-
-// Moves `ticks` by `seconds`; false when either end lies outside 0..2^63-1.
-bool ShiftTicks(std::uint64_t ticks, std::int64_t seconds, std::uint64_t& out) {
-    if (ticks > kMaxSigned64) return false;
-    std::int64_t shifted = 0;
-    if (__builtin_add_overflow(static_cast<std::int64_t>(ticks), seconds * kTicksPerSecond, &shifted) || shifted < 0) {
-        return false;
-    }
-    out = static_cast<std::uint64_t>(shifted);
-    return true;
+    return calendar::TicksFromUnix(time.tv_sec, time.tv_nsec);
 }
 
 // --- Handles and share modes ------------------------------------------------------
@@ -380,7 +261,7 @@ DWORD WriteError(int error) {
 // Positions the descriptor at the offset an OVERLAPPED structure gives.
 bool SeekToOverlapped(int fd, const OVERLAPPED& overlapped) {
     const std::uint64_t offset = (static_cast<std::uint64_t>(overlapped.OffsetHigh) << 32) | overlapped.Offset;
-    if (offset > kMaxSigned64) return Fail(ERROR_INVALID_PARAMETER);
+    if (offset > kMaxTicks) return Fail(ERROR_INVALID_PARAMETER);
     if (Sys().lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) return Fail(ErrorFromErrno(errno));
     return true;
 }
@@ -517,9 +398,14 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     std::string path;
     if (!NarrowPath(lpFileName, path)) return INVALID_HANDLE_VALUE;
 
+    // FILE_APPEND_DATA without GENERIC_WRITE: a writing handle whose every
+    // write goes to the end of the file in one piece (O_APPEND).
+    const bool append = (dwDesiredAccess & FILE_APPEND_DATA) != 0 && (dwDesiredAccess & GENERIC_WRITE) == 0;
+    if (append) dwDesiredAccess |= GENERIC_WRITE;
     const bool read = (dwDesiredAccess & GENERIC_READ) != 0;
     const bool write = (dwDesiredAccess & GENERIC_WRITE) != 0;
     int flags = (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    if (append) flags |= O_APPEND;
     flags |= O_NOCTTY;
     if (lpSecurityAttributes == nullptr || !lpSecurityAttributes->bInheritHandle) flags |= O_CLOEXEC;
     if ((dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0) flags |= O_DSYNC;
@@ -704,10 +590,11 @@ BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAcces
     if (!StatFd(file->Fd(), info)) return Fail(ErrorFromErrno(errno));
     const std::uint64_t written = TicksFromStatx(info.stx_mtime);
     if (lpCreationTime != nullptr) {
-        *lpCreationTime = FileTimeOf((info.stx_mask & STATX_BTIME) != 0 ? TicksFromStatx(info.stx_btime) : written);
+        *lpCreationTime =
+            FileTimeFromTicks((info.stx_mask & STATX_BTIME) != 0 ? TicksFromStatx(info.stx_btime) : written);
     }
-    if (lpLastAccessTime != nullptr) *lpLastAccessTime = FileTimeOf(TicksFromStatx(info.stx_atime));
-    if (lpLastWriteTime != nullptr) *lpLastWriteTime = FileTimeOf(written);
+    if (lpLastAccessTime != nullptr) *lpLastAccessTime = FileTimeFromTicks(TicksFromStatx(info.stx_atime));
+    if (lpLastWriteTime != nullptr) *lpLastWriteTime = FileTimeFromTicks(written);
     return TRUE;
 }
 
@@ -721,87 +608,16 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* /*lpCreationTime*/, const FILETIM
     timespec times[2];
     const FILETIME* inputs[2] = {lpLastAccessTime, lpLastWriteTime};
     for (int i = 0; i < 2; ++i) {
-        const std::uint64_t ticks = inputs[i] == nullptr ? 0 : TicksOf(*inputs[i]);
+        const std::uint64_t ticks = inputs[i] == nullptr ? 0 : FileTimeTicks(*inputs[i]);
         if (ticks == 0 || ticks == std::numeric_limits<std::uint64_t>::max()) {
             times[i] = {0, UTIME_OMIT};
-        } else if (ticks > kMaxSigned64) {
+        } else if (ticks > kMaxTicks) {
             return Fail(ERROR_INVALID_PARAMETER);
         } else {
             times[i] = TimespecFromTicks(ticks);
         }
     }
     if (Sys().futimens(file->Fd(), times) != 0) return Fail(ErrorFromErrno(errno));
-    return TRUE;
-}
-
-void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
-    if (lpSystemTimeAsFileTime == nullptr) return;
-    const timespec now = Now();
-    *lpSystemTimeAsFileTime = FileTimeOf(TicksFromUnix(now.tv_sec, now.tv_nsec));
-}
-
-void GetSystemTime(LPSYSTEMTIME lpSystemTime) {
-    if (lpSystemTime == nullptr) return;
-    const timespec now = Now();
-    SystemTimeFromTicks(TicksFromUnix(now.tv_sec, now.tv_nsec), *lpSystemTime);
-}
-
-void GetLocalTime(LPSYSTEMTIME lpSystemTime) {
-    if (lpSystemTime == nullptr) return;
-    const timespec now = Now();
-    struct tm local {};
-    if (localtime_r(&now.tv_sec, &local) == nullptr) {
-        GetSystemTime(lpSystemTime);
-        return;
-    }
-    lpSystemTime->wYear = static_cast<WORD>(local.tm_year + 1900);
-    lpSystemTime->wMonth = static_cast<WORD>(local.tm_mon + 1);
-    lpSystemTime->wDayOfWeek = static_cast<WORD>(local.tm_wday);
-    lpSystemTime->wDay = static_cast<WORD>(local.tm_mday);
-    lpSystemTime->wHour = static_cast<WORD>(local.tm_hour);
-    lpSystemTime->wMinute = static_cast<WORD>(local.tm_min);
-    // A leap second shows as the 59th, as SYSTEMTIME has no 60th.
-    lpSystemTime->wSecond = static_cast<WORD>(local.tm_sec > 59 ? 59 : local.tm_sec);
-    lpSystemTime->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1'000'000);
-}
-
-BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime) {
-    if (lpFileTime == nullptr || lpSystemTime == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::uint64_t ticks = TicksOf(*lpFileTime);
-    if (ticks > kMaxSigned64) return Fail(ERROR_INVALID_PARAMETER);
-    SystemTimeFromTicks(ticks, *lpSystemTime);
-    return TRUE;
-}
-
-BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime) {
-    if (lpSystemTime == nullptr || lpFileTime == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const SYSTEMTIME& t = *lpSystemTime;
-    static constexpr unsigned kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (t.wYear < 1601 || t.wYear > 30827 || t.wMonth < 1 || t.wMonth > 12 || t.wHour > 23 || t.wMinute > 59 ||
-        t.wSecond > 59 || t.wMilliseconds > 999 || t.wDay < 1) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    const bool leap = (t.wYear % 4 == 0 && t.wYear % 100 != 0) || t.wYear % 400 == 0;
-    if (t.wDay > kDaysInMonth[t.wMonth - 1] + (t.wMonth == 2 && leap ? 1 : 0)) return Fail(ERROR_INVALID_PARAMETER);
-    const auto days = static_cast<std::uint64_t>(DaysFromCivil(t.wYear, t.wMonth, t.wDay) - kDays1601);
-    const std::uint64_t seconds = days * 86'400 + t.wHour * 3600ull + t.wMinute * 60ull + t.wSecond;
-    *lpFileTime = FileTimeOf(seconds * kTicksPerSecond + t.wMilliseconds * 10'000ull);
-    return TRUE;
-}
-
-BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime) {
-    if (lpFileTime == nullptr || lpLocalFileTime == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    std::uint64_t shifted = 0;
-    if (!ShiftTicks(TicksOf(*lpFileTime), CurrentUtcOffset(), shifted)) return Fail(ERROR_INVALID_PARAMETER);
-    *lpLocalFileTime = FileTimeOf(shifted);
-    return TRUE;
-}
-
-BOOL LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME lpFileTime) {
-    if (lpLocalFileTime == nullptr || lpFileTime == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    std::uint64_t shifted = 0;
-    if (!ShiftTicks(TicksOf(*lpLocalFileTime), -CurrentUtcOffset(), shifted)) return Fail(ERROR_INVALID_PARAMETER);
-    *lpFileTime = FileTimeOf(shifted);
     return TRUE;
 }
 
@@ -915,9 +731,10 @@ BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelI
     auto& data = *static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(lpFileInformation);
     data.dwFileAttributes = AttributesOf(info, path);
     const std::uint64_t written = TicksFromStatx(info.stx_mtime);
-    data.ftCreationTime = FileTimeOf((info.stx_mask & STATX_BTIME) != 0 ? TicksFromStatx(info.stx_btime) : written);
-    data.ftLastAccessTime = FileTimeOf(TicksFromStatx(info.stx_atime));
-    data.ftLastWriteTime = FileTimeOf(written);
+    data.ftCreationTime =
+        FileTimeFromTicks((info.stx_mask & STATX_BTIME) != 0 ? TicksFromStatx(info.stx_btime) : written);
+    data.ftLastAccessTime = FileTimeFromTicks(TicksFromStatx(info.stx_atime));
+    data.ftLastWriteTime = FileTimeFromTicks(written);
     const std::uint64_t size = S_ISDIR(info.stx_mode) ? 0 : info.stx_size;
     data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
@@ -925,10 +742,16 @@ BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelI
 }
 
 DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
-    const char* variable = getenv("TMPDIR");
-    std::string folder = variable != nullptr && variable[0] == '/' ? variable : "/tmp";
-    if (folder.back() != '/') folder += '/';
-    return ReturnPath(WidePath(folder), nBufferLength, lpBuffer);
+    // $TMPDIR when it is an absolute path with a wide form, else /tmp.
+    const char* variable = Sys().getenv("TMPDIR");
+    std::wstring folder;
+    const DWORD lastError = GetLastError();
+    if (variable == nullptr || variable[0] != '/' || !WidePath(variable, folder)) {
+        folder = L"/tmp";
+        SetLastError(lastError);  // not a failure of this call
+    }
+    if (folder.back() != L'/') folder += L'/';
+    return ReturnPath(folder, nBufferLength, lpBuffer);
 }
 
 DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
@@ -937,10 +760,8 @@ DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
     }
-    if (!HasUtf8Form(lpFileName)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return 0;
-    }
+    std::string narrow;
+    if (!NarrowPath(lpFileName, narrow)) return 0;
     std::wstring input(lpFileName);
     for (wchar_t& c : input) {
         if (c == L'\\') c = L'/';
@@ -954,7 +775,9 @@ DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
             }
             cwd.resize(cwd.size() * 2);
         }
-        input = WidePath(cwd.data()) + L"/" + input;
+        std::wstring folder;
+        if (!WidePath(cwd.data(), folder)) return 0;
+        input = folder + L"/" + input;
     }
     // Resolve the names textually.
     std::vector<std::wstring> names;

@@ -3,16 +3,19 @@
 #include "platform/kernel/Module.h"
 
 #include <elf.h>
+#include <fcntl.h>
 #include <link.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/internal/ErrnoMap.h"
+#include "platform/internal/Syscalls.h"
 #include "platform/nls/internal/utf.h"
 
 namespace {
@@ -38,7 +41,7 @@ std::uintptr_t ImageStart(const dl_phdr_info& info) {
 
 std::vector<LoadedModule> LoadedModules() {
     std::vector<LoadedModule> modules;
-    dl_iterate_phdr(
+    vplatform::Sys().dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void* data) -> int {
             auto& list = *static_cast<std::vector<LoadedModule>*>(data);
             LoadedModule module;
@@ -53,11 +56,16 @@ std::vector<LoadedModule> LoadedModules() {
     return modules;
 }
 
+// The executable's file; empty, with the last error set, when the kernel does
+// not tell it.
 std::string ExecutableFile() {
     std::string buffer(256, '\0');
     for (;;) {
-        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (length < 0) return {};
+        const ssize_t length = vplatform::Sys().readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) {
+            vplatform::SetLastErrorFromErrno(errno);
+            return {};
+        }
         if (static_cast<std::size_t>(length) < buffer.size()) {
             buffer.resize(static_cast<std::size_t>(length));
             return buffer;
@@ -70,7 +78,7 @@ std::string ExecutableFile() {
 std::string ModuleFile(const LoadedModule& module) {
     if (module.executable) return ExecutableFile();
     if (!module.file.empty() && module.file[0] == '/') return module.file;
-    char* resolved = realpath(module.file.c_str(), nullptr);
+    char* resolved = vplatform::Sys().realpath(module.file.c_str(), nullptr);
     if (resolved == nullptr) return module.file;
     std::string file(resolved);
     free(resolved);
@@ -91,10 +99,12 @@ std::string Narrow(LPCWSTR text) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat first {
+    struct statx first {
     }, second{};
-    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    const auto& sys = vplatform::Sys();
+    return sys.statx(AT_FDCWD, a.c_str(), 0, STATX_INO, &first) == 0 &&
+           sys.statx(AT_FDCWD, b.c_str(), 0, STATX_INO, &second) == 0 && first.stx_dev_major == second.stx_dev_major &&
+           first.stx_dev_minor == second.stx_dev_minor && first.stx_ino == second.stx_ino;
 }
 
 // "libz.so.1" matches "libz.so.1" and "libz.so" (version suffix left off).
@@ -124,8 +134,9 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     bool found = false;
     for (const LoadedModule& module : LoadedModules()) {
         if ((hModule == nullptr && module.executable) || Handle(module.base) == hModule) {
+            found = true;
             file = ModuleFile(module);
-            found = !file.empty();
+            if (file.empty()) return 0;  // the last error tells why
             break;
         }
     }

@@ -26,6 +26,9 @@
 //     CMemoryException (AfxThrowMemoryException), as MFC does; seeking before
 //     the start: CFileException badSeek.
 // Allocation failure of a growing memory file throws CMemoryException too.
+//
+// Threads: nothing here locks.  A CArchive, and the CFile under it, are used by
+// one thread at a time; archives over different files are independent.
 #pragma once
 
 #include <cstdint>

@@ -17,6 +17,11 @@
 // Arithmetic is done on the linear form of a date (days as a plain signed
 // number, so that -1.25 counts as -0.75), which makes a span added to a date
 // before 1900 move it the expected way.
+//
+// Threads: value classes with no shared state: one object is used by one
+// thread at a time (or read by several).  GetCurrentTime and the time_t
+// constructor read the process's zone rules, from any thread, as long as TZ is
+// not changed meanwhile.
 #pragma once
 
 #include <ctime>

@@ -17,6 +17,11 @@
 // and CUserException (and for a null buffer or nMaxError 0), after writing an
 // empty text when it can.  A help context, when asked for, is always 0: the
 // platform has no help files.
+//
+// Threads: an exception object belongs to the thread that caught it.  The four
+// static objects thrown by AfxThrowMemoryException and its kin are never
+// changed after construction, so threads may throw, catch, read and Delete them
+// at once.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -11,6 +11,9 @@
 // normalises a rectangle unless it says so.  Nothing here fails or throws;
 // members that can find "no result" (IntersectRect, UnionRect) say so with a
 // FALSE result and an all-zero rectangle.
+//
+// Threads: plain values: one object is used by one thread at a time (or read by
+// several).
 #pragma once
 
 #include <cstdint>

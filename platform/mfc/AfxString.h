@@ -17,6 +17,11 @@
 // std::out_of_range, a negative length std::invalid_argument; position and
 // count arguments of the substring and editing members are clamped to the text
 // instead, as in MFC; allocation failure throws std::bad_alloc.
+//
+// Threads: a value class with no shared state: one CString is used by one
+// thread at a time (or read by several); copies are independent.  Narrow
+// conversions read the ANSI code page and case mapping the C locale, which
+// must not change meanwhile (set them at start-up).
 #pragma once
 
 #include <compare>

@@ -1,57 +1,28 @@
 // COleDateTime and COleDateTimeSpan: calendar arithmetic on OLE dates.
 #include "platform/mfc/AfxDateTime.h"
 
-#include <time.h>
-
 #include <cmath>
 #include <cstdint>
 #include <string>
+
+#include "platform/internal/Calendar.h"
+#include "platform/internal/Clock.h"
+#include "platform/kernel/Time.h"
 
 namespace {
 
 constexpr double kMinDate = -657434.0;         // 1 January 100
 constexpr double kMaxDate = 2958465.99999999;  // 31 December 9999 23:59:59.999
-constexpr std::int64_t kSecondsPerDay = 86400;
-constexpr std::int64_t kDaysFrom1601To1899 = 109205;  // 1 January 1601 to 30 December 1899
-
-// Days from 1 January 1970 to the date (proleptic Gregorian calendar).
-constexpr std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) noexcept {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
+using vplatform::calendar::CivilFromDays;
+using vplatform::calendar::DaysFromCivil;
+using vplatform::calendar::kSecondsPerDay;
 
 constexpr std::int64_t kEpoch = DaysFromCivil(1899, 12, 30);
-
-struct Civil {
-    int year;
-    int month;
-    int day;
-};
-
-constexpr Civil CivilFromDays(std::int64_t z) noexcept {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<int>(y + (m <= 2)), static_cast<int>(m), static_cast<int>(d)};
-}
-
-constexpr bool IsLeap(int year) noexcept {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+constexpr std::int64_t kDaysFrom1601To1899 = kEpoch - vplatform::calendar::kDays1601;
+static_assert(kDaysFrom1601To1899 == 109205);
 
 constexpr int DaysInMonth(int year, int month) noexcept {
-    constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeap(year) ? 29 : days[month - 1];
+    return static_cast<int>(vplatform::calendar::DaysInMonth(year, static_cast<unsigned>(month)));
 }
 
 // The OLE encoding and the linear form: an OLE date below zero keeps its time
@@ -94,11 +65,11 @@ bool Split(const COleDateTime& date, Parts& parts) noexcept {
         seconds -= kSecondsPerDay;
         ++day;
     }
-    const Civil civil = CivilFromDays(day + kEpoch);
+    const vplatform::calendar::Date civil = CivilFromDays(day + kEpoch);
     if (civil.year > 9999) return false;
-    parts.year = civil.year;
-    parts.month = civil.month;
-    parts.day = civil.day;
+    parts.year = static_cast<int>(civil.year);
+    parts.month = static_cast<int>(civil.month);
+    parts.day = static_cast<int>(civil.day);
     parts.hour = static_cast<int>(seconds / 3600);
     parts.minute = static_cast<int>(seconds / 60 % 60);
     parts.second = static_cast<int>(seconds % 60);
@@ -121,7 +92,7 @@ double FromFields(int year, int month, int day, int hour, int minute, int second
 COleDateTime FromLocalTime(std::time_t time) noexcept {
     struct tm local {};
     COleDateTime result;
-    if (localtime_r(&time, &local) == nullptr) {
+    if (!vplatform::clock::LocalCalendar(time, local)) {
         result.SetStatus(COleDateTime::invalid);
         return result;
     }
@@ -208,7 +179,7 @@ bool COleDateTimeSpan::operator==(const COleDateTimeSpan& other) const noexcept 
 // COleDateTime
 
 COleDateTime COleDateTime::GetCurrentTime() noexcept {
-    return FromLocalTime(std::time(nullptr));
+    return FromLocalTime(vplatform::clock::Now().tv_sec);
 }
 
 COleDateTime::COleDateTime(std::time_t time) noexcept {
@@ -220,8 +191,7 @@ COleDateTime::COleDateTime(const SYSTEMTIME& time) noexcept {
 }
 
 COleDateTime::COleDateTime(const FILETIME& time) noexcept {
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    const auto seconds = static_cast<std::int64_t>(ticks / 10'000'000);
+    const auto seconds = static_cast<std::int64_t>(vplatform::FileTimeTicks(time) / 10'000'000);
     const std::int64_t day = seconds / kSecondsPerDay - kDaysFrom1601To1899;
     m_dt = FromDayAndSeconds(day, seconds % kSecondsPerDay);
     m_status = InRange(m_dt) ? valid : invalid;

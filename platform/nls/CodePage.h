@@ -14,6 +14,12 @@
 //   - bytes that Windows-1250/1252 leave undefined map to the C1 control of the
 //     same value, and back;
 //   - code page 20127 reads a byte above 0x7F with its top bit cleared.
+//
+// Threads: the conversions may be called from any thread at once.  SetACP may
+// be called from any thread, but a conversion with CP_ACP running meanwhile
+// uses the old or the new page: set it at start-up.  The first GetACP (and the
+// first after SetACP(0)) reads the process locale, which setlocale must not
+// change at the same time.
 #pragma once
 
 #include "platform/PlatformExport.h"

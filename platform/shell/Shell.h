@@ -12,6 +12,10 @@
 // Only absolute XDG_DATA_HOME and XDG_CONFIG_HOME values count (relative ones
 // are ignored, as the XDG rules say).  An unset or empty $HOME is taken from
 // the user database.
+//
+// Threads: SHGetKnownFolderPath may be called from any thread at once.  It reads
+// the environment and user-dirs.dirs on every call; the environment must not
+// be changed (setenv) while it runs.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -1,20 +1,19 @@
 // Known folders from the XDG base and user directories.
 #include "platform/shell/Shell.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/internal/ErrnoMap.h"
+#include "platform/internal/Syscalls.h"
 #include "platform/nls/internal/utf.h"
 
 namespace {
@@ -34,15 +33,17 @@ std::optional<Folder> FolderOf(const GUID& id) {
     return std::nullopt;
 }
 
+using vplatform::Sys;
+
 // $HOME, or the user database's home directory when it is unset or empty.
 std::optional<std::string> HomeDirectory() {
-    const char* home = std::getenv("HOME");
+    const char* home = Sys().getenv("HOME");
     if (home != nullptr && *home != '\0') return std::string(home);
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    while (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+    while (Sys().getpwuid_r(Sys().getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (1u << 24)) {
         buffer.resize(buffer.size() * 2);
     }
     if (found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0') return std::nullopt;
@@ -51,19 +52,39 @@ std::optional<std::string> HomeDirectory() {
 
 // An XDG base directory variable when it holds an absolute path.
 std::optional<std::string> AbsoluteVariable(const char* name) {
-    const char* value = std::getenv(name);
+    const char* value = Sys().getenv(name);
     if (value == nullptr || value[0] != '/') return std::nullopt;
     return std::string(value);
+}
+
+// The contents of a small text file; empty when it cannot be read.
+std::string ReadText(const std::string& path) {
+    int fd;
+    while ((fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0)) < 0 && errno == EINTR) {
+    }
+    if (fd < 0) return {};
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = Sys().read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    Sys().close(fd);
+    return text;
 }
 
 // The value of `key` in user-dirs.dirs ('KEY="$HOME/name"' or 'KEY="/path"'
 // lines, shell-quoted; the last valid line wins), with $HOME expanded.
 std::optional<std::string> UserDirectory(const std::string& configHome, const std::string& home, std::string_view key) {
-    std::ifstream file(configHome + "/user-dirs.dirs");
+    const std::string contents = ReadText(configHome + "/user-dirs.dirs");
     std::optional<std::string> result;
-    std::string line;
-    while (std::getline(file, line)) {
-        std::string_view text(line);
+    for (std::size_t start = 0; start < contents.size();) {
+        std::size_t end = contents.find('\n', start);
+        if (end == std::string::npos) end = contents.size();
+        std::string_view text(contents.data() + start, end - start);
+        start = end + 1;
         while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
         if (text.size() <= key.size() || text.substr(0, key.size()) != key || text[key.size()] != '=') continue;
         text.remove_prefix(key.size() + 1);
@@ -119,12 +140,12 @@ std::string FolderPath(Folder folder, const std::string& home, bool defaultPath)
 int CreateFolders(const std::string& path) {
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string part = path.substr(0, end);
-        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+        if (!part.empty() && Sys().mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
         if (end == std::string::npos) break;
     }
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return errno;
-    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+    struct statx info {};
+    if (Sys().statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE, &info) != 0) return errno;
+    return S_ISDIR(info.stx_mode) ? 0 : ENOTDIR;
 }
 
 HRESULT FromWin32(DWORD error) {
@@ -152,11 +173,11 @@ HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID rfid, DWORD dwFlags, HANDLE hToken
             return FromWin32(error == ENOTDIR ? ERROR_DIRECTORY : vplatform::ErrorFromErrno(error));
         }
     } else if ((dwFlags & KF_FLAG_DONT_VERIFY) == 0) {
-        struct stat info {};
-        if (stat(path.c_str(), &info) != 0) {
+        struct statx info {};
+        if (Sys().statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE, &info) != 0) {
             return FromWin32(errno == ENOENT ? ERROR_FILE_NOT_FOUND : vplatform::ErrorFromErrno(errno));
         }
-        if (!S_ISDIR(info.st_mode)) return FromWin32(ERROR_DIRECTORY);
+        if (!S_ISDIR(info.stx_mode)) return FromWin32(ERROR_DIRECTORY);
     }
 
     const std::size_t length = vplatform::internal::Utf8ToUtf16Length(path.data(), path.size());

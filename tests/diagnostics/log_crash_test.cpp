@@ -6,12 +6,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <map>
 #include <random>
-#include <thread>
 
 #include "tests/support/LogCapture.h"
+#include "tests/support/Wait.h"
 
 extern char** environ;
 
@@ -26,14 +25,12 @@ TEST(LogCrash, KilledWriterLeavesOnlyWholeEntriesInQueueOrder) {
         char* argv[] = {const_cast<char*>(child.c_str()), const_cast<char*>(file.c_str()), nullptr};
         pid_t pid = 0;
         ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
-
-        // Let it write for a while, then kill it without warning.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while ((!std::filesystem::exists(file) || std::filesystem::file_size(file) < 200'000) &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        // Killed without warning once the file holds a random amount.
+        const std::uintmax_t size = 200'000 + random() % 400'000;
+        EXPECT_TRUE(vlibtest::WaitFor([&] {
+            std::error_code error;
+            return std::filesystem::file_size(file, error) >= size && !error;
+        }));
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
@@ -44,11 +41,7 @@ TEST(LogCrash, KilledWriterLeavesOnlyWholeEntriesInQueueOrder) {
         EXPECT_TRUE(complete) << "round " << round << ": a torn entry after " << entries.size() << " entries";
         EXPECT_GT(entries.size(), 10u);
         std::map<std::string, unsigned long> next;
-        for (const auto& entry : entries) {
-            const unsigned long n = std::stoul(entry.message);
-            EXPECT_EQ(n, next[entry.line]) << "thread " << entry.line;
-            next[entry.line] = n + 1;
-        }
+        for (const auto& entry : entries) EXPECT_EQ(std::stoul(entry.message), next[entry.line]++) << entry.line;
     }
 }
 

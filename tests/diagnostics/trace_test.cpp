@@ -62,43 +62,29 @@ ChildRun RunChild(bool traced, const std::function<void()>& body) {
     return run;
 }
 
-std::string Pattern(std::size_t size) {
-    std::string text(size, ' ');
-    for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i % 26);
-    return text;
-}
-
-TEST(Trace, WritesOnlyWhileTracedAndCutsAt2047Characters) {
-    const std::string longText = Pattern(3000);
+// Trace::Write cuts at 2047 characters; wide debug output takes the ANSI
+// code page; null texts write nothing.  Untraced, nothing is written at all.
+TEST(Trace, WritesOnlyWhileTracedInTheAnsiCodePageCutAt2047Characters) {
+    std::string longText(3000, ' ');
+    for (std::size_t i = 0; i < longText.size(); ++i) longText[i] = static_cast<char>('a' + i % 26);
     const auto body = [&longText] {
+        SetACP(1250);
         VTools::Trace::Write("%d-%s|", 42, "x");
         VTools::Trace::Write("%s", longText.c_str());
-    };
-
-    const ChildRun traced = RunChild(true, body);
-    if (traced.exitCode == kTracingRefused) GTEST_SKIP() << "ptrace is not permitted here";
-    if (IsDebuggerPresent()) GTEST_SKIP() << "the tests themselves run under a tracer";
-    ASSERT_EQ(traced.exitCode, 0);
-    EXPECT_EQ(traced.standardError, "42-x|" + longText.substr(0, 2047));
-
-    const ChildRun untraced = RunChild(false, body);
-    ASSERT_EQ(untraced.exitCode, 0);
-    EXPECT_EQ(untraced.standardError, "");
-}
-
-TEST(Trace, WideDebugOutputUsesTheAnsiCodePage) {
-    const auto body = [] {
-        SetACP(1250);
         OutputDebugStringW(L"\u0141\u00F3d\u017A\n");
         OutputDebugStringA(nullptr);
         OutputDebugStringW(nullptr);
     };
     const ChildRun traced = RunChild(true, body);
     if (traced.exitCode == kTracingRefused) GTEST_SKIP() << "ptrace is not permitted here";
+    if (IsDebuggerPresent()) GTEST_SKIP() << "the tests themselves run under a tracer";
     ASSERT_EQ(traced.exitCode, 0);
-    EXPECT_EQ(traced.standardError,
-              "\xA3\xF3"
-              "d\x9F\n");
+    EXPECT_EQ(traced.standardError, "42-x|" + longText.substr(0, 2047) +
+                                        "\xA3\xF3"
+                                        "d\x9F\n");
+    const ChildRun untraced = RunChild(false, body);
+    ASSERT_EQ(untraced.exitCode, 0);
+    EXPECT_EQ(untraced.standardError, "");
 }
 
 }  // namespace

@@ -29,11 +29,8 @@ TEST(Guid, ParsesEitherCaseWithOrWithoutBracesAndFormatsUpperCase) {
         EXPECT_EQ(static_cast<std::wstring>(guid), kCanonical);
     }
     const GUID raw = Guid::Convert(kCanonical);
-    EXPECT_EQ(raw.Data1, 0x6B29FC40u);
-    EXPECT_EQ(raw.Data2, 0xCA47);
-    EXPECT_EQ(raw.Data3, 0x1067);
-    EXPECT_EQ(raw.Data4[0], 0xB3);
-    EXPECT_EQ(raw.Data4[7], 0xBF);
+    EXPECT_TRUE(raw.Data1 == 0x6B29FC40u && raw.Data2 == 0xCA47 && raw.Data3 == 0x1067 && raw.Data4[0] == 0xB3 &&
+                raw.Data4[7] == 0xBF);
 }
 
 TEST(Guid, TextThatIsNotAGuidGivesTheZeroGuid) {
@@ -61,16 +58,12 @@ TEST(Guid, OrderFollowsTheStoredBytesNotTheText) {
     const Guid one(std::wstring(L"{00000001-0000-0000-0000-000000000000}"));
     const Guid hundred(std::wstring(L"{00000100-0000-0000-0000-000000000000}"));
     const GUID hundredRaw = Guid::Convert(L"{00000100-0000-0000-0000-000000000000}");
-    EXPECT_TRUE(hundred < one);
-    EXPECT_FALSE(one < hundred);
-    EXPECT_TRUE(hundred < GUID(Guid::Convert(L"00000001-0000-0000-0000-000000000000")));
+    const GUID oneRaw = Guid::Convert(L"00000001-0000-0000-0000-000000000000");
+    EXPECT_TRUE(hundred < one && !(one < hundred) && !(hundred < hundredRaw) && hundred < oneRaw);
     EXPECT_GT(one.Compare(hundredRaw), 0);
-    EXPECT_LT(hundred.Compare(GUID(Guid::Convert(L"00000001-0000-0000-0000-000000000000"))), 0);
+    EXPECT_LT(hundred.Compare(oneRaw), 0);
     EXPECT_EQ(hundred.Compare(hundredRaw), 0);
-    EXPECT_TRUE(one != hundred);
-    EXPECT_TRUE(one != hundredRaw);
-    EXPECT_FALSE(hundred != hundredRaw);
-    EXPECT_FALSE(hundred < hundredRaw);
+    EXPECT_TRUE(one != hundred && one != hundredRaw && !(hundred != hundredRaw));
 }
 
 TEST(Guid, FormatAndParseAgreeWithUuidgen) {

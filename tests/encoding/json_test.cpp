@@ -11,8 +11,9 @@
 #include <boost/json.hpp>
 
 #include "encoding/Json.h"
-#include "platform/internal/Syscalls.h"
 #include "platform/kernel/Files.h"
+#include "tests/support/SaveChecks.h"
+#include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
 
@@ -26,11 +27,7 @@ class Json : public vlibtest::TempDirTest {
 protected:
     std::wstring W(const std::string& name) const { return VTools::String::Utf8ToWide((m_dir.Path() / name).string()); }
     boost::json::value Read(const std::string& name) { return m_parser.FromFile(W(name)); }
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir.Path())) names.push_back(entry.path().filename());
-        return names;
-    }
+    std::vector<std::string> Names() const { return vlibtest::Names(m_dir.Path()); }
 
     JsonParser m_parser;
     JsonSerializer m_serializer;
@@ -131,24 +128,7 @@ TEST_F(Json, SaveCreatesMissingFoldersAndRefusesAnEmptyPath) {
     EXPECT_FALSE(m_serializer.Save(W("file/q.json"), boost::json::value(1)));
 }
 
-// --- A full disk -------------------------------------------------------------------
-
 long g_budget = 0;  // bytes the disk still takes
-
-ssize_t FillingWrite(int fd, const void* data, size_t size) {
-    if (g_budget == 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    const auto n = vplatform::test::RealSyscalls().write(fd, data, std::min<size_t>(size, g_budget));
-    if (n > 0) g_budget -= n;
-    return n;
-}
-
-int FailingFsync(int) {
-    errno = ENOSPC;
-    return -1;
-}
 
 TEST_F(Json, AFailedSaveKeepsThePreviousFile) {
     const boost::json::value previous = boost::json::parse(R"({"kept":[1,2,3]})");
@@ -156,25 +136,40 @@ TEST_F(Json, AFailedSaveKeepsThePreviousFile) {
     const std::string before = vlibtest::TempDir::Read(m_dir.Path() / "state.json");
     const boost::json::value quotes = Quotes(64 * 1024);
 
-    for (const long budget : {0L, 10L, 5000L, 60000L}) {
-        vplatform::Syscalls table = vplatform::test::RealSyscalls();
-        table.write = FillingWrite;
-        const vplatform::test::ScopedSyscallsForTesting scope(table);
+    // The disk fills after `budget` bytes; with -1 everything is written but
+    // never reaches the disk.
+    for (const long budget : {0L, 10L, 5000L, 60000L, -1L}) {
         g_budget = budget;
+        const vlibtest::SeamScope seam([](auto& s) {
+            s.write = [](int fd, const void* data, size_t size) -> ssize_t {
+                if (g_budget == 0) return errno = ENOSPC, -1;
+                if (g_budget < 0) return vplatform::test::RealSyscalls().write(fd, data, size);
+                const auto n = vplatform::test::RealSyscalls().write(fd, data, std::min<size_t>(size, g_budget));
+                if (n > 0) g_budget -= n;
+                return n;
+            };
+            s.fsync = [](int fd) {
+                return g_budget < 0 ? (errno = ENOSPC, -1) : vplatform::test::RealSyscalls().fsync(fd);
+            };
+        });
         EXPECT_FALSE(m_serializer.Save(W("state.json"), quotes)) << budget;
         EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "state.json"), before) << budget;
         EXPECT_EQ(Names(), std::vector<std::string>{"state.json"}) << budget;
     }
-    {
-        // Everything written, but the data never reaches the disk.
-        vplatform::Syscalls table = vplatform::test::RealSyscalls();
-        table.fsync = FailingFsync;
-        const vplatform::test::ScopedSyscallsForTesting scope(table);
-        EXPECT_FALSE(m_serializer.Save(W("state.json"), quotes));
-    }
     EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "state.json"), before);
     EXPECT_EQ(Names(), std::vector<std::string>{"state.json"});
     EXPECT_EQ(Read("state.json"), previous);
+}
+
+TEST_F(Json, ASaveKeepsTheFileItReplaces) {
+    const boost::json::value value = boost::json::parse(R"({"quotes":[1,2,3]})");
+    vlibtest::ExpectSavesKeepTheFile(
+        [&](const std::wstring& path) {
+            JsonSerializer serializer;
+            JsonParser parser;
+            return serializer.Save(path, value) && parser.FromFile(path) == value;
+        },
+        "JSON");
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "encoding/Ssl.h"
-#include "platform/crypt/Crypt.h"
 #include "tests/support/Peer.h"
+#include "tests/support/RootFileScope.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -24,13 +24,7 @@ using asio::ip::tcp;
 
 constexpr const char* kSystemBundle = "/etc/ssl/certs/ca-certificates.crt";
 
-class RootFileScope {
-public:
-    explicit RootFileScope(const std::string& file) { vplatformSetRootCertificateFile(file.c_str()); }
-    ~RootFileScope() { vplatformSetRootCertificateFile(nullptr); }
-    RootFileScope(const RootFileScope&) = delete;
-    RootFileScope& operator=(const RootFileScope&) = delete;
-};
+using vlibtest::RootFileScope;
 
 class SslRoots : public ::testing::Test {
 protected:

@@ -1,109 +1,24 @@
-// Helpers of the settings tests: reading the process log back, random trees,
-// a deep comparison and a key/value outline of a tree.
+// Helpers of the settings tests: the reference tree, the one log entry of a
+// failure, random trees, a deep comparison and a key/value outline of a tree.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
-#include "diagnostics/Log.h"
 #include "settings/Settings.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/LogCapture.h"
 
 namespace settingstest {
 
-struct LogEntry {
-    std::string function;
-    int line = 0;
-    std::string message;
-};
-
-// Opens the process log on a file of its own temporary folder; Close() closes
-// the log and returns the entries written meanwhile.  The log writes on its
-// own thread and drops what is still queued when it closes, so Close() first
-// writes a marker entry and waits until it reaches the file: every entry
-// written before it is then in the file too.  The marker and the closing entry
-// are left out of the result.
-class LogScope {
-public:
-    LogScope() : m_file(m_dir.Path() / "log.txt") {
-        m_open = VTools::Log::Instance().Open(m_file.wstring());
-        EXPECT_TRUE(m_open) << "the log did not open";
-    }
-    ~LogScope() {
-        if (m_open) VTools::Log::Instance().Close();
-    }
-    LogScope(const LogScope&) = delete;
-    LogScope& operator=(const LogScope&) = delete;
-
-    std::vector<LogEntry> Close() {
-        if (m_open) {
-            VTools::Log::Instance().Write(kMarker, 1, kMarker);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (Parse().empty() || Parse().back().function != kMarker) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    ADD_FAILURE() << "the log did not write the marker entry";
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-            VTools::Log::Instance().Close();
-            m_open = false;
-        }
-        std::vector<LogEntry> entries;
-        for (auto& entry : Parse()) {
-            if (entry.function != kMarker && entry.function != "VTools::Log::Close") entries.push_back(entry);
-        }
-        return entries;
-    }
-
-private:
-    static constexpr const char* kMarker = "settingstest::LogScope";
-
-    std::vector<LogEntry> Parse() const {
-        std::vector<LogEntry> entries;
-        std::string bytes;
-        try {
-            bytes = vlibtest::TempDir::Read(m_file);
-        } catch (const std::exception&) {
-            return entries;
-        }
-        const std::string_view end = "\r\n-\r\n";
-        std::size_t start = 0;
-        for (std::size_t stop; (stop = bytes.find(end, start)) != std::string::npos; start = stop + end.size()) {
-            const std::string entry = bytes.substr(start, stop - start);
-            const std::size_t header = entry.find("\r\n");
-            const std::size_t tabs = entry.find("\t\t");
-            const std::size_t open = entry.rfind(" ( ", header);
-            if (header == std::string::npos || tabs == std::string::npos || open == std::string::npos) {
-                ADD_FAILURE() << "malformed log entry: " << entry;
-                continue;
-            }
-            LogEntry parsed;
-            parsed.function = entry.substr(tabs + 2, open - tabs - 2);
-            parsed.line = std::stoi(entry.substr(open + 3));
-            parsed.message = entry.substr(header + 2);
-            entries.push_back(parsed);
-        }
-        return entries;
-    }
-
-    vlibtest::TempDir m_dir;
-    std::filesystem::path m_file;
-    bool m_open = false;
-};
-
-// Expects exactly one entry, from `function`, with `message`.
-// The tree of the worked example: Version 3, Window/Rect, Name, Window/Visible
-// and two unnamed children (5 and 2.5).
-inline Settings WorkedExample() {
+// The reference tree: Version 3, Window/Rect, Name, Window/Visible and two
+// unnamed children (5 and 2.5), and its text under the top element `root`.
+inline Settings ReferenceTree() {
     Settings root;
     root.Version(3);
     root["Window"]["Rect"] = CRect(10, 20, 300, 400);
@@ -114,12 +29,28 @@ inline Settings WorkedExample() {
     return root;
 }
 
-inline void ExpectOneEntry(const std::vector<LogEntry>& entries, const std::string& function,
-                           const std::string& message) {
+inline std::string ReferenceText(const std::string& root = "data") {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root +
+           " Version=\"3\" ElementCount=\"2\">\n"
+           "    <Name Value=\"Alpha\"/>\n"
+           "    <Window>\n"
+           "        <Rect Value=\"10 20 300 400\"/>\n"
+           "        <Visible Value=\"1\"/>\n"
+           "    </Window>\n"
+           "    <Variable Value=\"5\"/>\n"
+           "    <Variable Value=\"2.5\"/>\n"
+           "</" +
+           root + ">\n";
+}
+
+// Expects that `call` wrote exactly one log entry, from `function`, with
+// `message`.
+inline void ExpectOneEntry(const std::function<void()>& call, const std::string& function, const std::string& message) {
+    const auto entries = vlibtest::EntriesOf(call);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].function, function);
     EXPECT_EQ(entries[0].message, message);
-    EXPECT_GT(entries[0].line, 0);
+    EXPECT_GT(std::stoi(entries[0].line), 0);
 }
 
 // Everything of two trees equal, identifiers and counters' effects aside:

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <thread>
 
 #include "diagnostics/Log.h"
+#include "tests/support/Wait.h"
 #include "text/StringConversion.h"
 
 namespace vlibtest {
@@ -35,13 +35,14 @@ LogCapture::~LogCapture() {
 }
 
 std::vector<LogEntry> LogCapture::WaitForEntries(std::size_t count, std::chrono::milliseconds timeout) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        std::vector<LogEntry> entries;
-        if (std::filesystem::exists(m_file)) entries = ParseLog(TempDir::Read(m_file));
-        if (entries.size() >= count || std::chrono::steady_clock::now() >= deadline) return entries;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    std::vector<LogEntry> entries;
+    WaitFor(
+        [&] {
+            entries = std::filesystem::exists(m_file) ? ParseLog(TempDir::Read(m_file)) : std::vector<LogEntry>();
+            return entries.size() >= count;
+        },
+        timeout);
+    return entries;
 }
 
 std::vector<LogEntry> LogCapture::CloseAndRead(std::size_t written) {
@@ -51,6 +52,15 @@ std::vector<LogEntry> LogCapture::CloseAndRead(std::size_t written) {
     bool complete = false;
     auto entries = ParseLog(TempDir::Read(m_file), &complete);
     EXPECT_TRUE(complete) << "the log file holds a torn or malformed entry";
+    return entries;
+}
+
+std::vector<LogEntry> EntriesOf(const std::function<void()>& call) {
+    LogCapture log;
+    call();
+    EXPECT_TRUE(VTools::Log::Instance().Flush());
+    auto entries = log.CloseAndRead();
+    if (!entries.empty()) entries.pop_back();
     return entries;
 }
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct LogEntry {
 // Parses the bytes of a log file; fails the current test on a torn or
 // malformed entry (`complete` false then).
 std::vector<LogEntry> ParseLog(const std::string& bytes, bool* complete = nullptr);
+
+// The entries that `call` writes to the log (opened for it on a temporary
+// file), the closing entry left off.
+std::vector<LogEntry> EntriesOf(const std::function<void()>& call);
 
 class LogCapture {
 public:

@@ -70,4 +70,11 @@ bool HavePeer(const std::string& program) {
     return RunPeer({"sh", "-c", "command -v " + program + " >/dev/null"}).has_value();
 }
 
+std::string Hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char b : bytes) hex += {digits[b >> 4], digits[b & 15]};
+    return hex;
+}
+
 }  // namespace vlibtest

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vlibtest {
@@ -14,5 +15,8 @@ std::optional<std::string> RunPeer(const std::vector<std::string>& argv, const s
 
 // True when `program` is found on PATH.
 bool HavePeer(const std::string& program);
+
+// Bytes as lowercase hex digits, the form in which peers are asked and answer.
+std::string Hex(std::string_view bytes);
 
 }  // namespace vlibtest

@@ -1,9 +1,12 @@
 #include "tests/support/TempDir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "text/StringConversion.h"
 
 namespace vlibtest {
 
@@ -30,6 +33,17 @@ std::string TempDir::Read(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + file.string());
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring Wide(const std::filesystem::path& path) {
+    return VTools::String::Utf8ToWide(path.string());
 }
 
 }  // namespace vlibtest

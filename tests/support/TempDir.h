@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,12 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// The names in `folder`, sorted (to see, say, that no temporary file stayed).
+std::vector<std::string> Names(const std::filesystem::path& folder);
+
+// The wide (UTF-16) form of a path, as the library's wide functions take it.
+std::wstring Wide(const std::filesystem::path& path);
 
 // Fixture giving each test its own temporary folder.
 class TempDirTest : public ::testing::Test {

@@ -39,77 +39,57 @@ std::string ThrownMessage(F&& f) {
 TEST(Converter, EmptyInputGivesOneTerminatorAndEmptyResults) {
     ConverterMultiByteToWideChar toWide;
     EXPECT_EQ(toWide.data(), nullptr);
-    EXPECT_TRUE(static_cast<std::wstring_view>(toWide).empty());
     const wchar_t* result = toWide.Convert("");
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result[0], L'\0');
     EXPECT_TRUE(static_cast<std::wstring_view>(toWide).empty());
-
     ConverterWideCharToMultiByte toNarrow;
     EXPECT_EQ(toNarrow.Convert(L"")[0], '\0');
-    EXPECT_EQ(VTools::String::Utf8ToWide(""), L"");
-    EXPECT_EQ(VTools::String::WideToUtf8(L""), "");
     EXPECT_EQ(VTools::String::AnsiToUtf8(""), "");
 }
 
-TEST(Converter, SampleSentenceHasTheExpectedLengthsInEveryForm) {
+// The sample sentence in UTF-8, Windows-1250 and UTF-16, through the
+// converters and the free functions.
+TEST(Converter, TheSampleSentenceConvertsBetweenEveryForm) {
     ASSERT_EQ(kSampleWide.size(), 46u);
-    const std::string utf8 = VTools::String::WideToUtf8(kSampleWide);
-    EXPECT_EQ(utf8, kSampleUtf8);
-    EXPECT_EQ(utf8.size(), 65u);
-
+    EXPECT_EQ(VTools::String::WideToUtf8(kSampleWide), kSampleUtf8);
     ConverterMultiByteToWideChar toWide(CP_UTF8);
     toWide.Convert(kSampleUtf8);
     EXPECT_EQ(static_cast<std::wstring_view>(toWide), kSampleWide);
-
-    ConverterMultiByteToWideChar from1250(kSample1250, 1250);
+    const ConverterMultiByteToWideChar from1250(kSample1250, 1250);
+    const ConverterWideCharToMultiByte to1250(kSampleWide, 1250);
     EXPECT_EQ(static_cast<std::wstring_view>(from1250), kSampleWide);
-    ConverterWideCharToMultiByte to1250(kSampleWide, 1250);
     EXPECT_EQ(static_cast<std::string_view>(to1250), kSample1250);
-}
-
-TEST(Converter, ReuseForAShorterTextShowsNothingOfThePreviousResult) {
+    // Reused for a shorter text, a converter shows nothing of the previous one.
     ConverterWideCharToMultiByte converter(CP_UTF8);
     converter.Convert(kSampleWide);
-    const char* shorter = converter.Convert(L"abc");
-    EXPECT_STREQ(shorter, "abc");
+    EXPECT_STREQ(converter.Convert(L"abc"), "abc");
     EXPECT_EQ(static_cast<std::string_view>(converter), "abc");
 }
 
-TEST(Converter, CodePageOfOneCallDoesNotReplaceTheStoredOne) {
+TEST(Converter, TheCodePageOfOneCallDoesNotReplaceTheStoredOne) {
     ConverterMultiByteToWideChar converter(28592);
     EXPECT_EQ(std::wstring(converter.Convert("\xB1", 1250)), L"\u00B1");
     EXPECT_EQ(std::wstring(converter.Convert("\xB1")), L"\u0105");
-}
-
-TEST(Converter, IsoLatin2AndWindows1250DifferWhereTheyShould) {
-    VTools::IsoLatin2WideCharEncoding latin2;
-    EXPECT_EQ(std::wstring(latin2.Convert("\xB1")), L"\u0105");
-    ConverterMultiByteToWideChar windows(1250);
-    EXPECT_EQ(std::wstring(windows.Convert("\xB1\xB9")), L"\u00B1\u0105");
+    VTools::IsoLatin2WideCharEncoding fromLatin2;
     VTools::IsoLatin2MultiByteEncoding toLatin2;
+    EXPECT_EQ(std::wstring(fromLatin2.Convert("\xB1")), L"\u0105");
     EXPECT_EQ(std::string(toLatin2.Convert(L"\u0105\u015B")), "\xB1\xB6");
 }
 
-TEST(Converter, EmbeddedZeroStaysInTheViewButEndsTheFreeFunctionsResult) {
-    ConverterMultiByteToWideChar converter("a\0b"sv);
-    EXPECT_EQ(static_cast<std::wstring_view>(converter), L"a\0b"sv);
+// A zero stays in a converter's view but ends a free function's result;
+// invalid UTF-8 becomes U+FFFD; characters beyond the BMP are pairs.
+TEST(Converter, ZerosInvalidBytesAndCharactersBeyondTheBmp) {
+    const ConverterMultiByteToWideChar withZero("a\0b"sv);
+    EXPECT_EQ(static_cast<std::wstring_view>(withZero), L"a\0b"sv);
     EXPECT_EQ(VTools::String::AnsiToWide("a\0b"sv), L"a");
     EXPECT_EQ(VTools::String::Utf8ToAnsi("a\0b"sv), "a");
-}
-
-TEST(Converter, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(VTools::String::Utf8ToWide("a\xFF"
                                          "b\xC5"),
               L"a\uFFFDb\uFFFD");
-}
-
-TEST(Converter, CharactersBeyondTheBmpTravelAsSurrogatePairs) {
     EXPECT_EQ(VTools::String::Utf8ToWide("\xF0\x9F\x98\x80"), L"\xD83D\xDE00"sv);
     EXPECT_EQ(VTools::String::WideToUtf8(L"\xD83D\xDE00"sv), "\xF0\x9F\x98\x80");
-    // A wchar_t holding the code point itself (a literal on this platform).
-    const std::wstring literal(1, static_cast<wchar_t>(0x1F600));
-    EXPECT_EQ(VTools::String::WideToUtf8(literal), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(VTools::String::WideToUtf8(std::wstring(1, static_cast<wchar_t>(0x1F600))), "\xF0\x9F\x98\x80");
     EXPECT_EQ(VTools::String::WideToUtf8(L"\xD83D"sv), "\xEF\xBF\xBD");
 }
 
@@ -131,23 +111,18 @@ TEST(Converter, TextsOfTwoToTheThirtyFirstUnitsAreRefusedNotTruncated) {
     EXPECT_EQ(ThrownMessage([&] { converter.PrepareBuffer(std::uint64_t{1} << 31); }), "Last error: 87");
 }
 
-TEST(Converter, PrepareBufferLeavesATerminatedBufferOfTheGivenLength) {
-    ConverterWideCharToMultiByte converter;
-    EXPECT_EQ(converter.CalculatePredictedSize(5), 5);
-    EXPECT_EQ(static_cast<std::string_view>(converter).size(), 5u);
-    EXPECT_EQ(converter.data()[5], '\0');
-}
-
-TEST(Converter, CopyDuplicatesAndMoveEmptiesTheSource) {
+TEST(Converter, PrepareBufferLeavesATerminatedBufferAndCopiesAreIndependent) {
+    ConverterWideCharToMultiByte prepared;
+    EXPECT_EQ(prepared.CalculatePredictedSize(5), 5);
+    EXPECT_EQ(static_cast<std::string_view>(prepared).size(), 5u);
+    EXPECT_EQ(prepared.data()[5], '\0');
     ConverterMultiByteToWideChar source("abc", CP_UTF8);
     ConverterMultiByteToWideChar copy(source);
-    EXPECT_EQ(static_cast<std::wstring_view>(copy), L"abc");
     EXPECT_NE(copy.data(), source.data());
     ConverterMultiByteToWideChar moved(std::move(source));
     EXPECT_EQ(static_cast<std::wstring_view>(moved), L"abc");
-    EXPECT_EQ(source.data(), nullptr);  // NOLINT(bugprone-use-after-move)
-    // The moved-to converter kept the code page.
-    EXPECT_EQ(std::wstring(moved.Convert("\xC5\x82")), L"\u0142");
+    EXPECT_EQ(source.data(), nullptr);                              // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(std::wstring(moved.Convert("\xC5\x82")), L"\u0142");  // the code page moved too
 }
 
 // Whether `data()` can be called on an expression of type T (a reference type
@@ -192,17 +167,13 @@ TEST(StringConversion, AnsiFunctionsFollowTheAnsiCodePage) {
     EXPECT_NO_THROW(VTools::String::TestStringConversion());
 }
 
-TEST(StringConversion, CaseChangesTouchOnlyAsciiLettersInTheDefaultLocale) {
+TEST(StringConversion, CaseChangesTouchOnlyAsciiLettersAndJsonHoldsUtf8) {
     vlibtest::AcpScope acp(1250);
     EXPECT_EQ(VTools::String::ToLowerString(L"AbC \u0141\u00D3D\u0179"),
               "abc \xA3\xD3"
               "d\x8F");
     EXPECT_EQ(VTools::String::ToUpperString(L"abc \u0142"), "ABC \xB3");
     EXPECT_EQ(VTools::String::ToLowerWString("WIG20 \xA3"), L"wig20 \u0141");
-    EXPECT_EQ(VTools::String::ToUpperWString("kurs"), L"KURS");
-}
-
-TEST(StringConversion, JsonStringHoldsUtf8) {
     const boost::json::string json = VTools::String::WideToJsonUtf8(L"\u0142");
     EXPECT_EQ(std::string_view(json.data(), json.size()), "\xC5\x82");
 }

@@ -4,34 +4,23 @@ import hashlib
 import os
 import re
 import subprocess
-import sys
-import tempfile
 import unittest
 import uuid
 import zlib
 
-VTOOLS = sys.argv.pop(1) if len(sys.argv) > 1 else "vtools"
+from vtools_run import InFolder, run
 
 
-def run(*args, stdin=b""):
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    return subprocess.run([VTOOLS, *args], input=stdin, capture_output=True, env=env, timeout=60)
 
-
-class Digests(unittest.TestCase):
+class Digests(InFolder, unittest.TestCase):
     def test_match_hashlib_for_files_and_standard_input(self):
         data = os.urandom(100000) + b"kurs WIG20"
-        with tempfile.NamedTemporaryFile(delete=False) as f:
-            f.write(data)
-        try:
-            for command, algorithm in [("sha256", hashlib.sha256), ("sha1", hashlib.sha1)]:
-                out = run(command, f.name)
-                self.assertEqual(out.returncode, 0, out.stderr)
-                self.assertEqual(out.stdout.decode(), f"{algorithm(data).hexdigest()}  {f.name}\n")
-                out = run(command, "-", stdin=data)
-                self.assertEqual(out.stdout.decode(), f"{algorithm(data).hexdigest()}  -\n")
-        finally:
-            os.unlink(f.name)
+        path = self.write("data", data)
+        for command, algorithm in [("sha256", hashlib.sha256), ("sha1", hashlib.sha1)]:
+            out = run(command, path)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(out.stdout.decode(), f"{algorithm(data).hexdigest()}  {path}\n")
+            self.assertEqual(run(command, "-", stdin=data).stdout.decode(), f"{algorithm(data).hexdigest()}  -\n")
         self.assertEqual(run("sha256", "/nonexistent/file").returncode, 1)
 
 
@@ -64,32 +53,31 @@ class Guids(unittest.TestCase):
             self.assertEqual(out.stdout, b"")
 
 
-class Rsa(unittest.TestCase):
+class Rsa(InFolder, unittest.TestCase):
     def test_round_trip_with_an_openssl_key(self):
-        with tempfile.TemporaryDirectory() as folder:
-            key, private, public = (os.path.join(folder, n) for n in ("key.pem", "private.pem", "public.pem"))
-            subprocess.run(["openssl", "genrsa", "-out", key, "1024"], check=True, capture_output=True)
-            subprocess.run(["openssl", "rsa", "-traditional", "-in", key, "-out", private],
-                           check=True, capture_output=True)
-            subprocess.run(["openssl", "rsa", "-pubout", "-in", key, "-out", public], check=True, capture_output=True)
-            text = "tajne hasło".encode() * 20
-            out = run("rsa", "encrypt", "--key", public, stdin=text)
-            self.assertEqual(out.returncode, 0, out.stderr)
-            digits = out.stdout.strip()
-            self.assertTrue(re.fullmatch(rb"\d+", digits))
-            self.assertEqual(len(digits), 3 * 128 * -(-len(text) // 117))
-            out = run("rsa", "decrypt", "--key", private, stdin=digits)
-            self.assertEqual(out.returncode, 0, out.stderr)
-            self.assertEqual(out.stdout, text)
-            # The digits name the ciphertext bytes that openssl decrypts.
-            blocks = bytes(int(digits[i:i + 3]) for i in range(0, len(digits), 3))
-            plain = subprocess.run(["openssl", "pkeyutl", "-decrypt", "-inkey", private,
-                                    "-pkeyopt", "rsa_padding_mode:pkcs1"],
-                                   input=blocks[:128], capture_output=True, check=True).stdout
-            self.assertEqual(plain, text[:117])
-            self.assertEqual(run("rsa", "decrypt", "--key", private, stdin=digits[:-3]).returncode, 1)
-            self.assertEqual(run("rsa", "encrypt", "--key", private, stdin=text).returncode, 1)
-            self.assertEqual(run("rsa", "encrypt").returncode, 2)
+        key, private, public = (os.path.join(self.dir.name, n) for n in ("key.pem", "private.pem", "public.pem"))
+        subprocess.run(["openssl", "genrsa", "-out", key, "1024"], check=True, capture_output=True)
+        subprocess.run(["openssl", "rsa", "-traditional", "-in", key, "-out", private],
+                       check=True, capture_output=True)
+        subprocess.run(["openssl", "rsa", "-pubout", "-in", key, "-out", public], check=True, capture_output=True)
+        text = "tajne hasło".encode() * 20
+        out = run("rsa", "encrypt", "--key", public, stdin=text)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        digits = out.stdout.strip()
+        self.assertTrue(re.fullmatch(rb"\d+", digits))
+        self.assertEqual(len(digits), 3 * 128 * -(-len(text) // 117))
+        out = run("rsa", "decrypt", "--key", private, stdin=digits)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(out.stdout, text)
+        # The digits name the ciphertext bytes that openssl decrypts.
+        blocks = bytes(int(digits[i:i + 3]) for i in range(0, len(digits), 3))
+        plain = subprocess.run(["openssl", "pkeyutl", "-decrypt", "-inkey", private,
+                                "-pkeyopt", "rsa_padding_mode:pkcs1"],
+                               input=blocks[:128], capture_output=True, check=True).stdout
+        self.assertEqual(plain, text[:117])
+        self.assertEqual(run("rsa", "decrypt", "--key", private, stdin=digits[:-3]).returncode, 1)
+        self.assertEqual(run("rsa", "encrypt", "--key", private, stdin=text).returncode, 1)
+        self.assertEqual(run("rsa", "encrypt").returncode, 2)
 
 
 if __name__ == "__main__":

@@ -2,32 +2,12 @@
 """Runs vtools json and vtools hex as a user would and checks output and exit codes."""
 import json
 import os
-import subprocess
-import sys
-import tempfile
 import unittest
 
-VTOOLS = sys.argv.pop(1) if len(sys.argv) > 1 else "vtools"
+from vtools_run import InFolder, run
 
 
-def run(*args, stdin=b""):
-    env = dict(os.environ, LC_ALL="C.UTF-8")
-    return subprocess.run([VTOOLS, *args], input=stdin, capture_output=True, env=env, timeout=60)
-
-
-class Json(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-
-    def tearDown(self):
-        self.dir.cleanup()
-
-    def write(self, name, data):
-        path = os.path.join(self.dir.name, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
+class Json(InFolder, unittest.TestCase):
     def test_compact_and_pretty_hold_the_same_document(self):
         doc = {"symbol": "WIG20 Łódź", "quotes": [{"p": 1.5, "v": 10}, {"p": -2, "v": None}],
                "empty": {}, "none": [], "text": "a\"b\n" + "x" * 5000}
@@ -57,7 +37,7 @@ class Json(unittest.TestCase):
             self.assertEqual(run(*args).returncode, 2, args)
 
 
-class Hex(unittest.TestCase):
+class Hex(InFolder, unittest.TestCase):
     def test_encode_decode_round_trip_matches_python(self):
         data = bytes(range(256)) * 3
         out = run("hex", "encode", stdin=data)
@@ -65,12 +45,7 @@ class Hex(unittest.TestCase):
         self.assertEqual(out.stdout, data.hex().encode() + b"\n")
         back = run("hex", "decode", stdin=out.stdout)
         self.assertEqual(back.stdout, data)
-        with tempfile.NamedTemporaryFile(delete=False) as f:
-            f.write(b"DEADbeef7")
-        try:
-            self.assertEqual(run("hex", "decode", f.name).stdout, b"\xde\xad\xbe\xef")
-        finally:
-            os.unlink(f.name)
+        self.assertEqual(run("hex", "decode", self.write("h", b"DEADbeef7")).stdout, b"\xde\xad\xbe\xef")
 
     def test_odd_and_bad_text_decode_as_the_library_reads_it(self):
         self.assertEqual(run("hex", "decode", stdin=b"abc\n").stdout, b"\xab")
@@ -79,12 +54,6 @@ class Hex(unittest.TestCase):
         self.assertEqual(run("hex", "encode", stdin=b"").stdout, b"\n")
         self.assertEqual(run("hex").returncode, 2)
         self.assertEqual(run("hex", "encode", "/nonexistent/file").returncode, 1)
-
-    def test_demo_shows_the_archive_and_json_round_trip(self):
-        out = run("demo")
-        self.assertEqual(out.returncode, 0, out.stderr)
-        self.assertIn(b"archive 1, 2.5, WIG20  010000000000000000000440fffeff0557004900470032003000", out.stdout)
-        self.assertIn(b"reads back equal", out.stdout)
 
 
 if __name__ == "__main__":

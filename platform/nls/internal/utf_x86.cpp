@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/internal/Syscalls.h"
 #include "platform/nls/internal/utf8_blocks.h"
 
 #define VPLATFORM_SSSE3 __attribute__((target("ssse3,sse4.1,popcnt")))
@@ -187,7 +188,7 @@ X86Level X86KernelLevel() {
         if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("popcnt")) {
             best = __builtin_cpu_supports("avx2") ? X86Level::kAvx2 : X86Level::kSsse3;
         }
-        const char* cap = std::getenv("VPLATFORM_SIMD");
+        const char* cap = vplatform::Sys().getenv("VPLATFORM_SIMD");
         if (cap != nullptr && std::strcmp(cap, "sse2") == 0) best = X86Level::kBaseline;
         if (cap != nullptr && std::strcmp(cap, "ssse3") == 0 && best == X86Level::kAvx2) best = X86Level::kSsse3;
         return best;

@@ -2,12 +2,14 @@
 // layout of random UUIDs, the accepted text form, round trips.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <set>
 #include <string>
 
 #include "platform/com/Rpc.h"
 #include "platform/kernel/WinError.h"
+#include "tests/support/Seam.h"
 
 namespace {
 
@@ -68,6 +70,23 @@ TEST(Rpc, FromStringAcceptsOnlyTheBare36CharacterForm) {
     EXPECT_EQ(ToString(uuid), "00000000-0000-0000-0000-000000000000");
     EXPECT_EQ(UuidFromStringA(nullptr, nullptr), RPC_S_INVALID_ARG);
     EXPECT_EQ(RpcStringFreeA(nullptr), RPC_S_INVALID_ARG);
+}
+
+// Without the kernel's random source UuidCreate says so, and its stand-in
+// values stay distinct even when the clock does not move.
+TEST(Rpc, CreateWithoutKernelRandomnessGivesLocalOnlyDistinctUuids) {
+    const vlibtest::SeamScope seam([](auto& s) {
+        s.getrandom = [](void*, size_t, unsigned int) -> ssize_t { return errno = ENOSYS, -1; };
+        s.clock_gettime = [](clockid_t, timespec* now) { return *now = {1'700'000'000, 0}, 0; };
+    });
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        UUID uuid{};
+        EXPECT_EQ(UuidCreate(&uuid), RPC_S_UUID_LOCAL_ONLY);
+        EXPECT_EQ(uuid.Data3 >> 12, 4);
+        seen.insert(ToString(uuid));
+    }
+    EXPECT_EQ(seen.size(), 100u);
 }
 
 }  // namespace

@@ -1,26 +1,27 @@
-// Tests of the file API: dispositions and share modes, reading and writing
-// (with injected ENOSPC, EINTR and short transfers), names, folders,
+// The file API: dispositions and share modes, reading and writing (with
+// injected ENOSPC, EIO, EINTR and short transfers), names, folders,
 // attributes, paths and file times.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 
-#include "platform/internal/Syscalls.h"
 #include "platform/kernel/Files.h"
+#include "tests/support/EnvScope.h"
+#include "tests/support/LastError.h"
+#include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using vlibtest::FailsWith;
+using vlibtest::SucceedsQuietly;
 using vplatform::test::RealSyscalls;
-using vplatform::test::ScopedSyscallsForTesting;
-
-constexpr DWORD kSentinel = 0xdeadbeef;
+using Failures = std::vector<std::pair<DWORD, std::function<bool()>>>;
 
 // Closes the handle at the end of the scope.
 struct Handle {
@@ -29,7 +30,10 @@ struct Handle {
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
     operator HANDLE() const { return h; }
+    bool Valid() const { return h != INVALID_HANDLE_VALUE; }
 };
+
+constexpr auto Ticks = vplatform::FileTimeTicks;
 
 class Files : public vlibtest::TempDirTest {
 protected:
@@ -42,85 +46,55 @@ protected:
     HANDLE Open(const std::string& name, DWORD access, DWORD disposition, DWORD share = 0, DWORD flags = 0) const {
         return CreateFileW(W(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
     }
+    // An open that is closed at once; true when it succeeded.
+    std::function<bool()> Opens(const std::string& name, DWORD access, DWORD disposition, DWORD share = 0) const {
+        return [=, this] { return Handle{Open(name, access, disposition, share)}.Valid(); };
+    }
+    std::string Read(const std::string& name) const { return vlibtest::TempDir::Read(m_dir.Path() / name); }
+    static void ExpectFailures(const Failures& failures) {
+        for (std::size_t i = 0; i < failures.size(); ++i)
+            EXPECT_TRUE(FailsWith(failures[i].first, failures[i].second)) << i;
+    }
 };
 
-std::uint64_t Ticks(const FILETIME& t) {
-    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-FILETIME FileTime(std::uint64_t ticks) {
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
 TEST_F(Files, DispositionsCreateOpenAndTruncateAsOnWindows) {
-    SetLastError(kSentinel);
-    {
-        Handle created{Open("a.txt", GENERIC_WRITE, CREATE_NEW)};
-        ASSERT_NE(created.h, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), kSentinel);
-    }
-    EXPECT_EQ(Open("a.txt", GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
-
+    EXPECT_TRUE(SucceedsQuietly(Opens("a.txt", GENERIC_WRITE, CREATE_NEW)));
     m_dir.Write("a.txt", "old contents");
-    SetLastError(kSentinel);
-    { Handle h{Open("a.txt", GENERIC_READ, OPEN_ALWAYS)}; }
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "a.txt"), "old contents");
-    { Handle h{Open("a.txt", GENERIC_WRITE, CREATE_ALWAYS)}; }
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(fs::file_size(m_dir.Path() / "a.txt"), 0u);
-    SetLastError(kSentinel);
-    { Handle h{Open("b.txt", GENERIC_WRITE, CREATE_ALWAYS)}; }
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-
     m_dir.Write("c.txt", "12345");
-    { Handle h{Open("c.txt", GENERIC_WRITE, TRUNCATE_EXISTING)}; }
-    EXPECT_EQ(fs::file_size(m_dir.Path() / "c.txt"), 0u);
-    EXPECT_EQ(Open("c.txt", GENERIC_READ, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(Open("c.txt", GENERIC_READ, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
-    EXPECT_EQ(Open("missing.txt", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Open("nofolder\\x.txt", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-
     fs::create_directory(m_dir.Path() / "dir");
-    EXPECT_EQ(Open("dir", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(FailsWith(ERROR_ALREADY_EXISTS, [&] { return !Opens("a.txt", GENERIC_READ, OPEN_ALWAYS)(); }));
+    EXPECT_EQ(Read("a.txt"), "old contents");
+    EXPECT_TRUE(FailsWith(ERROR_ALREADY_EXISTS, [&] { return !Opens("a.txt", GENERIC_WRITE, CREATE_ALWAYS)(); }));
+    EXPECT_EQ(Read("a.txt"), "");
+    EXPECT_TRUE(FailsWith(ERROR_SUCCESS, [&] { return !Opens("b.txt", GENERIC_WRITE, CREATE_ALWAYS)(); }));
+    EXPECT_TRUE(Opens("c.txt", GENERIC_WRITE, TRUNCATE_EXISTING)());
+    EXPECT_EQ(Read("c.txt"), "");
+    ExpectFailures({{ERROR_FILE_EXISTS, Opens("a.txt", GENERIC_WRITE, CREATE_NEW)},
+                    {ERROR_INVALID_PARAMETER, Opens("c.txt", GENERIC_READ, TRUNCATE_EXISTING)},
+                    {ERROR_INVALID_PARAMETER, Opens("c.txt", GENERIC_READ, 0)},
+                    {ERROR_INVALID_PARAMETER, Opens("c.txt", FILE_APPEND_DATA, TRUNCATE_EXISTING)},
+                    {ERROR_FILE_NOT_FOUND, Opens("missing.txt", GENERIC_READ, OPEN_EXISTING)},
+                    {ERROR_PATH_NOT_FOUND, Opens("nofolder\\x.txt", GENERIC_WRITE, CREATE_ALWAYS)},
+                    {ERROR_ACCESS_DENIED, Opens("dir", GENERIC_READ, OPEN_EXISTING)}});
     Handle folder{Open("dir", 0, OPEN_EXISTING, 0, FILE_FLAG_BACKUP_SEMANTICS)};
-    EXPECT_NE(folder.h, INVALID_HANDLE_VALUE);
-}
-
-TEST_F(Files, NamesAreUtf8WithEitherSeparator) {
-    fs::create_directory(m_dir.Path() / "sub");
-    const std::wstring name = W("sub") + L"/za\u017C\u00F3\u0142\u0107.txt";
-    Handle h{CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(fs::exists(m_dir.Path() / "sub" / "za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87.txt"));
-
-    const std::wstring lone = W("bad") + L"\xD800.txt";
-    EXPECT_EQ(CreateFileW(lone.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
-    EXPECT_EQ(CreateFileW(L"", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(folder.Valid());
+    // Names are UTF-8 whichever separator is used.
+    EXPECT_TRUE(Handle{CreateFileW((W("dir") + L"/za\u017C\u00F3\u0142\u0107.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)}
+                    .Valid());
+    EXPECT_TRUE(fs::exists(m_dir.Path() / "dir" / "za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87.txt"));
 }
 
 TEST_F(Files, ReadsWritesAndSeeks) {
     Handle h{Open("data.bin", GENERIC_READ | GENERIC_WRITE, CREATE_NEW)};
-    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(h.Valid());
     DWORD count = 99;
-    SetLastError(kSentinel);
-    ASSERT_TRUE(WriteFile(h, "hello world", 11, &count, nullptr));
+    EXPECT_TRUE(
+        SucceedsQuietly([&] { return WriteFile(h, "hello world", 11, &count, nullptr) && FlushFileBuffers(h); }));
     EXPECT_EQ(count, 11u);
-    EXPECT_TRUE(FlushFileBuffers(h));
-    EXPECT_EQ(GetLastError(), kSentinel);
-
-    LARGE_INTEGER size{}, position{};
+    LARGE_INTEGER size{}, position{}, distance{};
     ASSERT_TRUE(GetFileSizeEx(h, &size));
     EXPECT_EQ(size.QuadPart, 11);
-    LARGE_INTEGER distance{};
     distance.QuadPart = -5;
     ASSERT_TRUE(SetFilePointerEx(h, distance, &position, FILE_END));
     EXPECT_EQ(position.QuadPart, 6);
@@ -129,16 +103,6 @@ TEST_F(Files, ReadsWritesAndSeeks) {
     EXPECT_EQ(std::string(buffer, count), "world");
     ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &count, nullptr));  // at the end: success, nothing read
     EXPECT_EQ(count, 0u);
-
-    distance.QuadPart = -1;
-    EXPECT_FALSE(SetFilePointerEx(h, distance, nullptr, FILE_BEGIN));
-    EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
-    distance.QuadPart = -20;
-    EXPECT_FALSE(SetFilePointerEx(h, distance, nullptr, FILE_CURRENT));
-    EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
-    EXPECT_FALSE(SetFilePointerEx(h, distance, nullptr, 7));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
     // An OVERLAPPED offset reads there and leaves the pointer after it.
     OVERLAPPED at{};
     at.Offset = 2;
@@ -148,49 +112,50 @@ TEST_F(Files, ReadsWritesAndSeeks) {
     distance.QuadPart = 0;
     ASSERT_TRUE(SetFilePointerEx(h, distance, &position, FILE_CURRENT));
     EXPECT_EQ(position.QuadPart, 5);
-
-    Handle reader{Open("data.bin", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)};
-    EXPECT_EQ(reader.h, INVALID_HANDLE_VALUE);  // the first handle shares nothing
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-
+    const auto seek = [&](LONGLONG to, DWORD from) {
+        return [=, &h] { return SetFilePointerEx(h, LARGE_INTEGER{.QuadPart = to}, nullptr, from) != FALSE; };
+    };
+    ExpectFailures({{ERROR_NEGATIVE_SEEK, seek(-1, FILE_BEGIN)},
+                    {ERROR_NEGATIVE_SEEK, seek(-20, FILE_CURRENT)},
+                    {ERROR_INVALID_PARAMETER, seek(0, 7)},
+                    {ERROR_SHARING_VIOLATION,
+                     Opens("data.bin", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)}});
     for (HANDLE bad : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
         count = 7;
-        EXPECT_FALSE(ReadFile(bad, buffer, 1, &count, nullptr));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return ReadFile(bad, buffer, 1, &count, nullptr); }));
         EXPECT_EQ(count, 0u);
-        EXPECT_FALSE(WriteFile(bad, buffer, 1, &count, nullptr));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return WriteFile(bad, buffer, 1, &count, nullptr); }));
     }
+}
+
+TEST_F(Files, AppendingHandlesWriteAtTheEndWhateverThePosition) {
+    m_dir.Write("log.txt", "start;");
+    Handle append{Open("log.txt", FILE_APPEND_DATA, OPEN_ALWAYS, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    Handle other{Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)};
+    DWORD count = 0;
+    ASSERT_TRUE(WriteFile(append, "one;", 4, &count, nullptr));
+    ASSERT_TRUE(WriteFile(other, "START", 5, &count, nullptr));  // overwrites from the start
+    ASSERT_TRUE(SetFilePointerEx(append, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(WriteFile(append, "two;", 4, &count, nullptr));
+    EXPECT_EQ(Read("log.txt"), "START;one;two;");
 }
 
 TEST_F(Files, AccessRightsAndShareModesAreEnforcedInTheProcess) {
     m_dir.Write("log.txt", "x");
-    Handle writer{Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ)};
-    ASSERT_NE(writer.h, INVALID_HANDLE_VALUE);
+    const HANDLE writer = Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ);
+    // A reader must share writing with the writer; a second writer is refused.
+    const HANDLE reader = Open("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(writer != INVALID_HANDLE_VALUE && reader != INVALID_HANDLE_VALUE);
     char byte = 0;
     DWORD count = 0;
-    EXPECT_FALSE(ReadFile(writer, &byte, 1, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-
-    // A reader must share writing with the writer; a second writer is refused.
-    EXPECT_EQ(Open("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    Handle reader{Open("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)};
-    EXPECT_NE(reader.h, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(WriteFile(reader, "y", 1, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-
-    EXPECT_FALSE(DeleteFileW(W("log.txt").c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(MoveFileExW(W("log.txt").c_str(), W("moved.txt").c_str(), 0));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-
-    CloseHandle(writer.h);
-    writer.h = INVALID_HANDLE_VALUE;
-    CloseHandle(reader.h);
-    reader.h = INVALID_HANDLE_VALUE;
+    ExpectFailures(
+        {{ERROR_ACCESS_DENIED, [&] { return ReadFile(writer, &byte, 1, &count, nullptr); }},
+         {ERROR_ACCESS_DENIED, [&] { return WriteFile(reader, "y", 1, &count, nullptr); }},
+         {ERROR_SHARING_VIOLATION, Opens("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ)},
+         {ERROR_SHARING_VIOLATION, Opens("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)},
+         {ERROR_SHARING_VIOLATION, [&] { return DeleteFileW(W("log.txt").c_str()); }},
+         {ERROR_SHARING_VIOLATION, [&] { return MoveFileExW(W("log.txt").c_str(), W("m").c_str(), 0); }}});
+    EXPECT_TRUE(CloseHandle(writer) && CloseHandle(reader));
     Handle deletable{Open("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_DELETE)};
     EXPECT_TRUE(DeleteFileW(W("log.txt").c_str()));
 }
@@ -200,58 +165,25 @@ TEST_F(Files, AccessRightsAndShareModesAreEnforcedInTheProcess) {
 int g_interruptions = 0;  // calls left to fail with EINTR
 long g_budget = 0;        // bytes the disk still takes
 
-ssize_t InterruptedShortWrite(int fd, const void* data, size_t size) {
-    if (g_interruptions > 0) {
-        --g_interruptions;
-        errno = EINTR;
-        return -1;
-    }
-    return RealSyscalls().write(fd, data, std::min<size_t>(size, 3));
-}
-
-ssize_t InterruptedShortRead(int fd, void* data, size_t size) {
-    if (g_interruptions > 0) {
-        --g_interruptions;
-        errno = EINTR;
-        return -1;
-    }
-    return RealSyscalls().read(fd, data, std::min<size_t>(size, 2));
-}
-
-ssize_t FillingWrite(int fd, const void* data, size_t size) {
-    if (g_budget == 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    const auto n = RealSyscalls().write(fd, data, std::min<size_t>(size, static_cast<size_t>(g_budget)));
-    if (n > 0) g_budget -= n;
-    return n;
-}
-
-int FailingFsync(int) {
-    errno = EIO;
-    return -1;
-}
-
 TEST_F(Files, InterruptedAndShortTransfersAreCompleted) {
     Handle h{Open("f.txt", GENERIC_READ | GENERIC_WRITE, CREATE_NEW)};
-    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
-    vplatform::Syscalls table = RealSyscalls();
-    table.write = InterruptedShortWrite;
-    table.read = InterruptedShortRead;
-    const ScopedSyscallsForTesting scope(table);
-
+    ASSERT_TRUE(h.Valid());
+    const vlibtest::SeamScope seam([](auto& s) {
+        s.write = [](int fd, const void* data, size_t size) -> ssize_t {
+            if (g_interruptions > 0) return --g_interruptions, errno = EINTR, -1;
+            return RealSyscalls().write(fd, data, std::min<size_t>(size, 3));
+        };
+        s.read = [](int fd, void* data, size_t size) -> ssize_t {
+            if (g_interruptions > 0) return --g_interruptions, errno = EINTR, -1;
+            return RealSyscalls().read(fd, data, std::min<size_t>(size, 2));
+        };
+    });
     DWORD count = 0;
     g_interruptions = 3;
-    SetLastError(kSentinel);
-    ASSERT_TRUE(WriteFile(h, "0123456789", 10, &count, nullptr));
+    EXPECT_TRUE(SucceedsQuietly([&] { return WriteFile(h, "0123456789", 10, &count, nullptr); }));
     EXPECT_EQ(count, 10u);
-    EXPECT_EQ(g_interruptions, 0);
-    EXPECT_EQ(GetLastError(), kSentinel);
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "f.txt"), "0123456789");
-
-    LARGE_INTEGER start{};
-    ASSERT_TRUE(SetFilePointerEx(h, start, nullptr, FILE_BEGIN));
+    EXPECT_EQ(Read("f.txt"), "0123456789");
+    ASSERT_TRUE(SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
     char buffer[10] = {};
     g_interruptions = 2;
     ASSERT_TRUE(ReadFile(h, buffer, 7, &count, nullptr));
@@ -261,103 +193,78 @@ TEST_F(Files, InterruptedAndShortTransfersAreCompleted) {
 
 TEST_F(Files, FullDiskAndIoErrorsAreReported) {
     Handle h{Open("full.txt", GENERIC_WRITE, CREATE_NEW)};
-    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
-    vplatform::Syscalls table = RealSyscalls();
-    table.write = FillingWrite;
-    table.fsync = FailingFsync;
-    const ScopedSyscallsForTesting scope(table);
-
+    m_dir.Write("source.txt", std::string(100, 's'));
+    const vlibtest::SeamScope seam([](auto& s) {
+        s.write = [](int fd, const void* data, size_t size) -> ssize_t {
+            if (g_budget == 0) return errno = ENOSPC, -1;
+            const auto n = RealSyscalls().write(fd, data, std::min<size_t>(size, static_cast<size_t>(g_budget)));
+            if (n > 0) g_budget -= n;
+            return n;
+        };
+        s.fsync = [](int) { return errno = EIO, -1; };
+    });
     g_budget = 4;
     DWORD count = 0;
-    SetLastError(kSentinel);
-    EXPECT_FALSE(WriteFile(h, "abcdefgh", 8, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    EXPECT_TRUE(FailsWith(ERROR_DISK_FULL, [&] { return WriteFile(h, "abcdefgh", 8, &count, nullptr); }));
     EXPECT_EQ(count, 4u);  // what reached the file before the disk filled
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "full.txt"), "abcd");
-
-    SetLastError(kSentinel);
-    EXPECT_FALSE(FlushFileBuffers(h));
-    EXPECT_EQ(GetLastError(), ERROR_WRITE_FAULT);
-
+    EXPECT_EQ(Read("full.txt"), "abcd");
+    EXPECT_TRUE(FailsWith(ERROR_WRITE_FAULT, [&] { return FlushFileBuffers(h); }));
     // A copy that runs out of space leaves no partial target.
-    m_dir.Write("source.txt", std::string(100, 's'));
     g_budget = 10;
-    EXPECT_FALSE(CopyFileW(W("source.txt").c_str(), W("copy.txt").c_str(), TRUE));
-    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    EXPECT_TRUE(
+        FailsWith(ERROR_DISK_FULL, [&] { return CopyFileW(W("source.txt").c_str(), W("copy.txt").c_str(), TRUE); }));
     EXPECT_FALSE(fs::exists(m_dir.Path() / "copy.txt"));
 }
 
 // --- Names and folders ---------------------------------------------------------------
 
-TEST_F(Files, MoveReplacesOnlyWhenAskedTo) {
+TEST_F(Files, MoveAndCopyReplaceOnlyWhenAskedTo) {
     m_dir.Write("a.txt", "A");
     m_dir.Write("b.txt", "B");
-    SetLastError(kSentinel);
-    EXPECT_FALSE(MoveFileExW(W("a.txt").c_str(), W("b.txt").c_str(), 0));
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "b.txt"), "B");
-
-    SetLastError(kSentinel);
-    ASSERT_TRUE(
-        MoveFileExW(W("a.txt").c_str(), W("b.txt").c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
-    EXPECT_EQ(GetLastError(), kSentinel);
-    EXPECT_FALSE(fs::exists(m_dir.Path() / "a.txt"));
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "b.txt"), "A");
-
     fs::create_directory(m_dir.Path() / "dir");
-    EXPECT_FALSE(MoveFileExW(W("b.txt").c_str(), W("dir").c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(MoveFileExW(W("b.txt").c_str(), W("none\\b.txt").c_str(), 0));
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_FALSE(MoveFileExW(W("gone.txt").c_str(), W("c.txt").c_str(), 0));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    ASSERT_TRUE(MoveFileExW(W("b.txt").c_str(), W("dir\\b.txt").c_str(), MOVEFILE_WRITE_THROUGH));
-    EXPECT_TRUE(fs::exists(m_dir.Path() / "dir" / "b.txt"));
-}
+    const auto move = [&](const char* from, const char* to, DWORD flags) {
+        return [=, this] { return MoveFileExW(W(from).c_str(), W(to).c_str(), flags) != FALSE; };
+    };
+    EXPECT_TRUE(FailsWith(ERROR_ALREADY_EXISTS, move("a.txt", "b.txt", 0)));
+    EXPECT_TRUE(SucceedsQuietly(move("a.txt", "b.txt", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)));
+    EXPECT_FALSE(fs::exists(m_dir.Path() / "a.txt"));
+    EXPECT_EQ(Read("b.txt"), "A");
+    ExpectFailures({{ERROR_ACCESS_DENIED, move("b.txt", "dir", MOVEFILE_REPLACE_EXISTING)},
+                    {ERROR_PATH_NOT_FOUND, move("b.txt", "none\\b.txt", 0)},
+                    {ERROR_FILE_NOT_FOUND, move("gone.txt", "c.txt", 0)}});
 
-TEST_F(Files, CopyKeepsContentsAndWriteTime) {
-    m_dir.Write("src.txt", "payload");
-    const auto old = fs::last_write_time(m_dir.Path() / "src.txt") - std::chrono::hours(48);
-    fs::last_write_time(m_dir.Path() / "src.txt", old);
-    ASSERT_TRUE(CopyFileW(W("src.txt").c_str(), W("dst.txt").c_str(), TRUE));
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "dst.txt"), "payload");
-    EXPECT_EQ(fs::last_write_time(m_dir.Path() / "dst.txt"), old);
-
-    m_dir.Write("dst.txt", "other, longer contents");
-    EXPECT_FALSE(CopyFileW(W("src.txt").c_str(), W("dst.txt").c_str(), TRUE));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
-    ASSERT_TRUE(CopyFileW(W("src.txt").c_str(), W("dst.txt").c_str(), FALSE));
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "dst.txt"), "payload");
-
-    EXPECT_FALSE(CopyFileW(W("src.txt").c_str(), W("src.txt").c_str(), FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(vlibtest::TempDir::Read(m_dir.Path() / "src.txt"), "payload");
-    EXPECT_FALSE(CopyFileW(W("none.txt").c_str(), W("x.txt").c_str(), FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    const auto old = fs::last_write_time(m_dir.Path() / "b.txt") - std::chrono::hours(48);
+    fs::last_write_time(m_dir.Path() / "b.txt", old);
+    const auto copy = [&](const char* from, const char* to, BOOL failIfExists) {
+        return [=, this] { return CopyFileW(W(from).c_str(), W(to).c_str(), failIfExists) != FALSE; };
+    };
+    ASSERT_TRUE(copy("b.txt", "dir\\c.txt", TRUE)());
+    EXPECT_EQ(Read("dir/c.txt"), "A");
+    EXPECT_EQ(fs::last_write_time(m_dir.Path() / "dir" / "c.txt"), old);
+    m_dir.Write("dir/c.txt", "other, longer contents");
+    EXPECT_TRUE(FailsWith(ERROR_FILE_EXISTS, copy("b.txt", "dir\\c.txt", TRUE)));
+    ASSERT_TRUE(copy("b.txt", "dir\\c.txt", FALSE)());
+    EXPECT_EQ(Read("dir/c.txt"), "A");
+    EXPECT_TRUE(FailsWith(ERROR_SHARING_VIOLATION, copy("b.txt", "b.txt", FALSE)));
+    EXPECT_EQ(Read("b.txt"), "A");
+    EXPECT_TRUE(FailsWith(ERROR_FILE_NOT_FOUND, copy("none.txt", "x.txt", FALSE)));
 }
 
 TEST_F(Files, FoldersAreCreatedAndRemoved) {
-    SetLastError(kSentinel);
-    ASSERT_TRUE(CreateDirectoryW(W("d").c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), kSentinel);
-    EXPECT_FALSE(CreateDirectoryW(W("d").c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_FALSE(CreateDirectoryW(W("x\\y").c_str(), nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-
+    const auto call = [&](BOOL (*f)(LPCWSTR), const char* name) {
+        return [=, this] { return f(W(name).c_str()) != FALSE; };
+    };
+    EXPECT_TRUE(SucceedsQuietly([&] { return CreateDirectoryW(W("d").c_str(), nullptr); }));
     m_dir.Write("d/f.txt", "f");
-    EXPECT_FALSE(RemoveDirectoryW(W("d").c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
-    EXPECT_FALSE(RemoveDirectoryW(W("d\\f.txt").c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
-    EXPECT_FALSE(DeleteFileW(W("d").c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    ASSERT_TRUE(DeleteFileW(W("d\\f.txt").c_str()));
-    EXPECT_FALSE(DeleteFileW(W("d\\f.txt").c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_TRUE(RemoveDirectoryW(W("d").c_str()));
-    EXPECT_FALSE(RemoveDirectoryW(W("d").c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    ExpectFailures({{ERROR_ALREADY_EXISTS, [&] { return CreateDirectoryW(W("d").c_str(), nullptr); }},
+                    {ERROR_PATH_NOT_FOUND, [&] { return CreateDirectoryW(W("x\\y").c_str(), nullptr); }},
+                    {ERROR_DIR_NOT_EMPTY, call(RemoveDirectoryW, "d")},
+                    {ERROR_DIRECTORY, call(RemoveDirectoryW, "d\\f.txt")},
+                    {ERROR_ACCESS_DENIED, call(DeleteFileW, "d")}});
+    ASSERT_TRUE(call(DeleteFileW, "d\\f.txt")());
+    EXPECT_TRUE(FailsWith(ERROR_FILE_NOT_FOUND, call(DeleteFileW, "d\\f.txt")));
+    EXPECT_TRUE(call(RemoveDirectoryW, "d")());
+    EXPECT_TRUE(FailsWith(ERROR_FILE_NOT_FOUND, call(RemoveDirectoryW, "d")));
 }
 
 TEST_F(Files, AttributesDescribeTheFile) {
@@ -369,21 +276,20 @@ TEST_F(Files, AttributesDescribeTheFile) {
     EXPECT_EQ(GetFileAttributesW(W(".hidden").c_str()), FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(GetFileAttributesW(W("locked.txt").c_str()), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(GetFileAttributesW(m_dir.Path().wstring().c_str()), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(GetFileAttributesW(W("none").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(GetFileAttributesW(W("none\\x").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-
+    const auto attributes = [&](const char* name) {
+        return [=, this] { return GetFileAttributesW(W(name).c_str()) != INVALID_FILE_ATTRIBUTES; };
+    };
     WIN32_FILE_ATTRIBUTE_DATA data{};
+    ExpectFailures({{ERROR_FILE_NOT_FOUND, attributes("none")},
+                    {ERROR_PATH_NOT_FOUND, attributes("none\\x")},
+                    {ERROR_INVALID_PARAMETER,
+                     [&] { return GetFileAttributesExW(W("plain.txt").c_str(), GetFileExMaxInfoLevel, &data); }}});
     ASSERT_TRUE(GetFileAttributesExW(W("plain.txt").c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(data.nFileSizeLow, 5u);
-    EXPECT_EQ(data.nFileSizeHigh, 0u);
+    EXPECT_EQ(data.nFileSizeLow + data.nFileSizeHigh, 5u);
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     EXPECT_LE(Ticks(data.ftLastWriteTime), Ticks(now));
     EXPECT_GT(Ticks(data.ftLastWriteTime) + 600ull * 10'000'000, Ticks(now));
-    EXPECT_FALSE(GetFileAttributesExW(W("plain.txt").c_str(), GetFileExMaxInfoLevel, &data));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(FilePaths, FullPathsAndTheTemporaryFolder) {
@@ -398,113 +304,28 @@ TEST(FilePaths, FullPathsAndTheTemporaryFolder) {
     EXPECT_EQ(std::wstring(buffer, length), L"/y/");
     EXPECT_EQ(part, nullptr);
     EXPECT_EQ(GetFullPathNameW(L"/abc", 4, buffer, nullptr), 5u);  // the size needed, with the zero
-
-    const char* saved = std::getenv("TMPDIR");
-    const std::string restore = saved != nullptr ? saved : "";
-    setenv("TMPDIR", "/var/tmp", 1);
+    const vlibtest::EnvScope tmp("TMPDIR", "/var/tmp");
     length = GetTempPathW(4096, buffer);
     EXPECT_EQ(std::wstring(buffer, length), L"/var/tmp/");
     EXPECT_EQ(GetTempPathW(3, buffer), 10u);
-    if (saved != nullptr) {
-        setenv("TMPDIR", restore.c_str(), 1);
-    } else {
-        unsetenv("TMPDIR");
-    }
 }
 
-// --- Times ----------------------------------------------------------------------------
-
-TEST(FileTimes, CalendarConversionsFollowTheWindowsEpoch) {
-    SYSTEMTIME unixEpoch{1970, 1, 0, 1, 0, 0, 0, 0};
-    FILETIME ft{};
-    ASSERT_TRUE(SystemTimeToFileTime(&unixEpoch, &ft));
-    EXPECT_EQ(Ticks(ft), 116'444'736'000'000'000ull);
-
-    const SYSTEMTIME leap{2000, 2, 0, 29, 23, 59, 58, 999};
-    ASSERT_TRUE(SystemTimeToFileTime(&leap, &ft));
-    SYSTEMTIME back{};
-    ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
-    EXPECT_EQ(back.wYear, 2000);
-    EXPECT_EQ(back.wMonth, 2);
-    EXPECT_EQ(back.wDay, 29);
-    EXPECT_EQ(back.wDayOfWeek, 2);  // a Tuesday
-    EXPECT_EQ(back.wHour, 23);
-    EXPECT_EQ(back.wSecond, 58);
-    EXPECT_EQ(back.wMilliseconds, 999);
-
-    FILETIME zero{0, 0};
-    ASSERT_TRUE(FileTimeToSystemTime(&zero, &back));
-    EXPECT_EQ(back.wYear, 1601);
-    EXPECT_EQ(back.wDayOfWeek, 1);  // 1601-01-01 was a Monday
-
-    SetLastError(kSentinel);
-    const SYSTEMTIME noSuchDay{2001, 2, 0, 29, 0, 0, 0, 0};
-    EXPECT_FALSE(SystemTimeToFileTime(&noSuchDay, &ft));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    const FILETIME tooLate = FileTime(1ull << 63);
-    EXPECT_FALSE(FileTimeToSystemTime(&tooLate, &back));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
-    SYSTEMTIME utc{}, local{};
-    GetSystemTime(&utc);
-    GetLocalTime(&local);
-    FILETIME utcTicks{}, localTicks{}, converted{};
-    ASSERT_TRUE(SystemTimeToFileTime(&utc, &utcTicks));
-    ASSERT_TRUE(SystemTimeToFileTime(&local, &localTicks));
-    ASSERT_TRUE(FileTimeToLocalFileTime(&utcTicks, &converted));
-    const auto difference = static_cast<std::int64_t>(Ticks(converted) - Ticks(localTicks));
-    EXPECT_LT(std::llabs(difference), 50'000'000);  // the same instant, within 5 s
-}
-
-TEST(FileTimes, LocalTimeIsAheadOfUtcEastOfGreenwich) {
-    const char* saved = std::getenv("TZ");
-    const std::string restore = saved != nullptr ? saved : "";
-    setenv("TZ", "XST-2", 1);  // two hours east of UTC, no daylight saving time
-    tzset();
-    const FILETIME utc = FileTime(132'000'000'000'000'000ull);
-    FILETIME local{}, back{};
-    EXPECT_TRUE(FileTimeToLocalFileTime(&utc, &local));
-    EXPECT_EQ(Ticks(local) - Ticks(utc), 2ull * 3600 * 10'000'000);
-    EXPECT_TRUE(LocalFileTimeToFileTime(&local, &back));
-    EXPECT_EQ(Ticks(back), Ticks(utc));
-    const FILETIME last = FileTime((1ull << 63) - 1);
-    SetLastError(kSentinel);
-    EXPECT_FALSE(FileTimeToLocalFileTime(&last, &local));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    const FILETIME first = FileTime(0);
-    EXPECT_FALSE(LocalFileTimeToFileTime(&first, &back));
-    if (saved != nullptr) {
-        setenv("TZ", restore.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
-}
-
-TEST_F(Files, FileTimesAreSetAndRead) {
+TEST_F(Files, FileTimesAreSetAndReadAndNeedWriteAccess) {
     Handle h{Open("t.txt", GENERIC_READ | GENERIC_WRITE, CREATE_NEW)};
-    ASSERT_NE(h.h, INVALID_HANDLE_VALUE);
-    const FILETIME written = FileTime(132'000'000'001'234'567ull);  // 2019, with sub-second ticks
-    const FILETIME accessed = FileTime(131'000'000'000'000'000ull);
+    ASSERT_TRUE(h.Valid());
+    const FILETIME written = vplatform::FileTimeFromTicks(132'000'000'001'234'567ull);  // 2019, sub-second ticks
+    const FILETIME accessed = vplatform::FileTimeFromTicks(131'000'000'000'000'000ull);
+    const FILETIME zero{0, 0};
     ASSERT_TRUE(SetFileTime(h, nullptr, &accessed, &written));
+    ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &zero));  // null and zero leave a time alone
     FILETIME created{}, readAccess{}, readWrite{};
     ASSERT_TRUE(GetFileTime(h, &created, &readAccess, &readWrite));
     EXPECT_EQ(Ticks(readWrite), Ticks(written));
     EXPECT_EQ(Ticks(readAccess), Ticks(accessed));
     EXPECT_NE(Ticks(created), 0u);
-
-    // Null and zero leave a time alone.
-    const FILETIME zero{0, 0};
-    ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &zero));
-    ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &readWrite));
-    EXPECT_EQ(Ticks(readWrite), Ticks(written));
-
-    Handle reader{Open("t.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)};
-    EXPECT_EQ(reader.h, INVALID_HANDLE_VALUE);  // the writer shares nothing
     Handle query{Open("t.txt", 0, OPEN_EXISTING)};
-    ASSERT_NE(query.h, INVALID_HANDLE_VALUE);  // opens for queries conflict with no one
-    EXPECT_FALSE(SetFileTime(query, nullptr, nullptr, &written));
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(query.Valid());  // opens for queries conflict with no one
+    EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return SetFileTime(query, nullptr, nullptr, &written); }));
 }
 
 }  // namespace

@@ -1,24 +1,17 @@
-// Tests of CString: construction, substrings, editing, comparison, buffers and
+// CString: construction, substrings, editing, comparison, buffers and
 // Format's wide-printf rules.
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 #include <cwchar>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "platform/mfc/AfxString.h"
-#include "platform/nls/CodePage.h"
+#include "tests/support/AcpScope.h"
 
 namespace {
-
-// Makes the ANSI code page UTF-8 for the lifetime of the object.
-struct Utf8Acp {
-    Utf8Acp() { SetACP(CP_UTF8); }
-    ~Utf8Acp() { SetACP(0); }
-};
 
 template <typename T>
 concept FormatAccepts = requires(CString s, const T& arg) {
@@ -30,44 +23,33 @@ static_assert(!FormatAccepts<CString> && !FormatAccepts<std::wstring>);
 TEST(CString, ConstructsFromWideAndNarrowText) {
     EXPECT_TRUE(CString(static_cast<LPCWSTR>(nullptr)).IsEmpty());
     EXPECT_TRUE(CString(static_cast<LPCSTR>(nullptr)).IsEmpty());
-    const CString withZero(L"a\0b", 3);
-    EXPECT_EQ(withZero.GetLength(), 3);
-    EXPECT_EQ(withZero.GetAt(2), L'b');
-    EXPECT_EQ(CString(L'x', 3), L"xxx");
+    EXPECT_EQ(CString(L"a\0b", 3).GetAt(2), L'b');
     EXPECT_TRUE(CString(L'x', -1).IsEmpty());
-    EXPECT_EQ(CString(std::wstring_view(L"abcdef").substr(1, 3)), L"bcd");
     EXPECT_THROW(CString(static_cast<LPCWSTR>(nullptr), 2), std::invalid_argument);
     EXPECT_THROW(CString(L"abc", -1), std::invalid_argument);
-
     CString moved(L"text");
     const CString target(std::move(moved));
-    EXPECT_EQ(target, L"text");
     EXPECT_TRUE(moved.IsEmpty());  // NOLINT(bugprone-use-after-move)
 
-    const Utf8Acp acp;
-    const CString polish("Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85");
-    EXPECT_EQ(polish, L"Za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105");
+    const vlibtest::AcpScope acp(CP_UTF8);
+    EXPECT_EQ(CString("Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87"), L"Za\u017C\u00F3\u0142\u0107");
     const CString emoji("\xF0\x9F\x98\x80");
     ASSERT_EQ(emoji.GetLength(), 2);
     EXPECT_EQ(emoji[0], 0xD83D);
-    EXPECT_EQ(emoji[1], 0xDE00);
     CString appended(L"a");
     appended += "\xC5\x81";
-    EXPECT_EQ(appended, L"a\u0141");
-    EXPECT_EQ("\xC5\x81" + CString(L"x") + "y", L"\u0141xy");
+    EXPECT_EQ("\xC5\x81" + appended + "y", L"\u0141a\u0141y");
 }
 
-TEST(CString, ConcatenatesAndIndexes) {
+TEST(CString, ConcatenatesIndexesAndStreams) {
     const CString s(L"ab");
     EXPECT_EQ(L"<" + s + L'>' + s + L">", L"<ab>ab>");
-    EXPECT_EQ(L'[' + s, L"[ab");
     EXPECT_EQ(s.GetAt(2), L'\0');
     EXPECT_THROW(s.GetAt(3), std::out_of_range);
     EXPECT_THROW(s.GetAt(-1), std::out_of_range);
     CString t = s;
     t.SetAt(1, L'z');
-    EXPECT_EQ(t, L"az");
-    EXPECT_EQ(s, L"ab");
+    EXPECT_EQ(s + t, L"abaz");
     EXPECT_THROW(t.SetAt(2, L'x'), std::out_of_range);
     std::wostringstream out;
     out << t << L'|' << CString(L"a\0b", 3);
@@ -76,26 +58,16 @@ TEST(CString, ConcatenatesAndIndexes) {
 
 TEST(CString, SubstringsClampTheirArguments) {
     const CString s(L"abcdef");
-    EXPECT_EQ(s.Left(-1), L"");
-    EXPECT_EQ(s.Left(2), L"ab");
-    EXPECT_EQ(s.Left(99), L"abcdef");
-    EXPECT_EQ(s.Mid(-3), L"abcdef");
-    EXPECT_EQ(s.Mid(4), L"ef");
-    EXPECT_EQ(s.Mid(99), L"");
-    EXPECT_EQ(s.Mid(2, -1), L"");
-    EXPECT_EQ(s.Mid(-2, 3), L"abc");
-    EXPECT_EQ(s.Mid(3, INT_MAX), L"def");
-    EXPECT_EQ(s.Right(-1), L"");
-    EXPECT_EQ(s.Right(2), L"ef");
-    EXPECT_EQ(s.Right(99), L"abcdef");
-    EXPECT_EQ(s.SpanIncluding(L"bac"), L"abc");
-    EXPECT_EQ(s.SpanExcluding(L"dx"), L"abc");
+    EXPECT_EQ(s.Left(-1) + L"|" + s.Left(99), L"|abcdef");
+    EXPECT_EQ(s.Mid(-3) + L"|" + s.Mid(4) + L"|" + s.Mid(99), L"abcdef|ef|");
+    EXPECT_EQ(s.Mid(2, -1) + L"|" + s.Mid(-2, 3) + L"|" + s.Mid(3, INT_MAX), L"|abc|def");
+    EXPECT_EQ(s.Right(-1) + L"|" + s.Right(2) + L"|" + s.Right(99), L"|ef|abcdef");
+    EXPECT_EQ(s.SpanIncluding(L"bac") + L"|" + s.SpanExcluding(L"dx"), L"abc|abc");
     EXPECT_EQ(s.SpanExcluding(nullptr), L"abcdef");
 }
 
 TEST(CString, FindsAndEdits) {
     const CString s(L"one two one");
-    EXPECT_EQ(s.Find(L'o'), 0);
     EXPECT_EQ(s.Find(L'o', 1), 6);
     EXPECT_EQ(s.Find(L'o', 11), -1);
     EXPECT_EQ(s.Find(L'o', -1), -1);
@@ -103,12 +75,10 @@ TEST(CString, FindsAndEdits) {
     EXPECT_EQ(s.Find(L"", 11), 11);
     EXPECT_EQ(s.Find(static_cast<LPCWSTR>(nullptr)), -1);
     EXPECT_EQ(s.ReverseFind(L'o'), 8);
-    EXPECT_EQ(s.ReverseFind(L'z'), -1);
     EXPECT_EQ(s.FindOneOf(L"wt"), 4);
 
     CString r = s;
     EXPECT_EQ(r.Replace(L"one", L"three"), 2);
-    EXPECT_EQ(r, L"three two three");
     EXPECT_EQ(r.Replace(L"three", nullptr), 2);
     EXPECT_EQ(r, L" two ");
     EXPECT_EQ(r.Replace(L"", L"x"), 0);
@@ -119,43 +89,31 @@ TEST(CString, FindsAndEdits) {
     EXPECT_EQ(aa, L"c");
     EXPECT_EQ(r.Replace(L't', L'T'), 1);
     EXPECT_EQ(r.Remove(L' '), 2);
-    EXPECT_EQ(r, L"Two");
-
     EXPECT_EQ(r.Insert(-5, L'<'), 4);
     EXPECT_EQ(r.Insert(99, L">!"), 6);
     EXPECT_EQ(r, L"<Two>!");
     EXPECT_EQ(r.Delete(-1, 2), 4);
-    EXPECT_EQ(r, L"wo>!");
     EXPECT_EQ(r.Delete(2, 99), 2);
     EXPECT_EQ(r.Delete(5, 1), 2);
     EXPECT_EQ(r.MakeUpper(), L"WO");
     EXPECT_EQ(r.MakeLower().MakeReverse(), L"ow");
 }
 
-TEST(CString, Trims) {
-    CString s(L" \t x y \r\n");
-    EXPECT_EQ(CString(s).TrimLeft(), L"x y \r\n");
-    EXPECT_EQ(CString(s).TrimRight(), L" \t x y");
-    EXPECT_EQ(s.Trim(), L"x y");
-    EXPECT_EQ(CString(L"--a--").Trim(L'-'), L"a");
+TEST(CString, TrimsAndTokenizesUntilStartIsMinusOne) {
+    EXPECT_EQ(CString(L" \t x y \r\n").TrimLeft(), L"x y \r\n");
+    EXPECT_EQ(CString(L" \t x y \r\n").Trim(), L"x y");
     EXPECT_EQ(CString(L"--a--").TrimLeft(L'-'), L"a--");
     EXPECT_EQ(CString(L"xyaxy").TrimRight(L"yx"), L"xya");
     EXPECT_EQ(CString(L"xyaxy").Trim(L""), L"xyaxy");
-    EXPECT_EQ(CString(L"   ").Trim(), L"");
     EXPECT_EQ(CString(L"aaa").TrimRight(L'a'), L"");
-}
 
-TEST(CString, TokenizesUntilStartIsMinusOne) {
     const CString s(L"%First Second#Third##");
     std::wstring seen;
     int pos = 0;
-    EXPECT_EQ(s.Tokenize(L"% #", pos), L"First");
-    EXPECT_EQ(pos, 7);  // past the delimiter that ended the token
-    pos = 0;
     for (CString token = s.Tokenize(L"% #", pos); pos != -1; token = s.Tokenize(L"% #", pos)) {
-        seen += std::wstring(token) + L'|';
+        seen += std::wstring(token) + L'|' + std::to_wstring(pos) + L' ';
     }
-    EXPECT_EQ(seen, L"First|Second|Third|");
+    EXPECT_EQ(seen, L"First|7 Second|14 Third|20 ");  // past the delimiter that ended the token
     EXPECT_THROW(s.Tokenize(L" ", pos), std::invalid_argument);
     pos = 1;
     EXPECT_EQ(s.Tokenize(L"", pos), L"First Second#Third##");
@@ -165,18 +123,16 @@ TEST(CString, TokenizesUntilStartIsMinusOne) {
     EXPECT_EQ(pos, -1);
 }
 
-TEST(CString, Compares) {
+TEST(CString, ComparesUnitValues) {
     const CString b(L"b");
     EXPECT_TRUE(b == L"b" && L"b" == b && b != L"c" && L"c" != b);
     EXPECT_TRUE(b < L"c" && L"a" < b && b > L"a" && L"c" > b && b <= L"b" && L"b" >= b);
-    EXPECT_TRUE(CString(L"ab") < CString(L"abc") && CString(L"abc") > CString(L"ab"));
+    EXPECT_TRUE(CString(L"ab") < CString(L"abc"));
     EXPECT_TRUE(CString() == static_cast<LPCWSTR>(nullptr));
     EXPECT_NE(CString(L"a\0b", 3), CString(L"a\0c", 3));
-    EXPECT_EQ(b.Compare(L"a"), 1);
     EXPECT_EQ(b.Compare(L"bb"), -1);
     EXPECT_EQ(CString(L"\uFFFF").Compare(L"a"), 1);
     EXPECT_EQ(CString(L"HeLLo").CompareNoCase(L"hello"), 0);
-    EXPECT_EQ(CString(L"Apple").CompareNoCase(L"banana"), -1);
     EXPECT_EQ(CString(L"abc").CompareNoCase(L"AB"), 1);
 }
 
@@ -192,7 +148,6 @@ TEST(CString, WritesThroughItsBuffer) {
     EXPECT_EQ(s, L"0x2");
     std::wmemset(s.GetBufferSetLength(5), L'y', 5);
     s.ReleaseBuffer();
-    EXPECT_EQ(s, L"yyyyy");
     s.GetBuffer()[2] = L'\0';
     s.ReleaseBuffer();
     EXPECT_EQ(s, L"yy");
@@ -201,7 +156,7 @@ TEST(CString, WritesThroughItsBuffer) {
 }
 
 TEST(CString, FormatsWithWindowsRules) {
-    const Utf8Acp acp;
+    const vlibtest::AcpScope acp(CP_UTF8);
     CString s;
     s.Format(L"[%5d|%-5d|%05d|%+d|%*d|%-*d]", 42, 42, -42, 7, 4, 1, -3, 2);
     EXPECT_EQ(s, L"[   42|42   |-0042|+7|   1|2  ]");

@@ -5,6 +5,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
@@ -13,55 +14,47 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "platform/nls/CodePage.h"
+#include "tests/support/EnvScope.h"
+#include "tests/support/LastError.h"
 #include "tests/support/Peer.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-constexpr DWORD kSentinel = 0xdeadbeef;
-
-// Converts with a size query first, then into a buffer of exactly that size
-// and into a roomier one (the converters take different paths for the two),
-// and checks that all three agree and that one unit less is refused.  The
-// buffers are heap blocks of the exact size, so that a sanitizer build sees
-// any write past them.
-std::wstring Decode(UINT cp, std::string_view in) {
-    const int size = static_cast<int>(in.size());
-    const int needed = MultiByteToWideChar(cp, 0, in.data(), size, nullptr, 0);
+// Converts with a size query first (room 0), then into a buffer of exactly
+// that size and into a roomier one (the converters take different paths for
+// the two), and checks that all three agree and that one unit less is
+// refused.  The buffers are heap blocks of the exact size, so that a
+// sanitizer build sees any write past them.
+template <class Out, class Convert>
+std::basic_string<Out> Checked(std::size_t inSize, Convert convert) {
+    const int needed = convert(nullptr, 0);
     EXPECT_GT(needed, 0);
-    std::vector<wchar_t> exact(static_cast<size_t>(needed)), roomy(in.size() + 8);
-    EXPECT_EQ(MultiByteToWideChar(cp, 0, in.data(), size, exact.data(), needed), needed);
-    roomy.resize(static_cast<size_t>(MultiByteToWideChar(cp, 0, in.data(), size, roomy.data(), size + 8)));
+    std::vector<Out> exact(static_cast<size_t>(std::max(needed, 1))), roomy(4 * inSize + 8);
+    std::vector<Out> short_(exact.size() - 1);
+    EXPECT_EQ(convert(exact.data(), needed), needed);
+    roomy.resize(static_cast<size_t>(convert(roomy.data(), static_cast<int>(roomy.size()))));
     EXPECT_EQ(exact, roomy);
-    if (needed > 1) {
-        std::vector<wchar_t> short_(static_cast<size_t>(needed - 1));
-        SetLastError(kSentinel);
-        EXPECT_EQ(MultiByteToWideChar(cp, 0, in.data(), size, short_.data(), needed - 1), 0);
-        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    }
-    return std::wstring(roomy.begin(), roomy.end());
+    EXPECT_TRUE(needed == 1 || vlibtest::FailsWith(ERROR_INSUFFICIENT_BUFFER,
+                                                   [&] { return convert(short_.data(), needed - 1) != 0; }));
+    return std::basic_string<Out>(roomy.begin(), roomy.end());
+}
+
+std::wstring Decode(UINT cp, std::string_view in) {
+    return Checked<wchar_t>(in.size(), [&](wchar_t* out, int room) {
+        return MultiByteToWideChar(cp, 0, in.data(), static_cast<int>(in.size()), out, room);
+    });
 }
 
 std::string Encode(UINT cp, std::wstring_view in) {
-    const int size = static_cast<int>(in.size());
-    const int needed = WideCharToMultiByte(cp, 0, in.data(), size, nullptr, 0, nullptr, nullptr);
-    EXPECT_GT(needed, 0);
-    std::vector<char> exact(static_cast<size_t>(needed)), roomy(4 * in.size() + 8);
-    EXPECT_EQ(WideCharToMultiByte(cp, 0, in.data(), size, exact.data(), needed, nullptr, nullptr), needed);
-    roomy.resize(static_cast<size_t>(
-        WideCharToMultiByte(cp, 0, in.data(), size, roomy.data(), static_cast<int>(roomy.size()), nullptr, nullptr)));
-    EXPECT_EQ(exact, roomy);
-    if (needed > 1) {
-        std::vector<char> short_(static_cast<size_t>(needed - 1));
-        SetLastError(kSentinel);
-        EXPECT_EQ(WideCharToMultiByte(cp, 0, in.data(), size, short_.data(), needed - 1, nullptr, nullptr), 0);
-        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    }
-    return std::string(roomy.begin(), roomy.end());
+    return Checked<char>(in.size(), [&](char* out, int room) {
+        return WideCharToMultiByte(cp, 0, in.data(), static_cast<int>(in.size()), out, room, nullptr, nullptr);
+    });
 }
 
 std::string Utf16Le(std::wstring_view text) {
@@ -73,12 +66,7 @@ std::string Utf16Le(std::wstring_view text) {
     return out;
 }
 
-std::string Hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : bytes) out += {digits[b >> 4], digits[b & 15]};
-    return out;
-}
+using vlibtest::Hex;
 
 // What python3 makes of the samples below, computed once per process:
 // 'replace' decoding of UTF-8 to UTF-16LE, and 'replace' decoding of UTF-16LE
@@ -169,17 +157,20 @@ TEST(SingleBytePages, ReplaceMissingCharactersAndReportIt) {
               "?\xF3"
               "d? ????");
 
+    // lpUsedDefaultChar reports a replacement; lpDefaultChar replaces '?'.
     BOOL used = -1;
     char out[16];
-    EXPECT_EQ(WideCharToMultiByte(1252, 0, L"ł", 1, nullptr, 0, nullptr, &used), 1);
-    EXPECT_EQ(used, TRUE);
-    EXPECT_EQ(WideCharToMultiByte(1252, 0, L"żó", 2, out, 16, "#", &used), 2);
-    EXPECT_EQ(std::string(out, 2), "#\xF3");
-    EXPECT_EQ(used, TRUE);
-    EXPECT_EQ(WideCharToMultiByte(1250, 0, L"żó", 2, out, 16, "#", &used), 2);
-    EXPECT_EQ(used, FALSE);
-    EXPECT_EQ(WideCharToMultiByte(1250, 0, L"żó", 2, nullptr, 0, nullptr, &used), 2);
-    EXPECT_EQ(used, FALSE);
+    const std::tuple<UINT, LPCWSTR, int, char*, LPCSTR, std::string, BOOL> cases[] = {
+        {1252, L"ł", 1, nullptr, nullptr, "", TRUE},
+        {1252, L"żó", 2, out, "#", "#\xF3", TRUE},
+        {1250, L"żó", 2, out, "#", "\xBF\xF3", FALSE},
+        {1250, L"żó", 2, nullptr, nullptr, "", FALSE}};
+    for (const auto& [cp, wide, length, buffer, replacement, bytes, replaced] : cases) {
+        const int size = buffer != nullptr ? 16 : 0;
+        ASSERT_EQ(WideCharToMultiByte(cp, 0, wide, length, buffer, size, replacement, &used), length);
+        EXPECT_EQ(used, replaced);
+        EXPECT_EQ(buffer != nullptr ? std::string(buffer, 2) : "", bytes);
+    }
 }
 
 // Inputs that exercise every ill-formed case, each also placed after ASCII
@@ -201,12 +192,9 @@ std::vector<std::string> Utf8Samples() {
                                             "\xC2",
                                             "\xE2\x82",
                                             "\xF0\x9F\x98",
-                                            "\xC2"
-                                            "a",
-                                            "\xE2\x82"
-                                            "a",
-                                            "\xF0\x9F"
-                                            "\xC2\xA9",
+                                            "\xC2\x61",
+                                            "\xE2\x82\x61",
+                                            "\xF0\x9F\xC2\xA9",
                                             "\xF0\x9F\x98\x80",
                                             "\xF4\x8F\xBF\xBF",
                                             "\xEF\xBF\xBF",
@@ -226,10 +214,9 @@ std::vector<std::string> Utf8Samples() {
         while (s.size() < 120) {
             if (random() % 2) {
                 s += std::string(random() % 20, 'x');
-            } else if (random() % 8) {
-                s += pieces[random() % 3];
             } else {
-                s += pieces[random() % pieces.size()];
+                const std::size_t choices = random() % 8 ? 3 : pieces.size();  // mostly well-formed
+                s += pieces[random() % choices];
             }
         }
         samples.push_back(s);
@@ -260,22 +247,16 @@ std::vector<std::wstring> WideSamples() {
     return samples;
 }
 
-TEST(Utf8, DecodesIllFormedInputLikePython) {
+TEST(Utf8, DecodesIllFormedInputAndEncodesLoneSurrogatesLikePython) {
     if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
-    const auto samples = Utf8Samples();
-    const auto& expected = Python().decoded;
-    ASSERT_EQ(expected.size(), samples.size());
-    for (size_t i = 0; i < samples.size(); ++i) {
-        EXPECT_EQ(Hex(Utf16Le(Decode(CP_UTF8, samples[i]))), expected[i]) << "input " << Hex(samples[i]);
+    const auto decode = Utf8Samples();
+    const auto encode = WideSamples();
+    ASSERT_EQ(Python().decoded.size(), decode.size());
+    ASSERT_EQ(Python().encoded.size(), encode.size());
+    for (size_t i = 0; i < decode.size(); ++i) {
+        EXPECT_EQ(Hex(Utf16Le(Decode(CP_UTF8, decode[i]))), Python().decoded[i]) << "input " << Hex(decode[i]);
     }
-}
-
-TEST(Utf8, EncodesLikePythonWithLoneSurrogatesReplaced) {
-    if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
-    const auto samples = WideSamples();
-    const auto& expected = Python().encoded;
-    ASSERT_EQ(expected.size(), samples.size());
-    for (size_t i = 0; i < samples.size(); ++i) EXPECT_EQ(Hex(Encode(CP_UTF8, samples[i])), expected[i]);
+    for (size_t i = 0; i < encode.size(); ++i) EXPECT_EQ(Hex(Encode(CP_UTF8, encode[i])), Python().encoded[i]);
 }
 
 TEST(Utf8, HandlesCodePointsAboveTheBmp) {
@@ -326,65 +307,44 @@ TEST(Conversions, AgreeWhateverTheProcessorRuns) {
 TEST(Conversions, RejectBadArgumentsWithTheLastError) {
     char narrow[64] = "text";
     wchar_t wide[64] = L"text";
-    struct Case {
-        const char* what;
-        std::function<int()> call;
-        DWORD error;
+    const auto mb = [&](UINT cp, DWORD flags, LPCSTR in, int size, LPWSTR out, int room) {
+        return [=] { return MultiByteToWideChar(cp, flags, in, size, out, room) != 0; };
     };
-    const Case cases[] = {
-        {"unknown page", [&] { return MultiByteToWideChar(1251, 0, "a", 1, wide, 4); }, ERROR_INVALID_PARAMETER},
-        {"unknown page W", [&] { return WideCharToMultiByte(CP_OEMCP, 0, L"a", 1, narrow, 4, nullptr, nullptr); },
-         ERROR_INVALID_PARAMETER},
-        {"flags", [&] { return MultiByteToWideChar(CP_UTF8, 8, "a", 1, wide, 4); }, ERROR_INVALID_FLAGS},
-        {"flags W", [&] { return WideCharToMultiByte(1250, 0x400, L"a", 1, narrow, 4, nullptr, nullptr); },
-         ERROR_INVALID_FLAGS},
-        {"null input", [&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, wide, 4); }, ERROR_INVALID_PARAMETER},
-        {"null input W", [&] { return WideCharToMultiByte(CP_UTF8, 0, nullptr, -1, nullptr, 0, nullptr, nullptr); },
-         ERROR_INVALID_PARAMETER},
-        {"empty input", [&] { return MultiByteToWideChar(1252, 0, "a", 0, wide, 4); }, ERROR_INVALID_PARAMETER},
-        {"length -2", [&] { return WideCharToMultiByte(1252, 0, L"a", -2, narrow, 4, nullptr, nullptr); },
-         ERROR_INVALID_PARAMETER},
-        {"negative output", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 1, wide, -1); }, ERROR_INVALID_PARAMETER},
-        {"null output", [&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", 1, nullptr, 4, nullptr, nullptr); },
-         ERROR_INVALID_PARAMETER},
-        {"overlap", [&] { return MultiByteToWideChar(CP_UTF8, 0, narrow, 4, reinterpret_cast<wchar_t*>(narrow), 4); },
-         ERROR_INVALID_PARAMETER},
-        {"overlap W",
-         [&] { return WideCharToMultiByte(1250, 0, wide + 1, 2, reinterpret_cast<char*>(wide), 8, nullptr, nullptr); },
-         ERROR_INVALID_PARAMETER},
-        {"default char for UTF-8", [&] { return WideCharToMultiByte(CP_UTF8, 0, L"a", 1, narrow, 4, "?", nullptr); },
-         ERROR_INVALID_PARAMETER},
-        {"short single-byte output", [&] { return MultiByteToWideChar(1250, 0, "abc", 3, wide, 2); },
-         ERROR_INSUFFICIENT_BUFFER},
-        {"short output for a pair", [&] { return MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, wide, 1); },
-         ERROR_INSUFFICIENT_BUFFER},
-        {"short UTF-8 output", [&] { return WideCharToMultiByte(CP_UTF8, 0, L"ł", 1, narrow, 1, nullptr, nullptr); },
-         ERROR_INSUFFICIENT_BUFFER},
+    const auto wc = [&](UINT cp, DWORD flags, LPCWSTR in, int size, LPSTR out, int room, LPCSTR replacement) {
+        return [=] { return WideCharToMultiByte(cp, flags, in, size, out, room, replacement, nullptr) != 0; };
     };
-    for (const Case& c : cases) {
-        SetLastError(kSentinel);
-        EXPECT_EQ(c.call(), 0) << c.what;
-        EXPECT_EQ(GetLastError(), c.error) << c.what;
-    }
+    const std::pair<DWORD, std::function<bool()>> cases[] = {
+        {ERROR_INVALID_PARAMETER, mb(1251, 0, "a", 1, wide, 4)},  // unknown pages
+        {ERROR_INVALID_PARAMETER, wc(CP_OEMCP, 0, L"a", 1, narrow, 4, nullptr)},
+        {ERROR_INVALID_FLAGS, mb(CP_UTF8, 8, "a", 1, wide, 4)},
+        {ERROR_INVALID_FLAGS, wc(1250, 0x400, L"a", 1, narrow, 4, nullptr)},
+        {ERROR_INVALID_PARAMETER, mb(CP_UTF8, 0, nullptr, 1, wide, 4)},  // null input
+        {ERROR_INVALID_PARAMETER, wc(CP_UTF8, 0, nullptr, -1, nullptr, 0, nullptr)},
+        {ERROR_INVALID_PARAMETER, mb(1252, 0, "a", 0, wide, 4)},  // empty input
+        {ERROR_INVALID_PARAMETER, wc(1252, 0, L"a", -2, narrow, 4, nullptr)},
+        {ERROR_INVALID_PARAMETER, mb(CP_UTF8, 0, "a", 1, wide, -1)},  // negative or null output
+        {ERROR_INVALID_PARAMETER, wc(CP_UTF8, 0, L"a", 1, nullptr, 4, nullptr)},
+        {ERROR_INVALID_PARAMETER, mb(CP_UTF8, 0, narrow, 4, reinterpret_cast<wchar_t*>(narrow), 4)},  // overlap
+        {ERROR_INVALID_PARAMETER, wc(1250, 0, wide + 1, 2, reinterpret_cast<char*>(wide), 8, nullptr)},
+        {ERROR_INVALID_PARAMETER, wc(CP_UTF8, 0, L"a", 1, narrow, 4, "?")},  // default char for UTF-8
+        {ERROR_INSUFFICIENT_BUFFER, mb(1250, 0, "abc", 3, wide, 2)},
+        {ERROR_INSUFFICIENT_BUFFER, mb(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, wide, 1)},  // no room for a pair
+        {ERROR_INSUFFICIENT_BUFFER, wc(CP_UTF8, 0, L"ł", 1, narrow, 1, nullptr)},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_TRUE(vlibtest::FailsWith(cases[i].first, cases[i].second)) << i;
 }
 
 // Restores the process locale, LOCPATH and the ANSI code page.
 class AnsiCodePage : public ::testing::Test {
 protected:
     void TearDown() override {
-        if (hadLocPath_) {
-            setenv("LOCPATH", locPath_.c_str(), 1);
-        } else {
-            unsetenv("LOCPATH");
-        }
-        std::setlocale(LC_CTYPE, locale_.c_str());
+        std::setlocale(LC_CTYPE, m_locale.c_str());
         SetACP(0);
     }
 
-private:
-    std::string locale_ = std::setlocale(LC_CTYPE, nullptr);
-    bool hadLocPath_ = std::getenv("LOCPATH") != nullptr;
-    std::string locPath_ = hadLocPath_ ? std::getenv("LOCPATH") : "";
+    std::string m_locale = std::setlocale(LC_CTYPE, nullptr);
+    vlibtest::EnvScope m_locPath{"LOCPATH", std::getenv("LOCPATH")};
 };
 
 TEST_F(AnsiCodePage, FollowsSetAcpThenTheLocale) {
@@ -394,9 +354,7 @@ TEST_F(AnsiCodePage, FollowsSetAcpThenTheLocale) {
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xB3", 1, wide, 2), 1);
     EXPECT_EQ(wide[0], L'ł');
 
-    SetLastError(kSentinel);
-    EXPECT_FALSE(SetACP(1251));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(vlibtest::FailsWith(ERROR_INVALID_PARAMETER, [] { return SetACP(1251); }));
     EXPECT_EQ(GetACP(), 1250u);
 
     // Back to the locale, read again after SetACP(0).

@@ -2,6 +2,7 @@
 // the user's choices, creation, verification and failures.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -9,6 +10,7 @@
 
 #include "platform/shell/Shell.h"
 #include "tests/support/EnvScope.h"
+#include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -110,11 +112,35 @@ TEST_F(Shell, BadArgumentsAndBlockedFoldersFail) {
 }
 
 TEST_F(Shell, AnEmptyHomeIsTakenFromTheUserDatabase) {
-    EnvScope noHome("HOME", "");
+    const EnvScope noHome("HOME", "");
     const std::string documents = Get(FOLDERID_Documents, KF_FLAG_DONT_VERIFY);
     EXPECT_FALSE(documents.empty());
     EXPECT_EQ(documents.front(), '/');
     EXPECT_EQ(fs::path(documents).filename(), "Documents");
+}
+
+int g_mkdirError = 0;
+
+// The environment, the user database and folder creation go through the
+// system-call table; their failures give the HRESULTs of Windows errors.
+TEST_F(Shell, FailedSystemCallsGiveWindowsErrors) {
+    const std::pair<int, HRESULT> cases[] = {{EACCES, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+                                             {EROFS, HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT)},
+                                             {ENOSPC, HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+                                             {0, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}};  // no home at all
+    for (const auto& [error, expected] : cases) {
+        g_mkdirError = error;
+        const vlibtest::SeamScope seam([noHome = error == 0](auto& s) {
+            s.mkdir = [](const char*, mode_t) { return errno = g_mkdirError, -1; };
+            if (!noHome) return;
+            s.getenv = [](const char*) -> const char* { return nullptr; };
+            s.getpwuid_r = [](uid_t, passwd*, char*, size_t, passwd** found) { return *found = nullptr, EIO; };
+        });
+        HRESULT result = S_OK;
+        EXPECT_EQ(Get(FOLDERID_Documents, KF_FLAG_CREATE, &result), "");
+        EXPECT_EQ(result, expected) << error;
+    }
+    EXPECT_FALSE(fs::exists(m_dir.Path() / "Documents"));
 }
 
 }  // namespace

@@ -1,0 +1,296 @@
+// Replacing a file's content through a locked temporary file beside it.
+#include "platform/kernel/ReplacingFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/internal/ErrnoMap.h"
+#include "platform/internal/Syscalls.h"
+#include "platform/kernel/FileSystemPath.h"
+#include "platform/kernel/Files.h"
+#include "platform/kernel/WinError.h"
+
+namespace vplatform {
+namespace {
+
+// Temporary names per file: enough for saves of one file that overlap.
+constexpr int kSlots = 16;
+// Links followed before a path counts as a loop, as the kernel counts them.
+constexpr int kMaxLinks = 40;
+
+int OpenRetrying(const std::string& path, int flags, mode_t mode) {
+    for (;;) {
+        const int fd = Sys().open(path.c_str(), flags, mode);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+bool Stat(const std::string& path, bool followLinks, struct statx& info) {
+    return Sys().statx(AT_FDCWD, path.c_str(), followLinks ? 0 : AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0;
+}
+
+bool SameFile(const struct statx& a, const struct statx& b) {
+    return a.stx_ino == b.stx_ino && a.stx_dev_major == b.stx_dev_major && a.stx_dev_minor == b.stx_dev_minor;
+}
+
+// True while `path` still names the file open at `fd`.
+bool StillNamed(const std::string& path, int fd) {
+    struct statx byName {
+    }, byFd{};
+    return Stat(path, false, byName) && Sys().statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &byFd) == 0 &&
+           SameFile(byName, byFd);
+}
+
+// The folder part of a file-system path, with its separator ("" for a name
+// in the current folder).
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows the symbolic links that `path` names, the last element only: the
+// file that gets the content.  0 or an errno value (ELOOP).
+int ResolveLinks(std::string& path) {
+    for (int hops = 0; hops < kMaxLinks; ++hops) {
+        struct statx info {};
+        if (!Stat(path, false, info) || !S_ISLNK(info.stx_mode)) return 0;  // a missing name is created
+        std::string link(256, '\0');
+        for (;;) {
+            const ssize_t length = Sys().readlink(path.c_str(), link.data(), link.size());
+            if (length < 0) return errno;
+            if (static_cast<std::size_t>(length) < link.size()) {
+                link.resize(static_cast<std::size_t>(length));
+                break;
+            }
+            link.resize(link.size() * 2);
+        }
+        path = link.front() == '/' ? link : FolderOf(path) + link;
+    }
+    return ELOOP;
+}
+
+// The temporary name of slot `slot` for the file `name`: a hash of the name
+// keeps temporary names short whatever the name's length, and tells a later
+// save which leftovers belong to its file.
+std::string TemporaryName(const std::string& name, int slot) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, ".%08x~%x.tmp", hash, static_cast<unsigned>(slot));
+    return text;
+}
+
+// Removes the temporary file `path` when the save that wrote it is gone: its
+// writer's lock is free.  The lock is kept until the name is removed, so a
+// writer that has just created the name and not yet locked it finds it gone
+// when it checks, and tries another name.
+void RemoveIfAbandoned(const std::string& path) {
+    // A read lock, which needs no write permission, conflicts with a
+    // writer's lock all the same.
+    const int fd = OpenRetrying(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+    if (fd < 0) return;
+    if (Sys().ofd_setlk(fd, F_RDLCK) == 0 && StillNamed(path, fd)) Sys().unlink(path.c_str());
+    Sys().close(fd);
+}
+
+// Creates, locks and claims a temporary file for `slot`; the descriptor, or
+// -1 with errno set (EEXIST when the slot is taken).
+int CreateTemporary(const std::string& path, mode_t mode) {
+    const int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd < 0) return -1;
+    if (Sys().ofd_setlk(fd, F_WRLCK) != 0 || !StillNamed(path, fd)) {
+        // Another save's clean-up took the new name for a leftover (it removes
+        // it): the slot counts as taken.
+        Sys().close(fd);
+        errno = EEXIST;
+        return -1;
+    }
+    return fd;
+}
+
+// Failures of creating a temporary file after which the file is written in
+// place: the folder refuses new names, or has no room for one.
+bool WriteInPlaceAfter(int error) {
+    return error == EACCES || error == EPERM || error == ENAMETOOLONG || error == ENOSPC || error == EDQUOT ||
+           error == EMLINK;
+}
+
+// Writes all of `bytes`; 0 or the errno value that stopped it.
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = Sys().write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+int FsyncRetrying(int fd) {
+    for (;;) {
+        if (Sys().fsync(fd) == 0) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
+DWORD WriteError(int error) {
+    return error == EIO ? ERROR_WRITE_FAULT : ErrorFromErrno(error);
+}
+
+}  // namespace
+
+ReplacingFileWriter::~ReplacingFileWriter() {
+    Abandon();
+}
+
+DWORD ReplacingFileWriter::Fail(DWORD error) {
+    m_error = error;
+    SetLastError(error);
+    return error;
+}
+
+void ReplacingFileWriter::Abandon() noexcept {
+    if (m_fd < 0) return;
+    if (!m_temporary.empty() && StillNamed(m_temporary, m_fd)) Sys().unlink(m_temporary.c_str());
+    Sys().close(m_fd);
+    m_fd = -1;
+}
+
+DWORD ReplacingFileWriter::Open(std::wstring_view path) {
+    if (m_error != ERROR_SUCCESS) return Fail(m_error);
+    if (m_fd >= 0) return Fail(ERROR_INVALID_FUNCTION);
+    std::string target;
+    if (!ToFileSystemPath(path, target)) return Fail(GetLastError());
+    const std::string given = target;
+    if (const int error = ResolveLinks(target)) return Fail(PathErrorFromErrno(error, target));
+    // The wide name of the file that gets the content, for the rename; a link
+    // to a name without one is written through in place.
+    bool inPlace = false;
+    if (target == given) {
+        m_targetWide.assign(path);
+    } else if (!FromFileSystemPath(target, m_targetWide)) {
+        inPlace = true;
+    }
+
+    struct statx info {};
+    const bool exists = Stat(target, true, info);
+    if (!exists && errno != ENOENT) return Fail(PathErrorFromErrno(errno, target));
+    if (exists) {
+        if (S_ISDIR(info.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
+        if (!S_ISREG(info.stx_mode)) inPlace = true;
+        // A read-only file refuses writing whoever asks, as on Windows; other
+        // refusals come from the permissions of the process.
+        if (S_ISREG(info.stx_mode) && (info.stx_mode & S_IWUSR) == 0) return Fail(ERROR_ACCESS_DENIED);
+        const int probe = OpenRetrying(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+        if (probe < 0) return Fail(PathErrorFromErrno(errno, target));
+        Sys().close(probe);
+    }
+
+    if (!inPlace) {
+        const std::string folder = FolderOf(target), name = NameOf(target);
+        for (int slot = 0; slot < kSlots; ++slot) RemoveIfAbandoned(folder + TemporaryName(name, slot));
+        // The content stays private until it has the file's own permissions.
+        const mode_t mode = exists ? 0600 : 0666;
+        int error = EEXIST;
+        for (int slot = 0; slot < kSlots && error == EEXIST; ++slot) {
+            const std::string temporary = folder + TemporaryName(name, slot);
+            m_fd = CreateTemporary(temporary, mode);
+            if (m_fd >= 0) {
+                m_temporary = temporary;
+                error = 0;
+            } else {
+                error = errno;
+            }
+        }
+        if (error == EEXIST) return Fail(ERROR_FILE_EXISTS);
+        if (error != 0 && !WriteInPlaceAfter(error)) return Fail(PathErrorFromErrno(error, target));
+        if (error == 0) {
+            if (exists) {
+                // The owner first: changing it clears the set-id bits that the
+                // mode then gives back.  A process that may not give the file
+                // away may still be able to keep its group.
+                if (Sys().fchown(m_fd, info.stx_uid, info.stx_gid) != 0) {
+                    Sys().fchown(m_fd, static_cast<uid_t>(-1), info.stx_gid);
+                }
+                Sys().fchmod(m_fd, info.stx_mode & 07777);
+            }
+            // The wide name of the temporary file: the target's folder part
+            // and an ASCII name.
+            const std::size_t slash = m_targetWide.find_last_of(L"/\\");
+            const std::string temporaryName = NameOf(m_temporary);
+            m_temporaryWide = slash == std::wstring::npos ? std::wstring() : m_targetWide.substr(0, slash + 1);
+            m_temporaryWide.append(temporaryName.begin(), temporaryName.end());
+            return ERROR_SUCCESS;
+        }
+    }
+
+    m_temporary.clear();
+    m_fd = OpenRetrying(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (m_fd < 0) return Fail(PathErrorFromErrno(errno, target));
+    return ERROR_SUCCESS;
+}
+
+DWORD ReplacingFileWriter::Write(std::string_view bytes) {
+    if (m_error != ERROR_SUCCESS) return Fail(m_error);
+    if (m_fd < 0) return Fail(ERROR_INVALID_HANDLE);
+    if (const int error = WriteAll(m_fd, bytes)) {
+        Abandon();
+        return Fail(WriteError(error));
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD ReplacingFileWriter::Commit() {
+    if (m_error != ERROR_SUCCESS) return Fail(m_error);
+    if (m_fd < 0) return Fail(ERROR_INVALID_HANDLE);
+    DWORD error = ERROR_SUCCESS;
+    const int failure = FsyncRetrying(m_fd);
+    // A device written in place may have nothing to flush.
+    if (failure != 0 && !(failure == EINVAL && m_temporary.empty())) error = WriteError(failure);
+    if (m_temporary.empty()) {
+        // Written in place: a delayed write error shows at close.
+        if (Sys().close(m_fd) != 0 && error == ERROR_SUCCESS && errno != EINTR) error = WriteError(errno);
+        m_fd = -1;
+        return error == ERROR_SUCCESS ? ERROR_SUCCESS : Fail(error);
+    }
+    if (error == ERROR_SUCCESS && !MoveFileExW(m_temporaryWide.c_str(), m_targetWide.c_str(),
+                                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+    }
+    if (error == ERROR_SUCCESS) {
+        // The lock goes with the descriptor, once the name is in place.
+        Sys().close(m_fd);
+        m_fd = -1;
+        return ERROR_SUCCESS;
+    }
+    // A rename whose flush failed has moved the name already: Abandon removes
+    // the temporary name only while it is still this file's.
+    Abandon();
+    return Fail(error);
+}
+
+DWORD ReplaceFileContent(std::wstring_view path, std::string_view bytes) {
+    ReplacingFileWriter writer;
+    DWORD error = writer.Open(path);
+    if (error == ERROR_SUCCESS) error = writer.Write(bytes);
+    if (error == ERROR_SUCCESS) error = writer.Commit();
+    if (error != ERROR_SUCCESS) SetLastError(error);
+    return error;
+}
+
+}  // namespace vplatform
