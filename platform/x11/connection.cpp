@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <set>
+#include <vector>
 
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/WinError.h"
@@ -72,6 +74,14 @@ Displays& Ours() {
     return *displays;
 }
 
+// Displays whose server went away: never closed by Xlib, never used again.
+void Abandon(Display* display) {
+    static auto* mutex = new std::mutex;
+    static auto* displays = new std::vector<Display*>;
+    const std::lock_guard lock(*mutex);
+    displays->push_back(display);
+}
+
 bool IsOurs(Display* display) {
     return Ours().Has(display);
 }
@@ -112,7 +122,15 @@ std::unique_ptr<Connection> Connection::Open() {
 Connection::Connection(Display* display) : m_display(display), m_root(DefaultRootWindow(display)) {}
 
 Connection::~Connection() {
-    XCloseDisplay(m_display);
+    if (m_lost) {
+        // After Xlib's I/O error path the display's lock state may wait for
+        // a reply that never comes: XCloseDisplay would hang.  Only the
+        // socket is closed; the structure stays (reachable) and unused.
+        Sys().close(ConnectionNumber(m_display));
+        Abandon(m_display);
+    } else {
+        XCloseDisplay(m_display);
+    }
     Ours().Remove(m_display);
     ErrorHook::Free(m_hook);
 }
