@@ -20,6 +20,7 @@
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Message.h"
 #include "platform/kernel/Module.h"
+#include "platform/kernel/Process.h"
 #include "platform/kernel/ReplacingFile.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
@@ -40,6 +41,11 @@
 #include "platform/shell/Shell.h"
 #include "platform/user/Messages.h"
 #include "platform/user/Window.h"
+#include "platform/shell/ShellApi.h"
+#include "platform/user/Clipboard.h"
+#include "platform/user/Keyboard.h"
+#include "platform/user/Monitor.h"
+#include "platform/user/SystemMetrics.h"
 
 // Text and numbers.
 #include "text/Converter.h"
@@ -81,7 +87,11 @@
 #include "encoding/ZipCompressor.h"
 
 // Files and system.
+#include "system/AppRunningDetector.h"
+#include "system/Clipboard.h"
+#include "system/Keyboard.h"
 #include "system/Path.h"
+#include "system/Process.h"
 
 // Mail.
 #include "mail/ChilkatMailManager.h"
@@ -90,4 +100,5 @@
 #include "gdi/DCStateBuffer.h"
 #include "gdi/DeletableDC.h"
 #include "gdi/GdiOwners.h"
+#include "gdi/Monitor.h"
 #include "gdi/TextSizeCalculator.h"

@@ -14,6 +14,8 @@ packages=(
   libdw-dev elfutils
   libfontconfig-dev libfreetype-dev fonts-liberation2 fontconfig
   python3-fonttools libharfbuzz-dev libpango1.0-dev
+  libx11-dev libxrandr-dev libxres-dev
+  xvfb x11-xserver-utils x11-utils xclip xsel xdotool openbox
 )
 
 missing=()

@@ -9,16 +9,17 @@
 // reaches another object.
 //
 // Three tables, as on Windows:
-//   KernelHandles()  HANDLE: files, threads, events, mutexes (later processes
-//                    and named objects).  Error ERROR_INVALID_HANDLE.
+//   KernelHandles()  HANDLE: files, threads, events, mutexes, processes.
+//                    Error ERROR_INVALID_HANDLE.
 //   UserHandles()    HWND, HMONITOR, HMENU… Error ERROR_INVALID_WINDOW_HANDLE
 //                    (pass ERROR_INVALID_MONITOR_HANDLE… to Lookup for others).
 //   GdiHandles()     HDC, HGDIOBJ, HICON… Error ERROR_INVALID_HANDLE (GDI
 //                    calls that report ERROR_INVALID_PARAMETER pass it).
-// crypt.cpp keeps a fourth, private table for HCERTSTORE on the same mechanism.
+// crypt.cpp keeps a fourth, private table for HCERTSTORE on the same
+// mechanism, and memory.cpp a fifth for the HGLOBAL of movable blocks.
 //
 // Handle values.  Bits 28-30 hold the table's tag (kernel 1, USER 2, GDI 3,
-// certificate stores 4), so a handle of one table fails in every other.
+// certificate stores 4, global memory 5), so a handle of one table fails in every other.
 // USER and GDI values fit in 31 bits (index in bits 0-13, generation in bits
 // 14-27), so they survive a trip through a DWORD or a sign extension, as on
 // Windows.  Kernel values are multiples of 4 (index in bits 2-25) with a
@@ -84,6 +85,8 @@ enum class ObjectType : std::uint16_t {
     Thread,
     Event,
     Mutex,
+    Process,
+    ProcessThread,  // the thread handle of a started process
     // Objects of crypt32 (its own table).
     CertStore = 0x200,
     // USER objects (UserHandles: windows, menus, monitors…).
@@ -99,6 +102,9 @@ enum class ObjectType : std::uint16_t {
     Icon,
     // Every kind stays below kObjectTypeLimit.
     // 0x400.  Every kind stays below kObjectTypeLimit.
+    Monitor = 0x340,  // monitors keep their own range of the USER kinds
+    // Global memory blocks (GlobalAlloc; a table of their own).
+    GlobalMemory = 0x500,
 };
 constexpr std::size_t kObjectTypeLimit = 0x800;
 

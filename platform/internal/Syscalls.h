@@ -19,9 +19,11 @@
 #include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <time.h>
 
 #include "platform/PlatformExport.h"
@@ -101,6 +103,17 @@ struct Syscalls {
     // The shared table of registered window messages (user/message_table.cpp).
     int (*openat)(int dirfd, const char* path, int flags, mode_t mode);
     uid_t (*geteuid)();
+    // Processes (process.cpp, the clipboard keeper): spawning, process
+    // descriptors, their signals and their ends.  waitid is called only for
+    // P_PIDFD, never for "any child".
+    int (*posix_spawn)(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                       const posix_spawnattr_t* attributes, char* const argv[], char* const envp[]);
+    int (*pidfd_open)(pid_t pid, unsigned int flags);
+    int (*pidfd_send_signal)(int pidfd, int signal, siginfo_t* info, unsigned int flags);
+    int (*waitid)(idtype_t type, id_t id, siginfo_t* info, int options);
+    int (*kill)(pid_t pid, int signal);  // only for a child that has no descriptor
+
+    // Named objects (sync.cpp): the locks on their files.
     int (*flock)(int fd, int operation);
 };
 

@@ -53,6 +53,15 @@ int SetPriority(int which, id_t who, int priority) {
     return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
 }
 
+// glibc 2.36 has no wrappers for the process-descriptor calls.
+int PidfdOpen(pid_t pid, unsigned int flags) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, flags));
+}
+
+int PidfdSendSignal(int pidfd, int signal, siginfo_t* info, unsigned int flags) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, info, flags));
+}
+
 int OfdSetLock(int fd, short type) {
     struct flock lock {};
     lock.l_type = type;
@@ -112,6 +121,11 @@ constexpr Syscalls kReal = {
     .setpriority = SetPriority,
     .openat = OpenAt,
     .geteuid = ::geteuid,
+    .posix_spawn = ::posix_spawn,
+    .pidfd_open = PidfdOpen,
+    .pidfd_send_signal = PidfdSendSignal,
+    .waitid = ::waitid,
+    .kill = ::kill,
     .flock = ::flock,
 };
 

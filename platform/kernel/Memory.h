@@ -1,6 +1,8 @@
 // Local memory blocks: LocalAlloc / LocalFree, the allocator of buffers that
 // platform functions hand to their caller (FormatMessage with
-// FORMAT_MESSAGE_ALLOCATE_BUFFER, GetThreadDescription…).
+// FORMAT_MESSAGE_ALLOCATE_BUFFER, GetThreadDescription…).  Global memory
+// blocks: GlobalAlloc / GlobalLock / GlobalUnlock / GlobalSize / GlobalFree,
+// the movable blocks that carry clipboard data (see the end of this header).
 //
 // Only fixed blocks exist: the HLOCAL is the address of the block, aligned as
 // malloc aligns.  The platform keeps a table of the live blocks, so LocalFree
@@ -43,4 +45,47 @@ VPLATFORM_API HLOCAL LocalFree(HLOCAL hMem);
 
 // The size requested for a live block, or 0 with ERROR_INVALID_HANDLE.
 VPLATFORM_API SIZE_T LocalSize(HLOCAL hMem);
+}
+
+// Global memory blocks.  Only movable blocks exist: an HGLOBAL is a handle of
+// a table of its own (never an address, never null or negative; a freed or
+// forged handle fails with ERROR_INVALID_HANDLE and never reaches another
+// block), and GlobalLock gives the block's address, which stays the same for
+// the block's life.  A block handed to the clipboard (SetClipboardData)
+// belongs to the clipboard until the clipboard's contents change: GlobalFree
+// refuses it meanwhile.
+// Threads: any thread; a block may be locked by several threads at once.
+constexpr UINT GMEM_FIXED = 0x0000;
+constexpr UINT GMEM_MOVEABLE = 0x0002;
+constexpr UINT GMEM_ZEROINIT = 0x0040;
+constexpr UINT GMEM_SHARE = 0x2000;
+constexpr UINT GMEM_DDESHARE = GMEM_SHARE;
+constexpr UINT GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
+constexpr DWORD ERROR_NOT_LOCKED = 158;
+
+extern "C" {
+
+// A new movable block of `dwBytes` bytes (0 gives a valid, empty block),
+// zero-filled with GMEM_ZEROINIT; GMEM_SHARE is accepted and ignored.  Null
+// with ERROR_INVALID_PARAMETER without GMEM_MOVEABLE (fixed blocks, whose
+// handle is their address, are not supported) or with another flag,
+// ERROR_NOT_ENOUGH_MEMORY when the memory is exhausted.
+VPLATFORM_API HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
+
+// The address of the block, its lock count raised by one.  Null with
+// ERROR_INVALID_HANDLE for a bad handle.
+VPLATFORM_API LPVOID GlobalLock(HGLOBAL hMem);
+
+// Lowers the lock count.  TRUE while the block stays locked; FALSE with the
+// last error ERROR_SUCCESS when the count reaches 0, ERROR_NOT_LOCKED when it
+// was 0 already, ERROR_INVALID_HANDLE for a bad handle.
+VPLATFORM_API BOOL GlobalUnlock(HGLOBAL hMem);
+
+// The size given to GlobalAlloc, or 0 with ERROR_INVALID_HANDLE.
+VPLATFORM_API SIZE_T GlobalSize(HGLOBAL hMem);
+
+// Frees the block.  Null on success (also for a null `hMem`); `hMem` with
+// ERROR_INVALID_HANDLE for a bad handle or a block that belongs to the
+// clipboard.
+VPLATFORM_API HGLOBAL GlobalFree(HGLOBAL hMem);
 }

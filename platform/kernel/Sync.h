@@ -54,7 +54,17 @@ VPLATFORM_API BOOL PulseEvent(HANDLE hEvent);
 // A new mutex, owned by the calling thread when `bInitialOwner`.  A mutex is
 // recursive: its owner may wait on it again and releases it as often.  When
 // its owner ends without releasing it, the next wait that takes it reports
-// WAIT_ABANDONED_0 + i.  Null with ERROR_NOT_SUPPORTED for a non-empty name.
+// WAIT_ABANDONED_0 + i.
+// With a non-empty name (an optional "Local\\" or "Global\\" prefix, both
+// naming the user's objects, then up to 260 characters without a backslash)
+// the mutex is shared by name: a second creation in the process gives a new
+// handle to the same mutex, and the last error is ERROR_ALREADY_EXISTS when
+// the name existed before the call (held by this or any other process of the
+// user), else ERROR_SUCCESS; `bInitialOwner` is honoured only by the creator.
+// Other processes share the name's existence (a lock file, which the kernel
+// releases when a holder ends in any way), not ownership or waits.  Null with
+// ERROR_PATH_NOT_FOUND for a backslash in the name, ERROR_FILENAME_EXCED_RANGE
+// for a longer name, or the error of the lock file's folder.
 VPLATFORM_API HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
 // Gives up one level of ownership.  FALSE with ERROR_NOT_OWNER when the
 // calling thread does not own the mutex, ERROR_INVALID_HANDLE for a handle

@@ -84,6 +84,12 @@ constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
 constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
 constexpr DWORD ERROR_INVALID_INDEX = 1413;
 constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+// Processes, the desktop and the clipboard.
+constexpr DWORD ERROR_BAD_ENVIRONMENT = 10;
+constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+constexpr DWORD ERROR_NOT_FOUND = 1168;
+constexpr DWORD ERROR_CLIPBOARD_NOT_OPEN = 1418;
+constexpr DWORD ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION = 1459;
 
 extern "C" {
 // Returns the calling thread's last error code.

@@ -15,7 +15,9 @@
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +27,8 @@
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
+#include "platform/kernel/internal/FileDescriptors.h"
+#include "platform/nls/CodePage.h"
 
 namespace vplatform {
 namespace {
@@ -142,6 +146,17 @@ ShareTable& Shares() {
     return *table;
 }
 
+// The descriptors of inheritable file handles (see FileDescriptors.h).
+struct Inheritable {
+    std::mutex mutex;
+    std::set<int> fds;
+};
+
+Inheritable& InheritableFds() {
+    static auto* fds = new Inheritable;  // never destroyed: handles may outlive static destruction
+    return *fds;
+}
+
 // The object of a file handle.  It closes its descriptor when the last
 // reference goes: a ReadFile that runs while another thread closes the
 // handle finishes on the open descriptor.
@@ -149,12 +164,25 @@ class FileObject final : public HandleObject {
 public:
     static constexpr ObjectType kType = ObjectType::File;
 
-    FileObject(int fd, DWORD access, bool regular) : m_fd(fd), m_access(access), m_regular(regular) {}
+    FileObject(int fd, DWORD access, bool regular, bool inheritable)
+        : m_fd(fd), m_access(access), m_regular(regular), m_inheritable(inheritable) {
+        if (m_inheritable) {
+            const std::lock_guard lock(InheritableFds().mutex);
+            InheritableFds().fds.insert(m_fd);
+        }
+    }
     ~FileObject() override {
         if (m_shared) Shares().Remove(m_entry);
         // The descriptor is gone even when close reports an error, so it is
-        // not retried.
-        Sys().close(m_fd);
+        // not retried.  An inheritable one is closed under the registry's
+        // lock, so that no process being started meanwhile gets its number.
+        if (m_inheritable) {
+            const std::lock_guard lock(InheritableFds().mutex);
+            InheritableFds().fds.erase(m_fd);
+            Sys().close(m_fd);
+        } else {
+            Sys().close(m_fd);
+        }
     }
 
     int Fd() const { return m_fd; }
@@ -170,6 +198,7 @@ private:
     int m_fd;
     DWORD m_access;
     bool m_regular;
+    bool m_inheritable;
     bool m_shared = false;
     ShareTable::Entry m_entry;
 };
@@ -333,6 +362,25 @@ DWORD AttributesOf(const struct statx& info, const std::string& path) {
 }
 
 }  // namespace
+
+bool FileSystemPathOf(LPCWSTR path, std::string& out) {
+    return NarrowPath(path, out);
+}
+
+std::shared_ptr<const HandleObject> FileDescriptorOf(HANDLE file, int& fd) {
+    auto object = KernelHandles().Lookup<FileObject>(file);
+    if (object) fd = object->Fd();
+    return object;
+}
+
+std::unique_lock<std::mutex> LockInheritableDescriptors() {
+    return std::unique_lock(InheritableFds().mutex);
+}
+
+std::vector<int> InheritableDescriptors() {
+    return {InheritableFds().fds.begin(), InheritableFds().fds.end()};
+}
+
 }  // namespace vplatform
 
 using namespace vplatform;
@@ -402,7 +450,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     struct statx info {};
     const bool known = StatFd(fd, info);
     const int statError = errno;
-    auto object = std::make_shared<FileObject>(fd, dwDesiredAccess, known && S_ISREG(info.stx_mode));
+    auto object =
+        std::make_shared<FileObject>(fd, dwDesiredAccess, known && S_ISREG(info.stx_mode), (flags & O_CLOEXEC) == 0);
     auto fail = [&](DWORD error) {
         object.reset();
         if (created) Sys().unlink(path.c_str());

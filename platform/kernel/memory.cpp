@@ -1,12 +1,17 @@
 // Local memory blocks: malloc'ed memory, with a table of the live blocks so
 // that LocalFree and LocalSize can tell a block of theirs from any other
-// pointer without reading memory around it.
+// pointer without reading memory around it.  Global memory blocks: objects
+// of a handle table of their own.
 #include "platform/kernel/Memory.h"
 
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <unordered_map>
+
+#include "platform/internal/HandleTable.h"
+#include "platform/kernel/internal/GlobalMemory.h"
 
 namespace {
 
@@ -44,7 +49,33 @@ Blocks& LiveBlocks() {
     return *blocks;
 }
 
+// The table of global memory blocks (tag 5): kernel-style values.
+vplatform::HandleTable& GlobalBlocks() {
+    static auto* table = new vplatform::HandleTable({.tag = 5,
+                                                     .indexShift = 2,
+                                                     .indexBits = 24,
+                                                     .generationShift = 32,
+                                                     .generationBits = 31,
+                                                     .quota = (1u << 24) - 1,
+                                                     .reuseDelay = 256,
+                                                     .invalidError = ERROR_INVALID_HANDLE,
+                                                     .quotaError = ERROR_NOT_ENOUGH_MEMORY});
+    return *table;
+}
+
 }  // namespace
+
+namespace vplatform {
+
+std::shared_ptr<GlobalBlock> LookupGlobalBlock(HGLOBAL handle) {
+    return GlobalBlocks().Lookup<GlobalBlock>(handle);
+}
+
+bool FreeGlobalBlock(HGLOBAL handle) {
+    return GlobalBlocks().Close(handle);
+}
+
+}  // namespace vplatform
 
 extern "C" {
 
@@ -81,5 +112,60 @@ SIZE_T LocalSize(HLOCAL hMem) {
         return 0;
     }
     return size;
+}
+
+HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
+    if ((uFlags & GMEM_MOVEABLE) == 0 || (uFlags & ~(GHND | GMEM_SHARE)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::unique_ptr<std::byte[]> bytes;
+    try {
+        // One byte at least, so that every block has an address of its own.
+        const SIZE_T size = dwBytes == 0 ? 1 : dwBytes;
+        bytes = (uFlags & GMEM_ZEROINIT) != 0 ? std::make_unique<std::byte[]>(size)
+                                              : std::make_unique_for_overwrite<std::byte[]>(size);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return GlobalBlocks().Insert(std::make_shared<vplatform::GlobalBlock>(dwBytes, std::move(bytes)));
+}
+
+LPVOID GlobalLock(HGLOBAL hMem) {
+    const auto block = vplatform::LookupGlobalBlock(hMem);
+    if (!block) return nullptr;
+    ++block->locks;
+    return block->Data();
+}
+
+BOOL GlobalUnlock(HGLOBAL hMem) {
+    const auto block = vplatform::LookupGlobalBlock(hMem);
+    if (!block) return FALSE;
+    DWORD count = block->locks.load();
+    do {
+        if (count == 0) {
+            SetLastError(ERROR_NOT_LOCKED);
+            return FALSE;
+        }
+    } while (!block->locks.compare_exchange_weak(count, count - 1));
+    if (count > 1) return TRUE;
+    SetLastError(ERROR_SUCCESS);
+    return FALSE;
+}
+
+SIZE_T GlobalSize(HGLOBAL hMem) {
+    const auto block = vplatform::LookupGlobalBlock(hMem);
+    return block ? block->Size() : 0;
+}
+
+HGLOBAL GlobalFree(HGLOBAL hMem) {
+    if (hMem == nullptr) return nullptr;
+    const auto block = vplatform::LookupGlobalBlock(hMem);
+    if (!block || block->system) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return hMem;
+    }
+    return vplatform::FreeGlobalBlock(hMem) ? nullptr : hMem;
 }
 }

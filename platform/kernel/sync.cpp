@@ -11,14 +11,17 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/internal/Waitable.h"
+#include "platform/kernel/internal/NamedObjects.h"
 
 namespace vplatform {
 
@@ -292,6 +295,13 @@ public:
         Signalled();
     }
 
+    // The lock file of a named mutex, held for the mutex's life.
+    void SetName(std::wstring name, std::unique_ptr<NamedLock> lock) {
+        m_name = std::move(name);
+        m_lock = std::move(lock);
+    }
+    const std::wstring& Name() const { return m_name; }
+
     // Lock held; false when `thread` is not the owner.
     bool Release(ThreadRecord& thread) {
         if (m_owner != &thread) return false;
@@ -310,12 +320,104 @@ private:
     ThreadRecord* m_owner = nullptr;
     DWORD m_count = 0;
     bool m_abandoned = false;
+    std::wstring m_name;
+    std::unique_ptr<NamedLock> m_lock;
 };
+
+// The named mutexes of this process by name: a second CreateMutexW of a
+// name gives a handle to the same mutex.
+class NamedMutexes {
+public:
+    std::mutex& Lock() { return m_mutex; }
+    // With Mutex() held.
+    std::shared_ptr<Mutex> Find(const std::wstring& name) {
+        const auto it = m_mutexes.find(name);
+        if (it == m_mutexes.end()) return nullptr;
+        auto mutex = it->second.lock();
+        if (!mutex) m_mutexes.erase(it);
+        return mutex;
+    }
+    void Add(const std::shared_ptr<Mutex>& mutex) { m_mutexes[mutex->Name()] = mutex; }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::wstring, std::weak_ptr<Mutex>> m_mutexes;
+};
+
+NamedMutexes& Named() {
+    static auto* named = new NamedMutexes;  // never destroyed: handles may outlive static destruction
+    return *named;
+}
+
+constexpr std::size_t kMaxObjectName = 260;
+
+// The name of a named object without its namespace prefix ("Local\" and
+// "Global\" both name the user's objects here); false with the last error
+// set for a name no object can have.
+bool ObjectName(LPCWSTR name, std::wstring& out) {
+    std::wstring_view text(name);
+    for (const std::wstring_view prefix : {std::wstring_view(L"Local\\"), std::wstring_view(L"Global\\")}) {
+        if (text.starts_with(prefix)) {
+            text.remove_prefix(prefix.size());
+            break;
+        }
+    }
+    if (text.find(L'\\') != std::wstring_view::npos) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    if (text.size() > kMaxObjectName) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    out.assign(text);
+    return true;
+}
 
 bool Unnamed(LPCWSTR name) {
     if (name == nullptr || *name == 0) return true;
     SetLastError(ERROR_NOT_SUPPORTED);
     return false;
+}
+
+// A new handle to the named mutex `name`: the process's own when it has
+// one, else a new mutex holding the name's lock file.
+HANDLE CreateNamedMutex(bool initialOwner, LPCWSTR lpName) {
+    std::wstring name;
+    if (!ObjectName(lpName, name)) return nullptr;
+    std::shared_ptr<Mutex> mutex;
+    bool existed = false;
+    {
+        const std::lock_guard lock(Named().Lock());
+        mutex = Named().Find(name);
+        if (mutex) {
+            existed = true;
+        } else {
+            auto file = NamedLock::Acquire(name, existed);
+            if (!file) return nullptr;
+            mutex = std::make_shared<Mutex>();
+            mutex->SetName(std::move(name), std::move(file));
+            // The creator may own it at once; an opener of an existing one may not.
+            if (initialOwner && !existed) {
+                const auto waits = LockWaits();
+                mutex->Acquire(CurrentThread());
+            }
+            Named().Add(mutex);
+        }
+    }
+    const HANDLE handle = KernelHandles().Insert(mutex);
+    if (handle == nullptr) {
+        const DWORD error = GetLastError();
+        {
+            const auto waits = LockWaits();
+            mutex->Release(CurrentThread());
+        }
+        mutex.reset();  // may release the lock file, outside the registry's lock
+        SetLastError(error);
+        return nullptr;
+    }
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
 }
 
 // The objects of a wait, held for its length.  Only the references added are
@@ -383,7 +485,7 @@ BOOL PulseEvent(HANDLE hEvent) {
 }
 
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
-    if (!Unnamed(lpName)) return nullptr;
+    if (lpName != nullptr && *lpName != 0) return CreateNamedMutex(bInitialOwner != FALSE, lpName);
     auto mutex = std::make_shared<Mutex>();
     ThreadRecord& self = CurrentThread();
     if (bInitialOwner) {

@@ -28,6 +28,7 @@
 #include "platform/internal/Waitable.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/WinError.h"
+#include "platform/kernel/internal/Processes.h"
 #include "platform/nls/CodePage.h"
 
 namespace vplatform {
@@ -436,6 +437,9 @@ DWORD GetCurrentProcessId() {
 }
 
 DWORD GetThreadId(HANDLE thread) {
+    DWORD id = 0;
+    DWORD code = 0;
+    if (ProcessThreadInfo(thread, id, code)) return id;
     const auto record = ThreadOf(thread);
     return record ? static_cast<DWORD>(record->Tid()) : 0;
 }
@@ -490,6 +494,12 @@ HRESULT GetThreadDescription(HANDLE thread, LPWSTR* description) {
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+    DWORD id = 0;
+    DWORD code = 0;
+    if (exitCode != nullptr && ProcessThreadInfo(thread, id, code)) {
+        *exitCode = code;
+        return TRUE;
+    }
     const auto record = ThreadOf(thread);
     if (!record) return FALSE;
     if (exitCode == nullptr) {
@@ -592,6 +602,10 @@ DWORD SuspendThread(HANDLE thread) {
 }
 
 DWORD ResumeThread(HANDLE thread) {
+    // The first thread of a created process runs already: nothing to resume.
+    DWORD id = 0;
+    DWORD code = 0;
+    if (ProcessThreadInfo(thread, id, code)) return 0;
     const auto record = ThreadOf(thread);
     if (!record) return static_cast<DWORD>(-1);
     return Release(record->Control());

@@ -4,7 +4,8 @@
 // A CSyncObject owns its handle (m_hObject) and closes it when destroyed.
 // The constructors of CEvent and CMutex throw CResourceException (MFC's
 // AfxThrowResourceException) when the object cannot be created, so also for
-// a name: objects have no names yet (see platform/kernel/Sync.h).
+// a named event (events have no names yet) or a name no mutex can have (see
+// platform/kernel/Sync.h).
 //
 // Threads: the objects' members may be called from any thread, as the
 // Windows calls behind them; a CSingleLock belongs to one thread.

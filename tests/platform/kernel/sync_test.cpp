@@ -113,7 +113,7 @@ TEST_F(Sync, WaitAnyTakesOneObjectAndWaitAllTakesAllInOneStep) {
     for (HANDLE h : {a, b, c}) EXPECT_TRUE(CloseHandle(h));
 }
 
-TEST_F(Sync, BadWaitsAndNamedObjectsFail) {
+TEST_F(Sync, BadWaitsNamedEventsAndImpossibleMutexNamesFail) {
     const HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     const std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, e);
     // Counts of 0 and above the maximum, no array, one object twice in a wait for all.
@@ -126,7 +126,7 @@ TEST_F(Sync, BadWaitsAndNamedObjectsFail) {
     }
     EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many.data(), FALSE, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [] { return CreateEventW(nullptr, TRUE, FALSE, L"quotes"); }));
-    EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [] { return CreateMutexW(nullptr, FALSE, L"quotes"); }));
+    EXPECT_TRUE(FailsWith(ERROR_PATH_NOT_FOUND, [] { return CreateMutexW(nullptr, FALSE, L"a\\b"); }));
     EXPECT_TRUE(CloseHandle(e));
 }
 

@@ -53,9 +53,9 @@ TEST_F(AfxSync, ASingleLockHoldsAMutexForItsScope) {
     EXPECT_TRUE(owned.Unlock());
 }
 
-TEST_F(AfxSync, NamedObjectsThrowAResourceException) {
+TEST_F(AfxSync, NamedEventsAndImpossibleMutexNamesThrowAResourceException) {
     EXPECT_THROW(CEvent(FALSE, FALSE, L"quotes"), CResourceException*);
-    EXPECT_THROW(CMutex(FALSE, L"quotes"), CResourceException*);
+    EXPECT_THROW(CMutex(FALSE, L"a\\b"), CResourceException*);
 }
 
 }  // namespace

@@ -1,0 +1,192 @@
+// Monitors: handles of the USER table for the monitors of the current
+// layout, and the Win32 queries over them.
+#include "platform/user/Monitor.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/internal/HandleTable.h"
+#include "platform/user/SystemMetrics.h"
+#include "platform/user/internal/MonitorQuery.h"
+#include "platform/x11/internal/Desktop.h"
+
+namespace vplatform {
+namespace {
+
+class MonitorObject final : public HandleObject {
+public:
+    static constexpr ObjectType kType = ObjectType::Monitor;
+};
+
+// The layout with a handle for each of its monitors.
+struct Snapshot {
+    std::shared_ptr<const x11::DesktopLayout> layout;
+    std::vector<HMONITOR> handles;  // by the layout's index
+
+    std::optional<std::size_t> IndexOf(HMONITOR handle) const {
+        const auto it = std::find(handles.begin(), handles.end(), handle);
+        if (it == handles.end()) return std::nullopt;
+        return static_cast<std::size_t>(it - handles.begin());
+    }
+};
+
+// The monitors' handles by name.  A layout with other monitors gives new
+// handles to the new ones and closes those of the monitors gone.
+class Monitors {
+public:
+    // The current layout and its handles; false with the last error set.
+    bool Current(Snapshot& snapshot) {
+        auto layout = x11::CurrentLayout();
+        if (!layout) return false;
+        std::vector<std::shared_ptr<HandleObject>> gone;  // released outside the lock
+        const std::lock_guard lock(m_mutex);
+        if (!m_snapshot.layout || m_snapshot.layout->generation != layout->generation) {
+            std::map<std::wstring, HMONITOR> current;
+            std::vector<HMONITOR> handles;
+            for (const auto& monitor : layout->monitors) {
+                HMONITOR handle = nullptr;
+                if (const auto it = m_byName.find(monitor.name); it != m_byName.end()) {
+                    handle = it->second;
+                } else if ((handle = UserHandles().Insert(std::make_shared<MonitorObject>())) == nullptr) {
+                    // Beyond the quota: the new handles go, the old ones stay.
+                    for (const auto& [name, made] : current) {
+                        if (!m_byName.contains(name)) gone.push_back(UserHandles().Remove<MonitorObject>(made));
+                    }
+                    return false;
+                }
+                current[monitor.name] = handle;
+                handles.push_back(handle);
+            }
+            for (const auto& [name, handle] : m_byName) {
+                if (!current.contains(name)) gone.push_back(UserHandles().Remove<MonitorObject>(handle));
+            }
+            m_byName = std::move(current);
+            m_snapshot = {std::move(layout), std::move(handles)};
+        }
+        snapshot = m_snapshot;
+        return true;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::wstring, HMONITOR> m_byName;
+    Snapshot m_snapshot;
+};
+
+Monitors& TheMonitors() {
+    static auto* monitors = new Monitors;  // never destroyed: handles outlive static destruction
+    return *monitors;
+}
+
+bool Fail(DWORD error) {
+    SetLastError(error);
+    return false;
+}
+
+// The snapshot and index of a monitor handle; false with the last error set.
+bool Find(HMONITOR handle, Snapshot& snapshot, std::size_t& index) {
+    if (!UserHandles().Lookup<MonitorObject>(handle, ERROR_INVALID_MONITOR_HANDLE)) return false;
+    if (!TheMonitors().Current(snapshot)) return false;
+    const auto found = snapshot.IndexOf(handle);
+    if (!found) return Fail(ERROR_INVALID_MONITOR_HANDLE);
+    index = *found;
+    return true;
+}
+
+bool ValidFlags(DWORD flags) {
+    if (flags <= MONITOR_DEFAULTTONEAREST) return true;
+    return Fail(ERROR_INVALID_FLAGS);
+}
+
+}  // namespace
+}  // namespace vplatform
+
+using namespace vplatform;
+
+extern "C" {
+
+BOOL EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData) {
+    if (hdc != nullptr || lpfnEnum == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    Snapshot snapshot;
+    if (!TheMonitors().Current(snapshot)) return FALSE;
+    for (std::size_t i = 0; i < snapshot.handles.size(); ++i) {
+        RECT rect = snapshot.layout->monitors[i].rect;
+        if (lprcClip != nullptr) {
+            rect = {std::max(rect.left, lprcClip->left), std::max(rect.top, lprcClip->top),
+                    std::min(rect.right, lprcClip->right), std::min(rect.bottom, lprcClip->bottom)};
+            if (rect.right <= rect.left || rect.bottom <= rect.top) continue;
+        }
+        if (!lpfnEnum(snapshot.handles[i], nullptr, &rect, dwData)) return FALSE;
+    }
+    return TRUE;
+}
+
+HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) {
+    if (!ValidFlags(dwFlags)) return nullptr;
+    Snapshot snapshot;
+    if (!TheMonitors().Current(snapshot)) return nullptr;
+    const auto index = MonitorOfPoint(*snapshot.layout, pt, dwFlags);
+    return index ? snapshot.handles[*index] : nullptr;
+}
+
+HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
+    if (lprc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!ValidFlags(dwFlags)) return nullptr;
+    Snapshot snapshot;
+    if (!TheMonitors().Current(snapshot)) return nullptr;
+    const auto index = MonitorOfRect(*snapshot.layout, *lprc, dwFlags);
+    return index ? snapshot.handles[*index] : nullptr;
+}
+
+BOOL GetMonitorInfoW(HMONITOR hMonitor, LPMONITORINFO lpmi) {
+    if (lpmi == nullptr || (lpmi->cbSize != sizeof(MONITORINFO) && lpmi->cbSize != sizeof(MONITORINFOEXW))) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    Snapshot snapshot;
+    std::size_t index = 0;
+    if (!Find(hMonitor, snapshot, index)) return FALSE;
+    const auto& monitor = snapshot.layout->monitors[index];
+    lpmi->rcMonitor = monitor.rect;
+    lpmi->rcWork = monitor.work;
+    lpmi->dwFlags = monitor.primary ? MONITORINFOF_PRIMARY : 0;
+    if (lpmi->cbSize == sizeof(MONITORINFOEXW)) {
+        auto* extended = static_cast<MONITORINFOEXW*>(lpmi);
+        const std::size_t length = std::min<std::size_t>(monitor.name.size(), CCHDEVICENAME - 1);
+        std::copy_n(monitor.name.begin(), length, extended->szDevice);
+        std::fill(extended->szDevice + length, extended->szDevice + CCHDEVICENAME, L'\0');
+    }
+    return TRUE;
+}
+
+int GetSystemMetrics(int nIndex) {
+    if (nIndex != SM_CXSCREEN && nIndex != SM_CYSCREEN && (nIndex < SM_XVIRTUALSCREEN || nIndex > SM_CMONITORS)) {
+        return 0;
+    }
+    const auto layout = x11::CurrentLayout();
+    if (!layout) return 0;
+    const RECT& primary = layout->monitors.front().rect;
+    const RECT& bounds = layout->bounds;
+    switch (nIndex) {
+        case SM_CXSCREEN:
+            return primary.right - primary.left;
+        case SM_CYSCREEN:
+            return primary.bottom - primary.top;
+        case SM_XVIRTUALSCREEN:
+            return bounds.left;
+        case SM_YVIRTUALSCREEN:
+            return bounds.top;
+        case SM_CXVIRTUALSCREEN:
+            return bounds.right - bounds.left;
+        case SM_CYVIRTUALSCREEN:
+            return bounds.bottom - bounds.top;
+        default:
+            return static_cast<int>(layout->monitors.size());
+    }
+}
+}

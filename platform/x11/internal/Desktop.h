@@ -1,0 +1,111 @@
+// The desktop services of the X11 layer, in Win32 terms and without Xlib:
+// what platform/user/ builds the monitor, keyboard and clipboard functions
+// on.  Every function may be called from any thread; each fails with
+// ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION (1459) when there is no display
+// (see Connection.h for when the platform tries again).
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/PlatformExport.h"
+#include "platform/WinTypes.h"
+
+namespace vplatform::x11 {
+
+// --- Monitors (layout.cpp) ------------------------------------------------------------
+
+// One monitor in virtual-screen coordinates: the primary monitor's top-left
+// corner is 0,0; the rectangles' right and bottom edges are exclusive.
+struct ScreenMonitor {
+    std::wstring name;  // the RandR monitor name
+    RECT rect;
+    RECT work;  // never empty
+    bool primary;
+};
+
+// The monitors of the display.  Monitors come from XRRGetMonitors (active
+// monitors only), the primary one first (RandR's primary, else the first
+// listed); without RandR 1.5 the whole screen is one monitor.  A layout is
+// never changed once made: a change of the server's layout makes a new one
+// with a new generation.
+struct DesktopLayout {
+    std::vector<ScreenMonitor> monitors;  // at least one
+    RECT bounds;                          // the virtual screen: all monitors' union
+    std::uint64_t generation;             // differs between different layouts
+};
+
+// The current layout.  It is kept between calls and read again only after
+// the server announced a change (a root ConfigureNotify, RandR screen, CRTC
+// or output changes, the properties that make work areas); announcements are
+// read at each call without a round trip, so a change made before the call
+// is seen by it.  Null with 1459 without a display.
+//
+// Work areas, for each monitor, by the first rule that applies:
+//   1. the rectangle of _GTK_WORKAREAS_D<current desktop> inside the monitor;
+//   2. with a window manager listing _NET_CLIENT_LIST: the monitor less the
+//      struts (_NET_WM_STRUT_PARTIAL, else _NET_WM_STRUT) of the listed
+//      windows that reach into it;
+//   3. the monitor ∩ _NET_WORKAREA of the current desktop;
+//   4. the monitor.
+// A result that would be empty is the monitor.
+VPLATFORM_API std::shared_ptr<const DesktopLayout> CurrentLayout();
+
+// --- Keys (keys.cpp) ----------------------------------------------------------------
+
+// Which virtual keys are down (bits 0-255 by virtual-key code), and the
+// toggle state of Caps Lock, Num Lock and Scroll Lock.
+struct KeyboardState {
+    std::bitset<256> down;
+    std::bitset<256> toggled;
+};
+
+// The current state of the keyboard and pointer buttons (XQueryKeymap,
+// XQueryPointer) through a table of every keycode of each key's keysyms,
+// made again when the keyboard mapping changes.  Either Shift, Ctrl or Alt
+// makes VK_SHIFT, VK_CONTROL or VK_MENU down; AltGr (ISO_Level3_Shift,
+// Mode_switch) is the right Alt.  False with 1459 without a display.
+bool ReadKeyboard(KeyboardState& state, bool withPointer);
+
+// --- The clipboard (clipboard.cpp) --------------------------------------------------
+
+// Makes the process the owner of the CLIPBOARD selection, serving `text`
+// (UTF-16) or, with null, nothing but the list of targets (an emptied
+// clipboard).  Returns a ticket naming this ownership, 0 with the last error
+// set on failure (1459, ERROR_TIMEOUT, ERROR_ACCESS_DENIED when the server
+// did not give the selection).
+std::uint64_t OwnClipboard(const std::wstring* text);
+// True while the ownership `ticket` lasts: until another program takes the
+// selection or the process owns it again.
+bool StillOwned(std::uint64_t ticket);
+
+enum class ClipboardRead { Text, NoText, Failed };
+// The text on the clipboard: the process's own, or asked from the owner as
+// UTF8_STRING, else STRING (ISO 8859-1), through INCR transfers when large.
+// NoText when nobody owns the clipboard or the owner offers no text; Failed
+// with the last error set: 1459, ERROR_TIMEOUT when the owner does not answer
+// within a second (or stops for a second in the middle of a transfer).
+ClipboardRead ReadClipboard(std::wstring& text);
+
+// The text owned by the process at exit goes to the clipboard manager
+// (SAVE_TARGETS), else to the clipboard keeper program installed with the
+// library, which serves it until another program takes the clipboard.  Runs
+// from an atexit handler registered at the first ownership, within a second.
+// Exposed for tests that check the hand-over without ending the process.
+VPLATFORM_API bool HandOverClipboard();
+
+namespace test {
+
+// Forgets the time of the last failed opening, so that the next opening
+// tries at once, and drops the shared connection and the clipboard's thread
+// (tests that change DISPLAY).
+VPLATFORM_API void ResetDisplayForTesting();
+// The keeper program's path, as the platform looks for it.
+VPLATFORM_API std::string ClipboardKeeperPath();
+
+}  // namespace test
+}  // namespace vplatform::x11

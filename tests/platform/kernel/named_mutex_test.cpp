@@ -1,0 +1,191 @@
+// Named mutexes: one object per name in the process, existence shared with
+// other processes through lock files that the kernel releases when a holder
+// ends, names mapped to file names one to one.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/kernel/Sync.h"
+#include "tests/platform/kernel/HandleTestSupport.h"
+#include "tests/support/Child.h"
+#include "tests/support/EnvScope.h"
+#include "tests/support/TempDir.h"
+#include "text/StringConversion.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vlibtest::FailsWith;
+
+// A name no other test or run uses.
+std::wstring UniqueName(const char* what) {
+    static std::atomic<int> counter{0};
+    return VTools::String::Utf8ToWide(std::string("vlib-test-") + what + "-" + std::to_string(getpid()) + "-" +
+                                      std::to_string(counter++));
+}
+
+class NamedMutex : public vlibtest::HandleCountTest {
+protected:
+    // Every lock file in a folder of the test's own.
+    vlibtest::TempDir m_runtime;
+    vlibtest::EnvScope m_env{"XDG_RUNTIME_DIR", m_runtime.Path().c_str()};
+
+    // CreateMutexW and its last error.
+    static HANDLE Create(const std::wstring& name, DWORD& error, BOOL owner = FALSE) {
+        SetLastError(0xdeadbeef);
+        const HANDLE mutex = CreateMutexW(nullptr, owner, name.c_str());
+        error = GetLastError();
+        return mutex;
+    }
+
+    static std::unique_ptr<vlibtest::Child> Holder(const std::wstring& name, const char* command = "mutex") {
+        auto child = vlibtest::Child::Start({VLIB_DESKTOP_HELPER, command, VTools::String::WideToUtf8(name)});
+        EXPECT_TRUE(child);
+        return child;
+    }
+};
+
+TEST_F(NamedMutex, TheFirstCreationCreatesAndLaterOnesOpenTheSameMutex) {
+    const std::wstring name = UniqueName("same");
+    DWORD error = 0;
+    const HANDLE first = Create(name, error, TRUE);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(error, ERROR_SUCCESS);
+    const HANDLE second = Create(name, error, TRUE);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
+    // One mutex: owned through the first handle, so another thread waits in vain on the second.
+    std::thread other([&] { EXPECT_EQ(WaitForSingleObject(second, 20), WAIT_TIMEOUT); });
+    other.join();
+    EXPECT_TRUE(ReleaseMutex(second));  // one mutex: released through either handle
+    EXPECT_TRUE(FailsWith(ERROR_NOT_OWNER, [&] { return ReleaseMutex(first); }));
+    // "Local\" names the same object; the name lives while any handle does.
+    const HANDLE local = Create(L"Local\\" + name, error);
+    EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
+    CloseHandle(first);
+    CloseHandle(second);
+    CloseHandle(local);
+    const HANDLE again = Create(name, error);
+    EXPECT_EQ(error, ERROR_SUCCESS);
+    CloseHandle(again);
+}
+
+TEST_F(NamedMutex, NamesMapToDistinctLockFiles) {
+    // Names that a careless mapping would confuse: separators, escapes,
+    // dots, case, long names cut into folders.
+    const std::wstring base = UniqueName("map");
+    const std::wstring names[] = {base + L"/a",
+                                  base + L"%002Fa",
+                                  base + L"_a",
+                                  base + L".",
+                                  base + L"..",
+                                  base + L"A",
+                                  base + L"a",
+                                  base + std::wstring(230, L'x'),
+                                  base + std::wstring(230, L'x') + L"y",
+                                  base + L"zażółć"};
+    std::vector<HANDLE> handles;
+    for (const auto& name : names) {
+        DWORD error = 0;
+        handles.push_back(Create(name, error));
+        ASSERT_NE(handles.back(), nullptr) << error;
+        EXPECT_EQ(error, ERROR_SUCCESS) << VTools::String::WideToUtf8(name);
+    }
+    for (const HANDLE handle : handles) CloseHandle(handle);
+    // Nothing outside the folder; the folder closed to others.
+    struct stat info {};
+    ASSERT_EQ(stat((m_runtime.Path() / "vlibincludes-objects").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(NamedMutex, NamesNoObjectCanHaveFail) {
+    DWORD error = 0;
+    EXPECT_EQ(Create(L"a\\b", error), nullptr);
+    EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(Create(std::wstring(261, L'n'), error), nullptr);
+    EXPECT_EQ(error, ERROR_FILENAME_EXCED_RANGE);
+    const HANDLE longest = Create(UniqueName("x") + std::wstring(200, L'n'), error);
+    EXPECT_NE(longest, nullptr);
+    CloseHandle(longest);
+}
+
+TEST_F(NamedMutex, ExistenceIsSharedWithOtherProcessesAndEndsWithTheirEnd) {
+    const std::wstring name = UniqueName("across");
+    auto holder = Holder(name);
+    ASSERT_EQ(holder->ReadLine(), "created");
+    DWORD error = 0;
+    HANDLE mutex = Create(name, error);
+    EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
+    CloseHandle(mutex);
+    // A second process sees it too, while both hold it.
+    auto second = Holder(name);
+    EXPECT_EQ(second->ReadLine(), "existed");
+    second->CloseInput();
+    EXPECT_EQ(second->Wait(), 0);
+    // A killed holder releases it.
+    holder->Signal(SIGKILL);
+    EXPECT_TRUE(holder->Wait());
+    mutex = Create(name, error);
+    EXPECT_EQ(error, ERROR_SUCCESS);
+    CloseHandle(mutex);
+}
+
+TEST_F(NamedMutex, AChildOfTheHolderDoesNotKeepTheName) {
+    const std::wstring name = UniqueName("child");
+    auto holder = Holder(name, "mutex-child");
+    ASSERT_EQ(holder->ReadLine(), "created");
+    const auto child = holder->ReadLine();
+    ASSERT_TRUE(child && child->starts_with("child "));
+    const pid_t childPid = std::stoi(child->substr(6));
+    holder->Signal(SIGKILL);
+    EXPECT_TRUE(holder->Wait());
+    EXPECT_EQ(kill(childPid, 0), 0);  // the child lives on
+    DWORD error = 0;
+    const HANDLE mutex = Create(name, error);
+    EXPECT_EQ(error, ERROR_SUCCESS);
+    CloseHandle(mutex);
+    kill(childPid, SIGKILL);
+}
+
+TEST_F(NamedMutex, WithoutARuntimeFolderAPrivateFolderServes) {
+    const vlibtest::EnvScope none("XDG_RUNTIME_DIR", nullptr);
+    const std::wstring name = UniqueName("private");
+    DWORD error = 0;
+    const HANDLE mutex = Create(name, error);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(error, ERROR_SUCCESS);
+    struct stat info {};
+    const std::string folder = "/tmp/vlibincludes-objects-" + std::to_string(getuid());
+    ASSERT_EQ(stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(info.st_uid, getuid());
+    CloseHandle(mutex);
+    // The name is the test's own: its file may go.
+    fs::remove(folder + "/" + VTools::String::WideToUtf8(name) + ".lock");
+}
+
+TEST_F(NamedMutex, RaceCreateAndCloseTheSameNamesFromManyThreads) {
+    const std::wstring names[] = {UniqueName("race"), UniqueName("race")};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                DWORD error = 0;
+                const HANDLE mutex = Create(names[(t + i) % 2], error);
+                ASSERT_NE(mutex, nullptr);
+                EXPECT_TRUE(error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS);
+                if (WaitForSingleObject(mutex, 1000) == WAIT_OBJECT_0) ReleaseMutex(mutex);
+                CloseHandle(mutex);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// The clipboard against xclip and xsel both ways on the binary's own Xvfb:
+// Polish text, 10 MB through INCR, empty text, image-only owners, a silent
+// owner, owners that go away, the hand-over when the owning process ends, the
+// opening rules and the life of the data blocks.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/kernel/Memory.h"
+#include "platform/user/Clipboard.h"
+#include "platform/x11/internal/Desktop.h"
+#include "tests/support/Child.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
+#include "tests/support/XClients.h"
+#include "tests/support/XServer.h"
+#include "text/StringConversion.h"
+
+namespace {
+
+using VTools::String::Utf8ToWide;
+using VTools::String::WideToUtf8;
+
+const std::string kPolish = "Zażółć gęślą jaźń – ŁÓDŹ";
+
+// About 10 MB of UTF-8 text.
+std::string LargeText() {
+    std::string text;
+    for (int i = 0; text.size() < 10'000'000; ++i) text += std::to_string(i) + " " + kPolish + "\n";
+    return text;
+}
+
+HGLOBAL Block(const std::wstring& text, bool terminated = true) {
+    const SIZE_T units = text.size() + (terminated ? 1 : 0);
+    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, units * sizeof(wchar_t));
+    auto* data = static_cast<wchar_t*>(GlobalLock(block));
+    std::memcpy(data, text.c_str(), units * sizeof(wchar_t));
+    GlobalUnlock(block);
+    return block;
+}
+
+std::wstring TextOf(HANDLE block) {
+    const auto* data = static_cast<const wchar_t*>(GlobalLock(block));
+    std::wstring text(data, std::find(data, data + GlobalSize(block) / sizeof(wchar_t), L'\0'));
+    GlobalUnlock(block);
+    return text;
+}
+
+class Clipboard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_x = vlibtest::XServer::Shared();
+        ASSERT_NE(m_x, nullptr);
+    }
+
+    // Puts text on the clipboard through the Win32 calls.
+    static bool Set(const std::wstring& text, bool empty = true) {
+        if (!OpenClipboard(nullptr)) return false;
+        bool ok = !empty || EmptyClipboard();
+        const HGLOBAL block = Block(text);
+        ok = ok && SetClipboardData(CF_UNICODETEXT, block) == block;
+        CloseClipboard();
+        return ok;
+    }
+    // The clipboard's text, or the error of GetClipboardData.
+    static std::wstring Get(DWORD* error = nullptr) {
+        EXPECT_TRUE(OpenClipboard(nullptr));
+        SetLastError(0xdeadbeef);
+        const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        if (error != nullptr) *error = data == nullptr ? GetLastError() : 0;
+        std::wstring text = data != nullptr ? TextOf(data) : L"(none)";
+        CloseClipboard();
+        return text;
+    }
+    // Another program owns the clipboard with `text`: xclip or xsel, in the background.
+    void SetByPeer(const std::string& text, bool xsel = false, const char* type = nullptr) {
+        const auto file = m_dir.Write("input", text);
+        const std::string command =
+            xsel ? "xsel -b -i"
+                 : std::string("xclip -selection clipboard -i") + (type != nullptr ? std::string(" -t ") + type : "");
+        ASSERT_TRUE(m_x->Shell(command + " < '" + file.string() + "' > /dev/null 2>&1"));
+    }
+
+    vlibtest::XServer* m_x = nullptr;
+    vlibtest::TempDir m_dir;
+};
+
+TEST_F(Clipboard, TextSetHereReadsBackInXclipAndXsel) {
+    for (const std::string& text : {kPolish, std::string("one line\nand\ttabs"), LargeText()}) {
+        ASSERT_TRUE(Set(Utf8ToWide(text)));
+        EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o"}), text);
+        EXPECT_EQ(m_x->Run({"xsel", "-b", "-o"}), text);
+        EXPECT_EQ(Get(), Utf8ToWide(text));  // the process's own
+    }
+    // ISO 8859-1 for clients that ask for STRING.
+    ASSERT_TRUE(Set(L"Zażółć é"));
+    EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o", "-t", "STRING"}), "Za?\xf3?? \xe9");
+}
+
+TEST_F(Clipboard, AnEmptiedClipboardOffersNoText) {
+    ASSERT_TRUE(Set(L"before"));
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EXPECT_TRUE(EmptyClipboard());
+    EXPECT_TRUE(CloseClipboard());
+    EXPECT_FALSE(m_x->Run({"xclip", "-selection", "clipboard", "-o"}));
+    EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o", "-t", "TARGETS"}), "TARGETS\nTIMESTAMP\n");
+    DWORD error = 0;
+    EXPECT_EQ(Get(&error), L"(none)");
+    EXPECT_EQ(error, ERROR_NOT_FOUND);
+}
+
+TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
+    const std::string large = LargeText();
+    const struct {
+        std::string text;
+        bool xsel;
+    } cases[] = {{kPolish, false}, {kPolish, true}, {"", false}, {large, false}, {large, true}};
+    for (const auto& c : cases) {
+        SetByPeer(c.text, c.xsel);
+        EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == Utf8ToWide(c.text); })) << c.xsel << " " << c.text.size();
+    }
+}
+
+TEST_F(Clipboard, OwnersWithoutTextGiveNoData) {
+    SetByPeer("\x89PNG\r\n\x1a\n not really", false, "image/png");
+    DWORD error = 0;
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get(&error) == L"(none)" && error == ERROR_NOT_FOUND; }));
+    // An owner that went away: nobody owns the clipboard.
+    auto owner = vlibtest::Child::Start(
+        {"xclip", "-quiet", "-selection", "clipboard", "-i", m_dir.Write("t", "going").string()});
+    ASSERT_TRUE(owner);
+    ASSERT_TRUE(vlibtest::WaitFor([&] { return Get() == L"going"; }));
+    owner->Signal(SIGKILL);
+    owner->Wait();
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get(&error) == L"(none)" && error == ERROR_NOT_FOUND; }));
+}
+
+TEST_F(Clipboard, ASilentOwnerTimesOut) {
+    const vlibtest::SilentOwner owner(m_x->Display());
+    ASSERT_TRUE(owner.Owns());
+    DWORD error = 0;
+    EXPECT_EQ(Get(&error), L"(none)");
+    EXPECT_EQ(error, ERROR_TIMEOUT);
+    // Its late answer, if any, does not confuse the next reading.
+    SetByPeer("after", false);
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == L"after"; }));
+}
+
+TEST_F(Clipboard, AnotherThreadCannotOpenWhileOneHasItOpen) {
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EXPECT_TRUE(OpenClipboard(nullptr));  // again, by the same thread
+    std::thread other([] {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(OpenClipboard(nullptr));
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(GetClipboardData(CF_UNICODETEXT), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_CLIPBOARD_NOT_OPEN);
+        EXPECT_FALSE(CloseClipboard());
+    });
+    other.join();
+    EXPECT_TRUE(CloseClipboard());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CloseClipboard());
+    EXPECT_EQ(GetLastError(), ERROR_CLIPBOARD_NOT_OPEN);
+    for (const auto& call : {+[] { return EmptyClipboard() != FALSE; },
+                             +[] { return SetClipboardData(CF_UNICODETEXT, nullptr) != nullptr; }}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(call());
+        EXPECT_EQ(GetLastError(), ERROR_CLIPBOARD_NOT_OPEN);
+    }
+}
+
+TEST_F(Clipboard, ABlockBelongsToTheClipboardUntilTheContentsChange) {
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    const HGLOBAL first = Block(L"first");
+    ASSERT_EQ(SetClipboardData(CF_UNICODETEXT, first), first);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GlobalFree(first), first);  // the clipboard's now
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetClipboardData(CF_UNICODETEXT), first);
+    // Text without a NUL ends at the block's end.
+    const HGLOBAL second = Block(L"abc", false);
+    ASSERT_EQ(SetClipboardData(CF_UNICODETEXT, second), second);
+    EXPECT_EQ(GlobalSize(first), 0u);  // freed
+    EXPECT_TRUE(CloseClipboard());
+    EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o"}), "abc");
+    // Another program takes the clipboard: the block goes at the next call.
+    SetByPeer("theirs");
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == L"theirs"; }));
+    EXPECT_EQ(GlobalSize(second), 0u);
+    // A block the clipboard refuses stays the caller's.
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    const HGLOBAL refused = Block(L"x");
+    EXPECT_EQ(SetClipboardData(CF_TEXT, refused), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(CloseClipboard());
+    EXPECT_EQ(GlobalFree(refused), nullptr);
+}
+
+TEST_F(Clipboard, TextOfAnEndingProcessGoesToTheManagerElseToTheKeeper) {
+    ASSERT_FALSE(vplatform::x11::test::ClipboardKeeperPath().empty());
+    const auto small = m_dir.Write("small", kPolish);
+    {
+        vlibtest::ClipboardManager manager(m_x->Display());
+        auto helper = vlibtest::Child::Start({VLIB_DESKTOP_HELPER, "clipboard", small.string()});
+        ASSERT_TRUE(helper);
+        EXPECT_EQ(helper->ReadLine(), "set");
+        EXPECT_EQ(helper->Wait(), 0);
+        EXPECT_EQ(manager.Saved(std::chrono::seconds(10)), kPolish);
+    }
+    // Without a manager the keeper serves it, large or small, after the process ended.
+    for (const std::string& text : {kPolish, LargeText()}) {
+        const auto file = m_dir.Write("text", text);
+        auto helper = vlibtest::Child::Start({VLIB_DESKTOP_HELPER, "clipboard", file.string()});
+        ASSERT_TRUE(helper);
+        EXPECT_EQ(helper->ReadLine(), "set");
+        EXPECT_EQ(helper->Wait(), 0);
+        EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o"}), text);
+    }
+    // Taking the clipboard ends the keeper.
+    ASSERT_TRUE(Set(L"mine"));
+}
+
+TEST_F(Clipboard, RaceOpenSetAndGetFromManyThreadsWhileAPeerReads) {
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) m_x->Run({"xclip", "-selection", "clipboard", "-o"});
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            const std::wstring text = L"thread " + std::to_wstring(t);
+            for (int i = 0; i < 20; ++i) {
+                if (!OpenClipboard(nullptr)) {
+                    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+                    continue;
+                }
+                EXPECT_TRUE(EmptyClipboard());
+                const HGLOBAL block = Block(text);
+                EXPECT_EQ(SetClipboardData(CF_UNICODETEXT, block), block);
+                const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+                EXPECT_EQ(data, block);
+                if (data != nullptr) {
+                    EXPECT_EQ(TextOf(data), text);
+                }
+                EXPECT_TRUE(CloseClipboard());
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    done = true;
+    reader.join();
+}
+
+}  // namespace

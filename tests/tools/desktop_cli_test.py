@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""vtools cmdline, instance, run, monitors and clipboard: with and without an X server of the test's own."""
+import os
+import subprocess
+import tempfile
+import time
+import unittest
+
+from vtools_run import run, VTOOLS
+
+
+def run_on(display, *args):
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    if display is None:
+        env.pop("DISPLAY", None)
+    else:
+        env["DISPLAY"] = display
+    return subprocess.run([VTOOLS, *args], capture_output=True, env=env, timeout=60)
+
+
+class Processes(unittest.TestCase):
+    def test_command_lines_split_as_python_quotes_them(self):
+        for argv in [["a b", "c"], ['say "hi"', "x\\"], ["tail\\\\", 'q\\"'], ["", "Łódź"]]:
+            out = run("cmdline", "prog " + subprocess.list2cmdline(argv))
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(out.stdout.decode(), "".join(f"[{a}]\n" for a in ["prog", *argv]))
+
+    def test_run_reports_the_exit_code_or_ends_the_program(self):
+        out = run("run", "/bin/sh", "-c", '"exit 7"')
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertRegex(out.stdout.decode(), r"^started \d+\nexit 7\n$")
+        out = run("run", "/bin/sleep", "30", "--close-after", "0")
+        self.assertRegex(out.stdout.decode(), r"^started \d+\nclosed\nexit 0\n$")
+        self.assertEqual(run("run", "/no/such/program").returncode, 1)
+
+    def test_an_instance_is_seen_while_another_process_holds_it(self):
+        with tempfile.TemporaryDirectory() as runtime:
+            env = dict(os.environ, XDG_RUNTIME_DIR=runtime)
+            name = f"cli-{os.getpid()}"
+            first = subprocess.run([VTOOLS, "instance", name], capture_output=True, env=env, timeout=60)
+            self.assertEqual(first.stdout, b"alone\n")
+            # The first process has ended, and its mutex with it.
+            self.assertEqual(subprocess.run([VTOOLS, "instance", name], capture_output=True, env=env).stdout,
+                             b"alone\n")
+            again = subprocess.run([VTOOLS, "instance", name, "--per-folder"], capture_output=True, env=env)
+            self.assertEqual(again.stdout, b"alone\n")
+
+
+class Desktop(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        read, write = os.pipe()
+        cls.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-noreset", "-nolisten", "tcp",
+                                       "-screen", "0", "3840x1200x24"], pass_fds=[write],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            cls.display = ":" + f.readline().strip()
+        env = dict(os.environ, DISPLAY=cls.display)
+        subprocess.run(["xrandr", "--setmonitor", "*MAIN", "1920/500x1200/300+1920+0", "screen"], env=env, check=True, capture_output=True)
+        subprocess.run(["xrandr", "--setmonitor", "LEFT", "1920/500x1080/300+0+120", "none"], env=env, check=True, capture_output=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.kill()
+        cls.server.wait()
+
+    def test_monitors_are_listed_and_rectangles_placed(self):
+        out = run_on(self.display, "monitors")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        lines = out.stdout.decode().splitlines()
+        self.assertIn("MAIN 0,0,1920,1200 work 0,0,1920,1200 primary", lines)
+        self.assertIn("LEFT -1920,120,0,1200 work -1920,120,0,1200", lines)
+        self.assertEqual(lines[-1], "desktop -1920,0,1920,1200")
+        out = run_on(self.display, "monitors", "place", "-1000", "0", "-899", "10", "--center")
+        self.assertEqual(out.stdout, b"LEFT -1011,655,-910,665\n")
+        out = run_on(self.display, "monitors", "place", "1900", "1500", "2000", "3000", "--clip", "--work")
+        self.assertEqual(out.stdout, b"MAIN 1900,0,1920,1200\n")
+        self.assertEqual(run_on(self.display, "monitors", "place", "1", "2").returncode, 2)
+
+    def test_clipboard_text_reaches_other_programs_and_comes_back(self):
+        self.assertEqual(run_on(self.display, "clipboard", "set", "Zażółć").returncode, 0)
+        env = dict(os.environ, DISPLAY=self.display)
+        # The text outlives vtools: the keeper serves it.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            got = subprocess.run(["xclip", "-selection", "clipboard", "-o"], capture_output=True, env=env)
+            if got.stdout == "Zażółć".encode():
+                break
+            time.sleep(0.05)
+        self.assertEqual(got.stdout, "Zażółć".encode())
+        self.assertEqual(run_on(self.display, "clipboard", "get").stdout, "Zażółć".encode())
+        self.assertEqual(run_on(self.display, "clipboard", "clear").returncode, 0)
+        self.assertEqual(run_on(self.display, "clipboard", "get").returncode, 1)
+
+    def test_without_a_display_the_desktop_commands_fail_and_the_demo_says_so(self):
+        self.assertEqual(run_on(None, "monitors").returncode, 1)
+        self.assertEqual(run_on(None, "clipboard", "get").returncode, 1)
+        out = run_on(None, "demo")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        for shown in ["instance: first alone, second running", "[a b]", "closed", "no display"]:
+            self.assertIn(shown.encode(), out.stdout)
+        out = run_on(self.display, "demo")
+        for shown in ["monitor MAIN 0,0,1920,1200 primary", "clipboard round trip: ok"]:
+            self.assertIn(shown.encode(), out.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=1)
