@@ -39,13 +39,13 @@
 #include "platform/mfc/AfxThread.h"
 #include "platform/nls/CodePage.h"
 #include "platform/shell/Shell.h"
-#include "platform/user/Messages.h"
-#include "platform/user/Window.h"
 #include "platform/shell/ShellApi.h"
 #include "platform/user/Clipboard.h"
 #include "platform/user/Keyboard.h"
+#include "platform/user/Messages.h"
 #include "platform/user/Monitor.h"
 #include "platform/user/SystemMetrics.h"
+#include "platform/user/Window.h"
 
 // Text and numbers.
 #include "text/Converter.h"

@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
-#include <sys/prctl.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
