@@ -52,7 +52,7 @@ using LPBYTE = BYTE*;
 // flags are accepted and have no effect.
 constexpr DWORD DEBUG_PROCESS = 0x00000001u;
 constexpr DWORD DEBUG_ONLY_THIS_PROCESS = 0x00000002u;
-constexpr DWORD CREATE_SUSPENDED = 0x00000004u;
+// CREATE_SUSPENDED (0x4) comes from Threads.h.
 constexpr DWORD DETACHED_PROCESS = 0x00000008u;
 constexpr DWORD CREATE_NEW_CONSOLE = 0x00000010u;
 constexpr DWORD NORMAL_PRIORITY_CLASS = 0x00000020u;
