@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 
 namespace vplatform::mail {
@@ -458,11 +459,15 @@ bool IsUsableBoundary(std::string_view boundary) {
 
 // Boundaries and message ids need to be unique, not secret: a generator
 // seeded once per thread from the system's random source is enough.
+// The generator's 2.5 KB state lives on the heap: the platform library has
+// initial-exec thread-local variables, so its whole thread-local block must
+// fit the small static reserve that a dlopen of the library draws on.
 std::string RandomHex(std::size_t bytes) {
-    thread_local std::mt19937_64 random(std::random_device{}());
+    thread_local std::unique_ptr<std::mt19937_64> random;
+    if (!random) random = std::make_unique<std::mt19937_64>(std::random_device{}());
     std::string out;
     for (std::size_t i = 0; i < bytes; ++i) {
-        const unsigned value = static_cast<unsigned>(random() & 0xFF);
+        const unsigned value = static_cast<unsigned>((*random)() & 0xFF);
         out += kHex[value >> 4];
         out += kHex[value & 15];
     }
