@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the library and runs the whole test suite twice: a normal build, and
-# one with AddressSanitizer and UndefinedBehaviorSanitizer; then runs the
-# concurrency tests (threads, executors, the log, handles and waits, mail)
-# under ThreadSanitizer and each fuzz target for a short while.  Also checks
-# the formatting of the sources and that their includes keep to the layers.
+# one with AddressSanitizer and UndefinedBehaviorSanitizer (which also runs
+# every fuzz target over its seed corpus and a few seconds of mutations); then
+# runs the concurrency tests (threads, executors, the log, handles and waits,
+# message queues, mail) under ThreadSanitizer.  Also checks the formatting of
+# the sources and that their includes keep to the layers.  Real fuzzing with
+# libFuzzer: scripts/fuzz.sh.  Benchmarks: configure with VLIB_BUILD_BENCH=ON.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -31,13 +33,13 @@ run_suite() {
 
 bash scripts/check-format.sh
 /usr/bin/python3 scripts/check-layers.py
-run_suite build/normal --
-# The sanitizer builds keep line tables only and optimise less: reports still
-# name files and lines, and the two extra builds take far less time.
+# The builds keep line tables only (sanitizer and crash reports still name
+# files and lines) and the sanitizer builds optimise less, which keeps the
+# three builds of the suite short.
+run_suite build/normal -- -DVLIB_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 light=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF "${light[@]}"
+  run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_FUZZ=ON "${light[@]}"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests text_tests mail_tests mail_exit_child" \
   run_suite build/thread -L 'multithreading|diagnostics|races|mail' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF "${light[@]}"
-bash scripts/fuzz.sh 10
