@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "diagnostics/Log.h"
 #include "platform/kernel/FileSystemPath.h"
@@ -250,7 +251,15 @@ int CrashHandler::CrashCallbackImpl::CrashCallback(CR_CRASH_CALLBACK_INFOW* info
 }
 
 void CrashHandler::CrashCallbackImpl::CopyExtraFiles(std::wstring_view reportFolder) {
-    std::unique_lock lock(m_lock, kDataWait);
+    // The data may be in the middle of a change on another thread: wait for it
+    // a bounded while.  The wait polls try_lock: a timed lock would use
+    // pthread_mutex_clocklock, which ThreadSanitizer does not follow.
+    std::unique_lock lock(m_lock, std::try_to_lock);
+    for (const auto deadline = std::chrono::steady_clock::now() + kDataWait;
+         !lock.owns_lock() && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.try_lock();
+    }
     if (!lock.owns_lock()) {
         LogUtf8(kCallbackFunction, __LINE__, "dane pomocnicze crasha zajęte, pliki nie zostały skopiowane");
         return;

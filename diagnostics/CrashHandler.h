@@ -83,7 +83,7 @@ public:
         friend class CrashHandler;
         void CopyExtraFiles(std::wstring_view reportFolder);
 
-        std::timed_mutex m_lock;  // over the three below
+        std::mutex m_lock;  // over the three below
         std::wstring m_saveFolder;
         std::vector<std::wstring> m_copyFolders;
         std::wstring m_desktopFile;
