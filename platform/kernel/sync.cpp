@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "platform/internal/ErrnoMap.h"
@@ -109,9 +110,16 @@ struct WaitQueue {
     }
 };
 
+// Constant-initialised and trivially destroyed: it works before and after
+// static construction and destruction, and its first use takes no
+// initialisation guard that a thread suspended inside it would hold.
+static_assert(std::is_trivially_destructible_v<PlatformMutex>);
+namespace {
+constinit PlatformMutex g_waitLock;
+}  // namespace
+
 std::unique_lock<PlatformMutex> LockWaits() {
-    static auto* lock = new PlatformMutex;  // never destroyed: threads end after static destruction
-    return std::unique_lock(*lock);
+    return std::unique_lock(g_waitLock);
 }
 
 Waitable::~Waitable() = default;
