@@ -24,6 +24,7 @@
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/internal/Utf8.h"
 #include "platform/internal/Waitable.h"
 #include "platform/kernel/internal/FileDescriptors.h"
 #include "platform/kernel/internal/Processes.h"
@@ -206,17 +207,6 @@ private:
 
 // --- Starting a process ---------------------------------------------------------------
 
-std::string Utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    }
-    return out;
-}
-
 bool IsExecutableFile(const std::string& path) {
     struct statx info {};
     return Sys().statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE | STATX_MODE, &info) == 0 && S_ISREG(info.stx_mode) &&
@@ -261,7 +251,7 @@ bool ParseEnvironment(LPVOID block, bool unicode, std::vector<std::string>& out)
             const std::wstring_view entry(text);
             total += entry.size() + 1;
             if (total > kLimit) return Fail(ERROR_BAD_ENVIRONMENT);
-            out.push_back(Utf8(entry));
+            out.push_back(Utf8Of(entry));
             text += entry.size() + 1;
         }
     } else {
@@ -276,7 +266,7 @@ bool ParseEnvironment(LPVOID block, bool unicode, std::vector<std::string>& out)
             if (size > 0) {
                 MultiByteToWideChar(CP_ACP, 0, entry.data(), static_cast<int>(entry.size()), wide.data(), size);
             }
-            out.push_back(Utf8(wide));
+            out.push_back(Utf8Of(wide));
             text += entry.size() + 1;
         }
     }
@@ -362,7 +352,7 @@ BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_
     std::string path;
     if (!FileSystemPathOf(program.c_str(), name) || !ResolveProgram(name, path)) return FALSE;
     std::vector<std::string> args;
-    for (const auto& arg : wideArgs) args.push_back(Utf8(arg));
+    for (const auto& arg : wideArgs) args.push_back(Utf8Of(arg));
     auto argv = Pointers(args);
 
     std::vector<std::string> environment;

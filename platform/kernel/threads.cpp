@@ -25,6 +25,7 @@
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/internal/Utf8.h"
 #include "platform/internal/Waitable.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/WinError.h"
@@ -320,15 +321,6 @@ std::string KernelName(const std::string& utf8) {
     return utf8.substr(0, end);
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
-    if (needed > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), size, result.data(), needed, nullptr, nullptr);
-    return result;
-}
-
 // Writes another thread's kernel name; 0 or an errno value.
 int WriteComm(pid_t tid, const std::string& name) {
     const std::string path = "/proc/self/task/" + std::to_string(tid) + "/comm";
@@ -462,7 +454,7 @@ HRESULT SetThreadDescription(HANDLE thread, LPCWSTR description) {
     std::wstring text(description);
     // Taken as the process's UTF-16 texts are; a wchar_t above 0xFFFF is
     // converted as that code point.
-    const std::string name = KernelName(ToUtf8(text));
+    const std::string name = KernelName(Utf8Of(text));
     int error = 0;
     if (record.get() == &CurrentThread()) {
         error = Sys().pthread_setname_np(pthread_self(), name.c_str());

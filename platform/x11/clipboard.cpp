@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/internal/Syscalls.h"
+#include "platform/internal/Utf8.h"
 #include "platform/kernel/WinError.h"
 #include "platform/kernel/internal/Processes.h"
 #include "platform/nls/CodePage.h"
@@ -44,17 +45,6 @@ constexpr auto kCallLimit = std::chrono::seconds(30);
 // The hand-over at exit: the clipboard manager first, the keeper after it.
 constexpr auto kManagerLimit = std::chrono::milliseconds(600);
 constexpr auto kHandOverLimit = std::chrono::seconds(1);
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    }
-    return out;
-}
 
 std::wstring WideOfUtf8(const std::string& text) {
     if (text.empty()) return {};
@@ -78,7 +68,7 @@ struct Reading {
 class Service final : public EventThread::Handler {
 public:
     std::uint64_t Own(const std::wstring* text) {
-        auto data = text != nullptr ? std::make_shared<const std::string>(Utf8(*text)) : nullptr;
+        auto data = text != nullptr ? std::make_shared<const std::string>(Utf8Of(*text)) : nullptr;
         const auto outcome = Call<Owning>(
             [this, data](Connection& connection, std::shared_ptr<std::promise<Owning>> promise) {
                 StartOwning(connection, data, std::move(promise));

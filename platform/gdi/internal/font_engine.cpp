@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/gdi/internal/GdiCalls.h"
+#include "platform/internal/Utf8.h"
 #include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
 
@@ -121,17 +122,6 @@ Engine& TheEngine() {
     return *engine;
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    }
-    return out;
-}
-
 std::wstring FromUtf8(const char* text) {
     if (text == nullptr || *text == 0) return {};
     const int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -158,7 +148,7 @@ bool Resolve(Engine& engine, const LOGFONTW& logfont, long long pixels, Resolved
     }
     FcPattern* pattern = FcPatternCreate();
     if (pattern == nullptr) return false;
-    const std::string family = ToUtf8(face);
+    const std::string family = Utf8Of(face);
     FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     const LONG weight = logfont.lfWeight <= 0 ? FW_NORMAL : std::min<LONG>(logfont.lfWeight, 1000);
     FcPatternAddDouble(pattern, FC_WEIGHT, FcWeightFromOpenTypeDouble(weight));
