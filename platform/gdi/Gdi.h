@@ -252,6 +252,12 @@ VPLATFORM_API int SelectClipRgn(HDC hdc, HRGN hrgn);
 // Copies the DC's clipping region into the existing region `hrgn`: 1, or 0
 // when the DC has none (`hrgn` unchanged), or -1 with ERROR_INVALID_HANDLE.
 VPLATFORM_API int GetClipRgn(HDC hdc, HRGN hrgn);
+// The smallest rectangle around what can be drawn on: the DC's surface (a
+// window DC's client area, the screen, a memory DC's bitmap) cut by its
+// clipping region.  The region's type (NULLREGION for nothing, then the
+// rectangle is empty), or ERROR with ERROR_INVALID_HANDLE for a bad DC,
+// ERROR_INVALID_PARAMETER for a null `lprect`.
+VPLATFORM_API int GetClipBox(HDC hdc, LPRECT lprect);
 
 // --- Objects ----------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // Device contexts: getting, releasing, creating and deleting them, their
 // saved states, selections and attributes, and the DCs of windows.
+#include <algorithm>
 #include <map>
 #include <new>
 #include <utility>
@@ -8,6 +9,8 @@
 #include "platform/gdi/internal/Objects.h"
 #include "platform/gdi/internal/WindowDc.h"
 #include "platform/kernel/WinError.h"
+#include "platform/user/SystemMetrics.h"
+#include "platform/user/Window.h"
 #include "platform/user/internal/WindowObject.h"
 
 namespace vplatform::gdi {
@@ -352,6 +355,50 @@ int SelectClipRgn(HDC hdc, HRGN hrgn) {
         const std::lock_guard lock(dc->mutex);
         dc->state.clip = std::move(copy);
         return type;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return ERROR;
+    }
+}
+
+int GetClipBox(HDC hdc, LPRECT lprect) {
+    const auto dc = FindDc(hdc);
+    if (!dc) return ERROR;
+    if (lprect == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ERROR;
+    }
+    // The surface, read without the DC's lock (the window's size comes from
+    // the window layer).
+    RECT surface{};
+    switch (dc->kind) {
+        case DcKind::Window:
+            if (!GetClientRect(dc->window, &surface)) surface = RECT{};
+            break;
+        case DcKind::Screen: {
+            // Without a display the screen has no size; that is no failure.
+            const DWORD error = GetLastError();
+            surface =
+                RECT{0, 0, std::max(GetSystemMetrics(SM_CXSCREEN), 0), std::max(GetSystemMetrics(SM_CYSCREEN), 0)};
+            SetLastError(error);
+            break;
+        }
+        case DcKind::Memory: {
+            const std::lock_guard lock(dc->mutex);
+            if (const auto* bitmap = static_cast<const Bitmap*>(dc->state.bitmap.object.get())) {
+                surface = RECT{0, 0, bitmap->width, bitmap->height};
+            }
+            break;
+        }
+    }
+    try {
+        Region visible = Region::FromRect(surface.left, surface.top, surface.right, surface.bottom);
+        {
+            const std::lock_guard lock(dc->mutex);
+            if (dc->state.clip) visible = Region::Combine(visible, *dc->state.clip, RGN_AND);
+        }
+        *lprect = visible.Box();
+        return visible.Type();
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return ERROR;

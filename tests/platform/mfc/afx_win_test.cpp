@@ -1,5 +1,6 @@
 // CWnd and CStatic over the platform's windows, the STATIC class's edges and
-// font, and the DCs of windows: given back when their window goes.
+// font, and the DCs of windows: the client area as their surface, given back
+// when their window goes.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -174,8 +175,35 @@ TEST_F(AfxWin, WindowDcHasTheSystemFontAndGoesWithItsWindow) {
     ASSERT_NE(dc, nullptr);
     EXPECT_EQ(GetCurrentObject(*dc, OBJ_FONT), GetStockObject(SYSTEM_FONT));
     EXPECT_EQ(GetObjectType(*dc), OBJ_DC);
+    // Its surface is the client area, as the window is now; clipping cuts it.
+    CRect box;
+    EXPECT_EQ(GetClipBox(*dc, &box), SIMPLEREGION);
+    EXPECT_EQ(box, CRect(0, 0, 10, 10));
+    control.MoveWindow(0, 0, 30, 20);
+    EXPECT_EQ(GetClipBox(*dc, &box), SIMPLEREGION);
+    EXPECT_EQ(box, CRect(0, 0, 30, 20));
+    CRgn clip;
+    ASSERT_TRUE(clip.CreateRectRgn(25, 5, 60, 60));
+    dc->SelectClipRgn(&clip);
+    EXPECT_EQ(GetClipBox(*dc, &box), SIMPLEREGION);
+    EXPECT_EQ(box, CRect(25, 5, 30, 20));
+    clip.SetRectRgn(40, 40, 60, 60);
+    dc->SelectClipRgn(&clip);
+    EXPECT_EQ(GetClipBox(*dc, &box), NULLREGION);
+    EXPECT_TRUE(box.IsRectEmpty());
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetClipBox(*dc, nullptr), ERROR);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(control.ReleaseDC(dc), 1);
+    ASSERT_TRUE(clip.DeleteObject());
     EXPECT_EQ(GdiObjectCount(), start);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetClipBox(*dc, &box), ERROR);  // released
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    const HDC memory = CreateCompatibleDC(nullptr);  // its 1x1 bitmap
+    EXPECT_EQ(GetClipBox(memory, &box), SIMPLEREGION);
+    EXPECT_EQ(box, CRect(0, 0, 1, 1));
+    EXPECT_TRUE(DeleteDC(memory));
 
     // One DC of another window cannot be released with this one.
     const HDC out = ::GetDC(control.m_hWnd);
