@@ -536,7 +536,8 @@ void StartReporter() {
     // A session of its own: the end of the terminal does not end it.
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     std::string program = path;
-    char* argv[] = {program.data(), nullptr};
+    std::string application = std::to_string(g_state.pid);
+    char* argv[] = {program.data(), application.data(), nullptr};
     pid_t starter = 0;
     const int error = Sys().posix_spawn(&starter, path.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);

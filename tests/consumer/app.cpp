@@ -64,8 +64,7 @@ bool CrashReportWorks() {
     const std::string facts = report.empty() ? "" : Read(report / "crash.json");
     const std::string stack = report.empty() ? "" : Read(report / "stack.txt");
     ok = ok && facts.find("\"application\": \"consumer\"") != std::string::npos &&
-         facts.find("\"stack\": \"ptrace\"") != std::string::npos &&
-         stack.find("ConsumerCrashes") != std::string::npos;
+         facts.find("\"stack\": \"ptrace\"") != std::string::npos && stack.find("ConsumerCrashes") != std::string::npos;
     if (!ok) std::cerr << "status " << status << "\n" << facts << stack;
     std::filesystem::remove_all(folder);
     return ok;
@@ -77,8 +76,8 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "crash") return CrashChild(argv[2]);
     const std::wstring wide = VTools::String::Utf8ToWide("Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87");
     const std::string digits = SimpleCrypt::Crypt(std::string_view("Hi"));
-    const bool ok = wide.size() == 6 && VTools::String::WideToUtf8(wide).size() == 10 && digits == "047080" &&
-                    CrashReportWorks();
+    const bool ok =
+        wide.size() == 6 && VTools::String::WideToUtf8(wide).size() == 10 && digits == "047080" && CrashReportWorks();
     std::cout << (ok ? "consumer ok" : "consumer FAILED") << "\n";
     return ok ? 0 : 1;
 }

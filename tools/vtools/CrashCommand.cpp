@@ -141,19 +141,24 @@ void Demo(std::ostream& out) {
     wchar_t self[4096];
     const DWORD length = GetModuleFileNameW(nullptr, self, 4096);
     std::error_code error;
-    const fs::path folder = fs::temp_directory_path(error) / ("vtools-demo-crash-" + std::to_string(GetCurrentProcessId()));
+    const fs::path folder =
+        fs::temp_directory_path(error) / ("vtools-demo-crash-" + std::to_string(GetCurrentProcessId()));
     if (length == 0 || length >= 4096 || error || !fs::create_directories(folder, error)) {
         out << "  no temporary folder for the child\n";
         return;
     }
     const std::wstring reports = (folder / "reports").wstring();
     std::wstring commandLine = L"\"" + std::wstring(self, length) + L"\" crash segv --reports \"" + reports + L"\"";
+    // The child's own messages are not part of the demo: its standard
+    // handles are null (the null device).
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION child{};
     const std::wstring current = folder.wstring();
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, current.c_str(), &startup,
-                        &child)) {
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        current.c_str(), &startup, &child);
+    if (!started) {
         out << "  the child could not be started (error " << GetLastError() << ")\n";
     } else {
         DWORD exitCode = 0;

@@ -1,9 +1,11 @@
 // vlib-crash-reporter: the process that writes a crashed process's report.
 //
 // crInstallW starts it with one end of a SOCK_SEQPACKET socket as descriptor
-// 3.  It leaves its starter at once (the first process ends, its child does
-// the work, so it is nobody's child in the application), says hello with its
-// pid and waits.  At a crash it gets the facts and the handler's own frames,
+// 3 and the application's pid as its argument.  It leaves its starter at once
+// (the first process ends, its child does the work, so it is nobody's child in
+// the application), says hello with its pid, reads the application's modules
+// (symbol tables, debug information, unwind tables) while the application is
+// sound, and waits.  At a crash it gets the facts and the handler's own frames,
 // attaches to the crashed thread with ptrace, unwinds it with libdw, names
 // every frame (module+offset, function, file:line), lists the modules with
 // their build ids and the process's threads, writes crash.json and stack.txt
@@ -181,13 +183,51 @@ std::vector<Frame> UnwindAttached(Dwfl* dwfl, const CrashMessage& message) {
 
 char g_text[512 * 1024];
 
-ReportSource Report(CrashMessage& message) {
+// Loads what naming a frame of the module needs: its symbol table, its debug
+// information's address ranges, its unwind tables and its build id.
+int WarmModule(Dwfl_Module* module, void**, const char*, Dwarf_Addr, void*) {
+    dwfl_module_getsymtab(module);
+    Dwarf_Addr bias = 0;
+    if (Dwarf* dwarf = dwfl_module_getdwarf(module, &bias)) {
+        Dwarf_Aranges* ranges = nullptr;
+        std::size_t count = 0;
+        dwarf_getaranges(dwarf, &ranges, &count);
+    }
+    dwfl_module_eh_cfi(module, &bias);
+    dwfl_module_dwarf_cfi(module, &bias);
+    const unsigned char* bits = nullptr;
+    GElf_Addr vaddr = 0;
+    dwfl_module_build_id(module, &bits, &vaddr);
+    return DWARF_CB_OK;
+}
+
+// (Re)reports the process's modules: those already known keep what was
+// loaded for them, new ones are added, unloaded ones dropped.
+bool ReportModules(Dwfl* dwfl, pid_t pid) {
+    dwfl_report_begin(dwfl);
+    return dwfl_linux_proc_report(dwfl, pid) == 0 && dwfl_report_end(dwfl, nullptr, nullptr) == 0;
+}
+
+// The process's modules, read and loaded while it is still sound, so that a
+// crash costs only what is new since.
+Dwfl* Prepare(pid_t pid) {
     static char* debugInfoPath = nullptr;
     static const Dwfl_Callbacks callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr,
                                              &debugInfoPath};
     Dwfl* dwfl = dwfl_begin(&callbacks);
-    if (dwfl != nullptr &&
-        (dwfl_linux_proc_report(dwfl, message.pid) != 0 || dwfl_report_end(dwfl, nullptr, nullptr) != 0)) {
+    if (dwfl == nullptr) return nullptr;
+    if (!ReportModules(dwfl, pid)) {
+        dwfl_end(dwfl);
+        return nullptr;
+    }
+    dwfl_getmodules(dwfl, WarmModule, nullptr, 0);
+    return dwfl;
+}
+
+ReportSource Report(Dwfl* dwfl, CrashMessage& message) {
+    if (dwfl == nullptr) {
+        dwfl = Prepare(message.pid);
+    } else if (!ReportModules(dwfl, message.pid)) {
         dwfl_end(dwfl);
         dwfl = nullptr;
     }
@@ -243,7 +283,7 @@ ReportSource Report(CrashMessage& message) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     // A crash never waits for a debuginfo server.
     unsetenv("DEBUGINFOD_URLS");
     signal(SIGPIPE, SIG_IGN);
@@ -255,12 +295,17 @@ int main() {
 
     const vplatform::crash::ReporterHello hello{vplatform::crash::kHelloMagic, getpid()};
     if (send(vplatform::crash::kReporterSocket, &hello, sizeof hello, MSG_NOSIGNAL) != sizeof hello) _exit(1);
+    // The application's pid, when given: its modules are prepared now.
+    const long application = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 0;
+    Dwfl* prepared = application > 0 ? Prepare(static_cast<pid_t>(application)) : nullptr;
     static CrashMessage message;
     for (;;) {
         const ssize_t got = recv(vplatform::crash::kReporterSocket, &message, sizeof message, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got != static_cast<ssize_t>(sizeof message) || message.magic != vplatform::crash::kCrashMagic) break;
-        const vplatform::crash::ReporterAnswer answer{vplatform::crash::kAnswerMagic, Report(message)};
+        Dwfl* dwfl = message.pid == application ? prepared : nullptr;
+        prepared = nullptr;  // Report ends it
+        const vplatform::crash::ReporterAnswer answer{vplatform::crash::kAnswerMagic, Report(dwfl, message)};
         send(vplatform::crash::kReporterSocket, &answer, sizeof answer, MSG_NOSIGNAL);
     }
     // Nothing to clean up that the system does not.
