@@ -138,11 +138,14 @@ TEST_F(CrashReportTest, ANullPointerLeavesAReportNamingTheCrashingFunctionAndThe
         << stack;
     EXPECT_NE(stack.find("  (anonymous namespace)::StaticStep(int volatile*)"), std::string::npos) << stack;
     EXPECT_NE(stack.find("  main+0x"), std::string::npos) << stack;
-    EXPECT_TRUE(std::regex_search(stack, std::regex("\nModules:\n(.*\n)*.*crash_child  build-id [0-9a-f]{40}\n")))
+    // The sections are searched line by line: a pattern spanning the whole
+    // text recurses too deep for std::regex in instrumented builds.
+    const std::string modules = stack.substr(std::min(stack.find("\nModules:\n"), stack.size()));
+    EXPECT_TRUE(std::regex_search(modules, std::regex("crash_child  build-id [0-9a-f]{40}\n"))) << stack;
+    const std::string threads = stack.substr(std::min(stack.find("\nThreads:\n"), stack.size()));
+    EXPECT_NE(threads.find("\n" + std::to_string(child.pid) + "  crash_child  (crashed)\n"), std::string::npos)
         << stack;
-    EXPECT_TRUE(std::regex_search(stack, std::regex("\nThreads:\n(.*\n)*" + std::to_string(child.pid) +
-                                                    "  crash_child  \\(crashed\\)\n(.*\n)*\\d+  Crash\n")))
-        << stack;
+    EXPECT_TRUE(std::regex_search(threads, std::regex("\n\\d+  Crash\n"))) << stack;
     EXPECT_EQ(vlibtest::TempDir::Read(report / "Cfg" / "settings.xml"), "<data/>");
     const auto messages = LogMessages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "CrashCallback called"), 2) << messages.size();
