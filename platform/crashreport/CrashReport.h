@@ -4,11 +4,20 @@
 // Process-wide installation (crInstallW) reserves everything a crash needs
 // while the process is still sound: the handler's state and frame buffer, an
 // alternate signal stack for the installing thread, the stack unwinder (run
-// once so that it is loaded and resolved), and the "Crash" thread, which
-// waits for a crash.  With the flags of CR_INST_ALL_POSSIBLE_HANDLERS it
-// handles SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS and
-// std::terminate (with the type and what() of the exception in flight).
-// SIGINT and SIGTERM are requests to stop, not crashes: never handled.
+// once so that it is loaded and resolved), the "Crash" thread, which waits
+// for a crash, and the reporter process.  With the flags of
+// CR_INST_ALL_POSSIBLE_HANDLERS it handles SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+// SIGABRT, SIGTRAP, SIGSYS and std::terminate (with the type and what() of the
+// exception in flight).  SIGINT and SIGTERM are requests to stop, not
+// crashes: never handled.
+//
+// The reporter (vlib-crash-reporter, installed with the library and found
+// from this library's own place) runs detached: in a session of its own and
+// no child of the application, connected by a socket that no other program
+// the application starts inherits.  crInstallW waits up to 5 seconds for it to
+// be ready and names it the process's ptracer (PR_SET_PTRACER).  It ends when
+// the application ends or uninstalls.  Without it (not found, not started,
+// killed) crash reporting goes on with the fallbacks below.
 //
 // At a crash:
 //   1. The signal handler, on the thread's alternate stack, does only
@@ -18,12 +27,19 @@
 //      second crashing thread waits for the process to end; a fault inside the
 //      handling ends the process with the first signal; a forked child that
 //      inherited the handlers takes the signal's default action.
-//   2. The "Crash" thread calls the crash callback at stage CR_CB_STAGE_PREPARE,
-//      writes the report folder <save folder>/crash-YYYYMMDD-HHMMSS-<pid>
-//      (local time; the save folder is recreated when it was removed) with
-//      crash.json (the facts, the application's name and version) and
-//      stack.txt (one line per frame: address, module+offset, function), and
-//      calls the callback again at CR_CB_STAGE_FINISH when it returned
+//   2. The "Crash" thread calls the crash callback at stage CR_CB_STAGE_PREPARE
+//      and hands the crash to the reporter, which writes the report folder
+//      <save folder>/crash-YYYYMMDD-HHMMSS-<pid> (local time; the save folder
+//      is recreated when it was removed) with crash.json (the facts, the
+//      application's name and version) and stack.txt (one line per frame:
+//      address, module+offset, function, file:line where there is debug
+//      information; then the modules with their build ids and the threads).
+//      The reporter attaches to the crashed thread with ptrace and unwinds it
+//      itself; when the attach is refused it names the handler's frames.
+//      Without a save folder it writes the report to the standard error it
+//      inherited.  Without an answer from the reporter, the crash thread
+//      writes the facts and the frames as bare addresses.  Then the callback
+//      is called again at CR_CB_STAGE_FINISH when it returned
 //      CR_CB_NEXT_STAGE.  The whole of it is bounded by the callback limit
 //      (10 seconds; vplatformSetCrashCallbackLimit): when it passes, the
 //      handler abandons the thread and writes the report itself, the frames as
@@ -31,6 +47,10 @@
 //   3. The handler puts back the disposition the signal had before crInstallW,
 //      unblocks the signal and raises it again, so the exit status (and a core
 //      dump, where the system makes one) stays the original's.
+//
+// The environment variable VLIB_CRASH_REPORTER_NO_PTRACE (any value, seen by
+// the reporter when crInstallW starts it) makes the reporter name the
+// handler's frames without attaching, for systems where attaching is unwanted.
 //
 // Every function returns 0 on success and a non-zero code on failure; the
 // text of the last failure of the calling thread is available from
@@ -151,6 +171,9 @@ VPLATFORM_API int crGetLastErrorMsgW(LPWSTR buffer, UINT size);
 // For tests and diagnostics: true while the calling thread runs with the
 // alternate signal stack of its crash-report installation.
 VPLATFORM_API bool vplatformThreadHasCrashStack();
+// For tests and diagnostics: the reporter process's id; 0 when crash
+// reporting is not installed or runs without a reporter.  Any thread.
+VPLATFORM_API DWORD vplatformCrashReporterProcessId();
 // How long a crash waits for the callback and the report writing of the
 // "Crash" thread before it abandons them (default 10000 ms).  Any thread,
 // before a crash.

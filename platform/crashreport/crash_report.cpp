@@ -5,8 +5,8 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
-#include <elfutils/libdwfl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -23,10 +23,13 @@
 #include <typeinfo>
 
 #include "platform/crashreport/internal/ReportText.h"
+#include "platform/crashreport/internal/ReporterProtocol.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/WinError.h"
+
+extern char** environ;
 
 namespace {
 
@@ -36,8 +39,10 @@ using vplatform::crash::TextBuffer;
 // Large enough for the handler's unwinding and report formatting, also in
 // instrumented builds.
 constexpr std::size_t kCrashStackSize = 256 * 1024;
-constexpr std::size_t kMaxFrames = 128;
-constexpr std::size_t kPathBytes = 4096;
+using vplatform::crash::kMaxFrames;
+using vplatform::crash::kPathBytes;
+// How long crInstallW waits for the reporter to say it is ready.
+constexpr int kReporterStartMilliseconds = 5000;
 
 // The signals a flag stands for.
 struct FlagSignals {
@@ -72,6 +77,10 @@ struct ReportState {
     char reportFolder[kPathBytes];
     wchar_t reportFolderWide[kPathBytes];
     char text[64 * 1024];  // formatting room for the report files
+    // The reporter process: its socket (-1: none) and pid.
+    int reporterSocket;
+    pid_t reporterPid;
+    vplatform::crash::CrashMessage message;
 };
 ReportState g_state;
 
@@ -84,6 +93,9 @@ std::atomic<pid_t> g_crashingThread{0};
 std::atomic<int> g_firstSignal{0};
 // Set by the crash thread once the report files are written.
 std::atomic<bool> g_reportWritten{false};
+// When the crash thread stops waiting for the reporter (monotonic ms): a
+// little before the handler stops waiting for the crash thread.
+std::atomic<std::int64_t> g_reporterDeadline{0};
 // Never destroyed while it runs: a process may end with crash reporting
 // installed.
 std::thread* g_crashThread = nullptr;
@@ -233,111 +245,6 @@ void NameReportFolder() {
     vplatform::crash::Utf8ToUtf16(g_state.reportFolder, g_state.reportFolderWide, kPathBytes);
 }
 
-using Symbolizer = void (*)(TextBuffer& line, std::uint64_t address, bool caller);
-
-// Module+offset and the nearest exported function, from the dynamic loader.
-void SymbolizeWithLoader(TextBuffer& line, std::uint64_t address, bool caller) {
-    Dl_info info{};
-    // A return address may lie just past the call's function.
-    const std::uint64_t lookup = caller ? address - 1 : address;
-    if (dladdr(reinterpret_cast<void*>(lookup), &info) == 0 || info.dli_fname == nullptr) return;
-    const char* slash = std::strrchr(info.dli_fname, '/');
-    line.Append("  ");
-    line.Append(slash != nullptr ? slash + 1 : info.dli_fname);
-    line.Append("+0x");
-    line.AppendHex(address - reinterpret_cast<std::uint64_t>(info.dli_fbase));
-    if (info.dli_sname == nullptr) return;
-    line.Append("  ");
-    int status = -1;
-    char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
-    line.Append(status == 0 && demangled != nullptr ? demangled : info.dli_sname);
-    std::free(demangled);
-    line.Append("+0x");
-    line.AppendHex(address - reinterpret_cast<std::uint64_t>(info.dli_saddr));
-}
-
-// The crashed process as libdw sees it, opened by the crash thread for one
-// report (null: symbolize with the loader alone).
-Dwfl* g_dwfl = nullptr;
-
-Dwfl* OpenSelfForSymbols() {
-    // A crash never waits for a debuginfo server.
-    unsetenv("DEBUGINFOD_URLS");
-    static char* debugInfoPath = nullptr;
-    static const Dwfl_Callbacks callbacks = {dwfl_linux_proc_find_elf, dwfl_standard_find_debuginfo, nullptr,
-                                             &debugInfoPath};
-    Dwfl* dwfl = dwfl_begin(&callbacks);
-    if (dwfl == nullptr) return nullptr;
-    if (dwfl_linux_proc_report(dwfl, g_state.pid) != 0 || dwfl_report_end(dwfl, nullptr, nullptr) != 0) {
-        dwfl_end(dwfl);
-        return nullptr;
-    }
-    return dwfl;
-}
-
-void AppendDemangled(TextBuffer& line, const char* name) {
-    int status = -1;
-    char* demangled = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    line.Append(status == 0 && demangled != nullptr ? demangled : name);
-    std::free(demangled);
-}
-
-// Module+offset, the function (static ones too) and its source line, from the
-// modules' symbol tables and debug information.
-void SymbolizeWithDw(TextBuffer& line, std::uint64_t address, bool caller) {
-    const Dwarf_Addr lookup = caller ? address - 1 : address;
-    Dwfl_Module* module = g_dwfl != nullptr ? dwfl_addrmodule(g_dwfl, lookup) : nullptr;
-    if (module == nullptr) return SymbolizeWithLoader(line, address, caller);
-    Dwarf_Addr start = 0;
-    const char* moduleName = dwfl_module_info(module, nullptr, &start, nullptr, nullptr, nullptr, nullptr, nullptr);
-    const char* slash = moduleName != nullptr ? std::strrchr(moduleName, '/') : nullptr;
-    line.Append("  ");
-    line.Append(slash != nullptr ? slash + 1 : (moduleName != nullptr ? moduleName : "?"));
-    line.Append("+0x");
-    line.AppendHex(address - start);
-    GElf_Off offset = 0;
-    GElf_Sym symbol{};
-    if (const char* name = dwfl_module_addrinfo(module, lookup, &offset, &symbol, nullptr, nullptr, nullptr)) {
-        line.Append("  ");
-        AppendDemangled(line, name);
-        line.Append("+0x");
-        line.AppendHex(offset + (address - lookup));
-    }
-    if (Dwfl_Line* source = dwfl_module_getsrc(module, lookup)) {
-        int lineNumber = 0;
-        if (const char* file = dwfl_lineinfo(source, nullptr, &lineNumber, nullptr, nullptr, nullptr)) {
-            line.Append("  ");
-            line.Append(file);
-            line.Append(":");
-            line.AppendDecimal(lineNumber);
-        }
-    }
-}
-
-int AppendModule(Dwfl_Module* module, void**, const char* name, Dwarf_Addr start, void* data) {
-    auto& out = *static_cast<TextBuffer*>(data);
-    out.Append("0x");
-    out.AppendHex(start, 16);
-    out.Append("  ");
-    out.Append(name != nullptr ? name : "?");
-    const unsigned char* bits = nullptr;
-    GElf_Addr vaddr = 0;
-    const int length = dwfl_module_build_id(module, &bits, &vaddr);
-    if (length > 0) {
-        out.Append("  build-id ");
-        for (int i = 0; i < length; ++i) out.AppendHex(bits[i], 2);
-    }
-    out.Append("\n");
-    return DWARF_CB_OK;
-}
-
-// The loaded modules with their load address and build id.
-void AppendModules(TextBuffer& out) {
-    if (g_dwfl == nullptr) return;
-    out.Append("\nModules:\n");
-    dwfl_getmodules(g_dwfl, AppendModule, &out, 0);
-}
-
 bool WriteFile(const char* folder, const char* name, const TextBuffer& text) {
     char path[kPathBytes + 32];
     TextBuffer file(path, sizeof path);
@@ -352,9 +259,10 @@ bool WriteFile(const char* folder, const char* name, const TextBuffer& text) {
 }
 
 // Writes crash.json and stack.txt into the report folder (recreating the save
-// folder when it was removed); without a report folder, the facts and frames
-// go to stderr.  Async-signal-safe when `symbolize` is null.
-void WriteReport(Symbolizer symbolize, void (*appendModules)(TextBuffer&) = nullptr) {
+// folder when it was removed), the frames as bare addresses; without a report
+// folder, the facts and frames go to stderr.  Async-signal-safe: the handler
+// writes this when neither the reporter nor the crash thread did.
+void WriteRawReport() {
     const CR_CRASH_FACTS& facts = g_state.facts;
     TextBuffer json(g_state.text, sizeof g_state.text / 2);
     vplatform::crash::AppendFactsJson(json, facts, g_state.pid, g_state.utcOffsetSeconds, g_state.appName,
@@ -365,10 +273,8 @@ void WriteReport(Symbolizer symbolize, void (*appendModules)(TextBuffer&) = null
         stack.AppendDecimal(i);
         stack.Append(i < 10 ? "   0x" : "  0x");
         stack.AppendHex(facts.pFrames[i], 16);
-        if (symbolize != nullptr) symbolize(stack, facts.pFrames[i], i > 0);
         stack.Append("\n");
     }
-    if (appendModules != nullptr) appendModules(stack);
     const bool toFolder = g_state.reportFolder[0] != '\0' && MakeDirectories(g_state.reportFolder) &&
                           WriteFile(g_state.reportFolder, "crash.json", json) &&
                           WriteFile(g_state.reportFolder, "stack.txt", stack);
@@ -396,6 +302,46 @@ int CallCallback(PFNCRASHCALLBACKW callback, int stage) {
     }
 }
 
+std::int64_t MonotonicMilliseconds() {
+    struct timespec now {};
+    Sys().clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+// Hands the crash to the reporter process and waits, bounded, for its answer;
+// false when there is no reporter, it is gone, or it wrote nothing.
+bool AskReporter() {
+    const int socket = g_state.reporterSocket;
+    if (socket < 0) return false;
+    vplatform::crash::CrashMessage& message = g_state.message;
+    message.magic = vplatform::crash::kCrashMagic;
+    message.pid = g_state.pid;
+    message.utcOffsetSeconds = g_state.utcOffsetSeconds;
+    std::memcpy(message.appName, g_state.appName, sizeof message.appName);
+    std::memcpy(message.appVersion, g_state.appVersion, sizeof message.appVersion);
+    std::memcpy(message.reportFolder, g_state.reportFolder, sizeof message.reportFolder);
+    message.facts = g_state.facts;
+    message.facts.pFrames = nullptr;
+    std::memcpy(message.frames, g_state.frames, sizeof message.frames);
+    if (Sys().send(socket, &message, sizeof message, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof message))
+        return false;
+    for (;;) {
+        const std::int64_t left = g_reporterDeadline.load() - MonotonicMilliseconds();
+        if (left <= 0) return false;
+        struct pollfd answerReady {
+            socket, POLLIN, 0
+        };
+        const int ready = Sys().poll(&answerReady, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        vplatform::crash::ReporterAnswer answer{};
+        const ssize_t got = Sys().recv(socket, &answer, sizeof answer, 0);
+        if (got < 0 && errno == EINTR) continue;
+        return got == static_cast<ssize_t>(sizeof answer) && answer.magic == vplatform::crash::kAnswerMagic &&
+               answer.source != vplatform::crash::ReportSource::Failed;
+    }
+}
+
 void CrashThreadMain() {
     // Signals meant for the process go to other threads; a fault of the
     // callback still reaches the handler (which parks this thread).
@@ -413,8 +359,7 @@ void CrashThreadMain() {
         const PFNCRASHCALLBACKW callback = g_callback.load();
         int result = CR_CB_NEXT_STAGE;
         if (callback != nullptr) result = CallCallback(callback, CR_CB_STAGE_PREPARE);
-        g_dwfl = OpenSelfForSymbols();
-        WriteReport(SymbolizeWithDw, AppendModules);
+        if (!AskReporter()) WriteRawReport();
         g_reportWritten = true;
         if (callback != nullptr && result == CR_CB_NEXT_STAGE) CallCallback(callback, CR_CB_STAGE_FINISH);
         WriteAll(g_state.donePipe[1], "d", 1);
@@ -422,16 +367,12 @@ void CrashThreadMain() {
     crUninstallFromCurrentThread();
 }
 
-std::int64_t MonotonicMilliseconds() {
-    struct timespec now {};
-    Sys().clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
-
 // Wakes the crash thread and waits, bounded, until it is done.
 bool RunCrashThread() {
+    const DWORD limit = g_limitMilliseconds.load();
+    const std::int64_t deadline = MonotonicMilliseconds() + limit;
+    g_reporterDeadline = deadline - limit / 10;
     WriteAll(g_state.goPipe[1], "c", 1);
-    const std::int64_t deadline = MonotonicMilliseconds() + g_limitMilliseconds.load();
     for (;;) {
         const std::int64_t left = deadline - MonotonicMilliseconds();
         if (left <= 0) return false;
@@ -480,7 +421,7 @@ void CrashSignalHandler(int signal, siginfo_t* info, void* context) {
     g_firstSignal = signal;
     RecordFacts(signal, info, context);
     NameReportFolder();
-    if (!RunCrashThread() && !g_reportWritten.load()) WriteReport(nullptr);
+    if (!RunCrashThread() && !g_reportWritten.load()) WriteRawReport();
 
     // Put back the previous disposition and raise the signal again: a default
     // one ends the process as the signal would have without us.
@@ -528,6 +469,103 @@ void ClosePipes() {
     }
 }
 
+// The reporter's executable: installed under LIBEXECDIR/vlibincludes (the path
+// relative to LIBDIR is compiled in) or, in the build tree, beside this
+// library.
+std::string ReporterPath() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&crInstallW), &info) == 0 || info.dli_fname == nullptr) return {};
+    const std::string library = info.dli_fname;
+    const auto slash = library.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : library.substr(0, slash);
+    const std::string installed = VLIB_REPORTER_FROM_LIBDIR;
+    for (const std::string& candidate :
+         {installed.starts_with("/") ? installed : folder + "/" + installed, folder + "/vlib-crash-reporter"}) {
+        struct statx status {};
+        if (Sys().statx(AT_FDCWD, candidate.c_str(), 0, STATX_TYPE | STATX_MODE, &status) == 0 &&
+            S_ISREG(status.stx_mode) && (status.stx_mode & 0111) != 0)
+            return candidate;
+    }
+    return {};
+}
+
+void StopReporter() {
+    // The reporter ends when its socket closes.
+    if (g_state.reporterSocket >= 0) Sys().close(g_state.reporterSocket);
+    g_state.reporterSocket = -1;
+    g_state.reporterPid = 0;
+}
+
+// Reaps the reporter's first process, which ends as soon as it has started
+// the one that stays.
+void ReapStarter(pid_t starter) {
+    const int pidfd = Sys().pidfd_open(starter, 0);
+    if (pidfd < 0) return;
+    struct pollfd ended {
+        pidfd, POLLIN, 0
+    };
+    siginfo_t status{};
+    if (Sys().poll(&ended, 1, kReporterStartMilliseconds) <= 0) Sys().pidfd_send_signal(pidfd, SIGKILL, nullptr, 0);
+    Sys().waitid(P_PIDFD, static_cast<id_t>(pidfd), &status, WEXITED);
+    Sys().close(pidfd);
+}
+
+// Starts the reporter process, detached from this one, and names it this
+// process's ptracer.  Without it (not found, not started, not ready in time)
+// crash reporting goes on: the crash thread writes the report itself.
+void StartReporter() {
+    g_state.reporterSocket = -1;
+    g_state.reporterPid = 0;
+    const std::string path = ReporterPath();
+    if (path.empty()) return;
+    int fds[2] = {-1, -1};
+    if (Sys().socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], vplatform::crash::kReporterSocket);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, vplatform::crash::kReporterSocket + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    // A session of its own: the end of the terminal does not end it.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::string program = path;
+    std::string application = std::to_string(g_state.pid);
+    char* argv[] = {program.data(), application.data(), nullptr};
+    pid_t starter = 0;
+    const int error = Sys().posix_spawn(&starter, path.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    Sys().close(fds[1]);
+    if (error != 0) {
+        Sys().close(fds[0]);
+        return;
+    }
+    vplatform::crash::ReporterHello hello{};
+    struct pollfd ready {
+        fds[0], POLLIN, 0
+    };
+    const bool said = Sys().poll(&ready, 1, kReporterStartMilliseconds) == 1 &&
+                      Sys().recv(fds[0], &hello, sizeof hello, 0) == static_cast<ssize_t>(sizeof hello) &&
+                      hello.magic == vplatform::crash::kHelloMagic && hello.pid > 0;
+    ReapStarter(starter);
+    if (!said) {
+        Sys().close(fds[0]);
+        return;
+    }
+    // Where a security module limits ptrace to ancestors, the reporter (no
+    // ancestor) needs this process's leave; elsewhere the call fails harmlessly.
+    Sys().set_ptracer(hello.pid);
+    g_state.reporterSocket = fds[0];
+    g_state.reporterPid = hello.pid;
+}
+
 void RestoreHandlers() {
     for (int signal = 1; signal < NSIG; ++signal) {
         if (!g_state.handled[signal]) continue;
@@ -546,6 +584,7 @@ void StopCrashThread() {
         g_crashThread = nullptr;
     }
     ClosePipes();
+    StopReporter();
 }
 
 int InstallThreadStack() {
@@ -566,6 +605,7 @@ int InstallThreadStack() {
 
 int InstallProcess(const CR_INSTALL_INFOW& info) {
     g_state.goPipe[0] = g_state.goPipe[1] = g_state.donePipe[0] = g_state.donePipe[1] = -1;
+    g_state.reporterSocket = -1;
     CopyText(g_state.appName, sizeof g_state.appName, vplatform::crash::Utf16ToUtf8(info.pszAppName).c_str());
     CopyText(g_state.appVersion, sizeof g_state.appVersion, vplatform::crash::Utf16ToUtf8(info.pszAppVersion).c_str());
     g_state.saveFolder[0] = '\0';
@@ -604,6 +644,7 @@ int InstallProcess(const CR_INSTALL_INFOW& info) {
         ClosePipes();
         return Fail(ERROR_NOT_ENOUGH_MEMORY, L"The crash thread could not be started.");
     }
+    StartReporter();
     // Loads and resolves the unwinder now, not inside a crash.
     _Unwind_Backtrace(CountFrame, nullptr);
     if (t_installation.stack == nullptr && InstallThreadStack() != 0) {
@@ -716,6 +757,10 @@ bool vplatformThreadHasCrashStack() {
     stack_t current{};
     return Sys().sigaltstack(nullptr, &current) == 0 && t_installation.stack != nullptr &&
            current.ss_sp == t_installation.stack && (current.ss_flags & SS_DISABLE) == 0;
+}
+
+DWORD vplatformCrashReporterProcessId() {
+    return g_processInstalled.load() && g_state.reporterSocket >= 0 ? static_cast<DWORD>(g_state.reporterPid) : 0;
 }
 
 void vplatformSetCrashCallbackLimit(DWORD milliseconds) {

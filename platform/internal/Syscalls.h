@@ -115,6 +115,13 @@ struct Syscalls {
 
     // Named objects (sync.cpp): the locks on their files.
     int (*flock)(int fd, int operation);
+
+    // The crash reporter's connection (crash_report.cpp): send(2) is always
+    // given MSG_NOSIGNAL; set_ptracer is prctl(PR_SET_PTRACER).
+    int (*socketpair)(int domain, int type, int protocol, int fds[2]);
+    ssize_t (*send)(int fd, const void* buffer, size_t count, int flags);
+    ssize_t (*recv)(int fd, void* buffer, size_t count, int flags);
+    int (*set_ptracer)(pid_t pid);
 };
 
 // The table in use.

@@ -53,6 +53,10 @@ int SetPriority(int which, id_t who, int priority) {
     return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
 }
 
+int SetPtracer(pid_t pid) {
+    return ::prctl(PR_SET_PTRACER, static_cast<unsigned long>(pid), 0, 0, 0);
+}
+
 // glibc 2.36 has no wrappers for the process-descriptor calls.
 int PidfdOpen(pid_t pid, unsigned int flags) {
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, flags));
@@ -127,6 +131,10 @@ constexpr Syscalls kReal = {
     .waitid = ::waitid,
     .kill = ::kill,
     .flock = ::flock,
+    .socketpair = ::socketpair,
+    .send = ::send,
+    .recv = ::recv,
+    .set_ptracer = SetPtracer,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

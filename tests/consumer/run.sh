@@ -5,6 +5,8 @@
 #    <VLibIncludes.h>, and its package files name no absolute prefix;
 #  - a small application builds against it with pkg-config and runs, and the
 #    installed vtools runs, both without any library path from the environment;
+#    the application crashes a child of its own, and the installed crash
+#    reporter, found from the installed library, writes the child's report;
 #  - after the whole prefix is moved to another folder, the application builds
 #    with find_package and with pkg-config and runs, and vtools still runs.
 # Usage: run.sh BUILD_DIR CONSUMER_SOURCE_DIR [WITH_VTOOLS (1, default, or 0)]
@@ -31,6 +33,7 @@ cmake_file=$(find "$prefix" -name VLibIncludesConfig.cmake -print -quit)
 [ -n "$header" ] || fail "no VLibIncludes.h installed"
 [ -n "$pc_file" ] || fail "no vlibincludes.pc installed"
 [ -n "$cmake_file" ] || fail "no CMake package installed"
+[ -n "$(find "$prefix" -name vlib-crash-reporter -type f -perm -u+x -print -quit)" ] || fail "no crash reporter installed"
 include_root=$(dirname "$header")
 # Paths below the prefix, for moving it.
 include_rel=${include_root#"$prefix"/}

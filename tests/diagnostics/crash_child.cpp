@@ -8,8 +8,13 @@
 // crashes), removed (the save folder is removed before a null pointer),
 // overflow (a task overflows its executor thread's stack), two-threads (two
 // threads crash at once), forked (a forked child crashes; the parent exits
-// with its status).
+// with its status), no-ptrace (the reporter is told not to attach before a
+// null pointer), reporter-killed (the reporter is killed, and gone, before a
+// null pointer).
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,12 +79,21 @@ int main(int argc, char** argv) {
     vplatformSetCrashCallbackLimit(mode == "hang" || mode == "callback-segv" ? 300 : 20000);
     // The name is a view into longer text, the version a temporary: both
     // must be copied by Install.
+    if (mode == "no-ptrace") setenv("VLIB_CRASH_REPORTER_NO_PTRACE", "1", 1);
     const std::wstring_view name(L"crash-child and more", 11);
     if (!CrashHandler::Install(VTools::String::Utf8ToWide(argv[2]), name, std::wstring(L"1.2.3"))) return 4;
     for (int i = 4; i < argc; ++i) CrashHandler::AddCopyDirectoryOnCrash(VTools::String::Utf8ToWide(argv[i]));
 
     volatile int* null = nullptr;
-    if (mode == "segv") StaticStep(null);
+    if (mode == "reporter-killed") {
+        const DWORD reporter = vplatformCrashReporterProcessId();
+        if (reporter == 0) return 6;
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, reporter, 0));
+        kill(static_cast<pid_t>(reporter), SIGKILL);
+        pollfd gone{pidfd, POLLIN, 0};
+        if (pidfd < 0 || poll(&gone, 1, 10000) != 1) return 7;
+    }
+    if (mode == "segv" || mode == "no-ptrace" || mode == "reporter-killed") StaticStep(null);
     if (mode == "abort") std::abort();
     if (mode == "throw") CrashChildThrow();
     if (mode == "hang") crSetCrashCallbackW(HangingCallback, nullptr);

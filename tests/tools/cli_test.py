@@ -93,7 +93,8 @@ class HelpAndDemo(unittest.TestCase):
         out = run("demo")
         self.assertEqual(out.returncode, 0, out.stderr)
         for shown in ["Zażółć gęślą jaźń", "reads back", "archive 1, 2.5, WIG20  010000000000000000000440fffeff05570049"
-                      "00470032003000", "reads back equal", "== settings", "saved, reloaded", "Notowania – Łódź"]:
+                      "00470032003000", "reads back equal", "== settings", "saved, reloaded", "Notowania – Łódź",
+                      "signal       SIGSEGV", "WriteThroughNull"]:
             self.assertIn(shown.encode(), out.stdout)
 
 

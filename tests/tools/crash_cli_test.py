@@ -23,7 +23,8 @@ def crash(kind, reports):
 
 class Crash(InFolder, unittest.TestCase):
     def test_each_crash_dies_by_its_signal_and_show_summarises_its_report(self):
-        for kind, sig in [("segv", signal.SIGSEGV), ("abort", signal.SIGABRT), ("throw", signal.SIGABRT)]:
+        for kind, sig in [("segv", signal.SIGSEGV), ("abort", signal.SIGABRT), ("throw", signal.SIGABRT),
+                          ("overflow", signal.SIGSEGV)]:
             reports = os.path.join(self.dir.name, kind)
             out = crash(kind, reports)
             self.assertEqual(out.returncode, -sig, out.stderr)
@@ -33,6 +34,13 @@ class Crash(InFolder, unittest.TestCase):
             self.assertIn("application  vtools 1.0", text)
             self.assertIn("signal       " + sig.name, text)
             self.assertIn("  #0 ", text)
+            # The reporter process unwound the crashed thread and named its frames.
+            self.assertIn("unwound by ptrace", text)
+            if kind == "segv":
+                self.assertRegex(text, r"  #0   0x[0-9a-f]{16}  vtools\+0x[0-9a-f]+  .*WriteThroughNull")
+            if kind == "overflow":
+                self.assertIn('"Overflow"', text)
+                self.assertIn("Recurse", text)
             if kind == "throw":
                 self.assertIn("exception    std::runtime_error: vtools crash throw", text)
 

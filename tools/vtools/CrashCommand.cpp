@@ -1,5 +1,6 @@
 // vtools crash: crash on purpose with crash reporting installed, and show
-// the report a crash left.
+// the report a crash left; and the crash section of vtools demo, which
+// crashes a child vtools and shows its report.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <boost/json.hpp>
 
@@ -29,16 +31,40 @@ __attribute__((noinline)) void ThrowUncaught() {
     throw std::runtime_error("vtools crash throw");
 }
 
+// Each call keeps a frame of its own (no tail call, no loop); ends only by
+// overflowing the stack, the limit is never reached.
+__attribute__((noinline)) int Recurse(int depth, const volatile int* limit) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    if (depth == *limit) return 0;
+    return Recurse(depth + 1, limit) + frame[0];
+}
+
+// Overflows the stack of a task executor's thread, which has a crash stack
+// of its own to report from.
+[[noreturn]] void OverflowExecutorThread() {
+    Multithreading::TaskExecutor executor("Overflow");
+    executor.AddTask([] {
+        volatile int never = -1;
+        Recurse(0, &never);
+    });
+    executor.StartExecute();
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
 int Crash(const std::vector<std::string>& args) {
-    if (args.size() != 3 || args[1] != "--reports") throw UsageError("expected segv|abort|throw --reports DIR");
+    if (args.size() != 3 || args[1] != "--reports")
+        throw UsageError("expected segv|abort|overflow|throw --reports DIR");
     const std::string& kind = args[0];
-    if (kind != "segv" && kind != "abort" && kind != "throw") throw UsageError("unknown crash '" + kind + "'");
+    if (kind != "segv" && kind != "abort" && kind != "overflow" && kind != "throw")
+        throw UsageError("unknown crash '" + kind + "'");
     if (!CrashHandler::Install(FromTerminal(args[2]), L"vtools", L"1.0")) {
         throw InputError("crash reporting could not be installed in " + args[2]);
     }
     std::cerr << "vtools crash: crashing by " << kind << ", report under " << args[2] << std::endl;
     if (kind == "segv") WriteThroughNull(nullptr);
     if (kind == "abort") std::abort();
+    if (kind == "overflow") OverflowExecutorThread();
     // Through a function that promises not to throw: main's own catch never
     // sees it.
     [&]() noexcept { ThrowUncaught(); }();
@@ -68,9 +94,8 @@ fs::path FindReport(const fs::path& dir) {
     return newest;
 }
 
-int Show(const std::vector<std::string>& args) {
-    if (args.size() != 1) throw UsageError("expected one folder");
-    const fs::path report = FindReport(args[0]);
+// The summary of a report folder: facts, exception, the top frames.
+std::string Summary(const fs::path& report, int frames) {
     boost::json::object facts;
     try {
         facts = boost::json::parse(ReadFile(report / "crash.json")).as_object();
@@ -95,16 +120,69 @@ int Show(const std::vector<std::string>& args) {
         out << "exception    " << boost::json::value_to<std::string>(exception.at("type")) << ": "
             << boost::json::value_to<std::string>(exception.at("what")) << "\n";
     }
-    out << "stack:\n";
+    out << "stack        " << text("frames") << " frames, unwound by " << text("stack") << "\n";
     std::istringstream stack(fs::exists(report / "stack.txt") ? ReadFile(report / "stack.txt") : "");
     std::string line;
-    for (int shown = 0; shown < 16 && std::getline(stack, line) && !line.empty(); ++shown) out << "  " << line << "\n";
-    WriteOutput(out.str());
+    for (int shown = 0; shown < frames && std::getline(stack, line) && !line.empty(); ++shown)
+        out << "  " << line << "\n";
+    return out.str();
+}
+
+int Show(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw UsageError("expected one folder");
+    WriteOutput(Summary(FindReport(args[0]), 16));
     return 0;
 }
 
+// Runs `vtools crash segv` in a temporary folder (its current folder too, so
+// a core dump, where the system makes one, lands there) and shows the report.
+void Demo(std::ostream& out) {
+    out << "== crash: a child vtools crashes, the reporter writes its report\n";
+    wchar_t self[4096];
+    const DWORD length = GetModuleFileNameW(nullptr, self, 4096);
+    std::error_code error;
+    const fs::path folder =
+        fs::temp_directory_path(error) / ("vtools-demo-crash-" + std::to_string(GetCurrentProcessId()));
+    if (length == 0 || length >= 4096 || error || !fs::create_directories(folder, error)) {
+        out << "  no temporary folder for the child\n";
+        return;
+    }
+    const std::wstring reports = (folder / "reports").wstring();
+    std::wstring commandLine = L"\"" + std::wstring(self, length) + L"\" crash segv --reports \"" + reports + L"\"";
+    // The child's own messages are not part of the demo: its standard
+    // handles are null (the null device).
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION child{};
+    const std::wstring current = folder.wstring();
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        current.c_str(), &startup, &child);
+    if (!started) {
+        out << "  the child could not be started (error " << GetLastError() << ")\n";
+    } else {
+        DWORD exitCode = 0;
+        if (WaitForSingleObject(child.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
+        GetExitCodeProcess(child.hProcess, &exitCode);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        out << "  child exit code     " << exitCode << "\n";
+        try {
+            std::istringstream summary(Summary(FindReport(folder / "reports"), 4));
+            for (std::string line; std::getline(summary, line);) {
+                if (line.rfind("report ", 0) != 0) out << "  " << line << "\n";
+            }
+        } catch (const std::exception& failure) {
+            out << "  " << failure.what() << "\n";
+        }
+    }
+    fs::remove_all(folder, error);
+}
+
+const DemoRegistration demoSection(95, Demo);
+
 int Run(const std::vector<std::string>& args) {
-    if (args.empty()) throw UsageError("expected segv, abort, throw or show");
+    if (args.empty()) throw UsageError("expected segv, abort, overflow, throw or show");
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "show") return Show(rest);
     std::vector<std::string> all = args;
@@ -114,12 +192,13 @@ int Run(const std::vector<std::string>& args) {
 const Registration registration{{
     "crash",
     "crash on purpose with crash reporting, or show a crash report",
-    "usage: vtools crash segv|abort|throw --reports DIR\n"
+    "usage: vtools crash segv|abort|overflow|throw --reports DIR\n"
     "       vtools crash show DIR\n\n"
     "The first form installs crash reporting with DIR as the save folder and\n"
-    "crashes: segv writes through a null pointer, abort calls abort, throw\n"
-    "throws an exception nobody catches.  The process ends by the signal, after\n"
-    "writing DIR/crash-YYYYMMDD-HHMMSS-PID with crash.json and stack.txt.\n\n"
+    "crashes: segv writes through a null pointer, abort calls abort, overflow\n"
+    "overflows the stack of a task executor's thread, throw throws an exception\n"
+    "nobody catches.  The process ends by the signal, after the crash reporter\n"
+    "wrote DIR/crash-YYYYMMDD-HHMMSS-PID with crash.json and stack.txt.\n\n"
     "The second form prints the summary of the report folder DIR, or of the\n"
     "newest report folder in DIR.\n",
     Run,

@@ -45,9 +45,11 @@ VPLATFORM_API void AppendCompactTime(TextBuffer& out, std::int64_t seconds);
 VPLATFORM_API void AppendIsoTime(TextBuffer& out, std::int64_t utcSeconds, std::int32_t nanoseconds, long utcOffset);
 // "SIGSEGV" and the like; "SIG?" for another number.
 VPLATFORM_API const char* SignalName(int signal);
-// The crash.json document.
+// The crash.json document.  `stack` says where the frames of stack.txt came
+// from: "ptrace" (the reporter unwound the crashed thread), "handler" (the
+// handler's own unwind, named by the reporter) or "raw" (bare addresses).
 VPLATFORM_API void AppendFactsJson(TextBuffer& out, const CR_CRASH_FACTS& facts, pid_t pid, long utcOffset,
-                                   const char* appName, const char* appVersion);
+                                   const char* appName, const char* appVersion, const char* stack = "raw");
 // UTF-8 to UTF-16 units (in wchar_t), NUL-terminated within `capacity`;
 // invalid bytes become U+FFFD.
 VPLATFORM_API void Utf8ToUtf16(const char* in, wchar_t* out, std::size_t capacity);

@@ -217,7 +217,7 @@ const char* SignalName(int signal) {
 }
 
 void AppendFactsJson(TextBuffer& out, const CR_CRASH_FACTS& facts, pid_t pid, long utcOffset, const char* appName,
-                     const char* appVersion) {
+                     const char* appVersion, const char* stack) {
     out.Append("{\n  \"signal\": ");
     out.AppendDecimal(facts.nSignal);
     out.Append(",\n  \"signalName\": ");
@@ -247,6 +247,8 @@ void AppendFactsJson(TextBuffer& out, const CR_CRASH_FACTS& facts, pid_t pid, lo
     }
     out.Append(",\n  \"frames\": ");
     out.AppendDecimal(facts.nFrames);
+    out.Append(",\n  \"stack\": ");
+    out.AppendJsonString(stack);
     out.Append("\n}\n");
 }
 

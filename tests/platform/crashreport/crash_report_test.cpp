@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -116,6 +121,44 @@ TEST(CrashReport, UninstallingPutsBackThePreviousDispositions) {
     struct sigaction after {};
     sigaction(SIGSEGV, nullptr, &after);
     EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
+}
+
+// Fields 4 (parent) and 6 (session) of /proc/PID/stat.
+std::pair<long, long> ParentAndSession(DWORD pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    char state = 0;
+    long parent = 0, group = 0, session = 0;
+    rest >> state >> parent >> group >> session;
+    return {parent, session};
+}
+
+TEST(CrashReport, TheReporterRunsDetachedAndEndsWithTheInstallation) {
+    const CR_INSTALL_INFOW info = Info(nullptr, CR_INST_ALL_POSSIBLE_HANDLERS);
+    ASSERT_EQ(crInstallW(&info), 0);
+    const DWORD reporter = vplatformCrashReporterProcessId();
+    ASSERT_NE(reporter, 0u);
+    const auto [parent, session] = ParentAndSession(reporter);
+    EXPECT_NE(parent, getpid());  // no child of ours
+    EXPECT_NE(session, getsid(0));
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, reporter, 0));
+    ASSERT_GE(pidfd, 0);
+    EXPECT_EQ(crUninstall(), 0);
+    EXPECT_EQ(vplatformCrashReporterProcessId(), 0u);
+    pollfd ended{pidfd, POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 10000), 1) << "the reporter outlived the installation";
+    close(pidfd);
+}
+
+TEST(CrashReport, InstallationGoesOnWithoutAReporterThatCannotBeStarted) {
+    const vlibtest::SeamScope seam(
+        [](auto& s) { s.socketpair = [](int, int, int, int*) { return errno = EMFILE, -1; }; });
+    const CR_INSTALL_INFOW info = Info(nullptr, CR_INST_ALL_POSSIBLE_HANDLERS);
+    ASSERT_EQ(crInstallW(&info), 0);
+    EXPECT_EQ(vplatformCrashReporterProcessId(), 0u);
+    EXPECT_EQ(crUninstall(), 0);
 }
 
 std::string Text(void (*fill)(vplatform::crash::TextBuffer&), std::size_t capacity = 256) {
