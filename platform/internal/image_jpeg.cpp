@@ -46,6 +46,8 @@ Result ReadJpeg(jpeg_decompress_struct& info, JpegErrors& errors, const std::uin
                 Image& out, Result& failure) {
     if (setjmp(errors.jump) != 0) return failure;
     jpeg_create_decompress(&info);
+    // A progressive image keeps all its coefficients: bound them like pixels.
+    info.mem->max_memory_to_use = static_cast<long>(kMaxPixelBytes);
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) return Result::Corrupt;

@@ -300,6 +300,35 @@ TEST_F(GdiplusTest, IconFromBitmapKeepsPixelsAndIsDestroyed) {
     EXPECT_TRUE(DestroyIcon(icon));
 }
 
+TEST_F(GdiplusTest, RunLengthBitmapsDecodeAndTheirTruncationFails) {
+    // 4 x 2, 8-bit RLE: the bottom row one run of blue; the top row red, blue,
+    // red in absolute mode and one blue.
+    const std::vector<BYTE> runs = {4, 1, 0, 0, 0, 3, 0, 1, 0, 0, 1, 1, 0, 1};
+    std::vector<BYTE> bmp = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 14 + 40 + 8, 0, 0, 0};
+    const BYTE header[40] = {
+        40, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0, 1, 0, 8, 0, 1, 0, 0, 0, static_cast<BYTE>(runs.size()),
+        0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0};
+    bmp.insert(bmp.end(), header, header + 40);
+    const BYTE palette[8] = {0, 0, 255, 0, 255, 0, 0, 0};  // red, blue
+    bmp.insert(bmp.end(), palette, palette + 8);
+    bmp.insert(bmp.end(), runs.begin(), runs.end());
+    const std::string bytes(bmp.begin(), bmp.end());
+    auto stream = MemoryStream(bytes);
+    Bitmap bitmap(stream.get());
+    ASSERT_EQ(bitmap.GetLastStatus(), Ok);
+    const ARGB red = 0xFFFF0000u, blue = 0xFF0000FFu;
+    const ARGB expected[2][4] = {{red, blue, red, blue}, {blue, blue, blue, blue}};
+    for (INT y = 0; y < 2; ++y) {
+        for (INT x = 0; x < 4; ++x) {
+            Color color;
+            ASSERT_EQ(bitmap.GetPixel(x, y, &color), Ok);
+            EXPECT_EQ(color.GetValue(), expected[y][x]) << x << "," << y;
+        }
+    }
+    auto cut = MemoryStream(bytes.substr(0, bytes.size() - 5));
+    EXPECT_EQ(Bitmap(cut.get()).GetLastStatus(), InvalidParameter);
+}
+
 TEST(GdiplusStartupTest, NothingWorksWithoutAStartupAndStartupsNest) {
     const std::string bmp = std::string("BM") + std::string(60, '\0');
     auto stream = MemoryStream(bmp);
