@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <set>
@@ -49,8 +50,7 @@ Status NoHook(ULONG_PTR* token) {
 }
 void NoUnhook(ULONG_PTR) {}
 
-// The whole rest of a stream, or nothing when a read fails.
-bool ReadAll(IStream* stream, std::vector<BYTE>& bytes) {
+bool ReadBlocks(IStream* stream, std::vector<BYTE>& bytes) {
     constexpr ULONG kBlock = 1 << 16;
     for (;;) {
         const std::size_t at = bytes.size();
@@ -60,6 +60,41 @@ bool ReadAll(IStream* stream, std::vector<BYTE>& bytes) {
         bytes.resize(at + read);
         if (read == 0) return true;
     }
+}
+
+bool Adopt(const std::vector<BYTE>& from, std::unique_ptr<BYTE[]>& bytes, std::size_t& size) {
+    bytes.reset(new BYTE[std::max<std::size_t>(from.size(), 1)]);
+    std::copy(from.begin(), from.end(), bytes.get());
+    size = from.size();
+    return true;
+}
+
+// The whole rest of a stream, or false when a read fails.  A stream that
+// tells its size and position is read in one call into a buffer of that
+// size; others block by block.
+bool ReadAll(IStream* stream, std::unique_ptr<BYTE[]>& bytes, std::size_t& size) {
+    size = 0;
+    STATSTG stat{};
+    ULARGE_INTEGER position{};
+    LARGE_INTEGER none{};
+    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && SUCCEEDED(stream->Seek(none, STREAM_SEEK_CUR, &position)) &&
+        position.QuadPart <= stat.cbSize.QuadPart && stat.cbSize.QuadPart - position.QuadPart < ULONG{0xFFFFFFFF}) {
+        const auto left = static_cast<ULONG>(stat.cbSize.QuadPart - position.QuadPart);
+        bytes.reset(new BYTE[std::max<ULONG>(left, 1)]);
+        ULONG read = 0;
+        if (FAILED(stream->Read(bytes.get(), left, &read)) || read > left) return false;
+        size = read;
+        if (read < left) return true;  // the stream ended early: decode what there is
+        BYTE probe = 0;
+        if (FAILED(stream->Read(&probe, 1, &read))) return false;
+        if (read == 0) return true;
+        // The stream is longer than it said: read the rest in blocks.
+        std::vector<BYTE> rest(bytes.get(), bytes.get() + size);
+        rest.push_back(probe);
+        return ReadBlocks(stream, rest) && Adopt(rest, bytes, size);
+    }
+    std::vector<BYTE> all;
+    return ReadBlocks(stream, all) && Adopt(all, bytes, size);
 }
 
 PixelFormat FormatOf(const img::Image& image) {
@@ -117,10 +152,11 @@ Status CreateFromStream(IStream* stream, GpImage** out, bool icm) {
     if (g_startups.load() == 0) return GdiplusNotInitialized;
     if (stream == nullptr) return InvalidParameter;
     try {
-        std::vector<BYTE> bytes;
-        if (!ReadAll(stream, bytes)) return InvalidParameter;
+        std::unique_ptr<BYTE[]> bytes;
+        std::size_t size = 0;
+        if (!ReadAll(stream, bytes, size)) return InvalidParameter;
         auto image = std::make_unique<GpImage>();
-        const img::Result result = img::Decode(bytes.data(), bytes.size(), image->pixels);
+        const img::Result result = img::Decode(bytes.get(), size, image->pixels);
         if (result != img::Result::Ok) return StatusOf(result);
         if (icm) img::ConvertToSrgb(image->pixels);
         image->format = FormatOf(image->pixels);
