@@ -13,6 +13,7 @@
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/Icons.h"
 #include "platform/kernel/Debug.h"
+#include "platform/kernel/DllEntry.h"
 #include "platform/kernel/ErrorCategory.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
@@ -22,6 +23,7 @@
 #include "platform/kernel/Module.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/ReplacingFile.h"
+#include "platform/kernel/Resource.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/Time.h"
@@ -33,6 +35,7 @@
 #include "platform/mfc/AfxException.h"
 #include "platform/mfc/AfxGdi.h"
 #include "platform/mfc/AfxGeometry.h"
+#include "platform/mfc/AfxModule.h"
 #include "platform/mfc/AfxObject.h"
 #include "platform/mfc/AfxString.h"
 #include "platform/mfc/AfxSync.h"
@@ -102,3 +105,8 @@
 #include "gdi/GdiOwners.h"
 #include "gdi/Monitor.h"
 #include "gdi/TextSizeCalculator.h"
+
+// Module data and resources.
+#include "module/DllData.h"
+#include "module/Resource.h"
+#include "module/ResourceHandleManager.h"

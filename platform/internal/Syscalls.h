@@ -115,6 +115,16 @@ struct Syscalls {
 
     // Named objects (sync.cpp): the locks on their files.
     int (*flock)(int fd, int operation);
+
+    // Modules (module.cpp, resource.cpp): files mapped as data and libraries
+    // loaded and unloaded.  dlopen and dlclose report failures through
+    // dlerror, not errno.
+    void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+    int (*munmap)(void* address, size_t length);
+    void* (*dlopen)(const char* file, int mode);
+    int (*dlclose)(void* handle);
+    // dlinfo(RTLD_DI_LINKMAP): the library's entry in the loader's list.
+    int (*dlinfo_linkmap)(void* handle, struct link_map** map);
 };
 
 // The table in use.
