@@ -72,11 +72,18 @@ bool CheckReference(std::uint32_t id, std::uint32_t string, std::uint32_t total)
     return true;
 }
 
+// A string that lookups can find: inside the block, not empty, upper-cased,
+// without NUL, not "#123".
 bool CheckString(const std::byte* block, std::uint32_t string, std::uint32_t total) {
     if (string == 0) return true;
     std::uint16_t length = 0;
     std::memcpy(&length, block + string, sizeof length);
-    return length > 0 && std::uint64_t{string} + 2 + 2 * std::uint64_t{length} <= total;
+    if (length == 0 || std::uint64_t{string} + 2 + 2 * std::uint64_t{length} > total) return false;
+    const auto* units = reinterpret_cast<const std::uint16_t*>(block + string + 2);
+    for (std::uint16_t i = 0; i < length; ++i) {
+        if (units[i] == 0 || fmt::UpperUnit(units[i]) != units[i]) return false;
+    }
+    return fmt::HashId(units, length) == 0;
 }
 
 // Checks a block that starts at `block`, of which `available` bytes are
@@ -344,16 +351,6 @@ public:
             m_key.id = static_cast<std::uint16_t>(reinterpret_cast<ULONG_PTR>(text));
             return;
         }
-        if (text[0] == L'#') {
-            std::uint32_t value = 0;
-            std::size_t i = 1;
-            for (; text[i] >= L'0' && text[i] <= L'9' && value <= 0xFFFF; ++i) value = value * 10 + (text[i] - L'0');
-            if (text[i] == L'\0' && i > 1 && value <= 0xFFFF) {
-                m_key.id = static_cast<std::uint16_t>(value);
-                m_valid = value != 0;
-                return;
-            }
-        }
         std::size_t length = 0;
         while (text[length] != L'\0') ++length;
         m_units.resize(length);
@@ -363,9 +360,13 @@ public:
         m_key.units = m_units.data();
         m_key.length = length;
         m_valid = length > 0 && length <= 0xFFFF;
+        if (const std::uint16_t id = fmt::HashId(text, length); id != 0) {
+            m_key = fmt::Key{};
+            m_key.id = id;
+        }
     }
     const fmt::Key& Key() const { return m_key; }
-    // False for keys no entry can have (id 0, "", "#0").
+    // False for keys no entry can have (id 0, "").
     bool Valid() const { return m_valid && (m_key.id != 0 || m_key.length != 0); }
 
 private:

@@ -15,7 +15,8 @@
 //
 // A name or a type is an integer id (1..65535; its string offset is 0) or a
 // string: the offset of a 16-bit length followed by that many UTF-16 units,
-// upper-cased (ASCII letters) as Windows' resource compiler does.  In the
+// upper-cased (ASCII letters) as Windows' resource compiler does, without NUL
+// and not of the form "#123" (which names an id).  In the
 // directory's order strings come before ids, strings by their units, ids by
 // value.
 #pragma once
@@ -71,6 +72,19 @@ inline int CompareKeys(const Key& a, const Key& b) {
     if (a.id == 0) return -1;
     if (b.id == 0) return 1;
     return a.id == b.id ? 0 : (a.id < b.id ? -1 : 1);
+}
+
+// "#123" names the id 123 (1..65535) wherever a string name is given, so no
+// string name has that form.  The id, or 0 for any other text.
+template <class Unit>
+std::uint16_t HashId(const Unit* units, std::size_t length) {
+    if (length < 2 || length > 6 || units[0] != '#') return 0;
+    std::uint32_t value = 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if (units[i] < '0' || units[i] > '9') return 0;
+        value = value * 10 + static_cast<std::uint32_t>(units[i] - '0');
+    }
+    return value <= 0xFFFF ? static_cast<std::uint16_t>(value) : 0;
 }
 
 inline std::uint16_t UpperUnit(std::uint16_t unit) {

@@ -306,7 +306,10 @@ private:
         }
         key.text = Utf16(token.text);
         if (key.text.empty() || key.text.size() > 0xFFFF) throw Error("a name must have 1 to 65535 characters");
+        if (key.text.find(u'\0') != std::u16string::npos) throw Error("a name must not hold NUL");
         for (char16_t& unit : key.text) unit = static_cast<char16_t>(rf::UpperUnit(unit));
+        // "#123" is the id 123, as the resource functions read it.
+        if (const std::uint16_t id = rf::HashId(key.text.data(), key.text.size()); id != 0) return Key{id, {}};
         return key;
     }
 
