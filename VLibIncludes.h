@@ -5,6 +5,7 @@
 // Platform layer: Win32 and MFC facilities under their Windows names.
 #include "platform/WinTypes.h"
 #include "platform/com/Com.h"
+#include "platform/com/ObjIdl.h"
 #include "platform/com/Rpc.h"
 #include "platform/crashreport/CrashReport.h"
 #include "platform/crypt/Crypt.h"
@@ -12,6 +13,7 @@
 #include "platform/gdi/Fonts.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/Icons.h"
+#include "platform/gdiplus/GdiPlus.h"
 #include "platform/kernel/Debug.h"
 #include "platform/kernel/DllEntry.h"
 #include "platform/kernel/ErrorCategory.h"
@@ -43,6 +45,7 @@
 #include "platform/nls/CodePage.h"
 #include "platform/shell/Shell.h"
 #include "platform/shell/ShellApi.h"
+#include "platform/shell/ShlwApi.h"
 #include "platform/user/Clipboard.h"
 #include "platform/user/Keyboard.h"
 #include "platform/user/Messages.h"

@@ -49,6 +49,7 @@ using LPVOID = void*;
 using LPCVOID = const void*;
 using LPBOOL = BOOL*;
 using LPDWORD = DWORD*;
+using PBYTE = BYTE*;
 using PVOID = void*;
 
 #ifndef TRUE

@@ -15,6 +15,7 @@ packages=(
   libfontconfig-dev libfreetype-dev fonts-liberation2 fontconfig
   python3-fonttools libharfbuzz-dev libpango1.0-dev
   libx11-dev libxrandr-dev libxres-dev
+  libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev liblcms2-dev icoutils python3-pil libstb-dev
   xvfb x11-xserver-utils x11-utils xclip xsel xdotool openbox
 )
 
