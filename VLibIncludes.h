@@ -13,6 +13,7 @@
 #include "platform/gdi/Fonts.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/Icons.h"
+#include "platform/gdi/LoadImage.h"
 #include "platform/gdiplus/GdiPlus.h"
 #include "platform/kernel/Debug.h"
 #include "platform/kernel/DllEntry.h"

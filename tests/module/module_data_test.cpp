@@ -13,8 +13,13 @@
 #include "module/DllData.h"
 #include "module/Resource.h"
 #include "module/ResourceHandleManager.h"
+#include "platform/gdi/Gdi.h"
+#include "platform/gdi/Icons.h"
+#include "platform/gdiplus/GdiPlus.h"
+#include "platform/kernel/Handles.h"
 #include "platform/kernel/Module.h"
 #include "platform/kernel/Resource.h"
+#include "platform/kernel/Threads.h"
 #include "platform/mfc/AfxModule.h"
 #include "tests/platform/kernel/resources/ids.h"
 #include "tests/support/TempDir.h"
@@ -156,6 +161,46 @@ TEST_F(ModuleData, FilesFromResourcesKeepTheirBytesAndEachModuleItsOwn) {
         const std::string expected = c.file.empty() ? "" : vlibtest::TempDir::Read(folder / c.file);
         EXPECT_EQ(Text(VTools::Resource::GetFileFromResource(c.module, c.name, c.type)), expected) << c.file;
     }
+}
+
+TEST_F(ModuleData, BitmapsAndIconsComeFromTheirModulesResources) {
+    ULONG_PTR token = 0;
+    const Gdiplus::GdiplusStartupInput input;
+    // Missing and empty resources give null before GDI+ is even started.
+    EXPECT_EQ(VTools::Resource::GetBitmapFromResource(m_exe, L"NOWHERE", L"PNG"), nullptr);
+    EXPECT_EQ(VTools::Resource::GetBitmapFromResource(m_exe, MAKEINTRESOURCEW(IDR_EMPTY), RT_RCDATA), nullptr);
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+    {
+        const auto bitmap = VTools::Resource::GetBitmapFromResource(m_exe, L"logo", L"png");
+        ASSERT_NE(bitmap, nullptr);
+        EXPECT_EQ(bitmap->GetLastStatus(), Gdiplus::Ok);
+        EXPECT_EQ(bitmap->GetWidth(), 64u);
+        EXPECT_EQ(bitmap->GetHeight(), 32u);
+        const auto image = VTools::Resource::GetImageFromResource(m_exe, L"LOGO", L"PNG");
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->GetWidth(), 64u);
+        // Bytes that are no image still give a bitmap, with an error status.
+        const auto broken = VTools::Resource::GetBitmapFromResource(m_exe, L"BROKEN", L"PNG");
+        ASSERT_NE(broken, nullptr);
+        EXPECT_NE(broken->GetLastStatus(), Gdiplus::Ok);
+    }
+    Gdiplus::GdiplusShutdown(token);
+
+    const DWORD objects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    for (int size : {16, 24, 48}) {
+        const HICON icon = VTools::Resource::LoadIconHandle(m_exe, L"APPICON", size);
+        ASSERT_NE(icon, nullptr) << size;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP color{};
+        GetObjectW(info.hbmColor, sizeof color, &color);
+        EXPECT_EQ(color.bmWidth, size);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        EXPECT_TRUE(DestroyIcon(icon));
+    }
+    EXPECT_EQ(VTools::Resource::LoadIconHandle(m_plugin, L"APPICON", 32), nullptr);  // the library has none
+    EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), objects);         // no icon left alive
 }
 
 }  // namespace

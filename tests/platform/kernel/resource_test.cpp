@@ -185,7 +185,7 @@ TEST(Resource, EnumerationListsTypesAndNamesInOrderAndStopsWhenAsked) {
             return TRUE;
         },
         reinterpret_cast<LONG_PTR>(&types)));
-    EXPECT_EQ(types, (std::vector<std::wstring>{L"TEXT", L"#3", L"#10", L"#14"}));
+    EXPECT_EQ(types, (std::vector<std::wstring>{L"PNG", L"TEXT", L"#3", L"#10", L"#14"}));
     EXPECT_TRUE(FailsWith(ERROR_RESOURCE_ENUM_USER_STOP, [&] {
         return EnumResourceNamesW(
             exe, RT_RCDATA, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR) -> BOOL { return FALSE; }, 0);
