@@ -9,3 +9,9 @@ const UniqueMessage TaskLoopExecutor::m_executeOneTaskMessage{L"TaskLoopExecutor
 const UniqueMessage TaskLoopExecutor::m_stopLoopMessage{L"TaskLoopExecutor_StopLoopTask_PostSend"};
 
 }  // namespace Multithreading
+
+// The DLL entry runs after the registrations above (DllMain.cpp).
+#include "module/internal/DllEntry.h"
+#include "platform/kernel/DllEntry.h"
+
+VPLATFORM_DLL_ENTRY(vlib::module::LibraryDllMain)

@@ -122,6 +122,15 @@ struct Syscalls {
     ssize_t (*send)(int fd, const void* buffer, size_t count, int flags);
     ssize_t (*recv)(int fd, void* buffer, size_t count, int flags);
     int (*set_ptracer)(pid_t pid);
+    // Modules (module.cpp, resource.cpp): files mapped as data and libraries
+    // loaded and unloaded.  dlopen and dlclose report failures through
+    // dlerror, not errno.
+    void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+    int (*munmap)(void* address, size_t length);
+    void* (*dlopen)(const char* file, int mode);
+    int (*dlclose)(void* handle);
+    // dlinfo(RTLD_DI_LINKMAP): the library's entry in the loader's list.
+    int (*dlinfo_linkmap)(void* handle, struct link_map** map);
 };
 
 // The table in use.

@@ -1,11 +1,13 @@
 // The table of system calls and its test-only replacement.
 #include "platform/internal/Syscalls.h"
 
+#include <dlfcn.h>
 #include <linux/futex.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -77,6 +79,10 @@ int GetThreadName(char name[16]) {
     return ::prctl(PR_GET_NAME, name, 0, 0, 0);
 }
 
+int DlinfoLinkMap(void* handle, struct link_map** map) {
+    return ::dlinfo(handle, RTLD_DI_LINKMAP, map);
+}
+
 constexpr Syscalls kReal = {
     .open = Open,
     .close = ::close,
@@ -135,6 +141,11 @@ constexpr Syscalls kReal = {
     .send = ::send,
     .recv = ::recv,
     .set_ptracer = SetPtracer,
+    .mmap = ::mmap,
+    .munmap = ::munmap,
+    .dlopen = ::dlopen,
+    .dlclose = ::dlclose,
+    .dlinfo_linkmap = DlinfoLinkMap,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

@@ -32,6 +32,7 @@ constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0x000000FFu;
 // Language identifiers.
 constexpr WORD LANG_NEUTRAL = 0x00;
 constexpr WORD LANG_ENGLISH = 0x09;
+constexpr WORD LANG_POLISH = 0x15;
 constexpr WORD SUBLANG_NEUTRAL = 0x00;
 constexpr WORD SUBLANG_DEFAULT = 0x01;
 constexpr WORD SUBLANG_SYS_DEFAULT = 0x02;

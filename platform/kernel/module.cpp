@@ -2,6 +2,7 @@
 // dynamic loader's list of loaded objects.
 #include "platform/kernel/Module.h"
 
+#include <dlfcn.h>
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
@@ -10,22 +11,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/kernel/internal/LoadedModules.h"
 #include "platform/nls/internal/utf.h"
 
-namespace {
-
-// One loaded object: its image start and its file.
-struct LoadedModule {
-    std::uintptr_t base = 0;
-    std::string file;  // "" for the executable
-    bool executable = false;
-};
+namespace vplatform {
 
 // The address of the object's ELF header: the segment loaded from file
 // offset 0 (or the lowest one) shifted by the load bias.
@@ -38,6 +35,19 @@ std::uintptr_t ImageStart(const dl_phdr_info& info) {
     if (first == nullptr) return 0;
     return static_cast<std::uintptr_t>(info.dlpi_addr + first->p_vaddr - first->p_offset);
 }
+
+}  // namespace vplatform
+
+namespace {
+
+using vplatform::ImageStart;
+
+// One loaded object: its image start and its file.
+struct LoadedModule {
+    std::uintptr_t base = 0;
+    std::string file;  // "" for the executable
+    bool executable = false;
+};
 
 std::vector<LoadedModule> LoadedModules() {
     std::vector<LoadedModule> modules;
@@ -121,6 +131,70 @@ HMODULE Handle(std::uintptr_t base) {
     return reinterpret_cast<HMODULE>(base);
 }
 
+// The references that LoadLibrary and GetModuleHandleEx took: the loader's
+// handles by module, one per reference.
+struct References {
+    std::mutex lock;
+    std::unordered_multimap<std::uintptr_t, void*> handles;
+};
+
+References& LibraryReferences() {
+    static References references;
+    return references;
+}
+
+void AddReference(std::uintptr_t base, void* handle) {
+    References& references = LibraryReferences();
+    std::lock_guard guard(references.lock);
+    references.handles.emplace(base, handle);
+}
+
+// The image start of the library the loader's handle stands for; 0 if the
+// loader does not list it.
+std::uintptr_t BaseOfLoaderHandle(void* handle) {
+    struct link_map* map = nullptr;
+    if (vplatform::Sys().dlinfo_linkmap(handle, &map) != 0 || map == nullptr) return 0;
+    struct Search {
+        const struct link_map* map;
+        std::uintptr_t base = 0;
+    } search{map, 0};
+    vplatform::Sys().dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+            auto& s = *static_cast<Search*>(data);
+            if (info->dlpi_addr != s.map->l_addr || info->dlpi_name != s.map->l_name) return 0;
+            s.base = ImageStart(*info);
+            return 1;
+        },
+        &search);
+    return search.base;
+}
+
+// The loaded module whose segments hold `address`.
+const LoadedModule* ModuleHolding(const std::vector<LoadedModule>& modules, const void* address) {
+    struct Search {
+        std::uintptr_t address;
+        std::uintptr_t base = 0;
+    } search{reinterpret_cast<std::uintptr_t>(address), 0};
+    vplatform::Sys().dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+            auto& s = *static_cast<Search*>(data);
+            for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                const std::uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+                if (segment.p_type == PT_LOAD && s.address >= start && s.address - start < segment.p_memsz) {
+                    s.base = ImageStart(*info);
+                    return 1;
+                }
+            }
+            return 0;
+        },
+        &search);
+    for (const LoadedModule& module : modules) {
+        if (search.base != 0 && module.base == search.base) return &module;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -178,5 +252,107 @@ HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+}
+
+BOOL GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule) {
+    constexpr DWORD known = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+                            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+    if (phModule != nullptr) *phModule = nullptr;
+    if (phModule == nullptr || (dwFlags & ~known) != 0 ||
+        ((dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) && (dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::vector<LoadedModule> modules = LoadedModules();
+    const LoadedModule* module = nullptr;
+    if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+        module = ModuleHolding(modules, lpModuleName);
+    } else {
+        const HMODULE handle = GetModuleHandleW(lpModuleName);
+        for (const LoadedModule& candidate : modules) {
+            if (handle != nullptr && Handle(candidate.base) == handle) module = &candidate;
+        }
+    }
+    if (module == nullptr) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    if (!module->executable &&
+        !(dwFlags & (GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT))) {
+        void* handle = vplatform::Sys().dlopen(module->file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+        if (handle == nullptr) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return FALSE;
+        }
+        AddReference(module->base, handle);
+    }
+    *phModule = Handle(module->base);
+    return TRUE;
+}
+
+HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    if (lpLibFileName == nullptr || hFile != nullptr || lpLibFileName[0] == L'\0') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string file = Narrow(lpLibFileName);
+    const bool isPath = file.find_first_of("/\\") != std::string::npos;
+    for (char& c : file) {
+        if (c == '\\') c = '/';
+    }
+    if (dwFlags & (LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
+        return vplatform::OpenDataFileModule(file);
+    }
+    const auto& sys = vplatform::Sys();
+    void* handle = sys.dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        // The loader tells why only in words: a file that is there but was
+        // refused is no loadable object.
+        struct statx info {};
+        const bool exists = isPath && sys.statx(AT_FDCWD, file.c_str(), 0, STATX_TYPE, &info) == 0;
+        SetLastError(exists ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    const std::uintptr_t base = BaseOfLoaderHandle(handle);
+    if (base == 0) {
+        sys.dlclose(handle);
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    AddReference(base, handle);
+    return Handle(base);
+}
+
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName) {
+    return LoadLibraryExW(lpLibFileName, nullptr, 0);
+}
+
+BOOL FreeLibrary(HMODULE hLibModule) {
+    if (vplatform::IsDataFileHandle(hLibModule)) {
+        if (vplatform::CloseDataFileModule(hLibModule)) return TRUE;
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    void* handle = nullptr;
+    {
+        References& references = LibraryReferences();
+        std::lock_guard guard(references.lock);
+        const auto found = references.handles.find(reinterpret_cast<std::uintptr_t>(hLibModule));
+        if (found != references.handles.end()) {
+            handle = found->second;
+            references.handles.erase(found);
+        }
+    }
+    // Unloading runs the library's destructors, which may load or free
+    // libraries themselves: no lock is held meanwhile.
+    if (handle != nullptr) {
+        vplatform::Sys().dlclose(handle);
+        return TRUE;
+    }
+    for (const LoadedModule& module : LoadedModules()) {
+        if (hLibModule != nullptr && Handle(module.base) == hLibModule) return TRUE;
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
 }
 }

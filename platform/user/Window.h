@@ -45,6 +45,7 @@
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
+#include "platform/kernel/Resource.h"  // IS_INTRESOURCE
 #include "platform/user/Messages.h"
 
 // Styles.
@@ -198,9 +199,6 @@ using LPSTYLESTRUCT = STYLESTRUCT*;
 // A class atom passed where a class name is expected.
 inline LPCWSTR MAKEINTATOM(ATOM atom) {
     return reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom));
-}
-inline bool IS_INTRESOURCE(const void* name) {
-    return (reinterpret_cast<ULONG_PTR>(name) >> 16) == 0;
 }
 constexpr LONG MAKELONG(WORD low, WORD high) {
     return static_cast<LONG>(static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16));

@@ -8,7 +8,9 @@
 #    the application crashes a child of its own, and the installed crash
 #    reporter, found from the installed library, writes the child's report;
 #  - after the whole prefix is moved to another folder, the application builds
-#    with find_package and with pkg-config and runs, and vtools still runs.
+#    with find_package and with pkg-config and runs, and vtools still runs; the
+#    find_package build embeds a resource with the installed resource compiler
+#    (vlib_add_resources) and reads it back.
 # Usage: run.sh BUILD_DIR CONSUMER_SOURCE_DIR [WITH_VTOOLS (1, default, or 0)]
 set -euo pipefail
 build_dir=$1
@@ -105,6 +107,8 @@ mv "$prefix" "$moved"
 cmake -S "$source_dir" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$moved" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >/dev/null
 grep -q "^VLibIncludes_DIR:PATH=$moved/" "$work/cmake-build/CMakeCache.txt" || fail "find_package found another copy"
 cmake --build "$work/cmake-build" >/dev/null
+grep -q "$moved/bin/vlib-rc" "$work/cmake-build/CMakeFiles/consumer.dir/build.make" ||
+  fail "the consumer's resources were not compiled by the installed vlib-rc"
 "$work/cmake-build/consumer"
 pc_consumer "$moved"
 run_vtools "$moved"
