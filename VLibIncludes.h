@@ -37,6 +37,7 @@
 #include "platform/mfc/AfxString.h"
 #include "platform/mfc/AfxSync.h"
 #include "platform/mfc/AfxThread.h"
+#include "platform/mfc/AfxWin.h"
 #include "platform/nls/CodePage.h"
 #include "platform/shell/Shell.h"
 #include "platform/shell/ShellApi.h"
@@ -44,6 +45,7 @@
 #include "platform/user/Keyboard.h"
 #include "platform/user/Messages.h"
 #include "platform/user/Monitor.h"
+#include "platform/user/StaticControl.h"
 #include "platform/user/SystemMetrics.h"
 #include "platform/user/Window.h"
 

@@ -30,6 +30,31 @@ CSize TextSizeCalculator::GetTextSize(std::optional<std::pair<HDC, HFONT>> dcAnd
     return GetTextRect(dcAndFont, text, singleLine).Size();
 }
 
+CRect TextSizeCalculator::GetTextClientRectFromStatic(CStatic& control, std::wstring_view text, std::uint32_t format) {
+    CRect client;
+    if (control.GetSafeHwnd() == nullptr || !GetClientRect(control.GetSafeHwnd(), &client)) return CRect();
+    return GetTextRect(client, control, text, format);
+}
+
+CRect TextSizeCalculator::GetTextWindowRectFromStatic(CStatic& control, std::wstring_view text, std::uint32_t format) {
+    CRect window;
+    if (control.GetSafeHwnd() == nullptr || !GetWindowRect(control.GetSafeHwnd(), &window)) return CRect();
+    return GetTextRect(window, control, text, format);
+}
+
+CRect TextSizeCalculator::GetTextRect(const CRect& start, CStatic& control, std::wstring_view text,
+                                      std::uint32_t format) {
+    // A null window would give the screen's DC: a control without a window
+    // has nothing to measure.
+    // DrawTextW leaves the start rectangle as it is for no text, which
+    // would report the whole control as the text's extent.
+    if (control.GetSafeHwnd() == nullptr || text.empty()) return CRect();
+    const HdcsOwner dc(control.GetSafeHwnd());
+    if (!dc) return CRect();
+    const auto font = reinterpret_cast<HFONT>(control.SendMessage(WM_GETFONT));
+    return GetTextRectInDc(start, dc, font, text, format);
+}
+
 CRect TextSizeCalculator::GetTextRectInDc(const CRect& start, HDC dc, HFONT font, std::wstring_view text,
                                           std::uint32_t format) {
     if (dc == nullptr || text.size() > INT_MAX) return CRect();

@@ -22,6 +22,7 @@
 #include "module/Export.h"
 #include "platform/WinTypes.h"
 #include "platform/mfc/AfxGeometry.h"
+#include "platform/mfc/AfxWin.h"
 
 class VLIB_API TextSizeCalculator {
 public:
@@ -47,8 +48,21 @@ public:
     // The width and height of GetTextRect.
     static CSize GetTextSize(std::optional<std::pair<HDC, HFONT>> dcAndFont, std::wstring_view text, bool singleLine);
 
+    // The text laid out in a static control: from its client rectangle
+    // (origin 0, 0) or its window rectangle (screen coordinates), in the
+    // control's font (WM_GETFONT; none: the system font) on the control's
+    // own DC, with `format` (DT_CALCRECT added; with DT_WORDBREAK lines wrap
+    // at the rectangle's width).  The rectangle's left and top stay, its
+    // right and bottom move to the text's extent.  Empty for a control
+    // without a live window.  Call on the control's thread.
+    static CRect GetTextClientRectFromStatic(CStatic& control, std::wstring_view text, std::uint32_t format);
+    static CRect GetTextWindowRectFromStatic(CStatic& control, std::wstring_view text, std::uint32_t format);
+
 private:
     friend struct TextSizeCalculatorTestAccess;
+
+    // `start` laid out as above on the control's DC, given back afterwards.
+    static CRect GetTextRect(const CRect& start, CStatic& control, std::wstring_view text, std::uint32_t format);
 
     // `start` with its right and bottom moved to the text's extent, laid out
     // by `format` (DT_CALCRECT added, DT_MODIFYSTRING taken away; with

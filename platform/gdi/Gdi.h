@@ -183,10 +183,13 @@ extern "C" {
 // --- Device contexts --------------------------------------------------------
 
 // The DC of a window's client area, or of the screen for a null window.  The
-// screen DC works with or without a display.  Windows come with the window
-// layer; until then a non-null window fails with ERROR_INVALID_WINDOW_HANDLE.
-// Each call gives a new DC with the default attributes, released with
-// ReleaseDC.  Null with ERROR_NOT_ENOUGH_QUOTA beyond the GDI quota.
+// screen DC works with or without a display.  A window's DC has the screen's
+// format and the default attributes (SYSTEM_FONT: the window's own font is
+// not selected, callers select it) and is released with ReleaseDC and the
+// same window; destroying the window releases the DCs still out (their
+// handles fail from then on and no longer count).  Each call gives a new DC.
+// Null with ERROR_INVALID_WINDOW_HANDLE for a window that does not exist (a
+// destroyed one included), ERROR_NOT_ENOUGH_QUOTA beyond the GDI quota.
 VPLATFORM_API HDC GetDC(HWND hWnd);
 // Gives back a DC of GetDC: 1, or 0 with ERROR_INVALID_HANDLE for a handle
 // that is no live DC (one already released included) and

@@ -8,6 +8,7 @@
 #include "platform/gdi/internal/Objects.h"
 #include "platform/gdi/internal/WindowDc.h"
 #include "platform/kernel/WinError.h"
+#include "platform/user/internal/WindowObject.h"
 
 namespace vplatform::gdi {
 namespace {
@@ -118,11 +119,17 @@ using vplatform::GdiHandles;
 extern "C" {
 
 HDC GetDC(HWND hWnd) {
-    if (hWnd != nullptr) {
+    if (hWnd == nullptr) return MakeDc(DcKind::Screen, nullptr);
+    if (!vplatform::user::LookupWindow(hWnd)) return nullptr;
+    const HDC hdc = MakeWindowDc(hWnd);
+    // A window destroyed meanwhile has released its DCs already, perhaps
+    // before this one was made: then it goes too, and the call fails.
+    if (hdc != nullptr && !vplatform::user::LookupWindow(hWnd)) {
+        ReleaseWindowDcs(hWnd);
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
-    return MakeDc(DcKind::Screen, nullptr);
+    return hdc;
 }
 
 int ReleaseDC(HWND hWnd, HDC hDC) {

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/mfc/AfxException.h"
+#include "platform/mfc/AfxWin.h"
 
 namespace {
 
@@ -480,6 +481,7 @@ BOOL AfxUnlockTempMaps(BOOL bDeleteTemps) {
     if (bDeleteTemps) {
         maps->DeleteTempObjects();
         maps->DeleteTempDcs();
+        CWnd::DeleteTempMap();
     }
     return TRUE;
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/gdi/internal/WindowDc.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/internal/Queue.h"
 #include "platform/user/internal/WindowBackend.h"
@@ -125,6 +126,8 @@ void Release(HWND hwnd) {
     }
     if (window->queue) window->queue->RemoveWindow(hwnd);
     if (window->wndClass) window->wndClass->windows.fetch_sub(1);
+    // The DCs its users did not release stop working and counting.
+    vplatform::gdi::ReleaseWindowDcs(hwnd);
     WindowBackend* backend = CurrentWindowBackend();
     if (backend != nullptr && topLevel) backend->Destroyed(hwnd);
 }

@@ -14,7 +14,13 @@
 #include "gdi/TextSizeCalculator.h"
 #include "platform/gdi/DrawText.h"
 #include "platform/gdi/Icons.h"
+#include "platform/mfc/AfxWin.h"
 #include "tests/support/GdiTest.h"
+
+// Rectangles shown by their corners when an expectation fails.
+void PrintTo(const CRect& rect, std::ostream* os) {
+    *os << "(" << rect.left << ", " << rect.top << ", " << rect.right << ", " << rect.bottom << ")";
+}
 
 // Reaches the measuring core that the static-control functions stand on.
 struct TextSizeCalculatorTestAccess {
@@ -252,6 +258,72 @@ TEST_F(TextSize, StaticControlCoreWrapsAtTheStartWidthAndNeverModifiesTheText) {
     EXPECT_EQ(std::wstring(text), L"quotation quotation");
     EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), GetStockObject(SYSTEM_FONT));
     EXPECT_TRUE(TextSizeCalculatorTestAccess::InDc(client, nullptr, m_font, text, 0).IsRectNull());
+}
+
+// The text rectangles of real static controls: measured in the font set
+// with SetFont on the control's own DC, from its client or window rectangle.
+class StaticText : public TextSize {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_parent.CreateEx(0, L"Message", L"", WS_OVERLAPPED, 100, 200, 400, 300, nullptr, nullptr));
+    }
+    LONG Width(HFONT font, const std::wstring& text) {
+        const ScreenDc dc;
+        const Selection selection(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+        return TextWidth(dc, text);
+    }
+    LONG LineHeight(HFONT font) {
+        const ScreenDc dc;
+        const Selection selection(dc, font);
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc, &tm);
+        return tm.tmHeight;
+    }
+    CWnd m_parent;
+};
+
+TEST_F(StaticText, RectanglesStartAtTheClientOrWindowRectangleAndMeasureTheControlsFont) {
+    const LONG word = Width(m_font, L"quotation");
+    const LONG line = LineHeight(m_font);
+    CFont* font = CFont::FromHandle(m_font);
+    const struct {
+        DWORD style;
+        int edge;
+    } cases[] = {{SS_LEFT, 0}, {WS_BORDER, 1}, {SS_SUNKEN, 1}, {WS_BORDER | SS_SUNKEN, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.style);
+        CStatic control;
+        // Wide enough for one word and its edges: the second word wraps.
+        const int width = word + 2 * c.edge;
+        ASSERT_TRUE(control.Create(L"", c.style, CRect(10, 20, 10 + width, 60), &m_parent));
+        control.SetFont(font);
+        const CRect client = TextSizeCalculator::GetTextClientRectFromStatic(control, L"quotation", DT_SINGLELINE);
+        EXPECT_EQ(client, CRect(0, 0, word, line));
+        const CRect window = TextSizeCalculator::GetTextWindowRectFromStatic(control, L"quotation", DT_SINGLELINE);
+        EXPECT_EQ(window, CRect(110, 220, 110 + word, 220 + line));  // screen coordinates of the window's corner
+        // DT_WORDBREAK wraps at the start rectangle's width, which the edges
+        // narrow for the client rectangle only.
+        const CRect wrapped =
+            TextSizeCalculator::GetTextClientRectFromStatic(control, L"quotation quotation", DT_WORDBREAK);
+        EXPECT_EQ(wrapped, CRect(0, 0, word, 2 * line));
+        EXPECT_TRUE(TextSizeCalculator::GetTextClientRectFromStatic(control, L"", DT_WORDBREAK).IsRectNull());
+        // Without a font, the system font of the control's DC.
+        control.SetFont(nullptr);
+        EXPECT_EQ(TextSizeCalculator::GetTextClientRectFromStatic(control, L"quotation", DT_SINGLELINE).Width(),
+                  Width(nullptr, L"quotation"));
+    }
+}
+
+TEST_F(StaticText, AControlWithoutALiveWindowMeasuresNothing) {
+    CStatic control;
+    EXPECT_TRUE(TextSizeCalculator::GetTextClientRectFromStatic(control, L"x", 0).IsRectNull());
+    EXPECT_TRUE(TextSizeCalculator::GetTextWindowRectFromStatic(control, L"x", 0).IsRectNull());
+    ASSERT_TRUE(control.Create(L"", 0, CRect(0, 0, 50, 20), &m_parent));
+    const HWND hwnd = control.Detach();
+    ASSERT_TRUE(DestroyWindow(hwnd));
+    ASSERT_TRUE(control.Attach(hwnd));  // a stale handle: the CWnd does not know it is gone
+    EXPECT_TRUE(TextSizeCalculator::GetTextWindowRectFromStatic(control, L"x", 0).IsRectNull());
+    EXPECT_TRUE(TextSizeCalculator::GetTextClientRectFromStatic(control, L"x", 0).IsRectNull());
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The device contexts of windows, for the window layer.
 //
-// GetDC(hwnd) of a non-null window fails until the window layer checks the
-// window: it then calls MakeWindowDc for a live window, and ReleaseDC(hwnd,
-// dc) already gives such a DC back (its window must match).  A window's DC
+// GetDC(hwnd) checks that the window lives and calls MakeWindowDc for it;
+// ReleaseDC(hwnd, dc) gives such a DC back (its window must match).  A window's DC
 // is a display DC like the screen's (32 bits per pixel, 96 DPI, the default
 // attributes at every GetDC) that remembers its window; nothing is drawn, so
 // it needs neither the window's size nor its position.  When a window is
