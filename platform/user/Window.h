@@ -13,6 +13,19 @@
 // without one they exist only here.  Message-only windows (parent
 // HWND_MESSAGE) are never shown to a backend.
 //
+// Windows of other programs.  Through the backend (the X11 one, see
+// platform/x11/internal/Windows.h) other programs' windows are HWNDs of the
+// same table, made at first sight (EnumWindows, GetWindow).  IsWindow,
+// GetWindowRect (with the window manager's frame), GetWindowThreadProcessId
+// (0 when the process is unknown), GetWindow(GW_OWNER), IsWindowVisible (a
+// minimised window is visible), GetWindowTextW and GetClassNameW read them;
+// SetWindowPos and MoveWindow move, size, show, hide and restack them;
+// PostMessageW(WM_CLOSE) asks them to close (FALSE with ERROR_NOT_SUPPORTED
+// when the window does not take the request; other messages: FALSE with
+// ERROR_ACCESS_DENIED); other changes fail with ERROR_ACCESS_DENIED.  Each
+// call asks the display again: a window that has gone fails with
+// ERROR_INVALID_WINDOW_HANDLE.
+//
 // Classes.  RegisterClassExW registers a class of the module `hInstance`
 // (null: the executable).  CreateWindowExW finds a class by name, without
 // case, or by atom: first the classes of its `hInstance`, then CS_GLOBALCLASS
