@@ -1,4 +1,5 @@
-// Monitor queries beside a peer that asks the X server per call.
+// Monitor queries beside a peer that asks the X server per call, and the
+// clipboard beside xclip.
 //
 // GetNearestMonitor, IsOnMonitor and MoveAndClipRectToMonitor on three
 // monitors (LEFT, MAIN the primary, RIGHT), against the same questions
@@ -7,9 +8,19 @@
 // ratios of the rates (queries per second of CPU time, which a loaded machine
 // disturbs less than wall-clock time; the peer's wait for the server is not
 // counted, so the ratios understate its cost) follow the usual output.
+//
+// The clipboard moves 10 MB of text (UTF-8 on the wire, INCR transfers) in
+// both directions, in wall-clock time:
+//   Serve  the process owns the text and `xclip -o` reads it, beside xclip
+//          owning it (`xclip -i`) and `xclip -o` reading it: the reader and
+//          its start are the same on both sides, the owner differs;
+//   Read   xclip owns the text and the process reads it, beside `xclip -o`
+//          reading it (whose rate includes starting the program).
+// The ratios of the rates follow the monitors'.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,8 +33,10 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "gdi/Monitor.h"
+#include "system/Clipboard.h"
 
 extern char** environ;
 
@@ -139,6 +152,153 @@ BENCHMARK(BM_Peer_IsOnMonitor);
 BENCHMARK(BM_Ours_MoveAndClipRectToMonitor);
 BENCHMARK(BM_Peer_MoveAndClipRectToMonitor);
 
+// --- The clipboard -------------------------------------------------------------------
+
+constexpr std::size_t kClipboardBytes = 10 << 20;
+
+const std::string& ClipboardText() {
+    static const std::string text = [] {
+        std::string t;
+        t.reserve(kClipboardBytes);
+        while (t.size() < kClipboardBytes) t += "Zażółć gęślą jaźń, clipboard line of text. ";
+        t.resize(kClipboardBytes);
+        while ((static_cast<unsigned char>(t.back()) & 0xC0) == 0x80 || static_cast<unsigned char>(t.back()) >= 0xC0) {
+            t.pop_back();  // whole characters only
+        }
+        return t;
+    }();
+    return text;
+}
+
+std::wstring Utf16Of(const std::string& utf8) {
+    std::wstring out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            out.push_back(c);
+            i += 1;
+        } else {  // two-byte sequences only in this text
+            out.push_back(static_cast<wchar_t>(((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F)));
+            i += 2;
+        }
+    }
+    return out;
+}
+
+// Runs `argv` with `input` on its standard input and its output thrown
+// away (a program that stays in the background keeps no pipe open), or,
+// without input, with its output read and counted; the bytes it wrote, -1
+// on failure.
+long long RunPeer(const std::vector<const char*>& args, const std::string* input) {
+    int in[2];
+    int out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    if (input != nullptr) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    }
+    for (const int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+    std::vector<char*> argv;
+    for (const char* arg : args) argv.push_back(const_cast<char*>(arg));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    if (input != nullptr && failed == 0) {
+        for (std::size_t at = 0; at < input->size();) {
+            const ssize_t wrote = write(in[1], input->data() + at, input->size() - at);
+            if (wrote <= 0) break;
+            at += static_cast<std::size_t>(wrote);
+        }
+    }
+    close(in[1]);
+    long long total = 0;
+    char buffer[1 << 16];
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) total += got;
+    close(out[0]);
+    int status = 0;
+    if (failed != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return total;
+}
+
+long long XclipRead() {
+    return RunPeer({"xclip", "-o", "-selection", "clipboard", "-target", "UTF8_STRING"}, nullptr);
+}
+
+// xclip takes the clipboard with the text; it serves until another owner
+// comes.  It owns it once it answers (its background part takes it).
+bool XclipOwn() {
+    if (RunPeer({"xclip", "-i", "-selection", "clipboard", "-silent"}, &ClipboardText()) < 0) return false;
+    for (int i = 0; i < 200; ++i) {
+        if (XclipRead() == static_cast<long long>(ClipboardText().size())) return true;
+        usleep(10'000);
+    }
+    return false;
+}
+
+void CountBytes(benchmark::State& state) {
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * static_cast<long long>(ClipboardText().size()));
+}
+
+void BM_Ours_ClipboardServe(benchmark::State& state) {
+    if (!VTools::Clipboard::CopyStringToClipboard(nullptr, Utf16Of(ClipboardText()))) {
+        state.SkipWithError("the clipboard was not taken");
+        return;
+    }
+    for (auto _ : state) {
+        if (XclipRead() != static_cast<long long>(ClipboardText().size())) state.SkipWithError("xclip read too little");
+    }
+    CountBytes(state);
+}
+
+void BM_Peer_ClipboardServe(benchmark::State& state) {
+    if (!XclipOwn()) {
+        state.SkipWithError("xclip did not take the clipboard");
+        return;
+    }
+    for (auto _ : state) {
+        if (XclipRead() != static_cast<long long>(ClipboardText().size())) state.SkipWithError("xclip read too little");
+    }
+    CountBytes(state);
+}
+
+void BM_Ours_ClipboardRead(benchmark::State& state) {
+    if (!XclipOwn()) {
+        state.SkipWithError("xclip did not take the clipboard");
+        return;
+    }
+    const std::size_t expected = Utf16Of(ClipboardText()).size();
+    for (auto _ : state) {
+        const auto text = VTools::Clipboard::GetClipboardString(nullptr);
+        if (!text || text->size() != expected) state.SkipWithError("read too little");
+    }
+    CountBytes(state);
+}
+
+void BM_Peer_ClipboardRead(benchmark::State& state) {
+    if (!XclipOwn()) {
+        state.SkipWithError("xclip did not take the clipboard");
+        return;
+    }
+    for (auto _ : state) {
+        if (XclipRead() != static_cast<long long>(ClipboardText().size())) state.SkipWithError("xclip read too little");
+    }
+    CountBytes(state);
+}
+
+BENCHMARK(BM_Ours_ClipboardServe)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Peer_ClipboardServe)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ours_ClipboardRead)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Peer_ClipboardRead)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -194,6 +354,12 @@ int main(int argc, char** argv) {
         const double ours = reporter.rates[std::string("BM_Ours_") + name];
         const double peer = reporter.rates[std::string("BM_Peer_") + name];
         if (ours > 0 && peer > 0) std::printf("  %-26s %12.0f %12.0f  ratio %.1f\n", name, ours, peer, ours / peer);
+    }
+    std::printf("\n10 MB transfers per second (wall clock), ours / xclip:\n");
+    for (const char* name : {"ClipboardServe", "ClipboardRead"}) {
+        const double ours = reporter.rates[std::string("BM_Ours_") + name];
+        const double peer = reporter.rates[std::string("BM_Peer_") + name];
+        if (ours > 0 && peer > 0) std::printf("  %-26s %12.2f %12.2f  ratio %.2f\n", name, ours, peer, ours / peer);
     }
     XCloseDisplay(g_display);
     benchmark::Shutdown();

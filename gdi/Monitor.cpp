@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "platform/mfc/AfxWin.h"
 #include "platform/user/SystemMetrics.h"
 
 namespace {
@@ -92,6 +93,22 @@ bool Monitor::IsOnMonitor(const RECT* rect) const {
         return x >= area.left && x < area.right && y >= area.top && y < area.bottom;
     };
     return inside(rect->left, rect->top) && inside(rect->right, rect->bottom);
+}
+
+bool Monitor::IsOnMonitor(const CWnd* window) const {
+    if (window == nullptr || !::IsWindow(window->GetSafeHwnd())) return false;
+    // A rectangle that could not be read is not tested.
+    RECT rect;
+    if (!::GetWindowRect(window->GetSafeHwnd(), &rect)) return false;
+    return IsOnMonitor(&rect);
+}
+
+bool Monitor::CenterWindowToMonitor(CWnd* window, bool useWorkArea) const {
+    if (!IsMonitor() || window == nullptr || !::IsWindow(window->GetSafeHwnd())) return false;
+    RECT rect;
+    if (!::GetWindowRect(window->GetSafeHwnd(), &rect) || !CenterRectToMonitor(&rect, useWorkArea)) return false;
+    return window->SetWindowPos(nullptr, rect.left, rect.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE) !=
+           FALSE;
 }
 
 bool Monitor::CenterRectToMonitor(LPRECT rect, bool useWorkArea) const {

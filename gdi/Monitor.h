@@ -21,6 +21,8 @@
 #include "platform/mfc/AfxGeometry.h"
 #include "platform/user/Monitor.h"
 
+class CWnd;
+
 class VLIB_API Monitor {
 public:
     Monitor() = default;
@@ -55,6 +57,10 @@ public:
     // rectangle by the point rule: a rectangle equal to the monitor's is not
     // on it.  False for a null pointer.
     bool IsOnMonitor(const RECT* rect) const;
+    // The window rectangle (GetWindowRect) by the rectangle rule.  False for
+    // a null pointer, a handle that is no window, or a rectangle that cannot
+    // be read.
+    bool IsOnMonitor(const CWnd* window) const;
 
     // Centres the rectangle on the monitor (its work area when `useWorkArea`),
     // keeping its size; halves round toward zero, so a rectangle larger than
@@ -62,6 +68,14 @@ public:
     // rectangle unchanged, when a result does not fit a LONG, for a null
     // pointer or a monitor that is gone.
     bool CenterRectToMonitor(LPRECT rect, bool useWorkArea) const;
+    // Centres the window on the monitor (CenterRectToMonitor of its window
+    // rectangle) and moves it there with CWnd::SetWindowPos, keeping its
+    // size, Z order and activation.  False, with nothing moved, for a monitor
+    // that is gone, a null pointer, a handle that is no window, a window
+    // rectangle that cannot be read or a centred rectangle that does not
+    // fit; else whether SetWindowPos succeeded.  Call it on a thread that may
+    // move the window (its own).
+    bool CenterWindowToMonitor(CWnd* window, bool useWorkArea) const;
 
     // Pushes `rect` onto the monitor (its work area when `useWorkArea`) and
     // cuts off what sticks out to the right and below:

@@ -6,6 +6,9 @@
 
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Process.h"
+#include "platform/kernel/Sync.h"
+#include "platform/user/Messages.h"
+#include "platform/user/Window.h"
 #include "system/Path.h"
 
 namespace VTools::Process {
@@ -75,6 +78,39 @@ OpenProcessResult OpenProcess(std::wstring_view executablePath, std::wstring_vie
     result.m_processId = information.dwProcessId;
     result.m_threadId = information.dwThreadId;
     return result;
+}
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK TakeTopWindow(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    DWORD processId = 0;
+    if (GetWindowThreadProcessId(hwnd, &processId) == 0 || processId != search->processId) return TRUE;
+    if (GetWindow(hwnd, GW_OWNER) != nullptr || !IsWindowVisible(hwnd)) return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindTopWindow(DWORD processId) {
+    Search search{processId, nullptr};
+    EnumWindows(TakeTopWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void CloseProcess(const OpenProcessResult& result) {
+    const HANDLE process = result.GetProcessHandle();
+    // An ended process's id may already name another program.
+    if (process == nullptr || WaitForSingleObject(process, 0) != WAIT_TIMEOUT) return;
+    const HWND window = FindTopWindow(result.GetProcessId());
+    if (window != nullptr && PostMessageW(window, WM_CLOSE, 0, 0)) return;
+    TerminateProcess(process, 0);
 }
 
 }  // namespace VTools::Process

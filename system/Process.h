@@ -1,5 +1,6 @@
 // Starting other programs: OpenProcess starts a program with a command line
-// and returns its process and thread handles in an owning OpenProcessResult.
+// and returns its process and thread handles in an owning OpenProcessResult;
+// FindTopWindow finds a program's main window, CloseProcess closes it.
 //
 // Threads: the functions keep no state and may be called from any thread; an
 // OpenProcessResult is used by one thread at a time.
@@ -57,5 +58,21 @@ private:
 // handles, environment and current folder.  An empty result (false) for a
 // path that is no existing file and for a failed start.
 VLIB_API OpenProcessResult OpenProcess(std::wstring_view executablePath, std::wstring_view arguments);
+
+// The main window of process `processId`: the first top-level window, from
+// the top of the Z order (EnumWindows), that belongs to the process, has no
+// owner (dialog boxes and tool windows with an owner are passed over) and is
+// visible (a minimised window counts as visible).  Null when there is none,
+// and without a display for other programs' windows.
+VLIB_API HWND FindTopWindow(DWORD processId);
+
+// Closes a program started with OpenProcess: posts WM_CLOSE to its main
+// window (FindTopWindow; for another program's X window, the window
+// manager's close request, which a window that does not take it refuses),
+// else terminates the process with exit code 0.  Waits for neither.  Does
+// nothing for a result without a process handle or whose process has
+// already ended, so that a window of a later program given the same id is
+// never closed.  The result keeps its handles.
+VLIB_API void CloseProcess(const OpenProcessResult& result);
 
 }  // namespace VTools::Process

@@ -62,6 +62,7 @@ struct Syscalls {
     const char* (*getenv)(const char* name);
     uid_t (*getuid)();
     pid_t (*getpid)();
+    int (*gethostname)(char* name, size_t size);
     int (*getpwuid_r)(uid_t uid, struct passwd* entry, char* buffer, size_t size, struct passwd** found);
     int (*dl_iterate_phdr)(int (*callback)(struct dl_phdr_info* info, size_t size, void* data), void* data);
     int (*sigaltstack)(const stack_t* stack, stack_t* previous);

@@ -106,6 +106,7 @@ constexpr Syscalls kReal = {
     .getenv = GetEnv,
     .getuid = ::getuid,
     .getpid = ::getpid,
+    .gethostname = ::gethostname,
     .getpwuid_r = ::getpwuid_r,
     .dl_iterate_phdr = ::dl_iterate_phdr,
     .sigaltstack = ::sigaltstack,

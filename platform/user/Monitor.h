@@ -1,5 +1,5 @@
 // Display monitors under their Win32 names: EnumDisplayMonitors,
-// MonitorFromPoint, MonitorFromRect, GetMonitorInfoW.
+// MonitorFromPoint, MonitorFromRect, MonitorFromWindow, GetMonitorInfoW.
 //
 // Monitors are those of the X server named by $DISPLAY (RandR monitors), in
 // Win32 virtual-screen coordinates: the primary monitor's top-left corner is
@@ -77,6 +77,12 @@ VPLATFORM_API HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 // overflows.  Null with ERROR_INVALID_PARAMETER for a null `lprc`,
 // ERROR_INVALID_FLAGS for another flag.
 VPLATFORM_API HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags);
+
+// The monitor of a window: MonitorFromRect of its window rectangle
+// (GetWindowRect; another program's window with its frame).  Null with
+// ERROR_INVALID_WINDOW_HANDLE for a bad window (whatever the flags),
+// ERROR_INVALID_FLAGS for another flag.
+VPLATFORM_API HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags);
 
 // Fills `lpmi` (a MONITORINFO or MONITORINFOEXW, told apart by cbSize): the
 // monitor rectangle, the work area, MONITORINFOF_PRIMARY for the primary

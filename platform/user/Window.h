@@ -13,6 +13,19 @@
 // without one they exist only here.  Message-only windows (parent
 // HWND_MESSAGE) are never shown to a backend.
 //
+// Windows of other programs.  Through the backend (the X11 one, see
+// platform/x11/internal/Windows.h) other programs' windows are HWNDs of the
+// same table, made at first sight (EnumWindows, GetWindow).  IsWindow,
+// GetWindowRect (with the window manager's frame), GetWindowThreadProcessId
+// (0 when the process is unknown), GetWindow(GW_OWNER), IsWindowVisible (a
+// minimised window is visible), GetWindowTextW and GetClassNameW read them;
+// SetWindowPos and MoveWindow move, size, show, hide and restack them;
+// PostMessageW(WM_CLOSE) asks them to close (FALSE with ERROR_NOT_SUPPORTED
+// when the window does not take the request; other messages: FALSE with
+// ERROR_ACCESS_DENIED); other changes fail with ERROR_ACCESS_DENIED.  Each
+// call asks the display again: a window that has gone fails with
+// ERROR_INVALID_WINDOW_HANDLE.
+//
 // Classes.  RegisterClassExW registers a class of the module `hInstance`
 // (null: the executable).  CreateWindowExW finds a class by name, without
 // case, or by atom: first the classes of its `hInstance`, then CS_GLOBALCLASS
@@ -129,6 +142,10 @@ constexpr int SW_SHOWNA = 8;
 constexpr int SW_RESTORE = 9;
 constexpr int SW_SHOWDEFAULT = 10;
 
+// GetWindow.
+constexpr UINT GW_OWNER = 4;
+constexpr UINT GW_CHILD = 5;
+
 // SetWindowPos.
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
@@ -146,6 +163,8 @@ constexpr UINT SWP_NOSENDCHANGING = 0x0400;
 constexpr WPARAM SIZE_RESTORED = 0;
 constexpr WPARAM SIZE_MINIMIZED = 1;
 constexpr WPARAM SIZE_MAXIMIZED = 2;
+
+using WNDENUMPROC = BOOL(CALLBACK*)(HWND, LPARAM);
 
 struct WNDCLASSEXW {
     UINT cbSize;  // sizeof(WNDCLASSEXW)
@@ -243,8 +262,17 @@ VPLATFORM_API HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR
 // FALSE with ERROR_INVALID_WINDOW_HANDLE, ERROR_ACCESS_DENIED for a window of
 // another thread or program.
 VPLATFORM_API BOOL DestroyWindow(HWND hWnd);
-// TRUE while `hWnd` names a window.
+// TRUE while `hWnd` names a window (another program's window is asked for
+// again from the display).
 VPLATFORM_API BOOL IsWindow(HWND hWnd);
+// Calls `lpEnumFunc` with each top-level window and `lParam`, the top of the
+// Z order first: the windows the display lists (this process's and other
+// programs', see below), then this process's windows it does not list
+// (hidden ones; all of them without a display), newest first.  Stops when
+// the callback returns FALSE, and then returns FALSE; TRUE when every window
+// was enumerated.  FALSE with ERROR_INVALID_PARAMETER for a null callback.
+// The callback runs on the calling thread with no platform lock held.
+VPLATFORM_API BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 
 // The default answers: WM_NCCREATE sets the window text and returns TRUE;
 // WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH work on the window text; WM_CLOSE
@@ -275,6 +303,12 @@ VPLATFORM_API LONG SetWindowLongW(HWND hWnd, int nIndex, LONG dwNewLong);
 // The parent of a child window, else the owner; null (last error unchanged)
 // for none, with ERROR_INVALID_WINDOW_HANDLE for a bad window.
 VPLATFORM_API HWND GetParent(HWND hWnd);
+// GW_OWNER: the owner of a window that is not a child (for a window of
+// another program: its WM_TRANSIENT_FOR); GW_CHILD: the child at the top of
+// the Z order.  Null (last error unchanged) for none; null with
+// ERROR_INVALID_WINDOW_HANDLE for a bad window, ERROR_INVALID_PARAMETER for
+// another command.
+VPLATFORM_API HWND GetWindow(HWND hWnd, UINT uCmd);
 // TRUE when `hWnd` is a child or further descendant of `hWndParent`.
 VPLATFORM_API BOOL IsChild(HWND hWndParent, HWND hWnd);
 

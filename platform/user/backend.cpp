@@ -6,10 +6,12 @@
 #include "platform/kernel/WinError.h"
 #include "platform/user/internal/WindowBackend.h"
 #include "platform/user/internal/WindowObject.h"
+#include "platform/x11/internal/Windows.h"
 
 namespace vplatform::user {
 namespace {
 
+// Null: the display's own backend.
 std::atomic<WindowBackend*> g_backend{nullptr};
 
 std::shared_ptr<Window> ForeignOne(HWND hwnd) {
@@ -19,6 +21,11 @@ std::shared_ptr<Window> ForeignOne(HWND hwnd) {
         return nullptr;
     }
     return window;
+}
+
+void SetOwner(Window& window, HWND owner) {
+    const std::lock_guard tree(TreeMutex());
+    window.owner = owner;
 }
 
 void Describe(Window& window, const ForeignWindow& foreign) {
@@ -62,12 +69,27 @@ LRESULT WindowBackend::SendForeign(HWND, UINT, WPARAM, LPARAM) {
     return 0;
 }
 
+BOOL WindowBackend::PlaceForeign(HWND, HWND, int, int, int, int, UINT) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+bool WindowBackend::RefreshForeign(HWND) {
+    return true;
+}
+
+bool WindowBackend::EnumTopLevel(std::vector<HWND>&) {
+    SetLastError(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+    return false;
+}
+
 void SetWindowBackend(WindowBackend* backend) {
     g_backend.store(backend, std::memory_order_release);
 }
 
 WindowBackend* CurrentWindowBackend() {
-    return g_backend.load(std::memory_order_acquire);
+    WindowBackend* backend = g_backend.load(std::memory_order_acquire);
+    return backend != nullptr ? backend : &x11::DisplayWindowBackend();
 }
 
 HWND AddForeignWindow(const ForeignWindow& foreign) {
@@ -76,6 +98,7 @@ HWND AddForeignWindow(const ForeignWindow& foreign) {
     window->processId = foreign.processId;
     window->threadId = foreign.threadId;
     Describe(*window, foreign);
+    window->owner = foreign.owner;
     const HWND hwnd = UserHandles().Insert(window);
     if (hwnd != nullptr) window->handle = hwnd;
     return hwnd;
@@ -84,6 +107,7 @@ HWND AddForeignWindow(const ForeignWindow& foreign) {
 bool UpdateForeignWindow(HWND hwnd, const ForeignWindow& foreign) {
     const auto window = ForeignOne(hwnd);
     if (!window) return false;
+    SetOwner(*window, foreign.owner);
     const std::lock_guard lock(window->mutex);
     Describe(*window, foreign);
     return true;

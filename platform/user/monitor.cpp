@@ -10,6 +10,7 @@
 
 #include "platform/internal/HandleTable.h"
 #include "platform/user/SystemMetrics.h"
+#include "platform/user/Window.h"
 #include "platform/user/internal/MonitorQuery.h"
 #include "platform/x11/internal/Desktop.h"
 
@@ -142,6 +143,13 @@ HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
     if (!TheMonitors().Current(snapshot)) return nullptr;
     const auto index = MonitorOfRect(*snapshot.layout, *lprc, dwFlags);
     return index ? snapshot.handles[*index] : nullptr;
+}
+
+HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags) {
+    if (!ValidFlags(dwFlags)) return nullptr;
+    RECT rect;
+    if (!GetWindowRect(hwnd, &rect)) return nullptr;
+    return MonitorFromRect(&rect, dwFlags);
 }
 
 BOOL GetMonitorInfoW(HMONITOR hMonitor, LPMONITORINFO lpmi) {

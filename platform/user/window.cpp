@@ -25,7 +25,13 @@ std::vector<HWND>& TopLevelWindows() {
 }
 
 std::shared_ptr<Window> LookupWindow(HWND hwnd) {
-    return UserHandles().Lookup<Window>(hwnd);
+    auto window = UserHandles().Lookup<Window>(hwnd);
+    // Another program's window is asked for again: it may have changed or gone.
+    if (window && window->foreign && !CurrentWindowBackend()->RefreshForeign(hwnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return window;
 }
 
 bool IsTopLevel(const Window& window) {
@@ -722,10 +728,7 @@ BOOL IsWindowVisible(HWND hWnd) {
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags) {
     const auto window = LookupWindow(hWnd);
     if (!window) return FALSE;
-    if (window->foreign) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (window->foreign) return CurrentWindowBackend()->PlaceForeign(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
     RECT old;
     bool wasVisible = false;
     {
@@ -820,5 +823,42 @@ BOOL ScreenToClient(HWND hWnd, LPPOINT lpPoint) {
     lpPoint->x -= origin.x;
     lpPoint->y -= origin.y;
     return TRUE;
+}
+
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam) {
+    if (lpEnumFunc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<HWND> windows;
+    if (!CurrentWindowBackend()->EnumTopLevel(windows)) windows.clear();
+    {
+        // The process's windows the display does not list (hidden ones, or
+        // all without a display) follow, newest first.
+        const std::lock_guard tree(TreeMutex());
+        for (HWND own : TopLevelWindows()) {
+            if (std::find(windows.begin(), windows.end(), own) == windows.end()) windows.push_back(own);
+        }
+    }
+    for (HWND hwnd : windows) {
+        if (!UserHandles().Find<Window>(hwnd)) continue;  // gone meanwhile
+        if (!lpEnumFunc(hwnd, lParam)) return FALSE;
+    }
+    return TRUE;
+}
+
+HWND GetWindow(HWND hWnd, UINT uCmd) {
+    const auto window = LookupWindow(hWnd);
+    if (!window) return nullptr;
+    const std::lock_guard tree(TreeMutex());
+    switch (uCmd) {
+        case GW_OWNER:
+            return window->child ? nullptr : window->owner;
+        case GW_CHILD:
+            return window->children.empty() ? nullptr : window->children.front();
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+    }
 }
 }

@@ -139,6 +139,7 @@ public:
 private:
     static bool Same(const DesktopLayout& a, const DesktopLayout& b) {
         if (a.monitors.size() != b.monitors.size()) return false;
+        if (a.origin.x != b.origin.x || a.origin.y != b.origin.y) return false;
         for (std::size_t i = 0; i < a.monitors.size(); ++i) {
             const auto& x = a.monitors[i];
             const auto& y = b.monitors[i];
@@ -311,6 +312,7 @@ private:
                 {Wide(monitors[i].name), ToRect(box, originX, originY), ToRect(work[i], originX, originY), i == 0});
         }
         layout->bounds = ToRect(bounds, originX, originY);
+        layout->origin = {static_cast<LONG>(originX), static_cast<LONG>(originY)};
         return layout;
     }
 
@@ -329,6 +331,14 @@ Layout& TheLayout() {
 }
 
 }  // namespace
+
+void WatchLayout() {
+    TheLayout();
+}
+
+std::shared_ptr<const DesktopLayout> LayoutLocked(Connection& connection) {
+    return TheLayout().Get(connection);
+}
 
 std::shared_ptr<const DesktopLayout> CurrentLayout() {
     Layout& layout = TheLayout();

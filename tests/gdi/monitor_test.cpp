@@ -9,6 +9,7 @@
 #include <string>
 
 #include "gdi/Monitor.h"
+#include "platform/mfc/AfxWin.h"
 #include "tests/support/Rect.h"
 #include "tests/support/XServer.h"
 
@@ -102,6 +103,34 @@ TEST_F(MonitorTest, CentringKeepsTheSizeRoundsTowardZeroAndRefusesWhatDoesNotFit
     RECT rect{0, 0, 920, 80};
     ASSERT_TRUE(left->CenterRectToMonitor(&rect, true));
     EXPECT_EQ(rect, (RECT{-1420, 620, -500, 700}));
+}
+
+TEST_F(MonitorTest, WindowsAreTestedAndCentredByTheirRectangleAndABadOneIsLeftAlone) {
+    CWnd window;
+    ASSERT_TRUE(window.CreateEx(0, L"Message", L"centred", 0, 1920 + 10, 40, 500, 300, nullptr, nullptr));
+    auto right = Monitors::GetNearestMonitor(&kRight);
+    ASSERT_TRUE(right);
+    EXPECT_TRUE(right->IsOnMonitor(&window));
+    EXPECT_FALSE(m_main.IsOnMonitor(&window));
+    ASSERT_TRUE(m_main.CenterWindowToMonitor(&window, false));
+    RECT rect{};
+    window.GetWindowRect(&rect);
+    EXPECT_EQ(rect, (RECT{710, 450, 1210, 750}));
+    EXPECT_TRUE(m_main.IsOnMonitor(&window));
+
+    // A window that is gone, or none: false and nothing read or moved.
+    CWnd gone;
+    ASSERT_TRUE(gone.CreateEx(0, L"Message", L"gone", 0, 1, 1, 10, 10, nullptr, nullptr));
+    const HWND stale = gone.GetSafeHwnd();
+    ASSERT_TRUE(gone.DestroyWindow());
+    CWnd attached;
+    attached.Attach(stale);
+    EXPECT_FALSE(m_main.IsOnMonitor(&attached));
+    EXPECT_FALSE(m_main.CenterWindowToMonitor(&attached, true));
+    attached.Detach();
+    EXPECT_FALSE(m_main.IsOnMonitor(static_cast<const CWnd*>(nullptr)));
+    EXPECT_FALSE(m_main.CenterWindowToMonitor(nullptr, true));
+    window.DestroyWindow();
 }
 
 TEST_F(MonitorTest, MoveAndClipPushesOntoTheAreaAndCutsWhatSticksOut) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/x11/internal/Desktop.h"
 #include "tests/support/Peer.h"
 
 extern char** environ;
@@ -66,6 +67,9 @@ XServer* XServer::Shared() {
         auto server = Start();
         if (!server) return static_cast<XServer*>(nullptr);
         setenv("DISPLAY", server->Display().c_str(), 1);
+        // A window made before the server existed tried the display and
+        // failed: the platform would not try again for a few seconds.
+        vplatform::x11::test::ResetDisplayForTesting();
         XServer* raw = server.release();
         // Ended at exit; no test runs after that.
         static struct Stopper {

@@ -50,6 +50,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
@@ -91,12 +92,28 @@ public:
     // ERROR_ACCESS_DENIED.
     virtual BOOL PostForeign(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     virtual LRESULT SendForeign(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Moves, sizes, shows, hides or restacks a window of another program as
+    // SetWindowPos asks.  Here: FALSE with ERROR_ACCESS_DENIED.
+    virtual BOOL PlaceForeign(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+    // Reads again what the display knows of a window of another program
+    // (UpdateForeignWindow); false when the window has gone, after removing
+    // its handle (RemoveForeignWindow).  Called at every lookup of such a
+    // window, with no platform lock held.  Here: true.
+    virtual bool RefreshForeign(HWND hwnd);
+    // The top-level windows of the display, the top of the Z order first:
+    // this process's windows that have a place on it and the windows of other
+    // programs (entries made at first sight).  False with the last error set
+    // when there is no display.  Here: false with
+    // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
+    virtual bool EnumTopLevel(std::vector<HWND>& windows);
 };
 
-// Installs the backend (null removes it).  Calls already made keep the
-// backend they started with, which must therefore stay alive.
+// Installs the backend (null goes back to the display's own: the X11
+// backend of platform/x11, which does nothing without a display).  Calls
+// already made keep the backend they started with, which must therefore stay
+// alive.
 VPLATFORM_API void SetWindowBackend(WindowBackend* backend);
-// The backend, or null.
+// The backend installed, else the display's own; never null.
 WindowBackend* CurrentWindowBackend();
 
 // A window of another program.
@@ -106,6 +123,7 @@ struct ForeignWindow {
     DWORD style = 0;
     DWORD exStyle = 0;
     RECT rect{};  // screen coordinates
+    HWND owner = nullptr;
     std::wstring title;
     std::wstring className;
 };

@@ -217,6 +217,13 @@ private:
     std::thread m_thread;
 };
 
+struct DesktopLayout;
+// The current layout (Desktop.h's CurrentLayout) for a holder of the shared
+// connection's lock; WatchLayout must have been called first, without the
+// lock (it adds the layout's watcher).
+std::shared_ptr<const DesktopLayout> LayoutLocked(Connection& connection);
+void WatchLayout();
+
 // Drops the shared connection and forgets the time of the last failed
 // opening (x11::test::ResetDisplayForTesting).
 void ResetSharedDisplay();

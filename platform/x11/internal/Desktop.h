@@ -36,6 +36,7 @@ struct ScreenMonitor {
 struct DesktopLayout {
     std::vector<ScreenMonitor> monitors;  // at least one
     RECT bounds;                          // the virtual screen: all monitors' union
+    POINT origin;                         // the primary monitor's top-left corner in X root coordinates
     std::uint64_t generation;             // differs between different layouts
 };
 

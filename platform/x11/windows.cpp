@@ -1,0 +1,596 @@
+// The X11 side of the window model: X windows for the process's top-level
+// windows, and other programs' X windows as entries of the USER table.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/internal/Syscalls.h"
+#include "platform/internal/Utf8.h"
+#include "platform/kernel/WinError.h"
+#include "platform/nls/CodePage.h"
+#include "platform/user/internal/WindowBackend.h"
+#include "platform/x11/internal/Connection.h"
+#include "platform/x11/internal/Desktop.h"
+#include "platform/x11/internal/Windows.h"
+
+namespace vplatform::x11 {
+namespace {
+
+using XWindow = ::Window;
+
+constexpr long kIconicState = 3;  // WM_STATE's state of a minimised window
+
+// The callbacks about the process's own windows must not change the last
+// error of the call that made them (SetWindowLongPtrW keeps it on success).
+class KeepLastError {
+public:
+    KeepLastError() : m_saved(GetLastError()) {}
+    ~KeepLastError() { SetLastError(m_saved); }
+    KeepLastError(const KeepLastError&) = delete;
+    KeepLastError& operator=(const KeepLastError&) = delete;
+
+private:
+    DWORD m_saved;
+};
+
+std::wstring WideOfUtf8(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+    if (size > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
+    return out;
+}
+
+std::wstring WideOfLatin1(const std::string& text) {
+    return std::wstring(text.begin(), text.end());  // ISO 8859-1 is the first 256 code points
+}
+
+// A property's raw value: its format (8, 16, 32) and its items; 32-bit items
+// are longs, as Xlib gives them.  None when missing, of another type (with a
+// type asked) or unreadable.
+struct Property {
+    Atom type = None;
+    int format = 0;
+    std::vector<unsigned char> bytes;  // 8-bit items
+    std::vector<long> longs;           // 32-bit items
+};
+
+std::optional<Property> ReadProperty(Connection& connection, XWindow window, Atom name, Atom type) {
+    ErrorTrap trap(connection);
+    Property property;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(connection.Dpy(), window, name, 0, 1 << 16, False, type, &property.type,
+                                          &property.format, &count, &after, &data);
+    std::optional<Property> result;
+    if (status == Success && trap.Check() == 0 && property.type != None &&
+        (type == AnyPropertyType || property.type == type)) {
+        if (property.format == 32) {
+            const auto* longs = reinterpret_cast<const long*>(data);
+            property.longs.assign(longs, longs + count);
+        } else if (property.format == 8) {
+            property.bytes.assign(data, data + count);
+        }
+        result = std::move(property);
+    }
+    if (data != nullptr) XFree(data);
+    return result;
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (Sys().gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+class DisplayWindows final : public user::WindowBackend, public Watcher {
+public:
+    DisplayWindows() {
+        WatchLayout();
+        SharedDisplay::AddWatcher(this);
+    }
+
+    // --- The process's own windows ---------------------------------------------------
+
+    void Created(user::TopLevelWindow& window) override {
+        const KeepLastError keep;
+        auto display = SharedDisplay::Acquire();
+        if (!display) return;
+        Connection& connection = *display;
+        Display* dpy = connection.Dpy();
+        const POINT origin = Origin(connection);
+        const RECT& rect = window.rect;
+        const XWindow x = XCreateWindow(dpy, connection.Root(), rect.left + origin.x, rect.top + origin.y,
+                                        Extent(rect.left, rect.right), Extent(rect.top, rect.bottom), 0, CopyFromParent,
+                                        InputOutput, CopyFromParent, 0, nullptr);
+        if (x == None) return;
+        SetTitle(connection, x, window.title);
+        const std::string className = Utf8Of(window.className);
+        XClassHint hint{const_cast<char*>(className.c_str()), const_cast<char*>(className.c_str())};
+        XSetClassHint(dpy, x, &hint);
+        Atom deleteWindow = connection.Intern("WM_DELETE_WINDOW");
+        XSetWMProtocols(dpy, x, &deleteWindow, 1);
+        const long pid = Sys().getpid();
+        XChangeProperty(dpy, x, connection.Intern("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&pid), 1);
+        const std::string host = HostName();
+        XChangeProperty(dpy, x, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(host.data()), static_cast<int>(host.size()));
+        // The position is the program's own: a window manager keeps it.
+        XSizeHints size{};
+        size.flags = USPosition | USSize;
+        size.x = rect.left + origin.x;
+        size.y = rect.top + origin.y;
+        size.width = static_cast<int>(Extent(rect.left, rect.right));
+        size.height = static_cast<int>(Extent(rect.top, rect.bottom));
+        XSetWMNormalHints(dpy, x, &size);
+        if (const auto owner = m_xOfOwn.find(window.owner); window.owner != nullptr && owner != m_xOfOwn.end()) {
+            XSetTransientForHint(dpy, x, owner->second);
+        }
+        XFlush(dpy);
+        m_ownByX[x] = window.hwnd;
+        m_xOfOwn[window.hwnd] = x;
+    }
+
+    void Destroyed(HWND hwnd) override {
+        const KeepLastError keep;
+        auto display = SharedDisplay::Acquire();
+        if (!display) return;
+        const auto it = m_xOfOwn.find(hwnd);
+        if (it == m_xOfOwn.end()) return;
+        XDestroyWindow(display->Dpy(), it->second);
+        XFlush(display->Dpy());
+        m_ownByX.erase(it->second);
+        m_xOfOwn.erase(it);
+    }
+
+    void Shown(HWND hwnd, bool visible) override {
+        const KeepLastError keep;
+        auto display = SharedDisplay::Acquire();
+        if (!display) return;
+        const auto it = m_xOfOwn.find(hwnd);
+        if (it == m_xOfOwn.end()) return;
+        Display* dpy = display->Dpy();
+        if (visible) {
+            XMapWindow(dpy, it->second);
+        } else {
+            // Withdrawn, so that a window manager forgets it too.
+            XWithdrawWindow(dpy, it->second, DefaultScreen(dpy));
+        }
+        XFlush(dpy);
+    }
+
+    void Moved(HWND hwnd, const RECT& rect) override {
+        const KeepLastError keep;
+        auto display = SharedDisplay::Acquire();
+        if (!display) return;
+        const auto it = m_xOfOwn.find(hwnd);
+        if (it == m_xOfOwn.end()) return;
+        const POINT origin = Origin(*display);
+        XMoveResizeWindow(display->Dpy(), it->second, rect.left + origin.x, rect.top + origin.y,
+                          Extent(rect.left, rect.right), Extent(rect.top, rect.bottom));
+        XFlush(display->Dpy());
+    }
+
+    void TextChanged(HWND hwnd, std::wstring_view text) override {
+        const KeepLastError keep;
+        auto display = SharedDisplay::Acquire();
+        if (!display) return;
+        const auto it = m_xOfOwn.find(hwnd);
+        if (it == m_xOfOwn.end()) return;
+        SetTitle(*display, it->second, text);
+        XFlush(display->Dpy());
+    }
+
+    // --- Windows of other programs ----------------------------------------------------
+
+    bool EnumTopLevel(std::vector<HWND>& windows) override {
+        auto display = SharedDisplay::Acquire();
+        if (!display) return false;
+        Connection& connection = *display;
+        for (const XWindow x : Stacking(connection)) {
+            if (const auto own = m_ownByX.find(x); own != m_ownByX.end()) {
+                windows.push_back(own->second);
+            } else if (const HWND hwnd = Foreign(connection, x)) {
+                windows.push_back(hwnd);
+            }
+        }
+        return true;
+    }
+
+    bool RefreshForeign(HWND hwnd) override {
+        const KeepLastError keep;
+        auto display = SharedDisplay::Acquire();
+        if (!display) return false;  // every entry went with the connection
+        const auto it = m_xOfForeign.find(hwnd);
+        if (it == m_xOfForeign.end()) return true;  // not one of the display's
+        user::ForeignWindow info;
+        if (!Describe(*display, it->second, info, true)) {
+            Forget(hwnd);
+            return false;
+        }
+        return user::UpdateForeignWindow(hwnd, info);
+    }
+
+    BOOL PostForeign(HWND hwnd, UINT message, WPARAM, LPARAM) override {
+        if (message != WM_CLOSE) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        auto display = SharedDisplay::Acquire();
+        if (!display) return FALSE;
+        Connection& connection = *display;
+        const auto it = m_xOfForeign.find(hwnd);
+        if (it == m_xOfForeign.end()) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        const XWindow x = it->second;
+        // WM_CLOSE is the close request of the window manager's protocol:
+        // only for a window that takes it.
+        const Atom deleteWindow = connection.Intern("WM_DELETE_WINDOW");
+        bool takes = false;
+        if (const auto protocols = ReadProperty(connection, x, connection.Intern("WM_PROTOCOLS"), XA_ATOM)) {
+            takes = std::find(protocols->longs.begin(), protocols->longs.end(), static_cast<long>(deleteWindow)) !=
+                    protocols->longs.end();
+        }
+        if (!takes) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return FALSE;
+        }
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = x;
+        event.xclient.message_type = connection.Intern("WM_PROTOCOLS");
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(deleteWindow);
+        event.xclient.data.l[1] = CurrentTime;
+        ErrorTrap trap(connection);
+        XSendEvent(connection.Dpy(), x, False, NoEventMask, &event);
+        if (trap.Sync() != 0) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    BOOL PlaceForeign(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) override {
+        auto display = SharedDisplay::Acquire();
+        if (!display) return FALSE;
+        Connection& connection = *display;
+        Display* dpy = connection.Dpy();
+        const auto it = m_xOfForeign.find(hwnd);
+        if (it == m_xOfForeign.end()) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        const XWindow window = it->second;
+        const POINT origin = Origin(connection);
+        const auto frame = FrameExtents(connection, window);
+        XWindowChanges changes{};
+        unsigned mask = 0;
+        if ((flags & SWP_NOMOVE) == 0) {
+            // Under a window manager (north-west gravity) the frame's corner
+            // goes where the window's would have gone: the rectangle's corner.
+            changes.x = x + origin.x;
+            changes.y = y + origin.y;
+            mask |= CWX | CWY;
+        }
+        if ((flags & SWP_NOSIZE) == 0) {
+            changes.width = std::max(1, cx - static_cast<int>(frame[0] + frame[1]));
+            changes.height = std::max(1, cy - static_cast<int>(frame[2] + frame[3]));
+            mask |= CWWidth | CWHeight;
+        }
+        if ((flags & SWP_NOZORDER) == 0 &&
+            (insertAfter == HWND_TOP || insertAfter == HWND_TOPMOST || insertAfter == HWND_BOTTOM)) {
+            changes.stack_mode = insertAfter == HWND_BOTTOM ? Below : Above;
+            mask |= CWStackMode;
+        }
+        ErrorTrap trap(connection);
+        if (mask != 0) XReconfigureWMWindow(dpy, window, DefaultScreen(dpy), mask, &changes);
+        if ((flags & SWP_SHOWWINDOW) != 0) XMapWindow(dpy, window);
+        if ((flags & SWP_HIDEWINDOW) != 0) XWithdrawWindow(dpy, window, DefaultScreen(dpy));
+        if (trap.Sync() != 0) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    // --- Watcher ---------------------------------------------------------------------
+
+    void Connected(Connection&) override {}
+
+    void Event(Connection&, const XEvent& event) override {
+        if (event.type != DestroyNotify) return;
+        const auto it = m_foreignByX.find(event.xdestroywindow.window);
+        if (it != m_foreignByX.end()) Forget(it->second);
+    }
+
+    void Lost() override {
+        for (const auto& [hwnd, x] : m_xOfForeign) user::RemoveForeignWindow(hwnd);
+        m_foreignByX.clear();
+        m_xOfForeign.clear();
+        m_pids.clear();
+        m_internal.clear();
+        m_ownByX.clear();
+        m_xOfOwn.clear();
+    }
+
+private:
+    static unsigned Extent(LONG from, LONG to) {
+        return static_cast<unsigned>(std::max<long long>(1, static_cast<long long>(to) - from));
+    }
+
+    static POINT Origin(Connection& connection) {
+        const auto layout = LayoutLocked(connection);
+        return layout ? layout->origin : POINT{0, 0};
+    }
+
+    static void SetTitle(Connection& connection, XWindow x, std::wstring_view title) {
+        const std::string utf8 = Utf8Of(title);
+        const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
+        const int size = static_cast<int>(utf8.size());
+        XChangeProperty(connection.Dpy(), x, connection.Intern("_NET_WM_NAME"), connection.Intern("UTF8_STRING"), 8,
+                        PropModeReplace, data, size);
+        XChangeProperty(connection.Dpy(), x, XA_WM_NAME, connection.Intern("UTF8_STRING"), 8, PropModeReplace, data,
+                        size);
+    }
+
+    // _NET_FRAME_EXTENTS: left, right, top, bottom; zeros without a frame.
+    static std::array<long, 4> FrameExtents(Connection& connection, XWindow x) {
+        std::array<long, 4> frame{};
+        const auto extents = ReadProperty(connection, x, connection.Intern("_NET_FRAME_EXTENTS"), XA_CARDINAL);
+        if (extents && extents->longs.size() >= 4) {
+            for (std::size_t i = 0; i < 4; ++i) frame[i] = std::clamp(extents->longs[i], 0L, 1L << 16);
+        }
+        return frame;
+    }
+
+    // The top-level client windows, the top of the Z order first.
+    std::vector<XWindow> Stacking(Connection& connection) {
+        std::vector<XWindow> order;
+        const XWindow root = connection.Root();
+        // The window manager's list, while one that keeps it runs (a list
+        // left by one that has ended is stale).
+        const auto list =
+            ManagerRuns(connection)
+                ? ReadProperty(connection, root, connection.Intern("_NET_CLIENT_LIST_STACKING"), XA_WINDOW)
+                : std::nullopt;
+        if (list) {
+            for (auto it = list->longs.rbegin(); it != list->longs.rend(); ++it) {
+                order.push_back(static_cast<XWindow>(*it));
+            }
+            return order;
+        }
+        // No window manager's list: the root's children, bottom first.
+        const std::vector<XWindow> tree = Children(connection, root);
+        for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
+            if (m_ownByX.contains(*it)) {
+                order.push_back(*it);
+                continue;
+            }
+            ErrorTrap check(connection);
+            XWindowAttributes attributes;
+            if (!XGetWindowAttributes(connection.Dpy(), *it, &attributes) || check.Check() != 0) continue;
+            // Menus, tooltips and input-only helpers are not windows of a program's own.
+            if (attributes.c_class == InputOnly || attributes.override_redirect) continue;
+            order.push_back(ClientOf(connection, *it));
+        }
+        return order;
+    }
+
+    // True when _NET_SUPPORTING_WM_CHECK names a window that exists.
+    static bool ManagerRuns(Connection& connection) {
+        const auto check =
+            ReadProperty(connection, connection.Root(), connection.Intern("_NET_SUPPORTING_WM_CHECK"), XA_WINDOW);
+        if (!check || check->longs.empty()) return false;
+        ErrorTrap trap(connection);
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(connection.Dpy(), static_cast<XWindow>(check->longs.front()), &attributes) != 0 &&
+               trap.Check() == 0;
+    }
+
+    // The children of `window`, bottom of the stacking order first; none
+    // when it has gone.
+    static std::vector<XWindow> Children(Connection& connection, XWindow window) {
+        std::vector<XWindow> result;
+        ErrorTrap trap(connection);
+        XWindow root = None;
+        XWindow parent = None;
+        XWindow* children = nullptr;
+        unsigned count = 0;
+        const Status status = XQueryTree(connection.Dpy(), window, &root, &parent, &children, &count);
+        if (status != 0 && trap.Check() == 0 && children != nullptr) {
+            result.reserve(count);
+            for (unsigned i = 0; i < count; ++i) result.push_back(children[i]);
+        }
+        if (children != nullptr) XFree(children);
+        return result;
+    }
+
+    // The client window inside a window manager's frame: the first with
+    // WM_STATE within two levels; the window itself without one.
+    static XWindow ClientOf(Connection& connection, XWindow frame) {
+        const Atom state = connection.Intern("WM_STATE");
+        if (ReadProperty(connection, frame, state, AnyPropertyType)) return frame;
+        std::vector<XWindow> level{frame};
+        for (int depth = 0; depth < 2 && !level.empty(); ++depth) {
+            std::vector<XWindow> next;
+            for (const XWindow at : level) {
+                for (const XWindow child : Children(connection, at)) {
+                    if (ReadProperty(connection, child, state, AnyPropertyType)) return child;
+                    next.push_back(child);
+                }
+            }
+            level = std::move(next);
+        }
+        return frame;
+    }
+
+    // The HWND of another program's window, made at first sight; null when
+    // the window has gone or the table is full.
+    HWND Foreign(Connection& connection, XWindow x, bool resolveOwner = true) {
+        if (const auto it = m_foreignByX.find(x); it != m_foreignByX.end()) return it->second;
+        if (m_internal.contains(x)) return nullptr;
+        user::ForeignWindow info;
+        if (!Describe(connection, x, info, resolveOwner)) return nullptr;
+        if (info.processId == static_cast<DWORD>(Sys().getpid())) {
+            // The platform's own helper windows (the clipboard's) are no HWNDs.
+            m_internal.insert(x);
+            return nullptr;
+        }
+        const HWND hwnd = user::AddForeignWindow(info);
+        if (hwnd == nullptr) return nullptr;
+        m_foreignByX[x] = hwnd;
+        m_xOfForeign[hwnd] = x;
+        // Its end is announced (DestroyNotify); the property changes are those
+        // the monitor layout may watch on the same window.
+        ErrorTrap trap(connection);
+        XSelectInput(connection.Dpy(), x, PropertyChangeMask | StructureNotifyMask);
+        return hwnd;
+    }
+
+    void Forget(HWND hwnd) {
+        const auto it = m_xOfForeign.find(hwnd);
+        if (it == m_xOfForeign.end()) return;
+        m_foreignByX.erase(it->second);
+        m_pids.erase(it->second);
+        m_xOfForeign.erase(it);
+        user::RemoveForeignWindow(hwnd);
+    }
+
+    // What the server knows of `x`; false when it has gone.
+    bool Describe(Connection& connection, XWindow x, user::ForeignWindow& info, bool resolveOwner) {
+        Display* dpy = connection.Dpy();
+        ErrorTrap trap(connection);
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(dpy, x, &attributes) || trap.Check() != 0) return false;
+        int rootX = 0;
+        int rootY = 0;
+        XWindow child = None;
+        if (!XTranslateCoordinates(dpy, x, connection.Root(), 0, 0, &rootX, &rootY, &child) || trap.Check() != 0) {
+            return false;
+        }
+        const auto frame = FrameExtents(connection, x);
+        const POINT origin = Origin(connection);
+        const long long left = static_cast<long long>(rootX) - frame[0] - origin.x;
+        const long long top = static_cast<long long>(rootY) - frame[2] - origin.y;
+        info.rect = RECT{static_cast<LONG>(left), static_cast<LONG>(top),
+                         static_cast<LONG>(left + frame[0] + attributes.width + frame[1]),
+                         static_cast<LONG>(top + frame[2] + attributes.height + frame[3])};
+
+        bool minimised = false;
+        const Atom wmState = connection.Intern("WM_STATE");
+        if (const auto state = ReadProperty(connection, x, wmState, wmState); state && !state->longs.empty()) {
+            minimised = state->longs.front() == kIconicState;
+        }
+        if (const auto states = ReadProperty(connection, x, connection.Intern("_NET_WM_STATE"), XA_ATOM)) {
+            const auto hidden = static_cast<long>(connection.Intern("_NET_WM_STATE_HIDDEN"));
+            minimised =
+                minimised || std::find(states->longs.begin(), states->longs.end(), hidden) != states->longs.end();
+        }
+        // A minimised window is visible, as on Windows.
+        const bool visible = attributes.map_state != IsUnmapped || minimised;
+        info.style = WS_OVERLAPPED | (visible ? WS_VISIBLE : 0) | (minimised ? WS_MINIMIZE : 0);
+        info.exStyle = 0;
+
+        if (const auto name =
+                ReadProperty(connection, x, connection.Intern("_NET_WM_NAME"), connection.Intern("UTF8_STRING"))) {
+            info.title = WideOfUtf8(std::string(name->bytes.begin(), name->bytes.end()));
+        } else if (const auto legacy = ReadProperty(connection, x, XA_WM_NAME, AnyPropertyType)) {
+            const std::string text(legacy->bytes.begin(), legacy->bytes.end());
+            info.title = legacy->type == connection.Intern("UTF8_STRING") ? WideOfUtf8(text) : WideOfLatin1(text);
+        }
+        if (const auto classes = ReadProperty(connection, x, XA_WM_CLASS, XA_STRING)) {
+            // res_name NUL res_class NUL: the class is the second.
+            const std::string both(classes->bytes.begin(), classes->bytes.end());
+            const auto split = both.find('\0');
+            info.className = WideOfLatin1(split == std::string::npos ? both : both.substr(split + 1).c_str());
+        }
+
+        info.owner = nullptr;
+        if (resolveOwner) {
+            XWindow transient = None;
+            if (XGetTransientForHint(dpy, x, &transient) && trap.Check() == 0 && transient != None && transient != x &&
+                transient != connection.Root()) {
+                if (const auto own = m_ownByX.find(transient); own != m_ownByX.end()) {
+                    info.owner = own->second;
+                } else {
+                    info.owner = Foreign(connection, transient, false);
+                }
+            }
+        }
+
+        info.processId = ProcessOf(connection, x);
+        info.threadId = info.processId;
+        return true;
+    }
+
+    DWORD ProcessOf(Connection& connection, XWindow x) {
+        if (const auto it = m_pids.find(x); it != m_pids.end()) return it->second;
+        DWORD pid = ServerPid(connection, x);
+        if (pid == 0) pid = ClaimedPid(connection, x);
+        m_pids[x] = pid;
+        return pid;
+    }
+
+    // The process of the client that made `x`, as the server knows it.
+    static DWORD ServerPid(Connection& connection, XWindow x) {
+        Display* dpy = connection.Dpy();
+        int eventBase = 0;
+        int errorBase = 0;
+        if (!XResQueryExtension(dpy, &eventBase, &errorBase)) return 0;
+        ErrorTrap trap(connection);
+        XResClientIdSpec spec{x, XRES_CLIENT_ID_PID_MASK};
+        long count = 0;
+        XResClientIdValue* ids = nullptr;
+        DWORD pid = 0;
+        if (XResQueryClientIds(dpy, 1, &spec, &count, &ids) == Success && trap.Check() == 0) {
+            for (long i = 0; i < count; ++i) {
+                if (ids[i].spec.mask != XRES_CLIENT_ID_PID_MASK) continue;
+                const pid_t found = XResGetClientPid(&ids[i]);
+                if (found > 0) pid = static_cast<DWORD>(found);
+            }
+        }
+        if (ids != nullptr) XResClientIdsDestroy(count, ids);
+        return pid;
+    }
+
+    // _NET_WM_PID, believed only when WM_CLIENT_MACHINE names this host.
+    static DWORD ClaimedPid(Connection& connection, XWindow x) {
+        const auto machine = ReadProperty(connection, x, XA_WM_CLIENT_MACHINE, XA_STRING);
+        const std::string host = HostName();
+        if (!machine || host.empty() || std::string(machine->bytes.begin(), machine->bytes.end()) != host) return 0;
+        const auto pid = ReadProperty(connection, x, connection.Intern("_NET_WM_PID"), XA_CARDINAL);
+        if (!pid || pid->longs.empty() || pid->longs.front() <= 0 || pid->longs.front() > 0x7fffffffL) return 0;
+        return static_cast<DWORD>(pid->longs.front());
+    }
+
+    // Under the shared connection's lock.
+    std::map<XWindow, HWND> m_ownByX;
+    std::map<HWND, XWindow> m_xOfOwn;
+    std::map<XWindow, HWND> m_foreignByX;
+    std::map<HWND, XWindow> m_xOfForeign;
+    std::map<XWindow, DWORD> m_pids;
+    std::set<XWindow> m_internal;
+};
+
+}  // namespace
+
+user::WindowBackend& DisplayWindowBackend() {
+    static auto* backend = new DisplayWindows;  // never destroyed, as the shared connection
+    return *backend;
+}
+
+}  // namespace vplatform::x11

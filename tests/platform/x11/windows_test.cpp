@@ -1,0 +1,223 @@
+// The X11 side of windows on the binary's own Xvfb: another program's
+// windows enumerated top first with their rectangles, processes, owners and
+// visibility, moved and asked to close; this process's top-level windows as
+// X windows (seen with xwininfo and xdotool); MonitorFromWindow; and
+// windows without a display.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/kernel/Threads.h"
+#include "platform/user/Messages.h"
+#include "platform/user/Monitor.h"
+#include "platform/user/Window.h"
+#include "platform/x11/internal/Desktop.h"
+#include "tests/support/Child.h"
+#include "tests/support/EnvScope.h"
+#include "tests/support/Rect.h"
+#include "tests/support/Wait.h"
+#include "tests/support/XServer.h"
+
+namespace {
+
+using vlibtest::XServer;
+
+// The top-level windows of one process, top of the Z order first.
+std::vector<HWND> WindowsOf(DWORD processId) {
+    struct Search {
+        DWORD processId;
+        std::vector<HWND> found;
+    } search{processId, {}};
+    EXPECT_TRUE(EnumWindows(
+        [](HWND hwnd, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD pid = 0;
+            if (GetWindowThreadProcessId(hwnd, &pid) != 0 && pid == s->processId) s->found.push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search)));
+    return search.found;
+}
+
+std::wstring TitleOf(HWND hwnd) {
+    wchar_t text[64] = {};
+    GetWindowTextW(hwnd, text, 64);
+    return text;
+}
+
+class DisplayWindows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_x = XServer::Shared();
+        ASSERT_NE(m_x, nullptr);
+        // A window manager's list left by an earlier test would not be read
+        // (its manager is gone), but the layout is this test's: MAIN at X 1920,0.
+        ASSERT_TRUE(m_x->SetMonitors(vlibtest::ThreeMonitors()));
+    }
+
+    // Starts the window client; its window ids once it is ready.
+    std::vector<std::string> StartClient(const std::vector<std::string>& windows) {
+        std::vector<std::string> argv{VLIB_X_WINDOW_CLIENT};
+        argv.insert(argv.end(), windows.begin(), windows.end());
+        m_client = vlibtest::Child::Start(argv, {"DISPLAY=" + m_x->Display()});
+        if (!m_client) return {};
+        const auto line = m_client->ReadLine();
+        if (!line) return {};
+        std::istringstream words(*line);
+        std::vector<std::string> ids;
+        std::string word;
+        words >> word;
+        while (words >> word) ids.push_back(word);
+        return ids;
+    }
+
+    // xwininfo's value of `field` ("Absolute upper-left X", "Map State"…).
+    std::string WindowInfo(const std::string& id, const std::string& field) const {
+        const auto out = m_x->Run({"xwininfo", "-id", id});
+        if (!out) return {};
+        const auto at = out->find(field + ":");
+        if (at == std::string::npos) return {};
+        const auto start = out->find_first_not_of(' ', at + field.size() + 1);
+        return out->substr(start, out->find('\n', start) - start);
+    }
+
+    XServer* m_x = nullptr;
+    std::unique_ptr<vlibtest::Child> m_client;
+};
+
+TEST_F(DisplayWindows, AnotherProgramsWindowsComeTopFirstWithTheirProcessOwnerAndVisibility) {
+    const auto ids = StartClient({"main@2020,50,200,100", "hidden", "owned", "iconic"});
+    ASSERT_EQ(ids.size(), 4u);
+    const auto pid = static_cast<DWORD>(m_client->Pid());
+    const auto found = WindowsOf(pid);
+    ASSERT_EQ(found.size(), 4u);
+    struct Expected {
+        const wchar_t* title;
+        BOOL visible;
+        bool owned;
+        bool minimised;
+    };
+    // Made in this order, so stacked bottom to top.
+    const Expected expected[] = {{L"iconic", TRUE, false, true},
+                                 {L"owned", TRUE, true, false},
+                                 {L"hidden", FALSE, false, false},
+                                 {L"main", TRUE, false, false}};
+    const HWND main = found[3];
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(TitleOf(found[i]), expected[i].title);
+        EXPECT_EQ(IsWindowVisible(found[i]), expected[i].visible);
+        EXPECT_EQ(GetWindow(found[i], GW_OWNER), expected[i].owned ? main : nullptr);
+        EXPECT_EQ((GetWindowLongW(found[i], GWL_STYLE) & WS_MINIMIZE) != 0, expected[i].minimised);
+        DWORD processId = 0;
+        EXPECT_EQ(GetWindowThreadProcessId(found[i], &processId), pid);
+        EXPECT_EQ(processId, pid);
+    }
+    // Virtual-screen coordinates: the primary monitor starts at X 1920.
+    RECT rect{};
+    ASSERT_TRUE(GetWindowRect(main, &rect));
+    EXPECT_EQ(rect, (RECT{100, 50, 300, 150}));
+    // A second enumeration gives the same handles.
+    EXPECT_EQ(WindowsOf(pid), found);
+}
+
+TEST_F(DisplayWindows, AnotherProgramsWindowMovesAndClosesOnlyWhenItTakesTheRequest) {
+    const auto ids = StartClient({"main", "nodelete"});
+    ASSERT_EQ(ids.size(), 2u);
+    const auto found = WindowsOf(static_cast<DWORD>(m_client->Pid()));
+    ASSERT_EQ(found.size(), 2u);
+    const HWND nodelete = found[0];
+    const HWND main = found[1];
+
+    ASSERT_TRUE(MoveWindow(main, -1500, 200, 300, 150, TRUE));
+    RECT rect{};
+    ASSERT_TRUE(GetWindowRect(main, &rect));
+    EXPECT_EQ(rect, (RECT{-1500, 200, -1200, 350}));
+    EXPECT_EQ(WindowInfo(ids[0], "Absolute upper-left X"), "420");
+    EXPECT_EQ(MonitorFromWindow(main, MONITOR_DEFAULTTONULL), MonitorFromPoint({-1500, 200}, MONITOR_DEFAULTTONULL));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(PostMessageW(nodelete, WM_CLOSE, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_FALSE(PostMessageW(main, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
+    EXPECT_EQ(m_client->Wait(), 0);
+    // Its windows went with it: the handles fail and are not reused.
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return !IsWindow(main); }));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetWindowRect(nodelete, &rect));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST_F(DisplayWindows, OwnTopLevelWindowsHaveAnXWindowThatFollowsThem) {
+    const HWND hwnd = CreateWindowExW(0, L"Message", L"own-x11-window", WS_VISIBLE, 100, 200, 320, 240, nullptr,
+                                      nullptr, nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    const auto id = m_x->Run({"xdotool", "search", "--name", "own-x11-window"});
+    ASSERT_TRUE(id && !id->empty());
+    const std::string x = std::to_string(std::stoul(*id));
+    EXPECT_EQ(WindowInfo(x, "Map State"), "IsViewable");
+    EXPECT_EQ(WindowInfo(x, "Absolute upper-left X"), "2020");
+    EXPECT_EQ(WindowInfo(x, "Width"), "320");
+    // It is listed as this process's window, on top, and on MAIN.
+    ASSERT_FALSE(WindowsOf(GetCurrentProcessId()).empty());
+    EXPECT_EQ(WindowsOf(GetCurrentProcessId()).front(), hwnd);
+    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL), MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONULL));
+
+    ASSERT_TRUE(MoveWindow(hwnd, 1930, 10, 100, 50, TRUE));
+    EXPECT_EQ(WindowInfo(x, "Absolute upper-left X"), "3850");
+    EXPECT_EQ(WindowInfo(x, "Height"), "50");
+    ShowWindow(hwnd, SW_HIDE);
+    EXPECT_EQ(WindowInfo(x, "Map State"), "IsUnMapped");
+    ASSERT_TRUE(DestroyWindow(hwnd));
+    EXPECT_EQ(WindowInfo(x, "Map State"), "");
+}
+
+TEST_F(DisplayWindows, MonitorFromWindowFailsForABadWindowWhateverTheFlag) {
+    for (const DWORD flags : {MONITOR_DEFAULTTONULL, MONITOR_DEFAULTTOPRIMARY, MONITOR_DEFAULTTONEAREST}) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(MonitorFromWindow(reinterpret_cast<HWND>(0x4242), flags), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    }
+    const HWND hwnd =
+        CreateWindowExW(0, L"Message", L"far", 0, 90000, 90000, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL), nullptr);
+    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONULL));
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(MonitorFromWindow(hwnd, 7), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    DestroyWindow(hwnd);
+}
+
+TEST_F(DisplayWindows, WithoutADisplayOwnWindowsWorkAndAreTheOnlyOnesListed) {
+    const auto ids = StartClient({"main"});
+    ASSERT_EQ(ids.size(), 1u);
+    const auto others = WindowsOf(static_cast<DWORD>(m_client->Pid()));
+    ASSERT_EQ(others.size(), 1u);
+    const vlibtest::EnvScope none("DISPLAY", nullptr);
+    vplatform::x11::test::ResetDisplayForTesting();
+    // The other program's window went with the connection.
+    EXPECT_FALSE(IsWindow(others[0]));
+    const HWND hwnd =
+        CreateWindowExW(0, L"Message", L"alone", WS_VISIBLE, 5, 5, 50, 50, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    ASSERT_TRUE(MoveWindow(hwnd, 7, 8, 60, 70, TRUE));
+    RECT rect{};
+    ASSERT_TRUE(GetWindowRect(hwnd, &rect));
+    EXPECT_EQ(rect, (RECT{7, 8, 67, 78}));
+    EXPECT_EQ(WindowsOf(GetCurrentProcessId()), std::vector<HWND>{hwnd});
+    EXPECT_TRUE(WindowsOf(static_cast<DWORD>(m_client->Pid())).empty());
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION));
+    DestroyWindow(hwnd);
+    vplatform::x11::test::ResetDisplayForTesting();
+}
+
+}  // namespace
