@@ -5,9 +5,10 @@
 // monitors (LEFT, MAIN the primary, RIGHT), against the same questions
 // answered from XRRGetMonitors at each call, as code without a cached layout
 // would.  Runs on $DISPLAY, or on an Xvfb of its own when none is set.  The
-// ratios of the rates (queries per second of CPU time, which a loaded machine
-// disturbs less than wall-clock time; the peer's wait for the server is not
-// counted, so the ratios understate its cost) follow the usual output.
+// ratios of the rates follow the usual output, twice: per second of CPU time,
+// which a loaded machine disturbs less but which leaves out the peer's wait
+// for the server (so it understates the peer's cost), and per second of
+// wall-clock time, which counts that round trip.
 //
 // The clipboard moves 10 MB of text (UTF-8 on the wire, INCR transfers) in
 // both directions, in wall-clock time:
@@ -305,12 +306,21 @@ public:
         for (const auto& run : runs) {
             // With repetitions, the median stands for the benchmark.
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const double cpu = run.GetAdjustedCPUTime() / unit;
+            const double real = run.GetAdjustedRealTime() / unit;
+            // Per second of CPU time (per second of wall-clock time for the
+            // benchmarks that use real time).
             const auto it = run.counters.find("items_per_second");
             if (it != run.counters.end()) rates[run.run_name.function_name] = it->second;
+            if (cpu > 0) cpuRates[run.run_name.function_name] = 1 / cpu;
+            if (real > 0) realRates[run.run_name.function_name] = 1 / real;
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> rates;
+    std::map<std::string, double> cpuRates;
+    std::map<std::string, double> realRates;
 };
 
 // An Xvfb of the benchmark's own with the three monitors; its pid.
@@ -350,10 +360,19 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nQueries per second, ours / the peer asking XRRGetMonitors per call:\n");
+    std::printf("  %-26s %12s %12s %9s %12s %12s %9s\n", "", "ours (CPU)", "peer (CPU)", "ratio", "ours (wall)",
+                "peer (wall)", "ratio");
     for (const char* name : {"GetNearestMonitor", "IsOnMonitor", "MoveAndClipRectToMonitor"}) {
-        const double ours = reporter.rates[std::string("BM_Ours_") + name];
-        const double peer = reporter.rates[std::string("BM_Peer_") + name];
-        if (ours > 0 && peer > 0) std::printf("  %-26s %12.0f %12.0f  ratio %.1f\n", name, ours, peer, ours / peer);
+        const std::string ours = std::string("BM_Ours_") + name;
+        const std::string peer = std::string("BM_Peer_") + name;
+        const double oursCpu = reporter.cpuRates[ours];
+        const double peerCpu = reporter.cpuRates[peer];
+        const double oursReal = reporter.realRates[ours];
+        const double peerReal = reporter.realRates[peer];
+        if (oursCpu > 0 && peerCpu > 0 && oursReal > 0 && peerReal > 0) {
+            std::printf("  %-26s %12.0f %12.0f %9.1f %12.0f %12.0f %9.1f\n", name, oursCpu, peerCpu, oursCpu / peerCpu,
+                        oursReal, peerReal, oursReal / peerReal);
+        }
     }
     std::printf("\n10 MB transfers per second (wall clock), ours / xclip:\n");
     for (const char* name : {"ClipboardServe", "ClipboardRead"}) {

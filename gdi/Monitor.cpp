@@ -46,8 +46,9 @@ bool Monitor::IsMonitor(HMONITOR monitor) {
     return search.found;
 }
 
+// GetMonitorInfoW fails for a null handle, a handle of another kind and a
+// monitor no longer attached, so it answers IsMonitor at the same time.
 bool Monitor::Info(MONITORINFO& info) const {
-    if (!IsMonitor()) return false;
     info = {};
     info.cbSize = sizeof(MONITORINFO);
     return GetMonitorInfoW(m_monitor, &info) != FALSE;
@@ -68,7 +69,6 @@ bool Monitor::GetWorkAreaRect(LPRECT rect) const {
 }
 
 std::wstring Monitor::GetName() {
-    if (!IsMonitor()) return {};
     MONITORINFOEXW info{};
     info.cbSize = sizeof(MONITORINFOEXW);
     if (!GetMonitorInfoW(m_monitor, &info)) return {};

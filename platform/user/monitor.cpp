@@ -35,46 +35,45 @@ struct Snapshot {
 };
 
 // The monitors' handles by name.  A layout with other monitors gives new
-// handles to the new ones and closes those of the monitors gone.
+// handles to the new ones and closes those of the monitors gone.  Snapshots
+// are shared and never changed, so a query copies no list.
 class Monitors {
 public:
-    // The current layout and its handles; false with the last error set.
-    bool Current(Snapshot& snapshot) {
+    // The current layout and its handles; null with the last error set.
+    std::shared_ptr<const Snapshot> Current() {
         auto layout = x11::CurrentLayout();
-        if (!layout) return false;
+        if (!layout) return nullptr;
         std::vector<std::shared_ptr<HandleObject>> gone;  // released outside the lock
         const std::lock_guard lock(m_mutex);
-        if (!m_snapshot.layout || m_snapshot.layout->generation != layout->generation) {
-            std::map<std::wstring, HMONITOR> current;
-            std::vector<HMONITOR> handles;
-            for (const auto& monitor : layout->monitors) {
-                HMONITOR handle = nullptr;
-                if (const auto it = m_byName.find(monitor.name); it != m_byName.end()) {
-                    handle = it->second;
-                } else if ((handle = UserHandles().Insert(std::make_shared<MonitorObject>())) == nullptr) {
-                    // Beyond the quota: the new handles go, the old ones stay.
-                    for (const auto& [name, made] : current) {
-                        if (!m_byName.contains(name)) gone.push_back(UserHandles().Remove<MonitorObject>(made));
-                    }
-                    return false;
+        if (m_snapshot && m_snapshot->layout->generation == layout->generation) return m_snapshot;
+        std::map<std::wstring, HMONITOR> current;
+        std::vector<HMONITOR> handles;
+        for (const auto& monitor : layout->monitors) {
+            HMONITOR handle = nullptr;
+            if (const auto it = m_byName.find(monitor.name); it != m_byName.end()) {
+                handle = it->second;
+            } else if ((handle = UserHandles().Insert(std::make_shared<MonitorObject>())) == nullptr) {
+                // Beyond the quota: the new handles go, the old ones stay.
+                for (const auto& [name, made] : current) {
+                    if (!m_byName.contains(name)) gone.push_back(UserHandles().Remove<MonitorObject>(made));
                 }
-                current[monitor.name] = handle;
-                handles.push_back(handle);
+                return nullptr;
             }
-            for (const auto& [name, handle] : m_byName) {
-                if (!current.contains(name)) gone.push_back(UserHandles().Remove<MonitorObject>(handle));
-            }
-            m_byName = std::move(current);
-            m_snapshot = {std::move(layout), std::move(handles)};
+            current[monitor.name] = handle;
+            handles.push_back(handle);
         }
-        snapshot = m_snapshot;
-        return true;
+        for (const auto& [name, handle] : m_byName) {
+            if (!current.contains(name)) gone.push_back(UserHandles().Remove<MonitorObject>(handle));
+        }
+        m_byName = std::move(current);
+        m_snapshot = std::make_shared<const Snapshot>(Snapshot{std::move(layout), std::move(handles)});
+        return m_snapshot;
     }
 
 private:
     std::mutex m_mutex;
     std::map<std::wstring, HMONITOR> m_byName;
-    Snapshot m_snapshot;
+    std::shared_ptr<const Snapshot> m_snapshot;
 };
 
 Monitors& TheMonitors() {
@@ -87,14 +86,18 @@ bool Fail(DWORD error) {
     return false;
 }
 
-// The snapshot and index of a monitor handle; false with the last error set.
-bool Find(HMONITOR handle, Snapshot& snapshot, std::size_t& index) {
-    if (!UserHandles().Lookup<MonitorObject>(handle, ERROR_INVALID_MONITOR_HANDLE)) return false;
-    if (!TheMonitors().Current(snapshot)) return false;
-    const auto found = snapshot.IndexOf(handle);
-    if (!found) return Fail(ERROR_INVALID_MONITOR_HANDLE);
+// The snapshot and index of a monitor handle; null with the last error set.
+std::shared_ptr<const Snapshot> Find(HMONITOR handle, std::size_t& index) {
+    if (!UserHandles().Lookup<MonitorObject>(handle, ERROR_INVALID_MONITOR_HANDLE)) return nullptr;
+    auto snapshot = TheMonitors().Current();
+    if (!snapshot) return nullptr;
+    const auto found = snapshot->IndexOf(handle);
+    if (!found) {
+        SetLastError(ERROR_INVALID_MONITOR_HANDLE);
+        return nullptr;
+    }
     index = *found;
-    return true;
+    return snapshot;
 }
 
 bool ValidFlags(DWORD flags) {
@@ -111,26 +114,26 @@ extern "C" {
 
 BOOL EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData) {
     if (hdc != nullptr || lpfnEnum == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    Snapshot snapshot;
-    if (!TheMonitors().Current(snapshot)) return FALSE;
-    for (std::size_t i = 0; i < snapshot.handles.size(); ++i) {
-        RECT rect = snapshot.layout->monitors[i].rect;
+    const auto snapshot = TheMonitors().Current();
+    if (!snapshot) return FALSE;
+    for (std::size_t i = 0; i < snapshot->handles.size(); ++i) {
+        RECT rect = snapshot->layout->monitors[i].rect;
         if (lprcClip != nullptr) {
             rect = {std::max(rect.left, lprcClip->left), std::max(rect.top, lprcClip->top),
                     std::min(rect.right, lprcClip->right), std::min(rect.bottom, lprcClip->bottom)};
             if (rect.right <= rect.left || rect.bottom <= rect.top) continue;
         }
-        if (!lpfnEnum(snapshot.handles[i], nullptr, &rect, dwData)) return FALSE;
+        if (!lpfnEnum(snapshot->handles[i], nullptr, &rect, dwData)) return FALSE;
     }
     return TRUE;
 }
 
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) {
     if (!ValidFlags(dwFlags)) return nullptr;
-    Snapshot snapshot;
-    if (!TheMonitors().Current(snapshot)) return nullptr;
-    const auto index = MonitorOfPoint(*snapshot.layout, pt, dwFlags);
-    return index ? snapshot.handles[*index] : nullptr;
+    const auto snapshot = TheMonitors().Current();
+    if (!snapshot) return nullptr;
+    const auto index = MonitorOfPoint(*snapshot->layout, pt, dwFlags);
+    return index ? snapshot->handles[*index] : nullptr;
 }
 
 HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
@@ -139,10 +142,10 @@ HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
         return nullptr;
     }
     if (!ValidFlags(dwFlags)) return nullptr;
-    Snapshot snapshot;
-    if (!TheMonitors().Current(snapshot)) return nullptr;
-    const auto index = MonitorOfRect(*snapshot.layout, *lprc, dwFlags);
-    return index ? snapshot.handles[*index] : nullptr;
+    const auto snapshot = TheMonitors().Current();
+    if (!snapshot) return nullptr;
+    const auto index = MonitorOfRect(*snapshot->layout, *lprc, dwFlags);
+    return index ? snapshot->handles[*index] : nullptr;
 }
 
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags) {
@@ -156,10 +159,10 @@ BOOL GetMonitorInfoW(HMONITOR hMonitor, LPMONITORINFO lpmi) {
     if (lpmi == nullptr || (lpmi->cbSize != sizeof(MONITORINFO) && lpmi->cbSize != sizeof(MONITORINFOEXW))) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    Snapshot snapshot;
     std::size_t index = 0;
-    if (!Find(hMonitor, snapshot, index)) return FALSE;
-    const auto& monitor = snapshot.layout->monitors[index];
+    const auto snapshot = Find(hMonitor, index);
+    if (!snapshot) return FALSE;
+    const auto& monitor = snapshot->layout->monitors[index];
     lpmi->rcMonitor = monitor.rect;
     lpmi->rcWork = monitor.work;
     lpmi->dwFlags = monitor.primary ? MONITORINFOF_PRIMARY : 0;

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <set>
@@ -181,9 +182,13 @@ struct Shared {
     std::mutex mutex;
     std::unique_ptr<Connection> connection;
     std::vector<Watcher*> watchers;
+    // Lockings and drops of the connection: a holder's knowledge is current
+    // while this has not moved and the socket is silent.
+    std::atomic<std::uint64_t> holds{0};
 
     // With `mutex` held.
     void Drop() {
+        holds.fetch_add(1);
         if (!connection) return;
         for (Watcher* watcher : watchers) watcher->Lost();
         connection.reset();
@@ -200,6 +205,7 @@ Shared& SharedState() {
 SharedDisplay SharedDisplay::Acquire() {
     Shared& shared = SharedState();
     std::unique_lock lock(shared.mutex);
+    shared.holds.fetch_add(1);
     if (shared.connection && shared.connection->Lost()) shared.Drop();
     if (!shared.connection) {
         shared.connection = Connection::Open();
@@ -231,6 +237,21 @@ bool SharedDisplay::Dispatch() {
     m_connection = nullptr;
     m_lock.unlock();
     return NoDisplay();
+}
+
+SharedDisplay::Mark SharedDisplay::Settled() const {
+    if (m_connection == nullptr) return {};
+    return {m_connection->Fd(), SharedState().holds.load()};
+}
+
+bool SharedDisplay::Unchanged(const Mark& mark) {
+    const auto& holds = SharedState().holds;
+    if (mark.fd < 0 || holds.load() != mark.holds) return false;
+    pollfd fd{mark.fd, POLLIN, 0};
+    if (Sys().poll(&fd, 1, 0) != 0) return false;
+    // A holder that came meanwhile may have read what the poll would have
+    // seen (or the descriptor may be another one's now).
+    return holds.load() == mark.holds;
 }
 
 void SharedDisplay::Release() {

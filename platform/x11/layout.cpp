@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -135,6 +136,9 @@ public:
         }
         return m_layout;
     }
+
+    // No announcement came since the last Get.  With the connection locked.
+    bool Fresh() const { return !m_dirty && m_layout; }
 
 private:
     static bool Same(const DesktopLayout& a, const DesktopLayout& b) {
@@ -330,6 +334,20 @@ Layout& TheLayout() {
     return *layout;
 }
 
+// The layout last given out, with the state of the shared connection then:
+// while nobody has used the connection since and the server has sent
+// nothing, it is still current and is given again without the lock.
+struct Published {
+    std::mutex mutex;
+    std::shared_ptr<const DesktopLayout> layout;
+    SharedDisplay::Mark mark;
+};
+
+Published& ThePublished() {
+    static auto* published = new Published;
+    return *published;
+}
+
 }  // namespace
 
 void WatchLayout() {
@@ -341,11 +359,26 @@ std::shared_ptr<const DesktopLayout> LayoutLocked(Connection& connection) {
 }
 
 std::shared_ptr<const DesktopLayout> CurrentLayout() {
+    Published& published = ThePublished();
+    std::shared_ptr<const DesktopLayout> last;
+    SharedDisplay::Mark mark;
+    {
+        const std::lock_guard lock(published.mutex);
+        last = published.layout;
+        mark = published.mark;
+    }
+    if (last && SharedDisplay::Unchanged(mark)) return last;
+
     Layout& layout = TheLayout();
     auto display = SharedDisplay::Acquire();
     if (!display) return nullptr;
     auto result = layout.Get(*display);
     if (!display.Dispatch()) return nullptr;
+    // An announcement read while the layout was made leaves it to the next
+    // call, which then takes the lock.
+    const std::lock_guard lock(published.mutex);
+    published.layout = layout.Fresh() ? result : nullptr;
+    published.mark = display.Settled();
     return result;
 }
 

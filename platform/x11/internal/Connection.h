@@ -159,6 +159,21 @@ public:
     // Unlocks; the object then is null.
     void Release();
 
+    // What the shared connection looked like to a holder that has just
+    // dispatched (no request since): its descriptor and how often it had
+    // been locked.  Xlib's queue is empty at that point.
+    struct Mark {
+        int fd = -1;
+        std::uint64_t holds = 0;
+    };
+    Mark Settled() const;
+    // True when, since `mark` was taken, nobody has locked or dropped the
+    // shared connection and the server has sent nothing (its socket has no
+    // unread byte, no hang-up): whatever a holder learnt then still holds.
+    // Takes no lock and makes no request (one zero-timeout poll); any
+    // thread.  False when in doubt (the poll failed).
+    static bool Unchanged(const Mark& mark);
+
     SharedDisplay(SharedDisplay&&) = default;
     ~SharedDisplay();
 

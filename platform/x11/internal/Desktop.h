@@ -44,7 +44,10 @@ struct DesktopLayout {
 // the server announced a change (a root ConfigureNotify, RandR screen, CRTC
 // or output changes, the properties that make work areas); announcements are
 // read at each call without a round trip, so a change made before the call
-// is seen by it.  Null with 1459 without a display.
+// is seen by it.  While nothing else has used the shared connection and its
+// socket has nothing unread, the kept layout is given without taking the
+// connection's lock (one zero-timeout poll).  Null with 1459 without a
+// display.
 //
 // Work areas, for each monitor, by the first rule that applies:
 //   1. the rectangle of _GTK_WORKAREAS_D<current desktop> inside the monitor;

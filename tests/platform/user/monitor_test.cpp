@@ -4,15 +4,19 @@
 // work areas, the struts of managed windows and _NET_WORKAREA.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/user/Keyboard.h"
 #include "platform/user/Monitor.h"
 #include "platform/user/SystemMetrics.h"
 #include "tests/support/Child.h"
 #include "tests/support/Rect.h"
+#include "tests/support/Seam.h"
 #include "tests/support/Wait.h"
 #include "tests/support/XClients.h"
 #include "tests/support/XServer.h"
@@ -163,6 +167,33 @@ TEST_F(Monitors, AChangeMadeBeforeACallIsSeenByIt) {
         const auto seen = Enumerate();
         ASSERT_EQ(seen.size(), 2u);
         EXPECT_EQ(seen[1].rect, (RECT{x - 1920, 1200, x - 640, 2224}));
+    }
+}
+
+// The layout is given again without asking the server while its connection
+// is silent.  A change must still be seen by the next query when another
+// desktop call read its announcement from the connection first, and when
+// the connection cannot be polled.
+TEST_F(Monitors, AChangeIsSeenAfterAnotherCallReadItAndWhenPollingFails) {
+    for (const bool pollFails : {false, true}) {
+        for (int x : {0, 3840}) {
+            SCOPED_TRACE(pollFails ? "poll fails" : "another call reads first");
+            ASSERT_TRUE(m_x->SetMonitors(vlibtest::ThreeMonitors()));
+            std::optional<vlibtest::SeamScope> seam;
+            if (pollFails)
+                seam.emplace([](auto& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; });
+            ASSERT_EQ(Enumerate().size(), 3u);
+            seam.reset();
+            ASSERT_TRUE(m_x->SetMonitors({{"*MAIN", 1920, 0, 1920, 1200}, {"MOVING", x, 1200, 1280, 1024}}));
+            if (pollFails) {
+                seam.emplace([](auto& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; });
+            } else {
+                GetAsyncKeyState(VK_SHIFT);  // reads the connection before the query does
+            }
+            const auto seen = Enumerate();
+            ASSERT_EQ(seen.size(), 2u);
+            EXPECT_EQ(seen[1].rect, (RECT{x - 1920, 1200, x - 640, 2224}));
+        }
     }
 }
 
