@@ -1,13 +1,21 @@
 #include "system/Clipboard.h"
 
-#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "platform/kernel/Memory.h"
 #include "platform/user/Clipboard.h"
 
 namespace VTools::Clipboard {
 namespace {
+
+// The units before the first NUL of `text`, at most `capacity` (a block
+// without a NUL ends at its end); the library's wide search, several times
+// faster than a loop over megabytes of text.
+std::size_t LengthUpToNul(const wchar_t* text, std::size_t capacity) {
+    const wchar_t* nul = std::char_traits<wchar_t>::find(text, capacity, L'\0');
+    return nul != nullptr ? static_cast<std::size_t>(nul - text) : capacity;
+}
 
 // Closes the clipboard when the call leaves.
 class OpenedClipboard {
@@ -36,7 +44,7 @@ std::optional<std::wstring> GetClipboardString(HWND window) {
     // Up to the first NUL, but never past the block: a block without one
     // ends the text at its end.
     const std::size_t capacity = GlobalSize(data) / sizeof(wchar_t);
-    std::wstring result(text, std::find(text, text + capacity, L'\0'));
+    std::wstring result(text, LengthUpToNul(text, capacity));
     GlobalUnlock(data);
     return result;
 }

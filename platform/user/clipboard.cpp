@@ -2,13 +2,14 @@
 // CLIPBOARD selection.
 #include "platform/user/Clipboard.h"
 
-#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/internal/GlobalMemory.h"
+#include "platform/nls/CodePage.h"
 #include "platform/x11/internal/Desktop.h"
 
 namespace vplatform {
@@ -42,6 +43,14 @@ ClipboardState& State() {
     return *state;
 }
 
+// The units before the first NUL of `text`, at most `capacity` (a block
+// without a NUL ends at its end); the library's wide search, several times
+// faster than a loop over megabytes of text.
+std::size_t LengthUpToNul(const wchar_t* text, std::size_t capacity) {
+    const wchar_t* nul = std::char_traits<wchar_t>::find(text, capacity, L'\0');
+    return nul != nullptr ? static_cast<std::size_t>(nul - text) : capacity;
+}
+
 bool Fail(DWORD error) {
     SetLastError(error);
     return false;
@@ -52,12 +61,26 @@ bool OpenedHere(const ClipboardState& state) {
     return state.opener != 0 && state.opener == Sys().gettid();
 }
 
-// A new CF_UNICODETEXT block holding `text` and a NUL, belonging to the clipboard.
-HGLOBAL TextBlock(const std::wstring& text) {
-    const HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+// A new CF_UNICODETEXT block holding the UTF-16 of `utf8` and a NUL,
+// belonging to the clipboard.  The text is decoded straight into the block:
+// a large clipboard is read with no other copy of its wide text.
+HGLOBAL TextBlock(const std::string& utf8) {
+    if (utf8.size() > static_cast<std::size_t>(INT_MAX)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const int bytes = static_cast<int>(utf8.size());
+    const int units = bytes == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0);
+    if (bytes != 0 && units <= 0) return nullptr;
+    const HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, (static_cast<std::size_t>(units) + 1) * sizeof(wchar_t));
     if (handle == nullptr) return nullptr;
     const auto block = LookupGlobalBlock(handle);
-    std::memcpy(block->Data(), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    auto* text = reinterpret_cast<wchar_t*>(block->Data());
+    if (units > 0 && MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, text, units) != units) {
+        GlobalFree(handle);
+        return nullptr;
+    }
+    text[units] = L'\0';
     block->system = true;
     return handle;
 }
@@ -123,7 +146,7 @@ HANDLE SetClipboardData(UINT uFormat, HANDLE hMem) {
     // The text ends at its first NUL or at the end of the block.
     const auto* units = reinterpret_cast<const wchar_t*>(block->Data());
     const std::size_t capacity = block->Size() / sizeof(wchar_t);
-    const std::wstring text(units, std::find(units, units + capacity, L'\0'));
+    const std::wstring text(units, LengthUpToNul(units, capacity));
     const std::uint64_t ticket = x11::OwnClipboard(&text);
     if (ticket == 0) return nullptr;
     if (state.setBlock != hMem) ClipboardState::Free(state.setBlock);
@@ -147,7 +170,7 @@ HANDLE GetClipboardData(UINT uFormat) {
     }
     state.ForgetLost();
     if (state.setBlock != nullptr) return state.setBlock;
-    std::wstring text;
+    std::string text;
     switch (x11::ReadClipboard(text)) {
         case x11::ClipboardRead::Failed:
             return nullptr;

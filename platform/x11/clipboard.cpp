@@ -29,7 +29,6 @@
 #include "platform/internal/Utf8.h"
 #include "platform/kernel/WinError.h"
 #include "platform/kernel/internal/Processes.h"
-#include "platform/nls/CodePage.h"
 #include "platform/x11/internal/Connection.h"
 #include "platform/x11/internal/Desktop.h"
 #include "platform/x11/internal/SelectionServer.h"
@@ -46,13 +45,9 @@ constexpr auto kCallLimit = std::chrono::seconds(30);
 constexpr auto kManagerLimit = std::chrono::milliseconds(600);
 constexpr auto kHandOverLimit = std::chrono::seconds(1);
 
-std::wstring WideOfUtf8(const std::string& text) {
-    if (text.empty()) return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
+// An INCR owner announces a lower bound of the size; a larger one is not
+// trusted for the first reservation.
+constexpr std::size_t kMostReserved = std::size_t{256} << 20;
 
 struct Owning {
     std::uint64_t ticket = 0;
@@ -61,7 +56,7 @@ struct Owning {
 
 struct Reading {
     ClipboardRead result = ClipboardRead::Failed;
-    std::wstring text;
+    std::string text;  // UTF-8
     DWORD error = 0;
 };
 
@@ -81,7 +76,7 @@ public:
 
     bool StillOwned(std::uint64_t ticket) const { return ticket != 0 && m_ticket.load() == ticket; }
 
-    ClipboardRead Read(std::wstring& text) {
+    ClipboardRead Read(std::string& text) {
         const auto outcome = Call<Reading>(
             [this](Connection& connection, std::shared_ptr<std::promise<Reading>> promise) {
                 m_reads.push_back(std::move(promise));
@@ -285,7 +280,7 @@ private:
         while (!m_reads.empty()) {
             if (m_server->Owned()) {
                 const auto& own = m_server->Text();
-                m_reads.front()->set_value(own ? Reading{ClipboardRead::Text, WideOfUtf8(*own), 0}
+                m_reads.front()->set_value(own ? Reading{ClipboardRead::Text, *own, 0}
                                                : Reading{ClipboardRead::NoText, {}, 0});
                 m_reads.pop_front();
                 continue;
@@ -312,9 +307,11 @@ private:
         XConvertSelection(connection.Dpy(), m_clipboard, target, m_reading.property, m_window, CurrentTime);
     }
 
-    // Reads and deletes the property of the reading; false when it is missing
-    // or is not 8-bit data.
-    bool TakeProperty(Connection& connection, Atom& type, std::string& bytes) {
+    // Reads and deletes the property of the reading, appending its bytes to
+    // `bytes` (no copy in between: pieces of large transfers are megabytes);
+    // false when it is missing or is not 8-bit data.  An INCR property gives
+    // its announced size in `announced`.
+    bool TakeProperty(Connection& connection, Atom& type, std::string& bytes, std::size_t* announced = nullptr) {
         int format = 0;
         unsigned long count = 0;
         unsigned long after = 0;
@@ -323,7 +320,11 @@ private:
         const int status = XGetWindowProperty(connection.Dpy(), m_window, m_reading.property, 0, LONG_MAX / 4, True,
                                               AnyPropertyType, &type, &format, &count, &after, &data);
         const bool ok = status == Success && trap.Check() == 0 && type != None && (format == 8 || type == m_incr);
-        if (ok && format == 8) bytes.assign(reinterpret_cast<const char*>(data), count);
+        if (ok && format == 8) bytes.append(reinterpret_cast<const char*>(data), count);
+        if (ok && type == m_incr && format == 32 && count >= 1 && announced != nullptr) {
+            // Xlib hands 32-bit items as longs.
+            *announced = static_cast<std::size_t>(*reinterpret_cast<const unsigned long*>(data) & 0xFFFFFFFFul);
+        }
         if (data != nullptr) XFree(data);
         return ok;
     }
@@ -377,35 +378,35 @@ private:
             return;
         }
         Atom type = None;
-        std::string bytes;
-        if (!TakeProperty(connection, type, bytes)) {
+        std::size_t announced = 0;
+        if (!TakeProperty(connection, type, m_reading.data, &announced)) {
             FinishRead(connection, {ClipboardRead::NoText, {}, 0});
         } else if (type == m_incr) {
-            // Deleting the property asked for the first piece.
+            // Deleting the property asked for the first piece.  The pieces
+            // go straight into one buffer of the announced size.
             m_reading.incr = true;
+            m_reading.data.clear();
+            m_reading.data.reserve(std::min(announced, kMostReserved));
             m_reading.deadline = Clock::now() + kAnswerLimit;
         } else {
-            m_reading.data = std::move(bytes);
             FinishText(connection);
         }
     }
 
     void ReadPiece(Connection& connection) {
         Atom type = None;
-        std::string bytes;
-        if (!TakeProperty(connection, type, bytes)) return;  // not ours yet
-        if (bytes.empty()) {
+        const std::size_t before = m_reading.data.size();
+        if (!TakeProperty(connection, type, m_reading.data)) return;  // not ours yet
+        if (m_reading.data.size() == before) {                        // the empty piece ends the transfer
             FinishText(connection);
             return;
         }
-        m_reading.data += bytes;
         m_reading.deadline = Clock::now() + kAnswerLimit;
     }
 
     void FinishText(Connection& connection) {
-        const std::string& data = m_reading.data;
-        FinishRead(connection,
-                   {ClipboardRead::Text, WideOfUtf8(m_reading.target == m_utf8 ? data : Utf8OfLatin1(data)), 0});
+        std::string text = m_reading.target == m_utf8 ? std::move(m_reading.data) : Utf8OfLatin1(m_reading.data);
+        FinishRead(connection, {ClipboardRead::Text, std::move(text), 0});
     }
 
     void FinishRead(Connection& connection, Reading outcome) {
@@ -587,7 +588,7 @@ bool StillOwned(std::uint64_t ticket) {
     return TheService().StillOwned(ticket);
 }
 
-ClipboardRead ReadClipboard(std::wstring& text) {
+ClipboardRead ReadClipboard(std::string& text) {
     return TheService().Read(text);
 }
 

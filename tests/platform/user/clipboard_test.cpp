@@ -115,13 +115,31 @@ TEST_F(Clipboard, AnEmptiedClipboardOffersNoText) {
 
 TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
     const std::string large = LargeText();
+    // ISO 8859-1 from an owner that offers STRING only, small and through INCR.
+    const std::string latin1 = "caf\xe9 \xfc\xdf \xff";
+    std::string largeLatin1;
+    while (largeLatin1.size() < 3'000'000) largeLatin1 += latin1 + "\n";
+    const std::wstring latin1Wide = L"caf\u00e9 \u00fc\u00df \u00ff";
+    std::wstring largeLatin1Wide;
+    while (largeLatin1Wide.size() < largeLatin1.size()) largeLatin1Wide += latin1Wide + L"\n";
     const struct {
-        std::string text;
+        std::string bytes;
         bool xsel;
-    } cases[] = {{kPolish, false}, {kPolish, true}, {"", false}, {large, false}, {large, true}};
+        const char* type;
+        std::wstring text;
+    } cases[] = {
+        {kPolish, false, nullptr, Utf8ToWide(kPolish)},
+        {kPolish, true, nullptr, Utf8ToWide(kPolish)},
+        {"", false, nullptr, L""},
+        {"beyond \xf0\x9f\x98\x80 the plane", false, nullptr, L"beyond \xd83d\xde00 the plane"},
+        {large, false, nullptr, Utf8ToWide(large)},
+        {large, true, nullptr, Utf8ToWide(large)},
+        {latin1, false, "STRING", latin1Wide},
+        {largeLatin1, false, "STRING", largeLatin1Wide},
+    };
     for (const auto& c : cases) {
-        SetByPeer(c.text, c.xsel);
-        EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == Utf8ToWide(c.text); })) << c.xsel << " " << c.text.size();
+        SetByPeer(c.bytes, c.xsel, c.type);
+        EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == c.text; })) << c.xsel << " " << c.bytes.size();
     }
 }
 
