@@ -287,6 +287,8 @@ bool ParseDataFile(DataFile& file) {
         std::uint64_t{header.e_phnum} * sizeof(Elf64_Phdr) > size - header.e_phoff) {
         return false;
     }
+    // A file without program headers has no notes: no resources.
+    if (header.e_phnum == 0) return true;
     std::vector<Elf64_Phdr> segments(header.e_phnum);
     std::memcpy(segments.data(), bytes + header.e_phoff, segments.size() * sizeof(Elf64_Phdr));
     for (const Elf64_Phdr& segment : segments) {
