@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,8 +34,20 @@ std::unique_ptr<XServer> XServer::Start() {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], fds[1]);  // keeps it open in the server
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // The server starts with every signal unblocked and at its default, so
+    // that SIGTERM ends it whichever thread started it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawnp(&pid, "Xvfb", &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (error != 0) {
@@ -84,9 +97,18 @@ XServer* XServer::Shared() {
 XServer::~XServer() {
     if (m_pid <= 0) return;
     kill(m_pid, SIGTERM);
-    int status = 0;
-    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    // A server that has not ended within 5 s of SIGTERM is killed: the end of
+    // a test binary never waits on it longer.
+    const int ending = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+    if (ending >= 0) {
+        pollfd poller{ending, POLLIN, 0};
+        while (poll(&poller, 1, 5'000) < 0 && errno == EINTR) {
+        }
+        close(ending);
     }
+    int status = 0;
+    if (waitpid(m_pid, &status, WNOHANG) == m_pid) return;
+    Kill();
 }
 
 void XServer::Kill() {
