@@ -146,8 +146,10 @@ TEST_F(DisplayWindows, AnotherProgramsWindowMovesAndClosesOnlyWhenItTakesTheRequ
 
     ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
     EXPECT_EQ(m_client->Wait(), 0);
-    // Its windows went with it: the handles fail and are not reused.
-    EXPECT_TRUE(vlibtest::WaitFor([&] { return !IsWindow(main); }));
+    // Its windows went with it (the server frees the ones it did not destroy
+    // itself when it reads the end of its connection, a moment after the
+    // process ended): the handles fail and are not reused.
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return !IsWindow(main) && !IsWindow(nodelete); }));
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(GetWindowRect(nodelete, &rect));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
