@@ -552,11 +552,11 @@ private:
         int errorBase = 0;
         if (!XResQueryExtension(dpy, &eventBase, &errorBase)) return 0;
         ErrorTrap trap(connection);
-        XResClientIdSpec spec{x, XRES_CLIENT_ID_PID_MASK};
+        XResClientIdSpec query{x, XRES_CLIENT_ID_PID_MASK};
         long count = 0;
         XResClientIdValue* ids = nullptr;
         DWORD pid = 0;
-        if (XResQueryClientIds(dpy, 1, &spec, &count, &ids) == Success && trap.Check() == 0) {
+        if (XResQueryClientIds(dpy, 1, &query, &count, &ids) == Success && trap.Check() == 0) {
             for (long i = 0; i < count; ++i) {
                 if (ids[i].spec.mask != XRES_CLIENT_ID_PID_MASK) continue;
                 const pid_t found = XResGetClientPid(&ids[i]);
