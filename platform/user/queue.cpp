@@ -220,7 +220,12 @@ void MessageQueue::Reply(SentMessage& message, LRESULT result) {
     // is touched afterwards.
     const std::shared_ptr<MessageQueue> sender = message.replyTo;
     message.result = result;
-    message.done.store(true, std::memory_order_release);
+    // Sequentially consistent with Notify's look at the reply bit and the
+    // sender's ClearReply and look at `done`: when Notify finds a bit left
+    // from an earlier reply and wakes nobody, the sender's next look after
+    // clearing it sees `done`.  A release store could still sit in this
+    // core's store buffer then, and the sender would sleep for good.
+    message.done.store(true, std::memory_order_seq_cst);
     sender->Notify(kReplyBit);
 }
 
@@ -245,9 +250,16 @@ bool MessageQueue::IsSignalled(const ThreadRecord&) const {
 }
 
 void MessageQueue::DeliverSent() {
-    // Set under the lock with every message sent; a message arriving after
-    // this look is delivered at the next one (its Notify wakes the owner).
-    if ((m_haveBits.load(std::memory_order_acquire) & QS_SENDMESSAGE) == 0) return;
+    // The owner looks at the sent messages here, not in Retrieve: a sender
+    // whose Notify finds the bit still set wakes nobody, so the bit may only
+    // be cleared before the look that will find its message.  The present
+    // bit is set under the lock with every message sent; a message arriving
+    // after this look is delivered at the next one (its Notify wakes the
+    // owner).
+    if ((m_newBits.load(std::memory_order_seq_cst) & QS_SENDMESSAGE) != 0) {
+        m_newBits.fetch_and(~static_cast<unsigned>(QS_SENDMESSAGE), std::memory_order_seq_cst);
+    }
+    if ((m_haveBits.load(std::memory_order_seq_cst) & QS_SENDMESSAGE) == 0) return;
     for (;;) {
         SentMessage* sent = nullptr;
         {

@@ -33,9 +33,9 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (!target->Send(sent)) return 0;
     for (;;) {
         own.ClearReply();
-        if (sent.done.load(std::memory_order_acquire)) break;
+        if (sent.done.load(std::memory_order_seq_cst)) break;
         own.DeliverSent();
-        if (sent.done.load(std::memory_order_acquire)) break;
+        if (sent.done.load(std::memory_order_seq_cst)) break;
         // The message stays in the target's queue until answered, so the
         // sender cannot leave before: a failed wait is only tried again.
         own.Wait({}, false, INFINITE, QS_SENDMESSAGE | kReplyBit, true, true);

@@ -87,10 +87,12 @@ public:
     // before sleeping.
     DWORD Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask, bool inputAvailable,
                bool spin);
-    // Clears the `new` input bits: the owner has looked.
+    // Clears the `new` bits of posted input: the owner has looked.  The
+    // sent-message bit is DeliverSent's, the reply bit the sender's.
     void Looked() {
-        if ((m_newBits.load(std::memory_order_seq_cst) & ~kReplyBit) != 0) {
-            m_newBits.fetch_and(kReplyBit, std::memory_order_seq_cst);
+        constexpr unsigned kKept = kReplyBit | QS_SENDMESSAGE;
+        if ((m_newBits.load(std::memory_order_seq_cst) & ~kKept) != 0) {
+            m_newBits.fetch_and(kKept, std::memory_order_seq_cst);
         }
     }
     void ClearReply() { m_newBits.fetch_and(~kReplyBit, std::memory_order_seq_cst); }
