@@ -15,13 +15,18 @@
 //   Serve  the process owns the text and `xclip -o` reads it, beside xclip
 //          owning it (`xclip -i`) and `xclip -o` reading it: the reader and
 //          its start are the same on both sides, the owner differs;
-//   Read   xclip owns the text and the process reads it, beside `xclip -o`
-//          reading it (whose rate includes starting the program).
+//   Read   xclip owns the text and the process reads it into a std::wstring
+//          (GetClipboardString) or as the platform's block of UTF-16 units
+//          (GetClipboardData), beside `xclip -o` reading it into a pipe whose
+//          bytes are counted (its rate includes starting the program), and
+//          beside `xclip -o` whose output is kept and converted into a
+//          std::wstring with iconv: the same work as GetClipboardString.
 // The ratios of the rates follow the monitors'.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -37,6 +42,8 @@
 #include <vector>
 
 #include "gdi/Monitor.h"
+#include "platform/kernel/Memory.h"
+#include "platform/user/Clipboard.h"
 #include "system/Clipboard.h"
 
 extern char** environ;
@@ -189,9 +196,9 @@ std::wstring Utf16Of(const std::string& utf8) {
 
 // Runs `argv` with `input` on its standard input and its output thrown
 // away (a program that stays in the background keeps no pipe open), or,
-// without input, with its output read and counted; the bytes it wrote, -1
-// on failure.
-long long RunPeer(const std::vector<const char*>& args, const std::string* input) {
+// without input, with its output read and counted (and kept in `output`
+// when given); the bytes it wrote, -1 on failure.
+long long RunPeer(const std::vector<const char*>& args, const std::string* input, std::string* output = nullptr) {
     int in[2];
     int out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return -1;
@@ -222,15 +229,32 @@ long long RunPeer(const std::vector<const char*>& args, const std::string* input
     close(in[1]);
     long long total = 0;
     char buffer[1 << 16];
-    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) total += got;
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) {
+        total += got;
+        if (output != nullptr) output->append(buffer, static_cast<std::size_t>(got));
+    }
     close(out[0]);
     int status = 0;
     if (failed != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return total;
 }
 
-long long XclipRead() {
-    return RunPeer({"xclip", "-o", "-selection", "clipboard", "-target", "UTF8_STRING"}, nullptr);
+long long XclipRead(std::string* output = nullptr) {
+    return RunPeer({"xclip", "-o", "-selection", "clipboard", "-target", "UTF8_STRING"}, nullptr, output);
+}
+
+// UTF-8 into wchar_t with iconv, as a program without the platform would.
+std::wstring IconvWide(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    iconv_t cd = iconv_open("WCHAR_T", "UTF-8");
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* to = reinterpret_cast<char*>(out.data());
+    std::size_t toLeft = out.size() * sizeof(wchar_t);
+    iconv(cd, &in, &inLeft, &to, &toLeft);
+    iconv_close(cd);
+    out.resize(out.size() - toLeft / sizeof(wchar_t));
+    return out;
 }
 
 // xclip takes the clipboard with the text; it serves until another owner
@@ -284,6 +308,36 @@ void BM_Ours_ClipboardRead(benchmark::State& state) {
     CountBytes(state);
 }
 
+// The platform's part alone: the text arrives as a block of UTF-16 units.
+void BM_Ours_ClipboardReadBlock(benchmark::State& state) {
+    if (!XclipOwn()) {
+        state.SkipWithError("xclip did not take the clipboard");
+        return;
+    }
+    const std::size_t expected = (Utf16Of(ClipboardText()).size() + 1) * sizeof(wchar_t);
+    for (auto _ : state) {
+        if (!OpenClipboard(nullptr)) state.SkipWithError("not opened");
+        const HANDLE block = GetClipboardData(CF_UNICODETEXT);
+        if (block == nullptr || GlobalSize(block) != expected) state.SkipWithError("read too little");
+        CloseClipboard();
+    }
+    CountBytes(state);
+}
+
+void BM_Peer_ClipboardReadWide(benchmark::State& state) {
+    if (!XclipOwn()) {
+        state.SkipWithError("xclip did not take the clipboard");
+        return;
+    }
+    const std::size_t expected = Utf16Of(ClipboardText()).size();
+    for (auto _ : state) {
+        std::string bytes;
+        XclipRead(&bytes);
+        if (IconvWide(bytes).size() != expected) state.SkipWithError("read too little");
+    }
+    CountBytes(state);
+}
+
 void BM_Peer_ClipboardRead(benchmark::State& state) {
     if (!XclipOwn()) {
         state.SkipWithError("xclip did not take the clipboard");
@@ -298,6 +352,8 @@ void BM_Peer_ClipboardRead(benchmark::State& state) {
 BENCHMARK(BM_Ours_ClipboardServe)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Peer_ClipboardServe)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ours_ClipboardRead)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Ours_ClipboardReadBlock)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Peer_ClipboardReadWide)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Peer_ClipboardRead)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -375,10 +431,20 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("\n10 MB transfers per second (wall clock), ours / xclip:\n");
-    for (const char* name : {"ClipboardServe", "ClipboardRead"}) {
-        const double ours = reporter.rates[std::string("BM_Ours_") + name];
-        const double peer = reporter.rates[std::string("BM_Peer_") + name];
-        if (ours > 0 && peer > 0) std::printf("  %-26s %12.2f %12.2f  ratio %.2f\n", name, ours, peer, ours / peer);
+    const struct {
+        const char* label;
+        const char* ours;
+        const char* peer;
+    } pairs[] = {
+        {"serve", "ClipboardServe", "ClipboardServe"},
+        {"read, UTF-16 block / xclip -o", "ClipboardReadBlock", "ClipboardRead"},
+        {"read, std::wstring / xclip -o", "ClipboardRead", "ClipboardRead"},
+        {"read, std::wstring / xclip -o + iconv", "ClipboardRead", "ClipboardReadWide"},
+    };
+    for (const auto& pair : pairs) {
+        const double ours = reporter.rates[std::string("BM_Ours_") + pair.ours];
+        const double peer = reporter.rates[std::string("BM_Peer_") + pair.peer];
+        if (ours > 0 && peer > 0) std::printf("  %-40s %8.2f %8.2f  ratio %.2f\n", pair.label, ours, peer, ours / peer);
     }
     XCloseDisplay(g_display);
     benchmark::Shutdown();

@@ -1,12 +1,15 @@
 // Feeds arbitrary bytes to the code-page converters and checks what must hold
 // for any input: the length query agrees with the conversion, no unit above
 // 0xFFFF is produced, single-byte pages round-trip, and UTF-8 decoding is a
-// fixed point after one round trip.
+// fixed point after one round trip.  UTF-8 decoded in pieces (cut where the
+// input's own bytes say) gives the units of the whole.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/internal/WideText.h"
 #include "platform/nls/CodePage.h"
 
 namespace {
@@ -51,6 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const std::wstring wide = ToWide(CP_UTF8, bytes);
     const std::string utf8 = ToNarrow(CP_UTF8, wide);
     Check(ToWide(CP_UTF8, utf8) == wide);
+
+    vplatform::WideText text;
+    vplatform::Utf8PieceDecoder decoder;
+    for (size_t at = 0; at < size;) {
+        const size_t piece = std::min<size_t>(size - at, 1 + data[at] % 7);
+        Check(decoder.Add(bytes.data() + at, piece, text));
+        at += piece;
+    }
+    Check(decoder.Finish(text));
+    Check(std::wstring(text.Data(), text.Size()) == wide);
 
     for (const UINT codePage : {1250u, 1252u, 28591u, 28592u}) {
         Check(ToNarrow(codePage, ToWide(codePage, bytes)) == bytes);

@@ -71,6 +71,15 @@ std::shared_ptr<GlobalBlock> LookupGlobalBlock(HGLOBAL handle) {
     return GlobalBlocks().Lookup<GlobalBlock>(handle);
 }
 
+HGLOBAL AdoptGlobalBlock(MallocBytes bytes, SIZE_T size) {
+    try {
+        return GlobalBlocks().Insert(std::make_shared<GlobalBlock>(size, std::move(bytes)));
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+}
+
 bool FreeGlobalBlock(HGLOBAL handle) {
     return GlobalBlocks().Close(handle);
 }
@@ -119,17 +128,15 @@ HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::unique_ptr<std::byte[]> bytes;
-    try {
-        // One byte at least, so that every block has an address of its own.
-        const SIZE_T size = dwBytes == 0 ? 1 : dwBytes;
-        bytes = (uFlags & GMEM_ZEROINIT) != 0 ? std::make_unique<std::byte[]>(size)
-                                              : std::make_unique_for_overwrite<std::byte[]>(size);
-    } catch (const std::bad_alloc&) {
+    // One byte at least, so that every block has an address of its own.
+    const SIZE_T size = dwBytes == 0 ? 1 : dwBytes;
+    vplatform::MallocBytes bytes(
+        static_cast<std::byte*>((uFlags & GMEM_ZEROINIT) != 0 ? std::calloc(1, size) : std::malloc(size)));
+    if (!bytes) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    return GlobalBlocks().Insert(std::make_shared<vplatform::GlobalBlock>(dwBytes, std::move(bytes)));
+    return vplatform::AdoptGlobalBlock(std::move(bytes), dwBytes);
 }
 
 LPVOID GlobalLock(HGLOBAL hMem) {

@@ -2,14 +2,12 @@
 // CLIPBOARD selection.
 #include "platform/user/Clipboard.h"
 
-#include <climits>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/internal/GlobalMemory.h"
-#include "platform/nls/CodePage.h"
 #include "platform/x11/internal/Desktop.h"
 
 namespace vplatform {
@@ -59,30 +57,6 @@ bool Fail(DWORD error) {
 // True when the calling thread has the clipboard open; with the lock held.
 bool OpenedHere(const ClipboardState& state) {
     return state.opener != 0 && state.opener == Sys().gettid();
-}
-
-// A new CF_UNICODETEXT block holding the UTF-16 of `utf8` and a NUL,
-// belonging to the clipboard.  The text is decoded straight into the block:
-// a large clipboard is read with no other copy of its wide text.
-HGLOBAL TextBlock(const std::string& utf8) {
-    if (utf8.size() > static_cast<std::size_t>(INT_MAX)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    const int bytes = static_cast<int>(utf8.size());
-    const int units = bytes == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, nullptr, 0);
-    if (bytes != 0 && units <= 0) return nullptr;
-    const HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, (static_cast<std::size_t>(units) + 1) * sizeof(wchar_t));
-    if (handle == nullptr) return nullptr;
-    const auto block = LookupGlobalBlock(handle);
-    auto* text = reinterpret_cast<wchar_t*>(block->Data());
-    if (units > 0 && MultiByteToWideChar(CP_UTF8, 0, utf8.data(), bytes, text, units) != units) {
-        GlobalFree(handle);
-        return nullptr;
-    }
-    text[units] = L'\0';
-    block->system = true;
-    return handle;
 }
 
 }  // namespace
@@ -170,7 +144,7 @@ HANDLE GetClipboardData(UINT uFormat) {
     }
     state.ForgetLost();
     if (state.setBlock != nullptr) return state.setBlock;
-    std::string text;
+    WideText text;
     switch (x11::ReadClipboard(text)) {
         case x11::ClipboardRead::Failed:
             return nullptr;
@@ -180,8 +154,16 @@ HANDLE GetClipboardData(UINT uFormat) {
         case x11::ClipboardRead::Text:
             break;
     }
-    const HGLOBAL block = TextBlock(text);
+    // The units decoded while the text arrived become the block: no copy.
+    std::size_t bytes = 0;
+    MallocBytes units = text.Release(bytes);
+    if (!units) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    const HGLOBAL block = AdoptGlobalBlock(std::move(units), bytes);
     if (block == nullptr) return nullptr;
+    LookupGlobalBlock(block)->system = true;
     ClipboardState::Free(state.readBlock);
     state.readBlock = block;
     return block;

@@ -27,6 +27,7 @@
 
 #include "platform/internal/Syscalls.h"
 #include "platform/internal/Utf8.h"
+#include "platform/internal/WideText.h"
 #include "platform/kernel/WinError.h"
 #include "platform/kernel/internal/Processes.h"
 #include "platform/x11/internal/Connection.h"
@@ -56,7 +57,7 @@ struct Owning {
 
 struct Reading {
     ClipboardRead result = ClipboardRead::Failed;
-    std::string text;  // UTF-8
+    WideText text;
     DWORD error = 0;
 };
 
@@ -76,8 +77,8 @@ public:
 
     bool StillOwned(std::uint64_t ticket) const { return ticket != 0 && m_ticket.load() == ticket; }
 
-    ClipboardRead Read(std::string& text) {
-        const auto outcome = Call<Reading>(
+    ClipboardRead Read(WideText& text) {
+        auto outcome = Call<Reading>(
             [this](Connection& connection, std::shared_ptr<std::promise<Reading>> promise) {
                 m_reads.push_back(std::move(promise));
                 if (!m_reading.active) BeginRead(connection);
@@ -280,8 +281,12 @@ private:
         while (!m_reads.empty()) {
             if (m_server->Owned()) {
                 const auto& own = m_server->Text();
-                m_reads.front()->set_value(own ? Reading{ClipboardRead::Text, *own, 0}
-                                               : Reading{ClipboardRead::NoText, {}, 0});
+                Reading reading{own ? ClipboardRead::Text : ClipboardRead::NoText, {}, 0};
+                Utf8PieceDecoder decoder;
+                if (own && !(decoder.Add(own->data(), own->size(), reading.text) && decoder.Finish(reading.text))) {
+                    reading = {ClipboardRead::Failed, {}, ERROR_NOT_ENOUGH_MEMORY};
+                }
+                m_reads.front()->set_value(std::move(reading));
                 m_reads.pop_front();
                 continue;
             }
@@ -307,11 +312,12 @@ private:
         XConvertSelection(connection.Dpy(), m_clipboard, target, m_reading.property, m_window, CurrentTime);
     }
 
-    // Reads and deletes the property of the reading, appending its bytes to
-    // `bytes` (no copy in between: pieces of large transfers are megabytes);
-    // false when it is missing or is not 8-bit data.  An INCR property gives
-    // its announced size in `announced`.
-    bool TakeProperty(Connection& connection, Atom& type, std::string& bytes, std::size_t* announced = nullptr) {
+    // Reads and deletes the property of the reading, decoding its bytes
+    // into the reading's text straight from Xlib's buffer (pieces of large
+    // transfers are megabytes: the owner sends the next one meanwhile);
+    // false when it is missing or is not 8-bit data.  `received` counts its
+    // bytes; an INCR property gives its announced size in `announced`.
+    bool TakeProperty(Connection& connection, Atom& type, std::size_t& received, std::size_t* announced = nullptr) {
         int format = 0;
         unsigned long count = 0;
         unsigned long after = 0;
@@ -320,7 +326,12 @@ private:
         const int status = XGetWindowProperty(connection.Dpy(), m_window, m_reading.property, 0, LONG_MAX / 4, True,
                                               AnyPropertyType, &type, &format, &count, &after, &data);
         const bool ok = status == Success && trap.Check() == 0 && type != None && (format == 8 || type == m_incr);
-        if (ok && format == 8) bytes.append(reinterpret_cast<const char*>(data), count);
+        received = ok && format == 8 ? count : 0;
+        if (received > 0 && !m_reading.failed) {
+            const auto* bytes = reinterpret_cast<const char*>(data);
+            m_reading.failed = m_reading.target == m_utf8 ? !m_reading.decoder.Add(bytes, count, m_reading.text)
+                                                          : !m_reading.text.AppendLatin1(bytes, count);
+        }
         if (ok && type == m_incr && format == 32 && count >= 1 && announced != nullptr) {
             // Xlib hands 32-bit items as longs.
             *announced = static_cast<std::size_t>(*reinterpret_cast<const unsigned long*>(data) & 0xFFFFFFFFul);
@@ -379,14 +390,15 @@ private:
         }
         Atom type = None;
         std::size_t announced = 0;
-        if (!TakeProperty(connection, type, m_reading.data, &announced)) {
+        std::size_t received = 0;
+        if (!TakeProperty(connection, type, received, &announced)) {
             FinishRead(connection, {ClipboardRead::NoText, {}, 0});
         } else if (type == m_incr) {
             // Deleting the property asked for the first piece.  The pieces
-            // go straight into one buffer of the announced size.
+            // are decoded into one buffer with room for the announced size
+            // (a byte gives one unit at most); without that room it grows.
             m_reading.incr = true;
-            m_reading.data.clear();
-            m_reading.data.reserve(std::min(announced, kMostReserved));
+            (void)m_reading.text.Reserve(std::min(announced, kMostReserved));
             m_reading.deadline = Clock::now() + kAnswerLimit;
         } else {
             FinishText(connection);
@@ -395,9 +407,9 @@ private:
 
     void ReadPiece(Connection& connection) {
         Atom type = None;
-        const std::size_t before = m_reading.data.size();
-        if (!TakeProperty(connection, type, m_reading.data)) return;  // not ours yet
-        if (m_reading.data.size() == before) {                        // the empty piece ends the transfer
+        std::size_t received = 0;
+        if (!TakeProperty(connection, type, received)) return;  // not ours yet
+        if (received == 0) {                                    // the empty piece ends the transfer
             FinishText(connection);
             return;
         }
@@ -405,8 +417,11 @@ private:
     }
 
     void FinishText(Connection& connection) {
-        std::string text = m_reading.target == m_utf8 ? std::move(m_reading.data) : Utf8OfLatin1(m_reading.data);
-        FinishRead(connection, {ClipboardRead::Text, std::move(text), 0});
+        if (m_reading.failed || !m_reading.decoder.Finish(m_reading.text)) {
+            FinishRead(connection, {ClipboardRead::Failed, {}, ERROR_NOT_ENOUGH_MEMORY});
+            return;
+        }
+        FinishRead(connection, {ClipboardRead::Text, std::move(m_reading.text), 0});
     }
 
     void FinishRead(Connection& connection, Reading outcome) {
@@ -460,7 +475,9 @@ private:
         Atom property = None;
         Atom target = None;
         bool incr = false;
-        std::string data;
+        WideText text;
+        Utf8PieceDecoder decoder;
+        bool failed = false;  // memory ran out: the rest is received, not kept
         Clock::time_point deadline;
     } m_reading;
     struct {
@@ -588,7 +605,7 @@ bool StillOwned(std::uint64_t ticket) {
     return TheService().StillOwned(ticket);
 }
 
-ClipboardRead ReadClipboard(std::string& text) {
+ClipboardRead ReadClipboard(WideText& text) {
     return TheService().Read(text);
 }
 

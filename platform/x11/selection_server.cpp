@@ -32,21 +32,6 @@ std::string Latin1OfUtf8(const std::string& utf8) {
     return out;
 }
 
-std::string Utf8OfLatin1(const std::string& latin1) {
-    std::string out;
-    out.reserve(latin1.size());
-    for (const char c : latin1) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out += c;
-        } else {
-            out += static_cast<char>(0xC0 | (byte >> 6));
-            out += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return out;
-}
-
 SelectionServer::SelectionServer(Display* display, Window window, Atom selection)
     : m_display(display),
       m_window(window),

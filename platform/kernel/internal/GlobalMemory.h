@@ -7,6 +7,7 @@
 
 #include "platform/WinTypes.h"
 #include "platform/internal/HandleTable.h"
+#include "platform/internal/WideText.h"
 
 namespace vplatform {
 
@@ -16,7 +17,7 @@ class GlobalBlock final : public HandleObject {
 public:
     static constexpr ObjectType kType = ObjectType::GlobalMemory;
 
-    explicit GlobalBlock(SIZE_T size, std::unique_ptr<std::byte[]> bytes) : m_size(size), m_bytes(std::move(bytes)) {}
+    explicit GlobalBlock(SIZE_T size, MallocBytes bytes) : m_size(size), m_bytes(std::move(bytes)) {}
 
     std::byte* Data() const { return m_bytes.get(); }
     SIZE_T Size() const { return m_size; }
@@ -27,11 +28,15 @@ public:
 
 private:
     const SIZE_T m_size;
-    const std::unique_ptr<std::byte[]> m_bytes;
+    const MallocBytes m_bytes;
 };
 
 // The block of `handle`, or null with ERROR_INVALID_HANDLE.
 std::shared_ptr<GlobalBlock> LookupGlobalBlock(HGLOBAL handle);
+// A new block of the `size` bytes at `bytes` (malloc'ed, at least one),
+// which it owns from now on; null with ERROR_NOT_ENOUGH_MEMORY (the bytes
+// are freed) when the table is full.
+HGLOBAL AdoptGlobalBlock(MallocBytes bytes, SIZE_T size);
 // Frees a block whatever its owner (the clipboard freeing its own); false
 // for a bad handle.
 bool FreeGlobalBlock(HGLOBAL handle);

@@ -14,6 +14,7 @@
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
+#include "platform/internal/WideText.h"
 
 namespace vplatform::x11 {
 
@@ -90,10 +91,11 @@ bool StillOwned(std::uint64_t ticket);
 enum class ClipboardRead { Text, NoText, Failed };
 // The text on the clipboard: the process's own, or asked from the owner as
 // UTF8_STRING, else STRING (ISO 8859-1), through INCR transfers when large;
-// `text` receives it as UTF-8 (as the owner sent it: not validated).  NoText when nobody owns the clipboard or the
-// owner offers no text; Failed with the last error set: 1459, ERROR_TIMEOUT when the owner does not answer within a
-// second (or stops for a second in the middle of a transfer).
-ClipboardRead ReadClipboard(std::string& text);
+// `text` receives it as UTF-16, each piece of a transfer decoded as it arrives (ill-formed UTF-8 as
+// MultiByteToWideChar decodes it).  NoText when nobody owns the clipboard or the owner offers no text; Failed with
+// the last error set: 1459, ERROR_TIMEOUT when the owner does not answer within a second (or stops for a second in
+// the middle of a transfer), ERROR_NOT_ENOUGH_MEMORY.
+ClipboardRead ReadClipboard(WideText& text);
 
 // The text owned by the process at exit goes to the clipboard manager
 // (SAVE_TARGETS), else to the clipboard keeper program installed with the

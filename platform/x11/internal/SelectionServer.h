@@ -78,7 +78,5 @@ private:
 // ISO 8859-1 of UTF-8 text: '?' for characters beyond U+00FF and for bytes
 // that are no UTF-8.
 std::string Latin1OfUtf8(const std::string& utf8);
-// UTF-8 of ISO 8859-1 text.
-std::string Utf8OfLatin1(const std::string& latin1);
 
 }  // namespace vplatform::x11

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/kernel/Memory.h"
+#include "platform/nls/CodePage.h"
 #include "platform/user/Clipboard.h"
 #include "platform/x11/internal/Desktop.h"
 #include "tests/support/Child.h"
@@ -119,6 +120,16 @@ TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
     const std::string latin1 = "caf\xe9 \xfc\xdf \xff";
     std::string largeLatin1;
     while (largeLatin1.size() < 3'000'000) largeLatin1 += latin1 + "\n";
+    // Characters beyond the BMP and ill-formed UTF-8, cut by the pieces of
+    // a transfer anywhere: read as MultiByteToWideChar decodes the whole.
+    std::string illFormed;
+    for (int i = 0; illFormed.size() < 3'000'000; ++i) {
+        illFormed += std::to_string(i) + " \xf0\x9f\x98\x80 \xe2\x82 \xc0\x80 \xed\xa0\x80 \xf0\x9f\x98\xff\n";
+    }
+    std::wstring illFormedWide(illFormed.size(), L'\0');
+    illFormedWide.resize(
+        static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, illFormed.data(), static_cast<int>(illFormed.size()),
+                                                     illFormedWide.data(), static_cast<int>(illFormedWide.size()))));
     const std::wstring latin1Wide = L"caf\u00e9 \u00fc\u00df \u00ff";
     std::wstring largeLatin1Wide;
     while (largeLatin1Wide.size() < largeLatin1.size()) largeLatin1Wide += latin1Wide + L"\n";
@@ -134,6 +145,7 @@ TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
         {"beyond \xf0\x9f\x98\x80 the plane", false, nullptr, L"beyond \xd83d\xde00 the plane"},
         {large, false, nullptr, Utf8ToWide(large)},
         {large, true, nullptr, Utf8ToWide(large)},
+        {illFormed, false, nullptr, illFormedWide},
         {latin1, false, "STRING", latin1Wide},
         {largeLatin1, false, "STRING", largeLatin1Wide},
     };
