@@ -122,7 +122,32 @@ bool Log::OpenStream(const std::wstring& path) {
     if (file == INVALID_HANDLE_VALUE) return false;
     m_file = file;
     m_pending.clear();
+    // A process killed while writing may have left its last entry torn
+    // (the kernel can cut a write at a page boundary): the entries of this
+    // run start on a line of their own, not glued to the torn text.
+    if (EndsInsideALine(path)) {
+        DWORD written = 0;
+        WriteFile(m_file, "\r\n", 2, &written, nullptr);
+    }
     return true;
+}
+
+bool Log::EndsInsideALine(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    LARGE_INTEGER last{};
+    char byte = '\n';
+    DWORD read = 0;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        last.QuadPart = size.QuadPart - 1;
+        if (!SetFilePointerEx(file, last, nullptr, FILE_BEGIN) || !ReadFile(file, &byte, 1, &read, nullptr)) {
+            byte = '\n';
+        }
+    }
+    CloseHandle(file);
+    return byte != '\n';
 }
 
 void Log::Close() {

@@ -23,7 +23,9 @@
 // file-system form) or the log is already open.  An entry whose write fails
 // (a full disk, an I/O error) is lost, the log goes on: the next entries
 // reach the file once writing works again, and the rest of an entry written
-// only in part goes first, so no torn entry is left inside the file.
+// only in part goes first, so no torn entry is left inside the file.  A file
+// that ends inside a line (the last entry of a process killed while
+// writing) gets a line break before the entries of this run.
 //
 // Threads: Write, Flush, Instance and LogAllExceptions may be called from any
 // thread at any time; Open, Close and IsOpen come from the application's
@@ -86,6 +88,8 @@ private:
     ~Log();
 
     bool OpenStream(const std::wstring& path);
+    // True when the file at `path` ends with a line not ended.
+    static bool EndsInsideALine(const std::wstring& path);
     // Appends one finished entry to the file (the writer thread, or Close once
     // the writer has stopped); the rest of an entry cut short by a failed
     // write goes first.

@@ -28,6 +28,7 @@
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/WinError.h"
+#include "platform/kernel/internal/Processes.h"
 
 extern char** environ;
 
@@ -526,22 +527,13 @@ void StartReporter() {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(&actions, vplatform::crash::kReporterSocket + 1);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigfillset(&signals);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    // A session of its own: the end of the terminal does not end it.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const vplatform::HelperSpawnAttributes attributes;
     std::string program = path;
     std::string application = std::to_string(g_state.pid);
     char* argv[] = {program.data(), application.data(), nullptr};
     pid_t starter = 0;
-    const int error = Sys().posix_spawn(&starter, path.c_str(), &actions, &attributes, argv, environ);
+    const int error = Sys().posix_spawn(&starter, path.c_str(), &actions, attributes.Get(), argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
     Sys().close(fds[1]);
     if (error != 0) {
         Sys().close(fds[0]);

@@ -308,6 +308,20 @@ DWORD SpawnError(int error, const std::string& path) {
 
 }  // namespace
 
+HelperSpawnAttributes::HelperSpawnAttributes() {
+    posix_spawnattr_init(&m_attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&m_attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&m_attributes, &signals);
+    posix_spawnattr_setflags(&m_attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
+HelperSpawnAttributes::~HelperSpawnAttributes() {
+    posix_spawnattr_destroy(&m_attributes);
+}
+
 void ReapWhenEnded(pid_t pid) {
     const int pidfd = Sys().pidfd_open(pid, 0);
     if (pidfd >= 0 && !Reapers().Adopt(pidfd)) Sys().close(pidfd);

@@ -538,21 +538,12 @@ bool Service::StartKeeper(const std::string& text, Clock::time_point deadline) {
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigfillset(&signals);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    // A session of its own: the end of the terminal does not end it.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const HelperSpawnAttributes attributes;
     std::string program = path;
     char* argv[] = {program.data(), nullptr};
     pid_t pid = 0;
-    const int error = Sys().posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+    const int error = Sys().posix_spawn(&pid, path.c_str(), &actions, attributes.Get(), argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
     Sys().close(input[0]);
     Sys().close(output[1]);
     if (error != 0) {

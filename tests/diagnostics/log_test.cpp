@@ -118,6 +118,23 @@ TEST(Log, OpenAppendsAndOnlyAnOpenLogWrites) {
     EXPECT_EQ(vlibtest::Names(dir.Path()), std::vector<std::string>{"log.txt"});
 }
 
+// A log left torn by a killed process: this run's entries start on a line
+// of their own.
+TEST(Log, EntriesAfterATornEndStartOnALineOfTheirOwn) {
+    TempDir dir;
+    const std::string torn = "12:00:00.000\t\tF ( 1 )\r\nhalf an ent";
+    const auto file = dir.Write("log.txt", torn);
+    TheLog().Close();
+    ASSERT_TRUE(TheLog().Open(Wide(file)));
+    Write("F", 2, "whole");
+    TheLog().Close();
+    const std::string bytes = TempDir::Read(file);
+    ASSERT_TRUE(bytes.starts_with(torn + "\r\n")) << bytes;
+    const auto entries = Whole(bytes.substr(torn.size() + 2));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].message, "whole");
+}
+
 // Refused as CreateFileW refuses it: a path with no file-system form is not
 // bent into another name.
 TEST(Log, APathWithoutAFileSystemFormIsRefused) {
