@@ -127,6 +127,7 @@ TEST(Log, EntriesAfterATornEndStartOnALineOfTheirOwn) {
     TheLog().Close();
     ASSERT_TRUE(TheLog().Open(Wide(file)));
     Write("F", 2, "whole");
+    ASSERT_TRUE(TheLog().Flush());
     TheLog().Close();
     const std::string bytes = TempDir::Read(file);
     ASSERT_TRUE(bytes.starts_with(torn + "\r\n")) << bytes;
