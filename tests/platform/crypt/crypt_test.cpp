@@ -68,46 +68,31 @@ for block in re.findall(r'-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE----
     return der;
 }
 
-TEST(CertStore, RootHoldsTheSystemBundleInOrder) {
+// The i-th certificate of the system's bundle alone, as PEM.
+std::string SystemPem(std::size_t i) {
+    const std::string pem = vlibtest::TempDir::Read(kSystemBundle);
+    std::size_t at = pem.find("-----BEGIN CERTIFICATE-----");
+    for (std::size_t k = 0; k < i; ++k) at = pem.find("-----BEGIN CERTIFICATE-----", at + 1);
+    return pem.substr(at, pem.find("-----END CERTIFICATE-----", at) + 26 - at);
+}
+
+// ROOT (in any case) holds the system bundle in order; a host's bundle gives
+// its certificates, passing over broken blocks and other text; other stores
+// are empty.
+TEST(CertStore, RootHoldsTheSystemBundleOrTheHostsInOrder) {
     const auto expected = PythonCertificates(kSystemBundle);
-    ASSERT_FALSE(expected.empty());
+    ASSERT_GE(expected.size(), 2u);
     EXPECT_TRUE(Certificates(L"ROOT") == expected);
     EXPECT_EQ(Certificates(L"root").size(), expected.size());
-}
 
-TEST(CertStore, AHostBundleSkipsBrokenBlocksAndOtherTextAndOtherStoresAreEmpty) {
     vlibtest::TempDir dir;
-    const std::string system = vlibtest::TempDir::Read(kSystemBundle);
-    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----\n";
-    const std::size_t first = system.find(begin), firstEnd = system.find(end, first) + end.size();
-    const std::size_t second = system.find(begin, firstEnd), secondEnd = system.find(end, second) + end.size();
-    const std::string a = system.substr(first, firstEnd - first), b = system.substr(second, secondEnd - second);
-    const auto file = dir.Write("bundle.pem", "# comment\r\n" + a + "text between\n" + begin + "\n@@not base64@@\n" +
-                                                  end + b.substr(0, b.size() - 1) + "\r\n" + begin + "\nAAAA\n");
+    const std::string begin = "-----BEGIN CERTIFICATE-----\n", b = SystemPem(1);
+    const auto file = dir.Write("bundle.pem", "# comment\r\n" + SystemPem(0) + "text between\n" + begin +
+                                                  "@@not base64@@\n" + "-----END CERTIFICATE-----\n" +
+                                                  b.substr(0, b.size() - 1) + "\r\n" + begin + "AAAA\n");
     RootFileScope scope(file.string());
-    const auto ours = Certificates(L"ROOT");
-    const auto expected = PythonCertificates(kSystemBundle);
-    ASSERT_EQ(ours.size(), 2u);
-    ASSERT_GE(expected.size(), 2u);
-    EXPECT_EQ(ours[0], expected[0]);
-    EXPECT_EQ(ours[1], expected[1]);
-    for (const wchar_t* name : {L"CA", L"MY", L"ROOTS"}) {
-        EXPECT_TRUE(Certificates(name).empty());
-    }
-}
-
-TEST(CertStore, FailuresSetTheLastError) {
-    vlibtest::TempDir dir;
-    const auto opens = [](LPCWSTR name) { return [=] { return CertOpenSystemStoreW(0, name) != nullptr; }; };
-    {
-        RootFileScope scope((dir.Path() / "missing.pem").string());
-        EXPECT_TRUE(FailsWith(ERROR_FILE_NOT_FOUND, opens(L"ROOT")));
-        RootFileScope inMissingFolder((dir.Path() / "missing" / "bundle.pem").string());
-        EXPECT_TRUE(FailsWith(ERROR_PATH_NOT_FOUND, opens(L"ROOT")));
-    }
-    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, opens(nullptr)));
-    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [] { return CertEnumCertificatesInStore(nullptr, nullptr); }));
-    EXPECT_TRUE(CertCloseStore(nullptr, 0));
+    EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>(expected.begin(), expected.begin() + 2));
+    for (const wchar_t* name : {L"CA", L"MY", L"ROOTS"}) EXPECT_TRUE(Certificates(name).empty()) << name;
 }
 
 // The system's bundle is looked for where each distribution keeps it; the
@@ -123,13 +108,6 @@ TEST(CertStore, RootLooksWhereEachDistributionKeepsItsBundle) {
     };
     const auto system = PythonCertificates(kSystemBundle);
     ASSERT_GT(system.size(), places.size());
-    const std::string pem = vlibtest::TempDir::Read(kSystemBundle);
-    // The i-th certificate of the system's bundle alone, as PEM.
-    const auto single = [&](std::size_t i) {
-        std::size_t at = pem.find("-----BEGIN CERTIFICATE-----");
-        for (std::size_t k = 0; k < i; ++k) at = pem.find("-----BEGIN CERTIFICATE-----", at + 1);
-        return pem.substr(at, pem.find("-----END CERTIFICATE-----", at) + 26 - at);
-    };
     vlibtest::TempDir dir;
     struct PrefixScope {
         explicit PrefixScope(const std::string& prefix) { vplatform::test::SetRootBundlePrefixForTesting(prefix); }
@@ -140,7 +118,7 @@ TEST(CertStore, RootLooksWhereEachDistributionKeepsItsBundle) {
     for (std::size_t i = 0; i < places.size(); ++i) {
         const auto file = dir.Path() / places[i].substr(1);
         std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file) << single(i);
+        std::ofstream(file) << SystemPem(i);
         EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[i]}) << places[i];
         std::filesystem::rename(file, file.string() + ".away");
     }
@@ -154,17 +132,27 @@ TEST(CertStore, RootLooksWhereEachDistributionKeepsItsBundle) {
     std::filesystem::remove(first);
     std::filesystem::create_directory(first);
     EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[1]});
-    const auto host = dir.Write("host.pem", single(places.size()));
+    const auto host = dir.Write("host.pem", SystemPem(places.size()));
     RootFileScope hostScope(host.string());
     EXPECT_TRUE(Certificates(L"ROOT") == std::vector<std::string>{system[places.size()]});
 }
 
 int g_error = 0;
 
-// The bundle is read through the platform's file functions, so a failed
-// system call gives their Windows error.
-TEST(CertStore, FailedReadsOfTheBundleGiveTheirWindowsErrors) {
+// Bundles that cannot be read give their Windows errors, also through failed
+// system calls (the bundle is read through the platform's file functions).
+TEST(CertStore, UnreadableBundlesAndBadArgumentsFailWithTheirErrors) {
     vlibtest::TempDir dir;
+    const auto opens = [](LPCWSTR name) { return [=] { return CertOpenSystemStoreW(0, name) != nullptr; }; };
+    {
+        RootFileScope scope((dir.Path() / "missing.pem").string());
+        EXPECT_TRUE(FailsWith(ERROR_FILE_NOT_FOUND, opens(L"ROOT")));
+        RootFileScope inMissingFolder((dir.Path() / "missing" / "bundle.pem").string());
+        EXPECT_TRUE(FailsWith(ERROR_PATH_NOT_FOUND, opens(L"ROOT")));
+    }
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, opens(nullptr)));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [] { return CertEnumCertificatesInStore(nullptr, nullptr); }));
+    EXPECT_TRUE(CertCloseStore(nullptr, 0));
     RootFileScope scope(dir.Write("bundle.pem", "-----BEGIN CERTIFICATE-----\n").string());
     const struct {
         bool open;  // fail the open, else the read
@@ -180,8 +168,7 @@ TEST(CertStore, FailedReadsOfTheBundleGiveTheirWindowsErrors) {
             if (c.open) s.open = [](const char*, int, mode_t) { return errno = g_error, -1; };
             if (!c.open) s.read = [](int, void*, size_t) -> ssize_t { return errno = g_error, -1; };
         });
-        EXPECT_TRUE(FailsWith(c.expected, [] { return CertOpenSystemStoreW(0, L"ROOT") != nullptr; }))
-            << std::strerror(c.error);
+        EXPECT_TRUE(FailsWith(c.expected, opens(L"ROOT"))) << std::strerror(c.error);
     }
 }
 

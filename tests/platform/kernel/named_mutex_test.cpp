@@ -76,9 +76,10 @@ TEST_F(NamedMutex, TheFirstCreationCreatesAndLaterOnesOpenTheSameMutex) {
     CloseHandle(again);
 }
 
-TEST_F(NamedMutex, NamesMapToDistinctLockFiles) {
-    // Names that a careless mapping would confuse: separators, escapes,
-    // dots, case, long names cut into folders.
+// Names that a careless mapping would confuse (separators, escapes, dots,
+// case, long names cut into folders) get lock files of their own, in a folder
+// closed to others; names no object can have fail.
+TEST_F(NamedMutex, NamesMapToDistinctLockFilesOrFail) {
     const std::wstring base = UniqueName("map");
     const std::wstring names[] = {base + L"/a",
                                   base + L"%002Fa",
@@ -98,56 +99,38 @@ TEST_F(NamedMutex, NamesMapToDistinctLockFiles) {
         EXPECT_EQ(error, ERROR_SUCCESS) << VTools::String::WideToUtf8(name);
     }
     for (const HANDLE handle : handles) CloseHandle(handle);
-    // Nothing outside the folder; the folder closed to others.
     struct stat info {};
     ASSERT_EQ(stat((m_runtime.Path() / "vlibincludes-objects").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+    for (const auto& [name, expected] : {std::pair{std::wstring(L"a\\b"), ERROR_PATH_NOT_FOUND},
+                                         std::pair{std::wstring(261, L'n'), ERROR_FILENAME_EXCED_RANGE}}) {
+        DWORD error = 0;
+        EXPECT_EQ(Create(name, error), nullptr);
+        EXPECT_EQ(error, expected);
+    }
 }
 
-TEST_F(NamedMutex, NamesNoObjectCanHaveFail) {
-    DWORD error = 0;
-    EXPECT_EQ(Create(L"a\\b", error), nullptr);
-    EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(Create(std::wstring(261, L'n'), error), nullptr);
-    EXPECT_EQ(error, ERROR_FILENAME_EXCED_RANGE);
-    const HANDLE longest = Create(UniqueName("x") + std::wstring(200, L'n'), error);
-    EXPECT_NE(longest, nullptr);
-    CloseHandle(longest);
-}
-
-TEST_F(NamedMutex, ExistenceIsSharedWithOtherProcessesAndEndsWithTheirEnd) {
+// Other processes see the name while one holds it; a killed holder releases
+// it, although a child it started (with its descriptors) lives on.
+TEST_F(NamedMutex, ExistenceIsSharedWithOtherProcessesAndEndsWithTheHolder) {
     const std::wstring name = UniqueName("across");
-    auto holder = Holder(name);
-    ASSERT_EQ(holder->ReadLine(), "created");
-    DWORD error = 0;
-    HANDLE mutex = Create(name, error);
-    EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
-    CloseHandle(mutex);
-    // A second process sees it too, while both hold it.
-    auto second = Holder(name);
-    EXPECT_EQ(second->ReadLine(), "existed");
-    second->CloseInput();
-    EXPECT_EQ(second->Wait(), 0);
-    // A killed holder releases it.
-    holder->Signal(SIGKILL);
-    EXPECT_TRUE(holder->Wait());
-    mutex = Create(name, error);
-    EXPECT_EQ(error, ERROR_SUCCESS);
-    CloseHandle(mutex);
-}
-
-TEST_F(NamedMutex, AChildOfTheHolderDoesNotKeepTheName) {
-    const std::wstring name = UniqueName("child");
     auto holder = Holder(name, "mutex-child");
     ASSERT_EQ(holder->ReadLine(), "created");
     const auto child = holder->ReadLine();
     ASSERT_TRUE(child && child->starts_with("child "));
     const pid_t childPid = std::stoi(child->substr(6));
+    DWORD error = 0;
+    HANDLE mutex = Create(name, error);
+    EXPECT_EQ(error, ERROR_ALREADY_EXISTS);
+    CloseHandle(mutex);
+    auto second = Holder(name);
+    EXPECT_EQ(second->ReadLine(), "existed");
+    second->CloseInput();
+    EXPECT_EQ(second->Wait(), 0);
     holder->Signal(SIGKILL);
     EXPECT_TRUE(holder->Wait());
-    EXPECT_EQ(kill(childPid, 0), 0);  // the child lives on
-    DWORD error = 0;
-    const HANDLE mutex = Create(name, error);
+    EXPECT_EQ(kill(childPid, 0), 0);
+    mutex = Create(name, error);
     EXPECT_EQ(error, ERROR_SUCCESS);
     CloseHandle(mutex);
     kill(childPid, SIGKILL);

@@ -1,6 +1,6 @@
-// Processes started with CreateProcessW: arguments as the command-line rules
-// split them, descriptors and signals of the child, exec failures, waits,
-// exit codes, termination and reaping through process descriptors.
+// Processes started with CreateProcessW: arguments, descriptors and signals
+// of the child, exec failures, waits, exit codes, termination and reaping
+// through process descriptors.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,13 +11,13 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Process.h"
 #include "platform/kernel/Sync.h"
 #include "tests/platform/kernel/HandleTestSupport.h"
-#include "tests/support/Peer.h"
 #include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
 
@@ -96,88 +96,54 @@ int DescriptorOf(const fs::path& file) {
     return -1;
 }
 
-TEST_F(Process, ArgumentsReachTheProgramAsTheCommandLineRulesSplitThem) {
+// The splitting rules are the shared splitter's (shell/command_line_test.cpp);
+// here the arguments reach a real program intact.
+TEST_F(Process, ArgumentsReachTheProgramIntact) {
     const fs::path script = m_dir.Write("echo.py", "import json, sys\nprint(json.dumps(sys.argv[1:]))\n");
-    const std::vector<std::vector<std::string>> lists = {
-        {"plain", "two words", "", "tab\tinside"},
-        {"quote\"inside", "\\\"", "trailing\\", "a\\\\\"b", "\\\\server\\share"},
-        {"Zażółć gęślą jaźń", "😀"},
-    };
-    for (const auto& list : lists) {
-        boost::json::array items;
-        for (const auto& item : list) items.emplace_back(item);
-        const auto quoted =
-            vlibtest::RunPeer({"/usr/bin/python3", "-c",
-                               "import json, subprocess, sys\nprint(subprocess.list2cmdline(json.load(sys.stdin)))"},
-                              boost::json::serialize(items));
-        ASSERT_TRUE(quoted);
-        const std::string line = "/usr/bin/python3 " + script.string() + " " + quoted->substr(0, quoted->size() - 1);
-        EXPECT_EQ(boost::json::parse(Run(Wide(line))), boost::json::value(items)) << line;
-    }
-    // The rules' own cases, beyond what list2cmdline writes.
-    const std::string base = "/usr/bin/python3 " + script.string() + " ";
-    EXPECT_EQ(Run(Wide(base + R"(a\\\b d"e f"g h)")), "[\"a\\\\\\\\\\\\b\", \"de fg\", \"h\"]\n");
-    EXPECT_EQ(Run(Wide(base + R"(a\\\\"b c" d)")), "[\"a\\\\\\\\b c\", \"d\"]\n");
-    EXPECT_EQ(Run(Wide(base + R"(a"b"" c d)")), "[\"ab\\\"\", \"c\", \"d\"]\n");
+    const std::string out =
+        Run(Wide("/usr/bin/python3 " + script.string() + R"( "two words" "" a\"b "end\\" Zażółć 😀)"));
+    EXPECT_EQ(boost::json::parse(out), boost::json::parse(R"(["two words", "", "a\"b", "end\\", "Zażółć", "😀"])"))
+        << out;
 }
 
-TEST_F(Process, ExitCodeIsStillActiveUntilTheProcessEndsWithItsStatus) {
-    DWORD code = 0;
-    Run(L"sh -c \"exit 7\"", &code);
-    EXPECT_EQ(code, 7u);
+// The exit status, or 128 + the number of the signal that ended the program.
+TEST_F(Process, TheExitCodeIsTheStatusOrTheSignalPlus128) {
+    for (const auto& [line, expected] :
+         {std::pair{L"sh -c \"exit 7\"", 7u}, std::pair{L"sh -c \"kill -TERM $$\"", 128u + SIGTERM}}) {
+        DWORD code = 0;
+        Run(line, &code);
+        EXPECT_EQ(code, expected) << expected;
+    }
+}
 
+// A running process is STILL_ACTIVE and waits beside an event; TerminateProcess
+// from another thread ends the wait on it with the given code, and only once.
+TEST_F(Process, TerminateProcessEndsARunningProcessOnceWithTheGivenCode) {
     PROCESS_INFORMATION info{};
     ASSERT_TRUE(Start(L"sleep 60", info));
     EXPECT_EQ(info.dwThreadId, info.dwProcessId);
     EXPECT_EQ(GetProcessId(info.hProcess), info.dwProcessId);
     EXPECT_EQ(GetThreadId(info.hThread), info.dwProcessId);
-    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
-    EXPECT_EQ(code, STILL_ACTIVE);
-    EXPECT_EQ(WaitForSingleObject(info.hProcess, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(info.hThread, 10), WAIT_TIMEOUT);
-    // Another program's signal: 128 + its number.
-    kill(static_cast<pid_t>(info.dwProcessId), SIGTERM);
-    EXPECT_EQ(WaitForSingleObject(info.hThread, 20'000), WAIT_OBJECT_0);
-    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
-    EXPECT_EQ(code, 128u + SIGTERM);
-    EXPECT_TRUE(GetExitCodeThread(info.hThread, &code));
-    EXPECT_EQ(code, 128u + SIGTERM);
-    Close(info);
-}
-
-TEST_F(Process, TerminateProcessEndsItWithTheGivenCodeWithoutWaiting) {
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(Start(L"sleep 60", info));
-    EXPECT_TRUE(TerminateProcess(info.hProcess, 42));
-    EXPECT_EQ(WaitForSingleObject(info.hProcess, 20'000), WAIT_OBJECT_0);
     DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
-    EXPECT_EQ(code, 42u);
-    // An ended process cannot be terminated, and keeps its code.
-    EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return TerminateProcess(info.hProcess, 1); }));
-    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
-    EXPECT_EQ(code, 42u);
-    Close(info);
-    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return TerminateProcess(info.hProcess, 1); }));
-    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetExitCodeProcess(info.hProcess, &code); }));
-}
-
-TEST_F(Process, WaitForMultipleObjectsSeesTheProcessBesideAnEvent) {
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(Start(L"sleep 60", info));
+    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code) && code == STILL_ACTIVE);
+    EXPECT_EQ(WaitForSingleObject(info.hThread, 0), WAIT_TIMEOUT);
     const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const HANDLE both[] = {event, info.hProcess};
     EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 10), WAIT_TIMEOUT);
     SetEvent(event);
     EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 10), WAIT_OBJECT_0);
     ResetEvent(event);
-    std::thread ender([&] { TerminateProcess(info.hProcess, 0); });
+    std::thread ender([&] { EXPECT_TRUE(TerminateProcess(info.hProcess, 42)); });
     EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 20'000), WAIT_OBJECT_0 + 1);
     ender.join();
     SetEvent(event);
     EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 20'000), WAIT_OBJECT_0);
+    EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return TerminateProcess(info.hProcess, 1); }));
+    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code) && code == 42);
     CloseHandle(event);
     Close(info);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return TerminateProcess(info.hProcess, 1); }));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetExitCodeProcess(info.hProcess, &code); }));
 }
 
 TEST_F(Process, ExecFailuresFailTheCallItself) {
@@ -277,28 +243,25 @@ TEST_F(Process, TheProgramStartsWithAnEmptySignalMaskAndDefaultActions) {
     EXPECT_EQ(status, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
 }
 
-TEST_F(Process, AnEndedChildStaysUnreapedUntilItsLastHandleCloses) {
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(Start(L"sh -c \"exit 3\"", info));
-    ASSERT_EQ(WaitForSingleObject(info.hProcess, 20'000), WAIT_OBJECT_0);
-    EXPECT_EQ(State(info.dwProcessId), "Z");
-    CloseHandle(info.hProcess);
-    EXPECT_EQ(State(info.dwProcessId), "Z");  // the thread handle holds it
+// An ended child stays a zombie until its last handle closes; a running one
+// whose handles are closed is reaped when it ends.
+TEST_F(Process, AChildIsReapedOnceItHasEndedAndItsLastHandleIsClosed) {
+    PROCESS_INFORMATION ended{}, running{};
+    ASSERT_TRUE(Start(L"sh -c \"exit 3\"", ended));
+    ASSERT_TRUE(Start(L"sleep 60", running));
+    ASSERT_EQ(WaitForSingleObject(ended.hProcess, 20'000), WAIT_OBJECT_0);
+    EXPECT_EQ(State(ended.dwProcessId), "Z");
+    CloseHandle(ended.hProcess);
+    EXPECT_EQ(State(ended.dwProcessId), "Z");  // the thread handle holds it
     DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(info.hThread, &code));
-    EXPECT_EQ(code, 3u);
-    CloseHandle(info.hThread);
-    EXPECT_TRUE(WaitFor([&] { return State(info.dwProcessId).empty(); }));
-}
-
-TEST_F(Process, ARunningChildWhoseHandlesAreClosedIsReapedWhenItEnds) {
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(Start(L"sleep 60", info));
-    Close(info);
-    const std::string running = State(info.dwProcessId);
-    EXPECT_TRUE(running == "S" || running == "R") << running;
-    kill(static_cast<pid_t>(info.dwProcessId), SIGKILL);
-    EXPECT_TRUE(WaitFor([&] { return State(info.dwProcessId).empty(); }));
+    EXPECT_TRUE(GetExitCodeThread(ended.hThread, &code) && code == 3);
+    CloseHandle(ended.hThread);
+    Close(running);
+    EXPECT_TRUE(State(running.dwProcessId) == "S" || State(running.dwProcessId) == "R");
+    kill(static_cast<pid_t>(running.dwProcessId), SIGKILL);
+    for (const DWORD pid : {ended.dwProcessId, running.dwProcessId}) {
+        EXPECT_TRUE(WaitFor([&] { return State(pid).empty(); })) << pid;
+    }
 }
 
 TEST_F(Process, RaceStartWaitAndCloseFromManyThreads) {

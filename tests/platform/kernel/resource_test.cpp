@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/kernel/Module.h"
@@ -33,57 +35,61 @@ std::string FileBytes(const std::string& name) {
     return vlibtest::TempDir::Read(kResources / name);
 }
 
-// The resource's bytes, or "<missing>".
-std::string Bytes(HMODULE module, LPCWSTR name, LPCWSTR type) {
-    const HRSRC resource = FindResourceW(module, name, type);
+// The resource's bytes, or "<missing>"; a found resource loads quietly.
+std::string Bytes(HMODULE module, LPCWSTR name, LPCWSTR type, WORD language = 0) {
+    const HRSRC resource = FindResourceExW(module, type, name, language);
     if (resource == nullptr) return "<missing>";
-    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, resource)));
-    return std::string(bytes, SizeofResource(module, resource));
+    HGLOBAL loaded = nullptr;
+    EXPECT_TRUE(SucceedsQuietly([&] { return (loaded = LoadResource(module, resource)) != nullptr; }));
+    return std::string(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, resource));
 }
 
-// The library loaded for the test.
-class Plugin {
-public:
-    explicit Plugin(DWORD flags = 0)
-        : m_module(LoadLibraryExW(vlibtest::Wide(VLIB_RESOURCE_PLUGIN).c_str(), nullptr, flags)) {}
-    ~Plugin() {
-        if (m_module != nullptr) FreeLibrary(m_module);
-    }
-    Plugin(const Plugin&) = delete;
-    Plugin& operator=(const Plugin&) = delete;
-    HMODULE Handle() const { return m_module; }
+// "#id" for an integer key, else the key's text.
+std::wstring Label(LPCWSTR key) {
+    return IS_INTRESOURCE(key) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(key)) : key;
+}
 
-private:
-    HMODULE m_module;
-};
+// The test library, loaded for the scope.
+auto Plugin(DWORD flags = 0) {
+    return std::unique_ptr<std::remove_pointer_t<HMODULE>, BOOL (*)(HMODULE)>(
+        LoadLibraryExW(vlibtest::Wide(VLIB_RESOURCE_PLUGIN).c_str(), nullptr, flags), FreeLibrary);
+}
 
+// Names and types match in any case and as "#id"; a language takes its own
+// resource, else the neutral one, else (when none is asked) the first.
 TEST(Resource, EachModuleFindsItsOwnResourcesUnderTheSameIds) {
-    const Plugin loaded;
-    const Plugin data(LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(loaded.Handle(), nullptr);
-    ASSERT_NE(data.Handle(), nullptr);
+    const auto loaded = Plugin(), data = Plugin(LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(loaded && data);
     const HMODULE exe = GetModuleHandleW(nullptr);
-    struct Case {
+    const WORD polish = MAKELANGID(LANG_POLISH, SUBLANG_DEFAULT),
+               english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const struct {
         HMODULE module;
-        LPCWSTR name;
-        LPCWSTR type;
+        LPCWSTR name, type;
+        WORD language;
         std::string file;
+    } cases[] = {
+        {exe, MAKEINTRESOURCEW(1), RT_RCDATA, 0, "exe_one.txt"},
+        {nullptr, L"#1", RT_RCDATA, 0, "exe_one.txt"},
+        {exe, L"greeting", L"text", 0, "exe_greeting.txt"},
+        {exe, L"GREETING", L"TEXT", polish, "exe_greeting_pl.txt"},
+        {exe, L"GREETING", L"TEXT", english, "exe_greeting.txt"},
+        {exe, L"POLISHONLY", L"TEXT", 0, "exe_greeting_pl.txt"},
+        {exe, L"Mixed CASE", L"TEXT", 0, "exe_one.txt"},
+        {exe, L"#10", L"TEXT", 0, "<missing>"},
+        {exe, MAKEINTRESOURCEW(IDR_EMPTY), RT_RCDATA, 0, "empty.bin"},
+        {exe, MAKEINTRESOURCEW(IDR_1024), RT_RCDATA, 0, "1024.bin"},
+        {exe, MAKEINTRESOURCEW(IDR_1025), RT_RCDATA, 0, "1025.bin"},
+        {loaded.get(), MAKEINTRESOURCEW(1), RT_RCDATA, 0, "lib_one.txt"},
+        {loaded.get(), L"GREETING", L"Text", 0, "lib_greeting.txt"},
+        {data.get(), L"#1", L"#10", 0, "lib_one.txt"},
+        {data.get(), L"Greeting", L"TEXT", 0, "lib_greeting.txt"},
+        {data.get(), MAKEINTRESOURCEW(IDR_ONLY_IN_LIBRARY), RT_RCDATA, 0, "lib_one.txt"},
     };
-    const Case cases[] = {
-        {exe, MAKEINTRESOURCEW(1), RT_RCDATA, "exe_one.txt"},
-        {nullptr, L"#1", RT_RCDATA, "exe_one.txt"},
-        {exe, L"greeting", L"text", "exe_greeting.txt"},
-        {exe, L"Mixed CASE", L"TEXT", "exe_one.txt"},
-        {exe, L"#10", L"TEXT", "<missing>"},
-        {loaded.Handle(), MAKEINTRESOURCEW(1), RT_RCDATA, "lib_one.txt"},
-        {loaded.Handle(), L"GREETING", L"Text", "lib_greeting.txt"},
-        {data.Handle(), L"#1", L"#10", "lib_one.txt"},
-        {data.Handle(), L"Greeting", L"TEXT", "lib_greeting.txt"},
-        {data.Handle(), MAKEINTRESOURCEW(IDR_ONLY_IN_LIBRARY), RT_RCDATA, "lib_one.txt"},
-    };
-    for (const Case& c : cases) {
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
         const std::string expected = c.file == "<missing>" ? c.file : FileBytes(c.file);
-        EXPECT_EQ(Bytes(c.module, c.name, c.type), expected) << c.file;
+        EXPECT_EQ(Bytes(c.module, c.name, c.type, c.language), expected) << "row " << i;
     }
 }
 
@@ -116,31 +122,6 @@ TEST(Resource, MissingModulesTypesNamesAndLanguagesFailWithTheirErrors) {
     }
 }
 
-TEST(Resource, LanguagesPreferTheExactOneThenTheNeutralOne) {
-    const HMODULE exe = GetModuleHandleW(nullptr);
-    const auto text = [&](LPCWSTR name, WORD language) {
-        const HRSRC resource = FindResourceExW(exe, L"TEXT", name, language);
-        if (resource == nullptr) return std::string("<missing>");
-        return std::string(static_cast<const char*>(LockResource(LoadResource(exe, resource))),
-                           SizeofResource(exe, resource));
-    };
-    EXPECT_EQ(text(L"GREETING", MAKELANGID(LANG_POLISH, SUBLANG_DEFAULT)), FileBytes("exe_greeting_pl.txt"));
-    EXPECT_EQ(text(L"GREETING", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), FileBytes("exe_greeting.txt"));
-    EXPECT_EQ(text(L"GREETING", 0), FileBytes("exe_greeting.txt"));
-    // Without a neutral one, a neutral request takes the first language.
-    EXPECT_EQ(text(L"POLISHONLY", 0), FileBytes("exe_greeting_pl.txt"));
-}
-
-TEST(Resource, EmptyAndBlockSizedResourcesKeepTheirExactSizes) {
-    const HMODULE exe = GetModuleHandleW(nullptr);
-    for (const auto& [id, file] : {std::pair{IDR_EMPTY, "empty.bin"}, {IDR_1024, "1024.bin"}, {IDR_1025, "1025.bin"}}) {
-        const HRSRC resource = FindResourceW(exe, MAKEINTRESOURCEW(id), RT_RCDATA);
-        ASSERT_NE(resource, nullptr);
-        EXPECT_TRUE(SucceedsQuietly([&] { return LoadResource(exe, resource) != nullptr; }));
-        EXPECT_EQ(Bytes(exe, MAKEINTRESOURCEW(id), RT_RCDATA), FileBytes(file)) << file;
-    }
-}
-
 TEST(Resource, IconFilesAreSplitIntoImagesAndAGroupDirectory) {
     const HMODULE exe = GetModuleHandleW(nullptr);
     const std::string ico = FileBytes("app.ico");
@@ -165,41 +146,30 @@ TEST(Resource, IconFilesAreSplitIntoImagesAndAGroupDirectory) {
 
 TEST(Resource, EnumerationListsTypesAndNamesInOrderAndStopsWhenAsked) {
     const HMODULE exe = GetModuleHandleW(nullptr);
-    std::vector<std::wstring> names;
-    const auto collect = [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR list) -> BOOL {
-        auto& out = *reinterpret_cast<std::vector<std::wstring>*>(list);
-        out.push_back(IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name)) : name);
+    std::vector<std::wstring> names, types;
+    const auto name = [](HMODULE, LPCWSTR, LPWSTR key, LONG_PTR out) -> BOOL {
+        reinterpret_cast<std::vector<std::wstring>*>(out)->push_back(Label(key));
         return TRUE;
     };
-    EXPECT_TRUE(EnumResourceNamesW(exe, RT_RCDATA, collect, reinterpret_cast<LONG_PTR>(&names)));
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"#1", L"#200", L"#201", L"#202"}));
-    names.clear();
-    EXPECT_TRUE(EnumResourceNamesW(exe, L"text", collect, reinterpret_cast<LONG_PTR>(&names)));
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"GREETING", L"MIXED CASE", L"POLISHONLY"}));
-    std::vector<std::wstring> types;
-    EXPECT_TRUE(EnumResourceTypesW(
-        exe,
-        [](HMODULE, LPWSTR type, LONG_PTR list) -> BOOL {
-            auto& out = *reinterpret_cast<std::vector<std::wstring>*>(list);
-            out.push_back(IS_INTRESOURCE(type) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(type)) : type);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&types)));
+    EXPECT_TRUE(EnumResourceNamesW(exe, RT_RCDATA, name, reinterpret_cast<LONG_PTR>(&names)));
+    EXPECT_TRUE(EnumResourceNamesW(exe, L"text", name, reinterpret_cast<LONG_PTR>(&names)));
+    EXPECT_EQ(names,
+              (std::vector<std::wstring>{L"#1", L"#200", L"#201", L"#202", L"GREETING", L"MIXED CASE", L"POLISHONLY"}));
+    const auto type = [](HMODULE, LPWSTR key, LONG_PTR out) -> BOOL {
+        reinterpret_cast<std::vector<std::wstring>*>(out)->push_back(Label(key));
+        return TRUE;
+    };
+    EXPECT_TRUE(EnumResourceTypesW(exe, type, reinterpret_cast<LONG_PTR>(&types)));
     EXPECT_EQ(types, (std::vector<std::wstring>{L"PNG", L"TEXT", L"#3", L"#10", L"#14"}));
-    EXPECT_TRUE(FailsWith(ERROR_RESOURCE_ENUM_USER_STOP, [&] {
-        return EnumResourceNamesW(
-            exe, RT_RCDATA, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR) -> BOOL { return FALSE; }, 0);
-    }));
-    EXPECT_TRUE(FailsWith(ERROR_RESOURCE_TYPE_NOT_FOUND, [&] {
-        return EnumResourceNamesW(
-            exe, RT_BITMAP, [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR) -> BOOL { return TRUE; }, 0);
-    }));
+    const auto stop = [](HMODULE, LPCWSTR, LPWSTR, LONG_PTR) -> BOOL { return FALSE; };
+    EXPECT_TRUE(FailsWith(ERROR_RESOURCE_ENUM_USER_STOP, [&] { return EnumResourceNamesW(exe, RT_RCDATA, stop, 0); }));
+    EXPECT_TRUE(FailsWith(ERROR_RESOURCE_TYPE_NOT_FOUND, [&] { return EnumResourceNamesW(exe, RT_BITMAP, stop, 0); }));
 }
 
 TEST(Resource, AResourceOfAnotherModuleIsRefused) {
-    const Plugin plugin;
+    const auto plugin = Plugin();
     const HMODULE exe = GetModuleHandleW(nullptr);
-    const HRSRC own = FindResourceW(plugin.Handle(), MAKEINTRESOURCEW(1), RT_RCDATA);
+    const HRSRC own = FindResourceW(plugin.get(), MAKEINTRESOURCEW(1), RT_RCDATA);
     ASSERT_NE(own, nullptr);
     EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return LoadResource(exe, own); }));
     EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return SizeofResource(exe, own); }));
@@ -211,10 +181,10 @@ TEST(Resource, AResourceOfAnotherModuleIsRefused) {
 TEST(Resource, LoadingRunsTheEntryAndFreeingRunsItsDetach) {
     const int before = AfxGetDynLinkLibraryCount();
     {
-        const Plugin data(LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(data.Handle(), nullptr);
-        EXPECT_NE(reinterpret_cast<std::uintptr_t>(data.Handle()) & 1, 0u);  // a data file's handle
-        EXPECT_EQ(AfxGetDynLinkLibraryCount(), before);                      // nothing ran
+        const auto data = Plugin(LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(data.get(), nullptr);
+        EXPECT_NE(reinterpret_cast<std::uintptr_t>(data.get()) & 1, 0u);  // a data file's handle
+        EXPECT_EQ(AfxGetDynLinkLibraryCount(), before);                   // nothing ran
         EXPECT_EQ(GetModuleHandleW(L"libresource_plugin.so"), nullptr);
     }
     HMODULE module = LoadLibraryW(vlibtest::Wide(VLIB_RESOURCE_PLUGIN).c_str());
@@ -273,11 +243,7 @@ TEST_F(DataFileTest, TruncatedAndDamagedFilesNeverReadOutsideTheFile) {
         }
         for (LPCWSTR name : std::initializer_list<LPCWSTR>{MAKEINTRESOURCEW(1), L"GREETING", MAKEINTRESOURCEW(300)}) {
             for (LPCWSTR type : std::initializer_list<LPCWSTR>{RT_RCDATA, L"TEXT"}) {
-                const HRSRC resource = FindResourceW(module, name, type);
-                if (resource == nullptr) continue;
-                const auto* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
-                const std::string copy(data, SizeofResource(module, resource));  // reads every byte
-                EXPECT_LE(copy.size(), bytes.size()) << label;
+                EXPECT_LE(Bytes(module, name, type).size(), bytes.size()) << label;  // reads every byte
             }
         }
         EnumResourceTypesW(

@@ -10,10 +10,10 @@
 
 #include <unistd.h>
 
-#include "platform/internal/Syscalls.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/Messages.h"
 #include "tests/platform/kernel/HandleTestSupport.h"
+#include "tests/support/Seam.h"
 
 namespace {
 
@@ -47,29 +47,15 @@ DWORD WINAPI CountMessages(LPVOID counter) {
     return static_cast<DWORD>(static_cast<std::atomic<int>*>(counter)->load());
 }
 
-TEST_F(ThreadControl, TheStartRoutineRunsAndItsResultIsTheExitCode) {
-    std::atomic<bool> stop{true};
-    DWORD id = 0;
-    const HANDLE thread = CreateThread(nullptr, 64 * 1024, Spin, &stop, 0, &id);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(GetThreadId(thread), id);
-    EXPECT_EQ(WaitForSingleObject(thread, 10'000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(thread, &code));
-    EXPECT_EQ(code, 7u);
-    CloseHandle(thread);
-    EXPECT_TRUE(
-        FailsWith(ERROR_INVALID_PARAMETER, [] { return CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr); }));
-    EXPECT_TRUE(
-        FailsWith(ERROR_INVALID_PARAMETER, [&] { return CreateThread(nullptr, 0, Spin, &stop, 0x2, nullptr); }));
-}
-
-TEST_F(ThreadControl, AMessagePostedRightAfterCreationIsNeverLostAlsoWhenHeld) {
+// The routine's result is the exit code; a message posted right after the
+// creation is never lost, also when the thread is held.
+TEST_F(ThreadControl, CreateThreadRunsTheRoutineWithTheMessagesPostedRightAfterIt) {
     for (const DWORD flags : {DWORD{0}, CREATE_SUSPENDED}) {
         std::atomic<int> counter{0};
         DWORD id = 0;
-        const HANDLE thread = CreateThread(nullptr, 0, CountMessages, &counter, flags, &id);
+        const HANDLE thread = CreateThread(nullptr, 64 * 1024, CountMessages, &counter, flags, &id);
         ASSERT_NE(thread, nullptr);
+        EXPECT_EQ(GetThreadId(thread), id);
         EXPECT_TRUE(PostThreadMessageW(id, WM_APP, 0, 0)) << flags;
         EXPECT_TRUE(PostThreadMessageW(id, WM_QUIT, 0, 0));
         if (flags == CREATE_SUSPENDED) {
@@ -78,10 +64,13 @@ TEST_F(ThreadControl, AMessagePostedRightAfterCreationIsNeverLostAlsoWhenHeld) {
         }
         EXPECT_EQ(WaitForSingleObject(thread, 10'000), WAIT_OBJECT_0);
         DWORD code = 0;
-        GetExitCodeThread(thread, &code);
-        EXPECT_EQ(code, 1u);
+        EXPECT_TRUE(GetExitCodeThread(thread, &code) && code == 1);
         CloseHandle(thread);
     }
+    EXPECT_TRUE(
+        FailsWith(ERROR_INVALID_PARAMETER, [] { return CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr); }));
+    EXPECT_TRUE(
+        FailsWith(ERROR_INVALID_PARAMETER, [] { return CreateThread(nullptr, 0, Spin, nullptr, 0x2, nullptr); }));
 }
 
 TEST_F(ThreadControl, SuspendAndResumeCountAsOnWindowsAndParkTheThread) {
@@ -130,19 +119,20 @@ TEST_F(ThreadControl, RaceASuspendedThreadMakesNoProgressWhileMessagesArrive) {
     CloseHandle(thread);
 }
 
+// A held thread's count goes up to its limit and down without a signal, and
+// terminating it ends it before it ran; a thread that runs cannot be ended.
 TEST_F(ThreadControl, TerminateEndsOnlyAThreadThatHasNotRun) {
     std::atomic<bool> stop{true};
     g_spins = 0;
     const HANDLE held = CreateThread(nullptr, 0, Spin, &stop, CREATE_SUSPENDED, nullptr);
     ASSERT_NE(held, nullptr);
-    // The hold's count goes up and down without a signal.
-    EXPECT_EQ(SuspendThread(held), 1u);
-    EXPECT_EQ(ResumeThread(held), 2u);
+    for (DWORD i = 1; i < MAXIMUM_SUSPEND_COUNT; ++i) ASSERT_EQ(SuspendThread(held), i);
+    EXPECT_TRUE(FailsWith(ERROR_SIGNAL_REFUSED, [&] { return SuspendThread(held) != static_cast<DWORD>(-1); }));
+    EXPECT_EQ(ResumeThread(held), MAXIMUM_SUSPEND_COUNT);
     EXPECT_TRUE(TerminateThread(held, 42));
     EXPECT_EQ(WaitForSingleObject(held, 10'000), WAIT_OBJECT_0);
     DWORD code = 0;
-    GetExitCodeThread(held, &code);
-    EXPECT_EQ(code, 42u);
+    EXPECT_TRUE(GetExitCodeThread(held, &code) && code == 42);
     EXPECT_EQ(g_spins.load(), 0);
     EXPECT_TRUE(TerminateThread(held, 1));  // already ended
     CloseHandle(held);
@@ -155,17 +145,6 @@ TEST_F(ThreadControl, TerminateEndsOnlyAThreadThatHasNotRun) {
     stop = true;
     EXPECT_EQ(WaitForSingleObject(running, 10'000), WAIT_OBJECT_0);
     CloseHandle(running);
-}
-
-TEST_F(ThreadControl, TheSuspendCountStopsAtItsLimit) {
-    std::atomic<bool> stop{true};
-    const HANDLE held = CreateThread(nullptr, 0, Spin, &stop, CREATE_SUSPENDED, nullptr);
-    ASSERT_NE(held, nullptr);
-    for (DWORD i = 1; i < MAXIMUM_SUSPEND_COUNT; ++i) ASSERT_EQ(SuspendThread(held), i);
-    EXPECT_TRUE(FailsWith(ERROR_SIGNAL_REFUSED, [&] { return SuspendThread(held) != static_cast<DWORD>(-1); }));
-    TerminateThread(held, 0);
-    WaitForSingleObject(held, 10'000);
-    CloseHandle(held);
 }
 
 TEST_F(ThreadControl, PrioritiesAreNiceValues) {
@@ -193,13 +172,9 @@ TEST_F(ThreadControl, PrioritiesAreNiceValues) {
     }
     EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return SetThreadPriority(thread, 7); }));
     // The kernel's refusal (no privilege to raise it) keeps the priority.
-    vplatform::Syscalls refusing = vplatform::test::RealSyscalls();
-    refusing.setpriority = [](int, id_t, int) {
-        errno = EACCES;
-        return -1;
-    };
     {
-        vplatform::test::ScopedSyscallsForTesting scope(refusing);
+        const vlibtest::SeamScope seam(
+            [](auto& s) { s.setpriority = [](int, id_t, int) { return errno = EACCES, -1; }; });
         EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST); }));
     }
     EXPECT_EQ(GetThreadPriority(thread), last);

@@ -67,41 +67,6 @@ std::string Utf16Le(std::wstring_view text) {
 
 using vlibtest::Hex;
 
-// What python3 makes of the samples below, computed once per process:
-// 'replace' decoding of UTF-8 to UTF-16LE, and 'replace' decoding of UTF-16LE
-// then encoding to UTF-8 (which replaces lone surrogates as we do).
-struct PythonReference {
-    std::vector<std::string> decoded;  // hex, one per Utf8Samples() entry
-    std::vector<std::string> encoded;  // hex, one per WideSamples() entry
-};
-
-std::vector<std::string> Utf8Samples();
-std::vector<std::wstring> WideSamples();
-
-const PythonReference& Python() {
-    static const PythonReference reference = [] {
-        PythonReference r;
-        std::string input;
-        for (const auto& s : Utf8Samples()) input += "d" + Hex(s) + "\n";
-        for (const auto& s : WideSamples()) input += "e" + Hex(Utf16Le(s)) + "\n";
-        const auto out =
-            vlibtest::RunPeer({"python3", "-c",
-                               "import sys\n"
-                               "for line in sys.stdin:\n"
-                               "    b = bytes.fromhex(line[1:].strip())\n"
-                               "    if line[0] == 'd': r = b.decode('utf-8', 'replace').encode('utf-16-le')\n"
-                               "    else: r = b.decode('utf-16-le', 'replace').encode('utf-8')\n"
-                               "    print(line[0] + r.hex())\n"},
-                              input);
-        std::istringstream stream(out.value_or(""));
-        for (std::string line; std::getline(stream, line);) {
-            (line[0] == 'd' ? r.decoded : r.encoded).push_back(line.substr(1));
-        }
-        return r;
-    }();
-    return reference;
-}
-
 std::string AllBytes() {
     std::string bytes;
     for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
@@ -233,16 +198,34 @@ std::vector<std::wstring> WideSamples() {
     return samples;
 }
 
+// python3's 'replace' decoding of UTF-8 to UTF-16LE, and of UTF-16LE to UTF-8
+// (which replaces lone surrogates as we do).
 TEST(Utf8, DecodesIllFormedInputAndEncodesLoneSurrogatesLikePython) {
     if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
     const auto decode = Utf8Samples();
     const auto encode = WideSamples();
-    ASSERT_EQ(Python().decoded.size(), decode.size());
-    ASSERT_EQ(Python().encoded.size(), encode.size());
-    for (size_t i = 0; i < decode.size(); ++i) {
-        EXPECT_EQ(Hex(Utf16Le(Decode(CP_UTF8, decode[i]))), Python().decoded[i]) << "input " << Hex(decode[i]);
+    std::string input;
+    for (const auto& s : decode) input += "d" + Hex(s) + "\n";
+    for (const auto& s : encode) input += "e" + Hex(Utf16Le(s)) + "\n";
+    const auto out = vlibtest::RunPeer({"python3", "-c",
+                                        "import sys\n"
+                                        "for line in sys.stdin:\n"
+                                        "    b = bytes.fromhex(line[1:].strip())\n"
+                                        "    if line[0] == 'd': r = b.decode('utf-8', 'replace').encode('utf-16-le')\n"
+                                        "    else: r = b.decode('utf-16-le', 'replace').encode('utf-8')\n"
+                                        "    print(line[0] + r.hex())\n"},
+                                       input);
+    ASSERT_TRUE(out);
+    std::istringstream python(*out);
+    std::string line;
+    for (const auto& s : decode) {
+        ASSERT_TRUE(std::getline(python, line));
+        EXPECT_EQ("d" + Hex(Utf16Le(Decode(CP_UTF8, s))), line) << "input " << Hex(s);
     }
-    for (size_t i = 0; i < encode.size(); ++i) EXPECT_EQ(Hex(Encode(CP_UTF8, encode[i])), Python().encoded[i]);
+    for (const auto& s : encode) {
+        ASSERT_TRUE(std::getline(python, line));
+        EXPECT_EQ("e" + Hex(Encode(CP_UTF8, s)), line);
+    }
 }
 
 TEST(Utf8, WideCharsAboveTheBmpEncodeAsTheirCodePoint) {

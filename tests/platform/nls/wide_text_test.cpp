@@ -42,10 +42,11 @@ std::wstring InPieces(const std::string& bytes, const std::vector<std::size_t>& 
 }
 
 TEST(Utf8PieceDecoder, EveryCutGivesTheUnitsOfTheWholeText) {
-    // Well-formed characters of each length, and the ill-formed kinds: a
-    // stray continuation, cut sequences, overlong forms, surrogates, code
-    // points beyond U+10FFFF, bytes that start nothing.
+    // An empty text (a NUL alone), well-formed characters of each length, and
+    // the ill-formed kinds: a stray continuation, cut sequences, overlong
+    // forms, surrogates, code points beyond U+10FFFF, bytes that start nothing.
     const std::string samples[] = {
+        "",
         "a\xc5\x82\xe2\x82\xac\xf0\x9f\x98\x80z",
         "\x80\xbf",
         "\xc5\xe2\x82 \xf0\x9f\x98 \xf0\x9f",
@@ -79,11 +80,6 @@ TEST(Utf8PieceDecoder, RandomBytesInRandomPiecesGiveTheUnitsOfTheWholeText) {
         for (std::size_t at = random() % 5; at < bytes.size(); at += random() % 5) cuts.push_back(at);
         EXPECT_EQ(InPieces(bytes, cuts), Whole(bytes)) << round;
     }
-}
-
-TEST(Utf8PieceDecoder, AnEmptyTextIsANulAlone) {
-    EXPECT_EQ(InPieces("", {}), L"");
-    EXPECT_EQ(InPieces("", {0, 0}), L"");
 }
 
 }  // namespace

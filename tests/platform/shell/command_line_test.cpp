@@ -5,11 +5,13 @@
 
 #include <boost/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Module.h"
 #include "platform/shell/ShellApi.h"
+#include "tests/support/LastError.h"
 #include "tests/support/Peer.h"
 #include "text/StringConversion.h"
 
@@ -26,13 +28,8 @@ std::vector<std::wstring> Split(const wchar_t* line) {
     return result;
 }
 
-struct Case {
-    const wchar_t* line;
-    std::vector<std::wstring> args;
-};
-
 TEST(CommandLine, QuotesAndBackslashesFollowTheWindowsRules) {
-    const Case cases[] = {
+    const std::pair<const wchar_t*, std::vector<std::wstring>> cases[] = {
         {LR"("abc" d e)", {L"abc", L"d", L"e"}},
         {LR"(p a\\\b d"e f"g h)", {L"p", LR"(a\\\b)", L"de fg", L"h"}},
         {LR"(p a\\\"b c d)", {L"p", LR"(a\"b)", L"c", L"d"}},
@@ -49,20 +46,15 @@ TEST(CommandLine, QuotesAndBackslashesFollowTheWindowsRules) {
         {L"   ", {L""}},
         {L"Zażółć \"gęślą jaźń\"", {L"Zażółć", L"gęślą jaźń"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(Split(c.line), c.args) << c.line;
+    for (const auto& [line, args] : cases) EXPECT_EQ(Split(line), args) << line;
 }
 
-TEST(CommandLine, AnEmptyLineGivesTheExecutable) {
+TEST(CommandLine, AnEmptyLineGivesTheExecutableAndANullCountFails) {
     wchar_t path[4096];
     ASSERT_GT(GetModuleFileNameW(nullptr, path, 4096), 0u);
     EXPECT_EQ(Split(L""), std::vector<std::wstring>{path});
     EXPECT_EQ(Split(nullptr), std::vector<std::wstring>{path});
-}
-
-TEST(CommandLine, ANullCountFailsWithInvalidParameter) {
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(CommandLineToArgvW(L"a b", nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(vlibtest::FailsWith(ERROR_INVALID_PARAMETER, [] { return CommandLineToArgvW(L"a b", nullptr); }));
 }
 
 TEST(CommandLine, ListsQuotedByPythonSplitBackToThemselves) {

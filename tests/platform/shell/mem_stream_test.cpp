@@ -11,15 +11,7 @@
 namespace {
 
 LARGE_INTEGER Move(LONGLONG value) {
-    LARGE_INTEGER move{};
-    move.QuadPart = value;
-    return move;
-}
-
-ULARGE_INTEGER Size(ULONGLONG value) {
-    ULARGE_INTEGER size{};
-    size.QuadPart = value;
-    return size;
+    return LARGE_INTEGER{.QuadPart = value};
 }
 
 std::string ReadRest(IStream* stream) {
@@ -89,10 +81,10 @@ TEST(MemStreamTest, WritingPastTheEndGrowsWithZerosAndStatTellsTheSize) {
     stream->Seek(Move(0), STREAM_SEEK_SET, nullptr);
     EXPECT_EQ(ReadRest(stream), std::string("\0\0\0xy", 5));
 
-    ASSERT_EQ(stream->SetSize(Size(2)), S_OK);
+    ASSERT_EQ(stream->SetSize(ULARGE_INTEGER{.QuadPart = 2}), S_OK);
     stream->Seek(Move(0), STREAM_SEEK_SET, nullptr);
     EXPECT_EQ(ReadRest(stream), std::string(2, '\0'));
-    EXPECT_EQ(stream->SetSize(Size(1ULL << 32)), STG_E_MEDIUMFULL);
+    EXPECT_EQ(stream->SetSize(ULARGE_INTEGER{.QuadPart = 1ULL << 32}), STG_E_MEDIUMFULL);
     stream->Release();
 }
 
@@ -103,7 +95,7 @@ TEST(MemStreamTest, CopyCloneAndInterfacesShareNoData) {
     IStream* clone = nullptr;
     ASSERT_EQ(source->Clone(&clone), S_OK);
     ULARGE_INTEGER read{}, written{};
-    ASSERT_EQ(source->CopyTo(target, Size(100), &read, &written), S_OK);
+    ASSERT_EQ(source->CopyTo(target, ULARGE_INTEGER{.QuadPart = 100}, &read, &written), S_OK);
     EXPECT_EQ(read.QuadPart, 5u);
     EXPECT_EQ(written.QuadPart, 5u);
     target->Seek(Move(0), STREAM_SEEK_SET, nullptr);
