@@ -58,8 +58,9 @@ TEST_F(GdiHelpers, OwnersReleaseExactlyOnceAcrossMoves) {
         IconOwner icon;
         icon.Update(MakeIcon());
         HdcsOwner dc(nullptr);
-        ASSERT_TRUE(region && bitmap && memory && icon && dc);
-        EXPECT_EQ(GdiObjectCount(), start + 5);
+        DeletableDC deletable;
+        ASSERT_TRUE(region && bitmap && memory && icon && dc && deletable.CreateCompatibleDC(nullptr));
+        EXPECT_EQ(GdiObjectCount(), start + 6);
 
         ClipRegion movedRegion(std::move(region));
         CompatibleBitmapOwner movedBitmap;
@@ -77,12 +78,13 @@ TEST_F(GdiHelpers, OwnersReleaseExactlyOnceAcrossMoves) {
         // A target releases what it held before taking over.
         ClipRegion other(&rect);
         other = std::move(movedRegion);
-        EXPECT_EQ(GdiObjectCount(), start + 5);
+        EXPECT_EQ(GdiObjectCount(), start + 6);
+        DeletableDC empty;  // holds nothing: nothing to delete
     }
     EXPECT_EQ(GdiObjectCount(), start);
 }
 
-TEST_F(GdiHelpers, CreateReleasesTheOldHandleEvenWhenCreationFails) {
+TEST_F(GdiHelpers, CreateReleasesTheOldHandleEvenWhenCreationFailsAndSizesAreReadFromTheHandle) {
     const ScreenDc screen;
     const DWORD start = GdiObjectCount();
     CompatibleBitmapOwner bitmap(screen, 8, 8);
@@ -99,11 +101,7 @@ TEST_F(GdiHelpers, CreateReleasesTheOldHandleEvenWhenCreationFails) {
     CompatibleDC memory(screen);
     EXPECT_FALSE(memory.Create(reinterpret_cast<HDC>(std::uintptr_t{0x30000FFF})));
     EXPECT_EQ(GdiObjectCount(), start);
-}
-
-TEST_F(GdiHelpers, BitmapSizeIsReadNotStored) {
-    CompatibleBitmapOwner bitmap;
-    EXPECT_EQ(bitmap.CalculateBitmapSize(), CSize(0, 0));
+    // A DIB section's size is read from the bitmap held, none when none is.
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), 7, -3, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     ASSERT_TRUE(bitmap.CreateDIBSection(nullptr, &info));
@@ -124,17 +122,6 @@ TEST_F(GdiHelpers, IconOwnerGivenItsOwnIconKeepsIt) {
     owner.Update(nullptr);
     EXPECT_FALSE(owner);
     EXPECT_FALSE(GetIconInfo(icon, &info));
-}
-
-TEST_F(GdiHelpers, DeletableDcDeletesItsMemoryDc) {
-    const DWORD start = GdiObjectCount();
-    {
-        DeletableDC dc;
-        ASSERT_TRUE(dc.CreateCompatibleDC(nullptr));
-        EXPECT_EQ(GdiObjectCount(), start + 1);
-    }
-    EXPECT_EQ(GdiObjectCount(), start);
-    DeletableDC empty;  // holds nothing: nothing to delete
 }
 
 TEST_F(GdiHelpers, StateBufferPutsFontColourAndModeBack) {
@@ -189,6 +176,19 @@ TEST_F(GdiHelpers, StateBufferPutsThePreviousClipBackSoNestedBuffersKeepTheOuter
 
 class TextSize : public vlibtest::GdiTest {
 protected:
+    // Measured on a screen DC of their own (the system font for null).
+    static LONG Width(HFONT font, const std::wstring& text) {
+        const ScreenDc dc;
+        const Selection selection(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+        return TextWidth(dc, text);
+    }
+    static LONG LineHeight(HFONT font) {
+        const ScreenDc dc;
+        const Selection selection(dc, font);
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc, &tm);
+        return tm.tmHeight;
+    }
     FontScope m_font{L"Arial", -11};
 };
 
@@ -214,17 +214,13 @@ TEST_F(TextSize, WidthIsTheLongestLineAndSelectsTheFontBack) {
 }
 
 TEST_F(TextSize, RectanglesOfOneOrMoreLines) {
+    const LONG line = LineHeight(m_font);
     const ScreenDc dc;
-    TEXTMETRICW tm{};
-    {
-        const Selection selection(dc, m_font);
-        GetTextMetricsW(dc, &tm);
-    }
     const auto pair = std::make_optional(std::make_pair(static_cast<HDC>(dc), static_cast<HFONT>(m_font)));
     const CRect two = TextSizeCalculator::GetTextRect(pair, L"one\ntwo", false);
     const CRect one = TextSizeCalculator::GetTextRect(pair, L"one\ntwo", true);
-    EXPECT_EQ(two.Height(), 2 * tm.tmHeight);
-    EXPECT_EQ(one.Height(), tm.tmHeight);
+    EXPECT_EQ(two.Height(), 2 * line);
+    EXPECT_EQ(one.Height(), line);
     EXPECT_GT(one.Width(), two.Width());
     EXPECT_EQ(TextSizeCalculator::GetTextSize(pair, L"one\ntwo", false), two.Size());
     EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), GetStockObject(SYSTEM_FONT));  // the caller's DC as it was
@@ -237,24 +233,18 @@ TEST_F(TextSize, RectanglesOfOneOrMoreLines) {
     const DWORD start = GdiObjectCount();
     const Selection gui(dc, GetStockObject(DEFAULT_GUI_FONT));
     EXPECT_EQ(TextSizeCalculator::GetTextRect(std::nullopt, L"WIG20", true),
-              CRect(0, 0, TextWidth(dc, L"WIG20"), tm.tmHeight));
+              CRect(0, 0, TextWidth(dc, L"WIG20"), line));
     EXPECT_EQ(GdiObjectCount(), start);
 }
 
 TEST_F(TextSize, StaticControlCoreWrapsAtTheStartWidthAndNeverModifiesTheText) {
+    const LONG word = Width(m_font, L"quotation");
     const ScreenDc dc;
-    TEXTMETRICW tm{};
-    LONG word = 0;
-    {
-        const Selection selection(dc, m_font);
-        GetTextMetricsW(dc, &tm);
-        word = TextWidth(dc, L"quotation");
-    }
     static const wchar_t text[] = L"quotation quotation";
     const CRect client(5, 6, 5 + word, 50);
     const CRect wrapped =
         TextSizeCalculatorTestAccess::InDc(client, dc, m_font, text, DT_WORDBREAK | DT_MODIFYSTRING | DT_END_ELLIPSIS);
-    EXPECT_EQ(wrapped, CRect(5, 6, 5 + word, 6 + 2 * tm.tmHeight));
+    EXPECT_EQ(wrapped, CRect(5, 6, 5 + word, 6 + 2 * LineHeight(m_font)));
     EXPECT_EQ(std::wstring(text), L"quotation quotation");
     EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), GetStockObject(SYSTEM_FONT));
     EXPECT_TRUE(TextSizeCalculatorTestAccess::InDc(client, nullptr, m_font, text, 0).IsRectNull());
@@ -266,18 +256,6 @@ class StaticText : public TextSize {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_parent.CreateEx(0, L"Message", L"", WS_OVERLAPPED, 100, 200, 400, 300, nullptr, nullptr));
-    }
-    LONG Width(HFONT font, const std::wstring& text) {
-        const ScreenDc dc;
-        const Selection selection(dc, font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
-        return TextWidth(dc, text);
-    }
-    LONG LineHeight(HFONT font) {
-        const ScreenDc dc;
-        const Selection selection(dc, font);
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        return tm.tmHeight;
     }
     CWnd m_parent;
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -41,20 +42,19 @@ TEST_F(MonitorTest, TheSnapshotHoldsAllMonitorsWithTheirRectanglesAndNames) {
     ASSERT_TRUE(monitors.Init());
     ASSERT_EQ(monitors.GetCount(), 3u);
     EXPECT_THROW(monitors.GetMonitor(3), std::out_of_range);
-    int primaries = 0;
+    std::set<std::wstring> names;
     for (std::uint64_t i = 0; i < monitors.GetCount(); ++i) {
         Monitor monitor = monitors.GetMonitor(i);
-        RECT rect{};
-        ASSERT_TRUE(monitor.GetMonitorRect(&rect));
         const std::wstring name = monitor.GetName();
+        names.insert(name);
         const RECT expected = name == L"MAIN" ? kMain : name == L"LEFT" ? kLeft : kRight;
+        RECT rect{}, work{};
+        ASSERT_TRUE(monitor.GetMonitorRect(&rect) && monitor.GetWorkAreaRect(&work));
         EXPECT_EQ(rect, expected) << i;
-        RECT work{};
-        EXPECT_TRUE(monitor.GetWorkAreaRect(&work));
-        primaries += monitor.IsPrimaryMonitor() ? 1 : 0;
+        EXPECT_EQ(work, expected) << i;  // nothing reserves space
         EXPECT_EQ(monitor.IsPrimaryMonitor(), name == L"MAIN");
     }
-    EXPECT_EQ(primaries, 1);
+    EXPECT_EQ(names, (std::set<std::wstring>{L"LEFT", L"MAIN", L"RIGHT"}));
     EXPECT_FALSE(m_main.GetMonitorRect(nullptr));
     const CRect desktop = Monitors::GetVirtualDesktopRect();
     EXPECT_EQ(static_cast<const RECT&>(desktop), (RECT{-1920, 0, 3840, 1200}));

@@ -10,6 +10,7 @@
 
 #include "platform/gdi/DrawText.h"
 #include "tests/support/GdiTest.h"
+#include "tests/support/Rect.h"
 
 namespace {
 
@@ -37,7 +38,6 @@ TEST_F(DrawText, LinesBreakAndPrefixesAndTabsAsOnWindows) {
         UINT format;
         LONG rectWidth;                   // for DT_WORDBREAK and the ellipses
         std::vector<std::wstring> lines;  // what each line measures
-        LONG extra = 0;                   // width added to the widest line
     };
     const std::vector<Case> cases = {
         {L"abc", 0, 1, {L"abc"}},
@@ -65,17 +65,14 @@ TEST_F(DrawText, LinesBreakAndPrefixesAndTabsAsOnWindows) {
         {L"abcd abcd", DT_WORDBREAK | DT_WORD_ELLIPSIS, W(L"ab..."), {L"ab...", L"ab..."}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(vlibtest::Utf8(c.text) + " " + std::to_string(c.format));
         RECT rect{10, 20, 10 + c.rectWidth, 21};
         const int height =
             DrawTextW(m_dc, c.text.c_str(), static_cast<int>(c.text.size()), &rect, c.format | DT_CALCRECT);
         LONG widest = 0;
         for (const auto& line : c.lines) widest = std::max(widest, W(line));
-        const LONG lines = static_cast<LONG>(c.lines.size());
-        EXPECT_EQ(height, lines * m_metrics.tmHeight) << vlibtest::Utf8(c.text) << " " << c.format;
-        EXPECT_EQ(rect.right - rect.left, widest + c.extra) << vlibtest::Utf8(c.text) << " " << c.format;
-        EXPECT_EQ(rect.left, 10);
-        EXPECT_EQ(rect.top, 20);
-        EXPECT_EQ(rect.bottom, 20 + height);
+        EXPECT_EQ(height, static_cast<LONG>(c.lines.size()) * m_metrics.tmHeight);
+        EXPECT_EQ(rect, (RECT{10, 20, 10 + widest, 20 + height}));
     }
 }
 
@@ -97,16 +94,16 @@ TEST_F(DrawText, EmptyTextsAndCountsAsOnWindows) {
     const int line = m_metrics.tmHeight;
     RECT rect{10, 10, 100, 100};
     EXPECT_EQ(DrawTextW(m_dc, L"text", 0, &rect, DT_CALCRECT), line);
-    EXPECT_EQ(std::make_tuple(rect.left, rect.top, rect.right, rect.bottom), std::make_tuple(10, 10, 100, 100));
+    EXPECT_EQ(rect, (RECT{10, 10, 100, 100}));
     rect = RECT{0, 0, 1, 1};
     EXPECT_EQ(DrawTextW(m_dc, L"", 0, &rect, DT_CALCRECT), line);
     EXPECT_EQ(rect.right, 1);  // the fitting loop's rectangle stays 1 wide
     rect = RECT{10, 10, 100, 100};
     EXPECT_EQ(DrawTextW(m_dc, L"", -1, &rect, DT_CALCRECT), line);
-    EXPECT_EQ(std::make_tuple(rect.right, rect.bottom), std::make_tuple(10, 10));
+    EXPECT_EQ(rect, (RECT{10, 10, 10, 10}));
     rect = RECT{10, 10, 100, 100};
     EXPECT_EQ(DrawTextW(m_dc, L"", -1, &rect, DT_CALCRECT | DT_SINGLELINE), line);
-    EXPECT_EQ(std::make_tuple(rect.right, rect.bottom), std::make_tuple(10, 10 + line));
+    EXPECT_EQ(rect, (RECT{10, 10, 10, 10 + line}));
     rect = RECT{0, 0, 0, 0};
     EXPECT_EQ(DrawTextW(m_dc, L"ab\ncd", -1, &rect, DT_CALCRECT | DT_EXTERNALLEADING),
               2 * (line + m_metrics.tmExternalLeading));
@@ -122,7 +119,7 @@ TEST_F(DrawText, MisuseFailsAndNothingIsDrawn) {
         {ERROR_INVALID_HANDLE, [&] { return DrawTextW(nullptr, L"a", 1, &rect, DT_CALCRECT); }},
     };
     for (const auto& [error, call] : misuses) EXPECT_TRUE(FailsWith(error, [&] { return call() != 0; })) << error;
-    EXPECT_EQ(std::make_tuple(rect.right, rect.bottom), std::make_tuple(1, 1));
+    EXPECT_EQ(rect, (RECT{0, 0, 1, 1}));
     // DT_MODIFYSTRING never writes: the text may be read-only.
     static const wchar_t text[] = L"abcdefghijkl";
     rect = RECT{0, 0, W(L"ab"), 0};

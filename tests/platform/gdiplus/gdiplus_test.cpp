@@ -139,7 +139,7 @@ protected:
     ULONG_PTR m_token = 0;
 };
 
-TEST_F(GdiplusTest, EveryFormatDecodesToPilsPixels) {
+TEST_F(GdiplusTest, EveryFormatDecodesToPilsPixelsAndIsReportedAsTheSourceHasIt) {
     const auto images = MakeImages(m_dir);
     ASSERT_EQ(images.size(), 15u);
     for (const auto& e : images) {
@@ -147,10 +147,6 @@ TEST_F(GdiplusTest, EveryFormatDecodesToPilsPixels) {
         const int tolerance = e.name.ends_with(".jpg") ? 3 : 0;
         ExpectPixels(TempDir::Read(m_dir.Path() / e.name), e, false, tolerance);
     }
-}
-
-TEST_F(GdiplusTest, FormatsAreReportedAsTheSourceHasThem) {
-    MakeImages(m_dir);
     const struct {
         const char* name;
         GUID raw;
@@ -171,6 +167,20 @@ TEST_F(GdiplusTest, FormatsAreReportedAsTheSourceHasThem) {
         EXPECT_EQ(image->GetPixelFormat(), c.format) << c.name;
         EXPECT_EQ(image->GetType(), ImageTypeBitmap);
     }
+    // An icon made of a bitmap has the bitmap's size and goes with DestroyIcon.
+    auto stream = MemoryStream(TempDir::Read(m_dir.Path() / "rgba.ico"));
+    Bitmap bitmap(stream.get());
+    HICON icon = nullptr;
+    ASSERT_EQ(bitmap.GetHICON(&icon), Ok);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    BITMAP color{};
+    GetObjectW(info.hbmColor, sizeof color, &color);
+    EXPECT_EQ(color.bmWidth, 32);
+    EXPECT_EQ(color.bmHeight, 32);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    EXPECT_TRUE(DestroyIcon(icon));
 }
 
 TEST_F(GdiplusTest, TruncatedOrDamagedImagesFailInsteadOfDecodingPartly) {
@@ -181,8 +191,7 @@ TEST_F(GdiplusTest, TruncatedOrDamagedImagesFailInsteadOfDecodingPartly) {
         for (const std::size_t cut : {bytes.size() * 2 / 3, std::size_t{40}, std::size_t{5}}) {
             auto stream = MemoryStream(bytes.substr(0, cut));
             Bitmap bitmap(stream.get());
-            const Status status = bitmap.GetLastStatus();
-            EXPECT_NE(status, Ok) << e.name << " cut at " << cut;
+            EXPECT_NE(bitmap.GetLastStatus(), Ok) << e.name << " cut at " << cut;
             EXPECT_EQ(bitmap.GetWidth(), 0u);
             EXPECT_EQ(bitmap.GetLastStatus(), InvalidParameter);
         }
@@ -280,24 +289,6 @@ TEST_F(GdiplusTest, LockedDataConvertsAndWritesBack) {
     EXPECT_EQ(bitmap.LockBits(&outside, ImageLockModeRead, PixelFormat32bppARGB, &data), InvalidParameter);
     EXPECT_EQ(bitmap.LockBits(nullptr, ImageLockModeRead, PixelFormat8bppIndexed, &data), InvalidParameter);
     EXPECT_EQ(bitmap.GetPixel(13, 0, &after), InvalidParameter);
-}
-
-TEST_F(GdiplusTest, IconFromBitmapKeepsPixelsAndIsDestroyed) {
-    MakeImages(m_dir);
-    auto stream = MemoryStream(TempDir::Read(m_dir.Path() / "rgba.ico"));
-    Bitmap bitmap(stream.get());
-    ASSERT_EQ(bitmap.GetLastStatus(), Ok);
-    HICON icon = nullptr;
-    ASSERT_EQ(bitmap.GetHICON(&icon), Ok);
-    ICONINFO info{};
-    ASSERT_TRUE(GetIconInfo(icon, &info));
-    BITMAP color{};
-    GetObjectW(info.hbmColor, sizeof color, &color);
-    EXPECT_EQ(color.bmWidth, 32);
-    EXPECT_EQ(color.bmHeight, 32);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    EXPECT_TRUE(DestroyIcon(icon));
 }
 
 TEST_F(GdiplusTest, RunLengthBitmapsDecodeAndTheirTruncationFails) {

@@ -15,6 +15,7 @@
 #include "platform/user/Clipboard.h"
 #include "platform/x11/internal/Desktop.h"
 #include "tests/support/Child.h"
+#include "tests/support/LastError.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 #include "tests/support/XClients.h"
@@ -23,8 +24,8 @@
 
 namespace {
 
+using vlibtest::FailsWith;
 using VTools::String::Utf8ToWide;
-using VTools::String::WideToUtf8;
 
 const std::string kPolish = "Zażółć gęślą jaźń – ŁÓDŹ";
 
@@ -59,24 +60,23 @@ protected:
     }
 
     // Puts text on the clipboard through the Win32 calls.
-    static bool Set(const std::wstring& text, bool empty = true) {
+    static bool Set(const std::wstring& text) {
         if (!OpenClipboard(nullptr)) return false;
-        bool ok = !empty || EmptyClipboard();
         const HGLOBAL block = Block(text);
-        ok = ok && SetClipboardData(CF_UNICODETEXT, block) == block;
+        const bool ok = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, block) == block;
         CloseClipboard();
         return ok;
     }
-    // The clipboard's text, or the error of GetClipboardData.
-    static std::wstring Get(DWORD* error = nullptr) {
+    // The clipboard's text, or NoData with the error of GetClipboardData.
+    static std::wstring Get() {
         EXPECT_TRUE(OpenClipboard(nullptr));
         SetLastError(0xdeadbeef);
         const HANDLE data = GetClipboardData(CF_UNICODETEXT);
-        if (error != nullptr) *error = data == nullptr ? GetLastError() : 0;
-        std::wstring text = data != nullptr ? TextOf(data) : L"(none)";
+        std::wstring text = data != nullptr ? TextOf(data) : NoData(GetLastError());
         CloseClipboard();
         return text;
     }
+    static std::wstring NoData(DWORD error) { return L"(no data: error " + std::to_wstring(error) + L")"; }
     // Another program owns the clipboard with `text`: xclip or xsel, in the background.
     void SetByPeer(const std::string& text, bool xsel = false, const char* type = nullptr) {
         const auto file = m_dir.Write("input", text);
@@ -109,17 +109,15 @@ TEST_F(Clipboard, AnEmptiedClipboardOffersNoText) {
     EXPECT_TRUE(CloseClipboard());
     EXPECT_FALSE(m_x->Run({"xclip", "-selection", "clipboard", "-o"}));
     EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o", "-t", "TARGETS"}), "TARGETS\nTIMESTAMP\n");
-    DWORD error = 0;
-    EXPECT_EQ(Get(&error), L"(none)");
-    EXPECT_EQ(error, ERROR_NOT_FOUND);
+    EXPECT_EQ(Get(), NoData(ERROR_NOT_FOUND));
 }
 
 TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
     const std::string large = LargeText();
     // ISO 8859-1 from an owner that offers STRING only, small and through INCR.
-    const std::string latin1 = "caf\xe9 \xfc\xdf \xff";
+    const std::string latin1 = "caf\xe9 \xfc\xdf \xff\n";
     std::string largeLatin1;
-    while (largeLatin1.size() < 3'000'000) largeLatin1 += latin1 + "\n";
+    while (largeLatin1.size() < 3'000'000) largeLatin1 += latin1;
     // Characters beyond the BMP and ill-formed UTF-8, cut by the pieces of
     // a transfer anywhere: read as MultiByteToWideChar decodes the whole.
     std::string illFormed;
@@ -130,9 +128,11 @@ TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
     illFormedWide.resize(
         static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, illFormed.data(), static_cast<int>(illFormed.size()),
                                                      illFormedWide.data(), static_cast<int>(illFormedWide.size()))));
-    const std::wstring latin1Wide = L"caf\u00e9 \u00fc\u00df \u00ff";
-    std::wstring largeLatin1Wide;
-    while (largeLatin1Wide.size() < largeLatin1.size()) largeLatin1Wide += latin1Wide + L"\n";
+    const auto fromLatin1 = [](const std::string& bytes) {
+        std::wstring text;
+        for (const unsigned char c : bytes) text.push_back(c);
+        return text;
+    };
     const struct {
         std::string bytes;
         bool xsel;
@@ -146,8 +146,8 @@ TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
         {large, false, nullptr, Utf8ToWide(large)},
         {large, true, nullptr, Utf8ToWide(large)},
         {illFormed, false, nullptr, illFormedWide},
-        {latin1, false, "STRING", latin1Wide},
-        {largeLatin1, false, "STRING", largeLatin1Wide},
+        {latin1, false, "STRING", fromLatin1(latin1)},
+        {largeLatin1, false, "STRING", fromLatin1(largeLatin1)},
     };
     for (const auto& c : cases) {
         SetByPeer(c.bytes, c.xsel, c.type);
@@ -157,8 +157,7 @@ TEST_F(Clipboard, TextOfOtherProgramsReadsHere) {
 
 TEST_F(Clipboard, OwnersWithoutTextGiveNoData) {
     SetByPeer("\x89PNG\r\n\x1a\n not really", false, "image/png");
-    DWORD error = 0;
-    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get(&error) == L"(none)" && error == ERROR_NOT_FOUND; }));
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == NoData(ERROR_NOT_FOUND); }));
     // An owner that went away: nobody owns the clipboard.
     auto owner = vlibtest::Child::Start(
         {"xclip", "-quiet", "-selection", "clipboard", "-i", m_dir.Write("t", "going").string()});
@@ -166,15 +165,13 @@ TEST_F(Clipboard, OwnersWithoutTextGiveNoData) {
     ASSERT_TRUE(vlibtest::WaitFor([&] { return Get() == L"going"; }));
     owner->Signal(SIGKILL);
     owner->Wait();
-    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get(&error) == L"(none)" && error == ERROR_NOT_FOUND; }));
+    EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == NoData(ERROR_NOT_FOUND); }));
 }
 
 TEST_F(Clipboard, ASilentOwnerTimesOut) {
     const vlibtest::SilentOwner owner(m_x->Display());
     ASSERT_TRUE(owner.Owns());
-    DWORD error = 0;
-    EXPECT_EQ(Get(&error), L"(none)");
-    EXPECT_EQ(error, ERROR_TIMEOUT);
+    EXPECT_EQ(Get(), NoData(ERROR_TIMEOUT));
     // Its late answer, if any, does not confuse the next reading.
     SetByPeer("after", false);
     EXPECT_TRUE(vlibtest::WaitFor([&] { return Get() == L"after"; }));
@@ -184,24 +181,15 @@ TEST_F(Clipboard, AnotherThreadCannotOpenWhileOneHasItOpen) {
     ASSERT_TRUE(OpenClipboard(nullptr));
     EXPECT_TRUE(OpenClipboard(nullptr));  // again, by the same thread
     std::thread other([] {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(OpenClipboard(nullptr));
-        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(GetClipboardData(CF_UNICODETEXT), nullptr);
-        EXPECT_EQ(GetLastError(), ERROR_CLIPBOARD_NOT_OPEN);
+        EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [] { return OpenClipboard(nullptr); }));
+        EXPECT_TRUE(FailsWith(ERROR_CLIPBOARD_NOT_OPEN, [] { return GetClipboardData(CF_UNICODETEXT) != nullptr; }));
         EXPECT_FALSE(CloseClipboard());
     });
     other.join();
     EXPECT_TRUE(CloseClipboard());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CloseClipboard());
-    EXPECT_EQ(GetLastError(), ERROR_CLIPBOARD_NOT_OPEN);
-    for (const auto& call : {+[] { return EmptyClipboard() != FALSE; },
+    for (const auto& call : {+[] { return CloseClipboard() != FALSE; }, +[] { return EmptyClipboard() != FALSE; },
                              +[] { return SetClipboardData(CF_UNICODETEXT, nullptr) != nullptr; }}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(call());
-        EXPECT_EQ(GetLastError(), ERROR_CLIPBOARD_NOT_OPEN);
+        EXPECT_TRUE(FailsWith(ERROR_CLIPBOARD_NOT_OPEN, call));
     }
 }
 
@@ -209,9 +197,7 @@ TEST_F(Clipboard, ABlockBelongsToTheClipboardUntilTheContentsChange) {
     ASSERT_TRUE(OpenClipboard(nullptr));
     const HGLOBAL first = Block(L"first");
     ASSERT_EQ(SetClipboardData(CF_UNICODETEXT, first), first);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GlobalFree(first), first);  // the clipboard's now
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GlobalFree(first) != first; }));  // the clipboard's now
     EXPECT_EQ(GetClipboardData(CF_UNICODETEXT), first);
     // Text without a NUL ends at the block's end.
     const HGLOBAL second = Block(L"abc", false);
@@ -226,30 +212,28 @@ TEST_F(Clipboard, ABlockBelongsToTheClipboardUntilTheContentsChange) {
     // A block the clipboard refuses stays the caller's.
     ASSERT_TRUE(OpenClipboard(nullptr));
     const HGLOBAL refused = Block(L"x");
-    EXPECT_EQ(SetClipboardData(CF_TEXT, refused), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [&] { return SetClipboardData(CF_TEXT, refused) != nullptr; }));
     EXPECT_TRUE(CloseClipboard());
     EXPECT_EQ(GlobalFree(refused), nullptr);
 }
 
 TEST_F(Clipboard, TextOfAnEndingProcessGoesToTheManagerElseToTheKeeper) {
     ASSERT_FALSE(vplatform::x11::test::ClipboardKeeperPath().empty());
-    const auto small = m_dir.Write("small", kPolish);
-    {
-        vlibtest::ClipboardManager manager(m_x->Display());
-        auto helper = vlibtest::Child::Start({VLIB_DESKTOP_HELPER, "clipboard", small.string()});
+    // Another process sets the clipboard to `text` and ends.
+    const auto setAndEnd = [&](const std::string& text) {
+        auto helper = vlibtest::Child::Start({VLIB_DESKTOP_HELPER, "clipboard", m_dir.Write("text", text).string()});
         ASSERT_TRUE(helper);
         EXPECT_EQ(helper->ReadLine(), "set");
         EXPECT_EQ(helper->Wait(), 0);
+    };
+    {
+        vlibtest::ClipboardManager manager(m_x->Display());
+        setAndEnd(kPolish);
         EXPECT_EQ(manager.Saved(std::chrono::seconds(10)), kPolish);
     }
     // Without a manager the keeper serves it, large or small, after the process ended.
     for (const std::string& text : {kPolish, LargeText()}) {
-        const auto file = m_dir.Write("text", text);
-        auto helper = vlibtest::Child::Start({VLIB_DESKTOP_HELPER, "clipboard", file.string()});
-        ASSERT_TRUE(helper);
-        EXPECT_EQ(helper->ReadLine(), "set");
-        EXPECT_EQ(helper->Wait(), 0);
+        setAndEnd(text);
         EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o"}), text);
     }
     // Taking the clipboard ends the keeper.
@@ -275,9 +259,7 @@ TEST_F(Clipboard, RaceOpenSetAndGetFromManyThreadsWhileAPeerReads) {
                 EXPECT_EQ(SetClipboardData(CF_UNICODETEXT, block), block);
                 const HANDLE data = GetClipboardData(CF_UNICODETEXT);
                 EXPECT_EQ(data, block);
-                if (data != nullptr) {
-                    EXPECT_EQ(TextOf(data), text);
-                }
+                EXPECT_EQ(data != nullptr ? TextOf(data) : L"(none)", text);
                 EXPECT_TRUE(CloseClipboard());
             }
         });

@@ -2,6 +2,7 @@
 // generic modifiers, AltGr, pointer buttons, toggles, keymap changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 
@@ -21,8 +22,15 @@ protected:
         m_x = vlibtest::XServer::Shared();
         ASSERT_NE(m_x, nullptr);
     }
-    void Xdotool(const char* action, int code) const {
-        ASSERT_TRUE(m_x->Run({"xdotool", action, std::to_string(code)}));
+    // Runs `xdotool action code` and waits until every key of `vks` reads as
+    // `down` (a key held down reads 0x8000 from GetAsyncKeyState too).
+    bool Xdotool(const char* action, int code, std::initializer_list<int> vks, bool down) const {
+        if (!m_x->Run({"xdotool", action, std::to_string(code)})) return false;
+        return vlibtest::WaitFor([&] {
+            return std::all_of(vks.begin(), vks.end(), [&](int vk) {
+                return Down(vk) == down && (!down || GetAsyncKeyState(vk) == static_cast<SHORT>(0x8000));
+            });
+        });
     }
 
     vlibtest::XServer* m_x = nullptr;
@@ -48,52 +56,35 @@ TEST_F(Keys, KeycodesCountForTheirOwnAndTheGenericVirtualKeys) {
         {36, {VK_RETURN}, {VK_SPACE}},
     };
     for (const auto& c : cases) {
-        Xdotool("keydown", c.keycode);
-        EXPECT_TRUE(vlibtest::WaitFor([&] {
-            for (const int vk : c.down) {
-                if (!Down(vk) || GetAsyncKeyState(vk) != static_cast<SHORT>(0x8000)) return false;
-            }
-            return true;
-        })) << c.keycode;
-        for (const int vk : c.up) EXPECT_FALSE(Down(vk)) << c.keycode << " " << vk;
-        Xdotool("keyup", c.keycode);
-        EXPECT_TRUE(vlibtest::WaitFor([&] {
-            for (const int vk : c.down) {
-                if (Down(vk)) return false;
-            }
-            return true;
-        })) << c.keycode;
+        SCOPED_TRACE(c.keycode);
+        EXPECT_TRUE(Xdotool("keydown", c.keycode, c.down, true));
+        for (const int vk : c.up) EXPECT_FALSE(Down(vk)) << vk;
+        EXPECT_TRUE(Xdotool("keyup", c.keycode, c.down, false));
     }
-    EXPECT_EQ(GetKeyState(-1), 0);
-    EXPECT_EQ(GetKeyState(256), 0);
-    EXPECT_EQ(GetKeyState(0xFF), 0);  // no key has it
+    for (const int vk : {-1, 256, 0xFF}) EXPECT_EQ(GetKeyState(vk), 0) << vk;  // no key has 0xFF
 }
 
 TEST_F(Keys, PointerButtonsAndLockTogglesReadFromThePointer) {
     for (const auto& [button, vk] : {std::pair{1, VK_LBUTTON}, std::pair{3, VK_RBUTTON}, std::pair{2, VK_MBUTTON}}) {
-        Xdotool("mousedown", button);
-        EXPECT_TRUE(vlibtest::WaitFor([&] { return Down(vk); })) << button;
-        Xdotool("mouseup", button);
-        EXPECT_TRUE(vlibtest::WaitFor([&] { return !Down(vk); })) << button;
+        EXPECT_TRUE(Xdotool("mousedown", button, {vk}, true)) << button;
+        EXPECT_TRUE(Xdotool("mouseup", button, {vk}, false)) << button;
     }
-    const bool before = (GetKeyState(VK_CAPITAL) & 1) != 0;
-    Xdotool("key", 66);  // Caps Lock
-    EXPECT_TRUE(vlibtest::WaitFor([&] { return ((GetKeyState(VK_CAPITAL) & 1) != 0) != before; }));
-    Xdotool("key", 66);
-    EXPECT_TRUE(vlibtest::WaitFor([&] { return ((GetKeyState(VK_CAPITAL) & 1) != 0) == before; }));
+    const auto capsLocked = [] { return (GetKeyState(VK_CAPITAL) & 1) != 0; };
+    const bool before = capsLocked();
+    for (const bool locked : {!before, before}) {
+        ASSERT_TRUE(m_x->Run({"xdotool", "key", "66"}));  // Caps Lock
+        EXPECT_TRUE(vlibtest::WaitFor([&] { return capsLocked() == locked; }));
+    }
 }
 
 TEST_F(Keys, AChangedKeymapIsFollowed) {
     ASSERT_TRUE(m_x->Run({"xmodmap", "-e", "keycode 38 = b B"}));
-    Xdotool("keydown", 38);
-    EXPECT_TRUE(vlibtest::WaitFor([] { return Down('B'); }));
+    EXPECT_TRUE(Xdotool("keydown", 38, {'B'}, true));
     EXPECT_FALSE(Down('A'));
-    Xdotool("keyup", 38);
+    EXPECT_TRUE(Xdotool("keyup", 38, {'B'}, false));
     ASSERT_TRUE(m_x->Run({"xmodmap", "-e", "keycode 38 = a A"}));
-    Xdotool("keydown", 38);
-    EXPECT_TRUE(vlibtest::WaitFor([] { return Down('A'); }));
-    Xdotool("keyup", 38);
-    EXPECT_TRUE(vlibtest::WaitFor([] { return !Down('A'); }));
+    EXPECT_TRUE(Xdotool("keydown", 38, {'A'}, true));
+    EXPECT_TRUE(Xdotool("keyup", 38, {'A'}, false));
 }
 
 }  // namespace

@@ -4,26 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <optional>
+#include <memory>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/Child.h"
+#include "tests/support/EnvScope.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -34,57 +29,39 @@ struct Registration {
     std::string table;
 };
 
-class Child {
-public:
-    // Starts the child on `names` with $XDG_RUNTIME_DIR set to `runtime`
-    // (unset when null).
-    Child(const vlibtest::TempDir& dir, const std::string& tag, const std::vector<std::string>& names,
-          const char* runtime, int lockTimeout = 2000)
-        : m_output((dir.Path() / (tag + ".out")).string()) {
-        std::string text;
-        for (const auto& name : names) text += name + "\n";
-        const std::string file = dir.Write(tag + ".names", text).string();
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            if (std::string_view(*entry).starts_with("XDG_RUNTIME_DIR=")) continue;
-            environment.emplace_back(*entry);
-        }
-        if (runtime != nullptr) environment.push_back(std::string("XDG_RUNTIME_DIR=") + runtime);
-        std::vector<char*> envp;
-        for (auto& entry : environment) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        const std::string child = VLIB_MESSAGE_TABLE_CHILD;
-        const std::string timeout = std::to_string(lockTimeout);
-        char* argv[] = {const_cast<char*>(child.c_str()), const_cast<char*>(timeout.c_str()),
-                        const_cast<char*>(file.c_str()), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, m_output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        EXPECT_EQ(posix_spawn(&m_pid, argv[0], &actions, nullptr, argv, envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-    }
+// Starts the child on `names` with $XDG_RUNTIME_DIR set to `runtime` (unset
+// when null); it gives up waiting for the table's lock after `lockTimeout` ms.
+std::unique_ptr<vlibtest::Child> Start(const vlibtest::TempDir& dir, const std::vector<std::string>& names,
+                                       const char* runtime, int lockTimeout = 2000) {
+    static int files = 0;
+    std::string text;
+    for (const auto& name : names) text += name + "\n";
+    const auto file = dir.Write("names" + std::to_string(++files), text);
+    const vlibtest::EnvScope environment("XDG_RUNTIME_DIR", runtime);
+    return vlibtest::Child::Start({VLIB_MESSAGE_TABLE_CHILD, std::to_string(lockTimeout), file.string()});
+}
 
-    Registration Finish() {
-        int status = 0;
-        waitpid(m_pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        Registration result;
-        std::ifstream in(m_output);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
-                result.numbers.push_back(static_cast<unsigned>(std::stoul(line)));
-            } else {
-                result.table = line;
-            }
-        }
+Registration Finish(const std::unique_ptr<vlibtest::Child>& child) {
+    Registration result;
+    if (!child) {
+        ADD_FAILURE() << "the child did not start";
         return result;
     }
+    while (const auto line = child->ReadLine()) {
+        if (!line->empty() && std::isdigit(static_cast<unsigned char>(line->front()))) {
+            result.numbers.push_back(static_cast<unsigned>(std::stoul(*line)));
+        } else {
+            result.table = *line;
+        }
+    }
+    EXPECT_EQ(child->Wait(), 0);
+    return result;
+}
 
-private:
-    std::string m_output;
-    pid_t m_pid = 0;
-};
+Registration Register(const vlibtest::TempDir& dir, const std::vector<std::string>& names, const char* runtime,
+                      int lockTimeout = 2000) {
+    return Finish(Start(dir, names, runtime, lockTimeout));
+}
 
 // A folder of the user's own, open to nobody else.
 std::string PrivateFolder(const vlibtest::TempDir& dir, const std::string& name) {
@@ -112,10 +89,10 @@ TEST(MessageTable, ProcessesRacingToRegisterAgreeOnEveryNumber) {
     for (int i = 0; i < 1000; ++i) names.push_back("Vlib_Kurs_\xC5\xBB" + std::to_string(i));
     std::vector<std::string> reversed(names.rbegin(), names.rend());
     for (std::size_t i = 0; i < reversed.size(); i += 2) reversed[i] = SwapCase(reversed[i]);
-    Child first(dir, "first", names, runtime.c_str());
-    Child second(dir, "second", reversed, runtime.c_str());
-    const Registration a = first.Finish();
-    const Registration b = second.Finish();
+    const auto first = Start(dir, names, runtime.c_str());
+    const auto second = Start(dir, reversed, runtime.c_str());
+    const Registration a = Finish(first);
+    const Registration b = Finish(second);
     ASSERT_EQ(a.numbers.size(), names.size());
     ASSERT_EQ(b.numbers.size(), names.size());
     EXPECT_EQ(a.table, "shared " + runtime + "/" + kTableName);
@@ -138,27 +115,25 @@ TEST(MessageTable, ProcessesRacingToRegisterAgreeOnEveryNumber) {
     }
     std::shuffle(some.begin(), some.end(), std::mt19937(7));
     std::shuffle(expected.begin(), expected.end(), std::mt19937(7));
-    const Registration later = Child(dir, "later", some, runtime.c_str()).Finish();
-    EXPECT_EQ(later.numbers, expected);
+    EXPECT_EQ(Register(dir, some, runtime.c_str()).numbers, expected);
 }
 
 TEST(MessageTable, FoldersAndFilesOthersCouldChangeAreRefused) {
     vlibtest::TempDir dir;
     const std::string open = PrivateFolder(dir, "open");
     chmod(open.c_str(), 0755);
-    const std::string target = PrivateFolder(dir, "target");
     const std::string link = (dir.Path() / "link").string();
-    symlink(target.c_str(), link.c_str());
+    symlink(PrivateFolder(dir, "target").c_str(), link.c_str());
     const std::string readable = PrivateFolder(dir, "readable");
     close(::open((readable + "/" + kTableName).c_str(), O_CREAT | O_WRONLY, 0644));
     chmod((readable + "/" + kTableName).c_str(), 0644);
     const std::string damaged = PrivateFolder(dir, "damaged");
     dir.Write("damaged/" + kTableName, "not a message table, not at all");
     chmod((damaged + "/" + kTableName).c_str(), 0600);
-    const std::vector<std::string> names = {"TaskLoopExecutor_ExecuteOneTask_PostSend",
-                                            "TaskLoopExecutor_StopLoopTask_PostSend"};
     for (const std::string& runtime : {open, link, readable, damaged, std::string("relative/run")}) {
-        const Registration result = Child(dir, "refused", names, runtime.c_str()).Finish();
+        const Registration result =
+            Register(dir, {"TaskLoopExecutor_ExecuteOneTask_PostSend", "TaskLoopExecutor_StopLoopTask_PostSend"},
+                     runtime.c_str());
         EXPECT_EQ(result.table, "local") << runtime;
         // The process's own table still keeps the two apart.
         ASSERT_EQ(result.numbers.size(), 2u);
@@ -170,13 +145,13 @@ TEST(MessageTable, FoldersAndFilesOthersCouldChangeAreRefused) {
 TEST(MessageTable, ALockHeldTooLongMakesTheProcessUseItsOwnTable) {
     vlibtest::TempDir dir;
     const std::string runtime = PrivateFolder(dir, "run");
-    const std::vector<std::string> names = {"Vlib_First", "Vlib_Second"};
-    EXPECT_EQ(Child(dir, "maker", names, runtime.c_str()).Finish().table, "shared " + runtime + "/" + kTableName);
+    EXPECT_EQ(Register(dir, {"Vlib_First", "Vlib_Second"}, runtime.c_str()).table,
+              "shared " + runtime + "/" + kTableName);
     const int held = ::open((runtime + "/" + kTableName).c_str(), O_RDWR);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     // Names it has not read yet need the lock; it gives up after 50 ms.
-    const Registration blocked = Child(dir, "blocked", {"Vlib_Third", "Vlib_Fourth"}, runtime.c_str(), 50).Finish();
+    const Registration blocked = Register(dir, {"Vlib_Third", "Vlib_Fourth"}, runtime.c_str(), 50);
     EXPECT_EQ(blocked.table, "local");
     ASSERT_EQ(blocked.numbers.size(), 2u);
     EXPECT_NE(blocked.numbers[0], blocked.numbers[1]);
@@ -185,9 +160,8 @@ TEST(MessageTable, ALockHeldTooLongMakesTheProcessUseItsOwnTable) {
 
 TEST(MessageTable, WithoutARuntimeFolderTheTableIsInAPrivateFolderInTmp) {
     vlibtest::TempDir dir;
-    const Registration result = Child(dir, "tmp", {"Vlib_Tmp"}, nullptr).Finish();
     const std::string folder = "/tmp/vlib-" + std::to_string(geteuid());
-    EXPECT_EQ(result.table, "shared " + folder + "/" + kTableName);
+    EXPECT_EQ(Register(dir, {"Vlib_Tmp"}, nullptr).table, "shared " + folder + "/" + kTableName);
     struct stat info {};
     ASSERT_EQ(lstat(folder.c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));

@@ -15,6 +15,7 @@
 #include "platform/user/Monitor.h"
 #include "platform/user/SystemMetrics.h"
 #include "tests/support/Child.h"
+#include "tests/support/LastError.h"
 #include "tests/support/Rect.h"
 #include "tests/support/Seam.h"
 #include "tests/support/Wait.h"
@@ -23,6 +24,7 @@
 
 namespace {
 
+using vlibtest::FailsWith;
 using vlibtest::XServer;
 
 struct Seen {
@@ -98,16 +100,15 @@ TEST_F(Monitors, ThreeMonitorsInVirtualScreenCoordinatesThePrimaryFirst) {
         {SM_CXSCREEN, 1920},        {SM_CYSCREEN, 1200},        {SM_XVIRTUALSCREEN, -1920}, {SM_YVIRTUALSCREEN, 0},
         {SM_CXVIRTUALSCREEN, 5760}, {SM_CYVIRTUALSCREEN, 1200}, {SM_CMONITORS, 3},          {42, 0}};
     for (const auto& [index, value] : metrics) EXPECT_EQ(GetSystemMetrics(index), value) << index;
-}
-
-TEST_F(Monitors, AMonitorAboveThePrimaryHasNegativeCoordinates) {
+    // A monitor above the primary has negative coordinates.
     ASSERT_TRUE(m_x->SetMonitors({{"*MAIN", 0, 1200, 1920, 1200}, {"TOP", 0, 0, 2560, 1200}}));
-    const auto seen = Enumerate();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1].rect, (RECT{0, -1200, 2560, 0}));
-    EXPECT_EQ(GetSystemMetrics(SM_YVIRTUALSCREEN), -1200);
-    EXPECT_EQ(GetSystemMetrics(SM_CYVIRTUALSCREEN), 2400);
-    EXPECT_EQ(GetSystemMetrics(SM_CXVIRTUALSCREEN), 2560);
+    const auto above = Enumerate();
+    ASSERT_EQ(above.size(), 2u);
+    EXPECT_EQ(above[1].rect, (RECT{0, -1200, 2560, 0}));
+    for (const auto& [index, value] : {std::pair{SM_YVIRTUALSCREEN, -1200}, std::pair{SM_CYVIRTUALSCREEN, 2400},
+                                       std::pair{SM_CXVIRTUALSCREEN, 2560}}) {
+        EXPECT_EQ(GetSystemMetrics(index), value) << index;
+    }
 }
 
 TEST_F(Monitors, MonitorFromPointFollowsTheThreeFlags) {
@@ -130,9 +131,7 @@ TEST_F(Monitors, MonitorFromPointFollowsTheThreeFlags) {
     for (const auto& c : cases) {
         EXPECT_EQ(NameOf(MonitorFromPoint(c.point, c.flags)), c.name) << c.point.x << "," << c.point.y;
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(MonitorFromPoint({0, 0}, 3), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_FLAGS);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_FLAGS, [] { return MonitorFromPoint({0, 0}, 3) != nullptr; }));
 }
 
 TEST_F(Monitors, MonitorFromRectTakesTheLargestPartAndEmptyRectanglesTheirCorner) {
@@ -156,40 +155,28 @@ TEST_F(Monitors, MonitorFromRectTakesTheLargestPartAndEmptyRectanglesTheirCorner
         EXPECT_EQ(NameOf(MonitorFromRect(&c.rect, c.flags)), c.name)
             << c.rect.left << "," << c.rect.top << "," << c.rect.right << "," << c.rect.bottom;
     }
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(MonitorFromRect(nullptr, MONITOR_DEFAULTTONEAREST), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
-TEST_F(Monitors, AChangeMadeBeforeACallIsSeenByIt) {
-    for (int x : {0, 1920, 300, 3840}) {
-        ASSERT_TRUE(m_x->SetMonitors({{"*MAIN", 1920, 0, 1920, 1200}, {"MOVING", x, 1200, 1280, 1024}}));
-        const auto seen = Enumerate();
-        ASSERT_EQ(seen.size(), 2u);
-        EXPECT_EQ(seen[1].rect, (RECT{x - 1920, 1200, x - 640, 2224}));
-    }
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER,
+                          [] { return MonitorFromRect(nullptr, MONITOR_DEFAULTTONEAREST) != nullptr; }));
 }
 
 // The layout is given again without asking the server while its connection
-// is silent.  A change must still be seen by the next query when another
-// desktop call read its announcement from the connection first, and when
-// the connection cannot be polled.
-TEST_F(Monitors, AChangeIsSeenAfterAnotherCallReadItAndWhenPollingFails) {
-    for (const bool pollFails : {false, true}) {
-        for (int x : {0, 3840}) {
-            SCOPED_TRACE(pollFails ? "poll fails" : "another call reads first");
-            ASSERT_TRUE(m_x->SetMonitors(vlibtest::ThreeMonitors()));
+// is silent.  A change must still be seen by the next query: at once, when
+// another desktop call read its announcement from the connection first, and
+// when the connection cannot be polled.
+TEST_F(Monitors, AChangeIsSeenByTheNextQueryAlsoAfterAnotherCallReadItOrWhenPollingFails) {
+    const auto failPoll = [](std::optional<vlibtest::SeamScope>& seam) {
+        seam.emplace([](auto& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; });
+    };
+    for (const std::string how : {"at once", "another call reads first", "polling fails"}) {
+        for (int x : {0, 1920, 300, 3840}) {
+            SCOPED_TRACE(how + " " + std::to_string(x));
             std::optional<vlibtest::SeamScope> seam;
-            if (pollFails)
-                seam.emplace([](auto& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; });
-            ASSERT_EQ(Enumerate().size(), 3u);
+            if (how == "polling fails") failPoll(seam);
+            ASSERT_FALSE(Enumerate().empty());
             seam.reset();
             ASSERT_TRUE(m_x->SetMonitors({{"*MAIN", 1920, 0, 1920, 1200}, {"MOVING", x, 1200, 1280, 1024}}));
-            if (pollFails) {
-                seam.emplace([](auto& s) { s.poll = [](pollfd*, nfds_t, int) { return errno = ENOMEM, -1; }; });
-            } else {
-                GetAsyncKeyState(VK_SHIFT);  // reads the connection before the query does
-            }
+            if (how == "polling fails") failPoll(seam);
+            if (how == "another call reads first") GetAsyncKeyState(VK_SHIFT);  // reads the connection
             const auto seen = Enumerate();
             ASSERT_EQ(seen.size(), 2u);
             EXPECT_EQ(seen[1].rect, (RECT{x - 1920, 1200, x - 640, 2224}));
@@ -203,9 +190,7 @@ TEST_F(Monitors, ADetachedMonitorsHandleFailsAndIsNotGivenToAnother) {
     ASSERT_TRUE(m_x->Run({"xrandr", "--delmonitor", "RIGHT"}));
     MONITORINFO info{};
     info.cbSize = sizeof info;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetMonitorInfoW(before[2].handle, &info));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_MONITOR_HANDLE);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_MONITOR_HANDLE, [&] { return GetMonitorInfoW(before[2].handle, &info); }));
     // The others keep their handles; a monitor attached again gets a new one.
     const auto after = Enumerate();
     ASSERT_EQ(after.size(), 2u);
@@ -223,19 +208,15 @@ TEST_F(Monitors, GetMonitorInfoTakesTheTwoRecordSizesOnly) {
     MONITORINFOEXW info{};
     for (const DWORD size : {DWORD{0}, DWORD{104}, DWORD{sizeof(MONITORINFO) + 1}}) {
         info.cbSize = size;
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(GetMonitorInfoW(main, &info)) << size;
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return GetMonitorInfoW(main, &info); })) << size;
     }
     info.cbSize = sizeof(MONITORINFO);
     std::fill(std::begin(info.szDevice), std::end(info.szDevice), L'#');
     EXPECT_TRUE(GetMonitorInfoW(main, &info));
     EXPECT_EQ(info.szDevice[0], L'#');  // a MONITORINFO has no name to write
+    info.cbSize = sizeof info;
     for (const HMONITOR bad : {static_cast<HMONITOR>(nullptr), reinterpret_cast<HMONITOR>(0x20001234)}) {
-        info.cbSize = sizeof info;
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(GetMonitorInfoW(bad, &info));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_MONITOR_HANDLE);
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_MONITOR_HANDLE, [&] { return GetMonitorInfoW(bad, &info); }));
     }
     EXPECT_FALSE(GetMonitorInfoW(main, nullptr));
 }
@@ -258,28 +239,27 @@ TEST_F(Monitors, EnumerationClipsStopsAndRefusesDeviceContexts) {
         [](HMONITOR, HDC, LPRECT, LPARAM data) -> BOOL { return ++*reinterpret_cast<int*>(data) < 2; },
         reinterpret_cast<LPARAM>(&calls)));
     EXPECT_EQ(calls, 2);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(EnumDisplayMonitors(
-        reinterpret_cast<HDC>(1), nullptr, [](HMONITOR, HDC, LPRECT, LPARAM) -> BOOL { return TRUE; }, 0));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [] {
+        return EnumDisplayMonitors(
+            reinterpret_cast<HDC>(1), nullptr, [](HMONITOR, HDC, LPRECT, LPARAM) -> BOOL { return TRUE; }, 0);
+    }));
 }
 
-TEST_F(Monitors, PublishedWorkAreasArePerMonitor) {
-    // X coordinates: MAIN at 1920,0; LEFT at 0,120; RIGHT at 3840,0.
-    ASSERT_TRUE(m_x->Run({"xprop", "-root", "-f", "_GTK_WORKAREAS_D0", "32c", "-set", "_GTK_WORKAREAS_D0",
-                          "0,120,1920,1040,1920,32,1920,1168,3840,0,1900,1200"}));
-    EXPECT_EQ(WorkOf(L"MAIN"), (RECT{0, 32, 1920, 1200}));
-    EXPECT_EQ(WorkOf(L"LEFT"), (RECT{-1920, 120, 0, 1160}));
-    EXPECT_EQ(WorkOf(L"RIGHT"), (RECT{1920, 0, 3820, 1200}));
-}
-
-TEST_F(Monitors, OneWorkAreaForTheScreenIsCutToEachMonitorAndNeverEmpties) {
-    ASSERT_TRUE(m_x->Run({"xprop", "-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA", "0,0,4000,1100"}));
+TEST_F(Monitors, WorkAreasArePublishedPerMonitorOrCutFromOneForTheScreenAndNeverEmpty) {
+    const auto set = [&](const char* name, const char* value) {
+        return m_x->Run({"xprop", "-root", "-f", name, "32c", "-set", name, value}).has_value();
+    };
+    ASSERT_TRUE(set("_NET_WORKAREA", "0,0,4000,1100"));
     EXPECT_EQ(WorkOf(L"MAIN"), (RECT{0, 0, 1920, 1100}));
     EXPECT_EQ(WorkOf(L"LEFT"), (RECT{-1920, 120, 0, 1100}));
     EXPECT_EQ(WorkOf(L"RIGHT"), (RECT{1920, 0, 2080, 1100}));
-    ASSERT_TRUE(m_x->Run({"xprop", "-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA", "0,0,100,100"}));
+    ASSERT_TRUE(set("_NET_WORKAREA", "0,0,100,100"));
     EXPECT_EQ(WorkOf(L"RIGHT"), (RECT{1920, 0, 3840, 1200}));  // outside it: the whole monitor
+    // Published per monitor, in X coordinates: MAIN at 1920,0; LEFT at 0,120; RIGHT at 3840,0.
+    ASSERT_TRUE(set("_GTK_WORKAREAS_D0", "0,120,1920,1040,1920,32,1920,1168,3840,0,1900,1200"));
+    EXPECT_EQ(WorkOf(L"MAIN"), (RECT{0, 32, 1920, 1200}));
+    EXPECT_EQ(WorkOf(L"LEFT"), (RECT{-1920, 120, 0, 1160}));
+    EXPECT_EQ(WorkOf(L"RIGHT"), (RECT{1920, 0, 3820, 1200}));
 }
 
 TEST_F(Monitors, StrutsOfManagedWindowsShrinkOnlyTheirMonitor) {

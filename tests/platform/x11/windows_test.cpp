@@ -16,12 +16,14 @@
 #include "platform/x11/internal/Desktop.h"
 #include "tests/support/Child.h"
 #include "tests/support/EnvScope.h"
+#include "tests/support/LastError.h"
 #include "tests/support/Rect.h"
 #include "tests/support/Wait.h"
 #include "tests/support/XServer.h"
 
 namespace {
 
+using vlibtest::FailsWith;
 using vlibtest::XServer;
 
 // The top-level windows of one process, top of the Z order first.
@@ -138,11 +140,8 @@ TEST_F(DisplayWindows, AnotherProgramsWindowMovesAndClosesOnlyWhenItTakesTheRequ
     EXPECT_EQ(WindowInfo(ids[0], "Absolute upper-left X"), "420");
     EXPECT_EQ(MonitorFromWindow(main, MONITOR_DEFAULTTONULL), MonitorFromPoint({-1500, 200}, MONITOR_DEFAULTTONULL));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(PostMessageW(nodelete, WM_CLOSE, 0, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-    EXPECT_FALSE(PostMessageW(main, WM_USER, 0, 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [&] { return PostMessageW(nodelete, WM_CLOSE, 0, 0); }));
+    EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return PostMessageW(main, WM_USER, 0, 0); }));
 
     ASSERT_TRUE(PostMessageW(main, WM_CLOSE, 0, 0));
     EXPECT_EQ(m_client->Wait(), 0);
@@ -150,12 +149,10 @@ TEST_F(DisplayWindows, AnotherProgramsWindowMovesAndClosesOnlyWhenItTakesTheRequ
     // itself when it reads the end of its connection, a moment after the
     // process ended): the handles fail and are not reused.
     EXPECT_TRUE(vlibtest::WaitFor([&] { return !IsWindow(main) && !IsWindow(nodelete); }));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetWindowRect(nodelete, &rect));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_WINDOW_HANDLE, [&] { return GetWindowRect(nodelete, &rect); }));
 }
 
-TEST_F(DisplayWindows, OwnTopLevelWindowsHaveAnXWindowThatFollowsThem) {
+TEST_F(DisplayWindows, OwnTopLevelWindowsHaveAnXWindowAndAMonitorThatFollowThem) {
     const HWND hwnd = CreateWindowExW(0, L"Message", L"own-x11-window", WS_VISIBLE, 100, 200, 320, 240, nullptr,
                                       nullptr, nullptr, nullptr);
     ASSERT_NE(hwnd, nullptr);
@@ -168,32 +165,28 @@ TEST_F(DisplayWindows, OwnTopLevelWindowsHaveAnXWindowThatFollowsThem) {
     // It is listed as this process's window, on top, and on MAIN.
     ASSERT_FALSE(WindowsOf(GetCurrentProcessId()).empty());
     EXPECT_EQ(WindowsOf(GetCurrentProcessId()).front(), hwnd);
-    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL), MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONULL));
+    const HMONITOR main = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONULL);
+    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL), main);
 
     ASSERT_TRUE(MoveWindow(hwnd, 1930, 10, 100, 50, TRUE));
     EXPECT_EQ(WindowInfo(x, "Absolute upper-left X"), "3850");
     EXPECT_EQ(WindowInfo(x, "Height"), "50");
     ShowWindow(hwnd, SW_HIDE);
     EXPECT_EQ(WindowInfo(x, "Map State"), "IsUnMapped");
+    // Off every monitor: none, or the primary when asked for.
+    ASSERT_TRUE(MoveWindow(hwnd, 90000, 90000, 10, 10, TRUE));
+    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL), nullptr);
+    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), main);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_FLAGS, [&] { return MonitorFromWindow(hwnd, 7) != nullptr; }));
     ASSERT_TRUE(DestroyWindow(hwnd));
     EXPECT_EQ(WindowInfo(x, "Map State"), "");
-}
-
-TEST_F(DisplayWindows, MonitorFromWindowFailsForABadWindowWhateverTheFlag) {
-    for (const DWORD flags : {MONITOR_DEFAULTTONULL, MONITOR_DEFAULTTOPRIMARY, MONITOR_DEFAULTTONEAREST}) {
-        SetLastError(0xdeadbeef);
-        EXPECT_EQ(MonitorFromWindow(reinterpret_cast<HWND>(0x4242), flags), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    // A window that is gone, or never was, has no monitor, whatever the flag.
+    for (const HWND bad : {hwnd, reinterpret_cast<HWND>(0x4242)}) {
+        for (const DWORD flags : {MONITOR_DEFAULTTONULL, MONITOR_DEFAULTTOPRIMARY, MONITOR_DEFAULTTONEAREST}) {
+            EXPECT_TRUE(
+                FailsWith(ERROR_INVALID_WINDOW_HANDLE, [&] { return MonitorFromWindow(bad, flags) != nullptr; }));
+        }
     }
-    const HWND hwnd =
-        CreateWindowExW(0, L"Message", L"far", 0, 90000, 90000, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(hwnd, nullptr);
-    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONULL), nullptr);
-    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONULL));
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(MonitorFromWindow(hwnd, 7), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
-    DestroyWindow(hwnd);
 }
 
 TEST_F(DisplayWindows, WithoutADisplayOwnWindowsWorkAndAreTheOnlyOnesListed) {
@@ -215,9 +208,8 @@ TEST_F(DisplayWindows, WithoutADisplayOwnWindowsWorkAndAreTheOnlyOnesListed) {
     EXPECT_EQ(rect, (RECT{7, 8, 67, 78}));
     EXPECT_EQ(WindowsOf(GetCurrentProcessId()), std::vector<HWND>{hwnd});
     EXPECT_TRUE(WindowsOf(static_cast<DWORD>(m_client->Pid())).empty());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION));
+    EXPECT_TRUE(FailsWith(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION,
+                          [&] { return MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY) != nullptr; }));
     DestroyWindow(hwnd);
     vplatform::x11::test::ResetDisplayForTesting();
 }
