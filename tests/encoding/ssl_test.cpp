@@ -1,6 +1,5 @@
-// Root certificates for TLS contexts: real handshakes over loopback against a
-// server whose certificate a local CA (made by the openssl command) signed,
-// a self-signed server, and the system bundle's size in the context's store.
+// Root certificates for TLS contexts: real handshakes over loopback with
+// certificates made by the openssl command.
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>

@@ -1,12 +1,10 @@
-// The task loop executor: tasks run one per registered message on a
-// message-loop thread that can own windows; stops run what was accepted.
-// Also the registered messages it uses.
+// The task loop executor: one task per registered message on a message-loop
+// thread that can own windows.
 #include "multithreading/TaskLoopExecutor.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -20,38 +18,25 @@
 #include "tests/platform/kernel/HandleTestSupport.h"
 #include "tests/support/AcpScope.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/Threads.h"
 #include "tests/support/Wait.h"
 
 namespace {
 
 using Multithreading::TaskLoopExecutor;
 
-std::string KernelThreadName(DWORD tid) {
-    std::ifstream comm("/proc/self/task/" + std::to_string(tid) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
 // Every test leaves as many kernel and USER handles as it found.
 class TaskLoop : public vlibtest::HandleCountTest {};
 
-TEST(UniqueMessage, NamesGiveOneNumberAndTheLibrarysTwoAreDistinct) {
-    const UniqueMessage first(L"VlibTest_Unique");
-    const UniqueMessage again(L"vlibtest_unique");
-    EXPECT_EQ(first.Id(), again.Id());
-    EXPECT_GE(static_cast<std::uint32_t>(first), 0xC000u);
-    UniqueMessage copy = first;
-    EXPECT_EQ(copy.Id(), first.Id());
-    EXPECT_EQ(copy.MessageName(), L"VlibTest_Unique");
-    EXPECT_EQ(UniqueMessage(L"").Id(), 0u);
-    const auto& execute = TaskLoopExecutor::m_executeOneTaskMessage;
-    const auto& stop = TaskLoopExecutor::m_stopLoopMessage;
-    EXPECT_EQ(execute.MessageName(), L"TaskLoopExecutor_ExecuteOneTask_PostSend");
-    EXPECT_EQ(execute.Id(), RegisterWindowMessageW(L"TaskLoopExecutor_ExecuteOneTask_PostSend"));
-    EXPECT_EQ(stop.Id(), RegisterWindowMessageW(L"taskloopexecutor_stoplooptask_postsend"));
-    EXPECT_NE(execute.Id(), stop.Id());
-    EXPECT_NE(execute.Id(), 0u);
+// The executor's messages are registered when the library loads, under the
+// names that loops in other processes register too (the register's own rules
+// are tested in tests/platform/user).
+TEST(UniqueMessage, TheExecutorsTwoMessagesAreRegisteredAtLoadUnderTheirNames) {
+    const UINT execute = TaskLoopExecutor::m_executeOneTaskMessage.Id(),
+               stop = TaskLoopExecutor::m_stopLoopMessage.Id();
+    EXPECT_EQ(execute, RegisterWindowMessageW(L"TaskLoopExecutor_ExecuteOneTask_PostSend"));
+    EXPECT_EQ(stop, RegisterWindowMessageW(L"TaskLoopExecutor_StopLoopTask_PostSend"));
+    EXPECT_TRUE(execute != 0 && stop != 0 && execute != stop);
 }
 
 TEST_F(TaskLoop, TasksRunInOrderOnTheNamedLoopThreadAndAllBeforeStopReturns) {
@@ -70,7 +55,7 @@ TEST_F(TaskLoop, TasksRunInOrderOnTheNamedLoopThreadAndAllBeforeStopReturns) {
         });
     }
     std::string name;
-    executor.AddTask([&] { name = KernelThreadName(GetCurrentThreadId()); });
+    executor.AddTask([&] { name = vlibtest::KernelThreadName(GetCurrentThreadId()); });
     executor.StopLoopExecute();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
     EXPECT_NE(loopThread.load(), GetCurrentThreadId());

@@ -1,12 +1,10 @@
-// VWinThread: messages handled on a named MFC thread, exceptions from
-// handling ignored, and stops in bounded time that never kill a running
-// thread.
+// VWinThread: messages handled on a named MFC thread, and stops that never
+// kill a running thread.
 #include "multithreading/VWinThread.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -14,6 +12,7 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "tests/support/TestException.h"
+#include "tests/support/Threads.h"
 #include "tests/support/Wait.h"
 
 namespace {
@@ -104,6 +103,13 @@ private:
     std::uint64_t m_timer = 0;
 };
 
+// A worker whose thread was created (with `flags`).
+Worker* Started(Seen& seen, DWORD flags = 0) {
+    auto* worker = new Worker(seen);
+    EXPECT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, flags));
+    return worker;
+}
+
 class VWinThreadTest : public ::testing::Test {
 protected:
     void SetUp() override { GetProcessHandleCount(GetCurrentProcess(), &m_handles); }
@@ -118,13 +124,6 @@ protected:
     DWORD m_handles = 0;
 };
 
-std::string KernelThreadName(DWORD tid) {
-    std::ifstream comm("/proc/self/task/" + std::to_string(tid) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
 TEST_F(VWinThreadTest, MessagesAreHandledAndExceptionsFromHandlingAreIgnored) {
     Seen seen;
     auto* worker = new Worker(seen, "Notowania");
@@ -135,7 +134,7 @@ TEST_F(VWinThreadTest, MessagesAreHandledAndExceptionsFromHandlingAreIgnored) {
     }
     ASSERT_TRUE(WaitFor([&] { return seen.handled.load() == 2; }));
     EXPECT_EQ(worker->MfcDeleted(), 1);
-    EXPECT_EQ(KernelThreadName(worker->GetThreadId()), "Notowania");
+    EXPECT_EQ(vlibtest::KernelThreadName(worker->GetThreadId()), "Notowania");
     EXPECT_TRUE(worker->IsWorking());
     worker->Stop();
     EXPECT_FALSE(worker->IsWorking());
@@ -147,36 +146,30 @@ TEST_F(VWinThreadTest, MessagesAreHandledAndExceptionsFromHandlingAreIgnored) {
     EXPECT_EQ(seen.destroyed.load(), 1);
 }
 
-TEST_F(VWinThreadTest, StopResumesASuspendedThreadAndReturnsWhenItHasEnded) {
-    Seen seen;
+// Stop resumes a thread suspended twice and returns once it has ended; a
+// thread held since its creation ends without running at all.
+TEST_F(VWinThreadTest, StopEndsSuspendedThreads) {
+    Seen seen, held;
     auto* worker = new Worker(seen);
+    auto* never = Started(held, CREATE_SUSPENDED);
     ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_BELOW_NORMAL, 0));
     worker->PostThreadMessageW(kCount);
+    EXPECT_TRUE(never->PostThreadMessageW(kCount));  // its queue exists
     ASSERT_TRUE(WaitFor([&] { return seen.handled.load() == 1; }));
     EXPECT_EQ(worker->SuspendThread(), 0u);
     EXPECT_EQ(worker->SuspendThread(), 1u);
     worker->Stop();
     EXPECT_EQ(seen.exited.load(), 1);
+    never->Stop();
+    EXPECT_EQ(never->m_hThread, nullptr);
+    EXPECT_EQ(held.initialized + held.exited + held.handled, 0);
     worker->Destroy();
-}
-
-TEST_F(VWinThreadTest, StopEndsAThreadHeldSinceCreationWithoutRunningIt) {
-    Seen seen;
-    auto* worker = new Worker(seen);
-    ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, CREATE_SUSPENDED));
-    EXPECT_TRUE(worker->PostThreadMessageW(kCount));  // its queue exists
-    worker->Stop();
-    EXPECT_EQ(worker->m_hThread, nullptr);
-    EXPECT_EQ(seen.initialized.load(), 0);
-    EXPECT_EQ(seen.exited.load(), 0);
-    EXPECT_EQ(seen.handled.load(), 0);
-    worker->Destroy();
+    never->Destroy();
 }
 
 TEST_F(VWinThreadTest, APostedQuitEndsAfterTheCurrentMessageAndDestroyWaitsForTheEnd) {
     Seen seen;
-    auto* worker = new Worker(seen);
-    ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, 0));
+    auto* worker = Started(seen);
     worker->PostThreadMessageW(kBlock);
     ASSERT_TRUE(WaitFor([&] { return seen.blocked.load(); }));
     worker->PostThreadMessageW(kCount);
@@ -195,8 +188,7 @@ TEST_F(VWinThreadTest, APostedQuitEndsAfterTheCurrentMessageAndDestroyWaitsForTh
 // but leaves its loop after the message in progress.
 TEST_F(VWinThreadTest, AStopWhoseQuitCannotBePostedStillEndsTheLoopCleanly) {
     Seen seen;
-    auto* worker = new Worker(seen);
-    ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, 0));
+    auto* worker = Started(seen);
     worker->PostThreadMessageW(kBlock);
     ASSERT_TRUE(WaitFor([&] { return seen.blocked.load(); }));
     while (worker->PostThreadMessageW(kCount)) {
@@ -214,8 +206,7 @@ TEST_F(VWinThreadTest, AStopWhoseQuitCannotBePostedStillEndsTheLoopCleanly) {
 
 TEST_F(VWinThreadTest, ConcurrentStopsEndTheThreadOnce) {
     Seen seen;
-    auto* worker = new Worker(seen);
-    ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, 0));
+    auto* worker = Started(seen);
     std::thread a([&] { worker->Stop(); });
     std::thread b([&] { worker->Stop(); });
     worker->Stop();
@@ -227,15 +218,13 @@ TEST_F(VWinThreadTest, ConcurrentStopsEndTheThreadOnce) {
 
 TEST_F(VWinThreadTest, OnItsOwnThreadStopRequestsAndDestroyDeletesAfterRun) {
     Seen seen;
-    auto* worker = new Worker(seen);
-    ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, 0));
+    auto* worker = Started(seen);
     worker->PostThreadMessageW(kStopItself);
     ASSERT_TRUE(WaitFor([&] { return seen.exited.load() == 1; }));
     worker->Destroy();
 
     Seen second;
-    auto* self = new Worker(second);
-    ASSERT_TRUE(self->CreateInternal(THREAD_PRIORITY_NORMAL, 0));
+    auto* self = Started(second);
     self->PostThreadMessageW(kDestroyItself);
     // Deleted on its thread once Run has returned; its handle closed there.
     ASSERT_TRUE(WaitFor([&] { return second.destroyed.load() == 1; }));
@@ -244,8 +233,7 @@ TEST_F(VWinThreadTest, OnItsOwnThreadStopRequestsAndDestroyDeletesAfterRun) {
 
 TEST_F(VWinThreadTest, ATimerTicksWithItsHandleAndSettingAgainReplacesIt) {
     Seen seen;
-    auto* worker = new Worker(seen);
-    ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, 0));
+    auto* worker = Started(seen);
     worker->PostThreadMessageW(kStartTimer);
     ASSERT_TRUE(WaitFor([&] { return seen.ticks.load() >= 3; }));
     EXPECT_NE(seen.firstTimer.load(), seen.timer.load());
@@ -257,8 +245,7 @@ TEST_F(VWinThreadTest, ATimerTicksWithItsHandleAndSettingAgainReplacesIt) {
 TEST_F(VWinThreadTest, RaceTwoHundredCreateAndStopCyclesLeaveNothingBehind) {
     for (int cycle = 0; cycle < 200; ++cycle) {
         Seen seen;
-        auto* worker = new Worker(seen);
-        ASSERT_TRUE(worker->CreateInternal(THREAD_PRIORITY_NORMAL, cycle % 3 == 0 ? CREATE_SUSPENDED : 0));
+        auto* worker = Started(seen, cycle % 3 == 0 ? CREATE_SUSPENDED : 0);
         worker->PostThreadMessageW(kCount);
         worker->Destroy();
         ASSERT_EQ(seen.destroyed.load(), 1);

@@ -1,13 +1,11 @@
-// The settings files: the saved bytes, loading back, files missing, empty,
-// malformed or of another root, refused saves that keep the previous file,
-// saves killed halfway, and saved files read by python3 and xmllint.
+// The settings files: saves, loads, refusals and kills, and the files as
+// python3 and xmllint read them.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -39,8 +37,6 @@ protected:
     std::vector<std::string> Names() const { return vlibtest::Names(m_dir.Path()); }
 };
 
-// The identifiers that loading hands out are checked through ConvertFromString,
-// which reads with the same code (settings_xml_test).
 TEST_F(SettingsFile, HoldsTheStringFormUnderTheCallersRootAndLoadsBack) {
     const auto file = File("workspace.xml");
     ASSERT_TRUE(ReferenceTree().SaveToFile(Wide(file), "Workspace"));
@@ -242,8 +238,6 @@ TEST_F(SettingsFile, ASaveKilledHalfwayLeavesTheOldOrTheNewDocument) {
     EXPECT_GT(interrupted, 0);
     EXPECT_GT(sawFirst, 0);
     EXPECT_GT(sawSecond, 0);
-    std::printf("%d kills: %d during a write, first document %d times, second %d times\n", round, interrupted, sawFirst,
-                sawSecond);
 }
 
 // Random trees saved to files load back as themselves; python3's xml.etree

@@ -1,7 +1,5 @@
-// The string form: the reference tree byte for byte both ways, the reading
-// rules (merging, "Variable", ElementCount, versions), identifiers handed out
-// by reading, refusals with their log entries, and the streamed printer
-// against a document built with FillXml.
+// The settings' XML text: printing, the reading rules and refusals, and the
+// streamed printer against tinyxml2's.
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 

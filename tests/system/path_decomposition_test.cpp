@@ -11,28 +11,10 @@ namespace {
 
 using namespace VTools::Path;
 
-struct Row {
-    const wchar_t* path;
-    const wchar_t* name;
-    const wchar_t* stem;
-    const wchar_t* folder;
-    const wchar_t* extension;
-    const wchar_t* withoutExtension;
-};
-
-void ExpectRows(const Row* begin, const Row* end) {
-    for (const Row* row = begin; row != end; ++row) {
-        SCOPED_TRACE(::testing::Message() << "path: " << VTools::String::WideToUtf8(row->path));
-        EXPECT_EQ(GetFileName(row->path, true), row->name);
-        EXPECT_EQ(GetFileName(row->path, false), row->stem);
-        EXPECT_EQ(GetFileFolder(row->path), row->folder);
-        EXPECT_EQ(GetExtension(row->path), row->extension);
-        EXPECT_EQ(RemoveExtension(row->path), row->withoutExtension);
-    }
-}
-
-TEST(PathDecomposition, DrivePathsAndNamesFollowTheWindowsRules) {
-    const Row rows[] = {
+TEST(PathDecomposition, DriveUncDeviceAndSlashPathsFollowTheWindowsRules) {
+    const struct Row {
+        const wchar_t *path, *name, *stem, *folder, *extension, *withoutExtension;
+    } rows[] = {
         {L"C:\\Data\\report.final.txt", L"report.final.txt", L"report.final", L"C:\\Data", L".txt",
          L"C:\\Data\\report.final"},
         {L"C:\\Data\\", L"", L"", L"C:\\Data", L"", L"C:\\Data\\"},
@@ -52,12 +34,6 @@ TEST(PathDecomposition, DrivePathsAndNamesFollowTheWindowsRules) {
         {L"C:\\Data\\a.b:s.t", L"a.b:s.t", L"a", L"C:\\Data", L".b", L"C:\\Data\\a"},
         {L"C:\\dir.d\\file", L"file", L"file", L"C:\\dir.d", L"", L"C:\\dir.d\\file"},
         {L"", L"", L"", L"", L"", L""},
-    };
-    ExpectRows(std::begin(rows), std::end(rows));
-}
-
-TEST(PathDecomposition, UncDeviceAndSlashPathsFollowTheWindowsRules) {
-    const Row rows[] = {
         // "\\server" is the root name; the share is the first element.
         {L"\\\\server\\share\\dir\\f.txt", L"f.txt", L"f", L"\\\\server\\share\\dir", L".txt",
          L"\\\\server\\share\\dir\\f"},
@@ -73,7 +49,14 @@ TEST(PathDecomposition, UncDeviceAndSlashPathsFollowTheWindowsRules) {
         {L"C:/Data/mixed\\x.tar.gz", L"x.tar.gz", L"x.tar", L"C:/Data/mixed", L".gz", L"C:/Data/mixed\\x.tar"},
         {L"dir/", L"", L"", L"dir", L"", L"dir/"},
     };
-    ExpectRows(std::begin(rows), std::end(rows));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(::testing::Message() << "path: " << VTools::String::WideToUtf8(row.path));
+        EXPECT_EQ(GetFileName(row.path, true), row.name);
+        EXPECT_EQ(GetFileName(row.path, false), row.stem);
+        EXPECT_EQ(GetFileFolder(row.path), row.folder);
+        EXPECT_EQ(GetExtension(row.path), row.extension);
+        EXPECT_EQ(RemoveExtension(row.path), row.withoutExtension);
+    }
 }
 
 }  // namespace

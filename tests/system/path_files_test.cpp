@@ -1,7 +1,5 @@
 // The file operations of VTools::Path on real files in temporary folders:
-// which failures return false, which write which log entries, which throw;
-// copying, moving and replacing by write time; listings and masks; module
-// paths; known folders under a temporary home.
+// which failures return false, which are logged, which throw.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>

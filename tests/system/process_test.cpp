@@ -1,6 +1,4 @@
-// VTools::Process: programs started from paths with and without white space,
-// with and without arguments; missing and unquotable paths; the owning
-// result's moves, which close what they replace.
+// VTools::Process::OpenProcess and its owning result.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

@@ -118,30 +118,21 @@ TEST(Converter, PrepareBufferLeavesATerminatedBufferAndCopiesAreIndependent) {
     EXPECT_EQ(std::wstring(moved.Convert("\xC5\x82")), L"\u0142");  // the code page moved too
 }
 
-// Whether `data()` can be called on an expression of type T (a reference type
-// for an lvalue, a plain type for a temporary).
+// Views and pointers are taken only from live converters:
+// `std::wstring_view v = ConverterMultiByteToWideChar(text, 65001);` would
+// dangle, so it does not compile.
 template <class T>
 concept HasData = requires(T&& t) {
     std::forward<T>(t).data();
 };
-
-TEST(Converter, ViewsAndPointersAreTakenOnlyFromLiveConverters) {
-    // `std::wstring_view v = ConverterMultiByteToWideChar(text, 65001);` would
-    // dangle: it does not compile.
-    static_assert(!std::is_convertible_v<ConverterMultiByteToWideChar, std::wstring_view>);
-    static_assert(!std::is_convertible_v<const ConverterMultiByteToWideChar, const wchar_t*>);
-    static_assert(!std::is_convertible_v<VTools::IsoLatin2WideCharEncoding, std::wstring_view>);
-    static_assert(!HasData<ConverterMultiByteToWideChar>);
-    static_assert(!std::is_convertible_v<ConverterWideCharToMultiByte, std::string_view>);
-    static_assert(!std::is_convertible_v<const ConverterWideCharToMultiByte, const char*>);
-    static_assert(!std::is_convertible_v<VTools::IsoLatin2MultiByteEncoding, std::string_view>);
-    static_assert(!HasData<ConverterWideCharToMultiByte>);
-    static_assert(HasData<const ConverterWideCharToMultiByte&> && HasData<ConverterMultiByteToWideChar&>);
-
-    const ConverterMultiByteToWideChar converter("abc", CP_UTF8);
-    const std::wstring_view view = converter;
-    EXPECT_EQ(view, L"abc");
-}
+template <class C, class View, class Pointer>
+constexpr bool kViewsOnlyFromLvalues =
+    !std::is_convertible_v<C, View> && !std::is_convertible_v<const C, Pointer> && !HasData<C> && HasData<C&> &&
+    HasData<const C&> && std::is_convertible_v<const C&, View>;
+static_assert(kViewsOnlyFromLvalues<ConverterMultiByteToWideChar, std::wstring_view, const wchar_t*>);
+static_assert(kViewsOnlyFromLvalues<VTools::IsoLatin2WideCharEncoding, std::wstring_view, const wchar_t*>);
+static_assert(kViewsOnlyFromLvalues<ConverterWideCharToMultiByte, std::string_view, const char*>);
+static_assert(kViewsOnlyFromLvalues<VTools::IsoLatin2MultiByteEncoding, std::string_view, const char*>);
 
 TEST(StringConversion, AnsiFunctionsFollowTheAnsiCodePage) {
     {

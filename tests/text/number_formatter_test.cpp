@@ -1,8 +1,4 @@
-// VTools::NumberFormatter in Liberation Sans 11 px (Arial at 8 points): the
-// fitting's order of forms, fractions, big values, the mended cases (0k,
-// NaN, the empty text, the shared run), printf's rounding against python3
-// whatever LC_NUMERIC says, a property over random values and widths, and
-// several threads formatting with one font.
+// VTools::NumberFormatter in Liberation Sans 11 px (Arial at 8 points).
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -56,13 +52,10 @@ protected:
     NumberFormatter m_formatter;
 };
 
-TEST_F(NumberFormatting, WidthsArePinnedInLiberationSansAtEightPoints) {
-    EXPECT_EQ(Width(L"1 234 567.50"), 63);
-    EXPECT_EQ(Width(L"1 235k"), 33);
-    EXPECT_EQ(Width(L"0.000123"), 45);
-}
-
 TEST_F(NumberFormatting, TooWideNumbersLosePlacesThenTakeSuffixesUntilTheyFit) {
+    // The widths are Liberation Sans's at 11 px, not a stand-in's.
+    ASSERT_EQ(Width(L"1 234 567.50"), 63);
+    ASSERT_EQ(Width(L"1 235k"), 33);
     // 1234567.5 with 2 places: each form in turn, the value divided by 1000
     // and rounded for k, then m; the md form would show 0.
     const std::vector<std::wstring> forms = {L"1 234 567.50", L"1 234 567.5", L"1 234 568", L"1 235k", L"1m"};
@@ -78,25 +71,22 @@ TEST_F(NumberFormatting, TooWideNumbersLosePlacesThenTakeSuffixesUntilTheyFit) {
     }
 }
 
-TEST_F(NumberFormatting, FractionsKeepTheirPlacesButForTheLastOne) {
+// Fractions keep their places but for the last one (0.5 rounds to even);
+// a suffix form that would show 0 ("0k" for 400) is not used, the decimal
+// step's "0" is; in no width at all nothing fits.
+TEST_F(NumberFormatting, NarrowCellsKeepFractionsAndNeverShowAZeroSuffixForm) {
+    const auto width = [&](const wchar_t* text, LONG less = 0) {
+        return static_cast<std::uint32_t>(Width(text) - less);
+    };
     EXPECT_EQ(Slow(0.000123, 1, ePrecision6), L"0.000123");
     EXPECT_EQ(Slow(-0.25, 1, ePrecision2), L"-0.25");
-    // From one place to none is still taken: 0.5 rounds to even.
-    EXPECT_EQ(Slow(0.5, static_cast<std::uint32_t>(Width(L"0")), ePrecision1), L"0");
-    EXPECT_EQ(Slow(0.75, static_cast<std::uint32_t>(Width(L"1")), ePrecision1), L"1");
-}
-
-TEST_F(NumberFormatting, SuffixFormsThatWouldShowZeroAreNotUsed) {
-    // "400" too wide: "0k" would misstate it, so nothing fits.
-    EXPECT_EQ(Slow(400, static_cast<std::uint32_t>(Width(L"400") - 1), ePrecision0), L"");
-    EXPECT_EQ(Slow(400000, static_cast<std::uint32_t>(Width(L"400k") - 1), ePrecision0), L"");
-    EXPECT_EQ(Slow(-400, static_cast<std::uint32_t>(Width(L"-400") - 1), ePrecision0), L"");
-    EXPECT_EQ(Slow(600, static_cast<std::uint32_t>(Width(L"600") - 1), ePrecision0), L"1k");
-    // The decimal step's "0" stays.
-    EXPECT_EQ(Slow(0.4, static_cast<std::uint32_t>(Width(L"0")), ePrecision1), L"0");
-}
-
-TEST_F(NumberFormatting, TheEmptyTextEndsTheFitting) {
+    EXPECT_EQ(Slow(0.5, width(L"0"), ePrecision1), L"0");
+    EXPECT_EQ(Slow(0.75, width(L"1"), ePrecision1), L"1");
+    EXPECT_EQ(Slow(0.4, width(L"0"), ePrecision1), L"0");
+    EXPECT_EQ(Slow(400, width(L"400", 1), ePrecision0), L"");
+    EXPECT_EQ(Slow(400000, width(L"400k", 1), ePrecision0), L"");
+    EXPECT_EQ(Slow(-400, width(L"-400", 1), ePrecision0), L"");
+    EXPECT_EQ(Slow(600, width(L"600", 1), ePrecision0), L"1k");
     for (double value : {0.0, 1.0, -5e11, 123456.789, 5.25}) EXPECT_EQ(Slow(value, 0, ePrecision3), L"") << value;
 }
 
@@ -140,17 +130,14 @@ TEST_F(NumberFormatting, TrimmingRemovesTrailingZerosDownToThePrecision) {
     for (const Case& c : cases) EXPECT_EQ(Slow(c.value, 500, c.precision, c.trim), c.text) << c.text;
 }
 
-TEST_F(NumberFormatting, PrecisionConversionsAndConstants) {
-    EXPECT_EQ(NumberFormatter::Precision2PrecisionType(ePrecision6), NumberFormatter::Decimals6);
+// Precisions outside 0-6 fall back to four places (or the caller's
+// default); the suffix types write their suffix; an unknown type writes "".
+TEST_F(NumberFormatting, PrecisionsOutsideTheRangeFallBack) {
     EXPECT_EQ(NumberFormatter::Precision2PrecisionType(static_cast<EPrecision>(7)), NumberFormatter::Decimals4);
     EXPECT_EQ(NumberFormatter::Precision2PrecisionType(ePrecisionNone), NumberFormatter::Decimals4);
     EXPECT_EQ(NumberFormatter::Precision2PrecisionType(ePrecisionNone, NumberFormatter::Decimals1),
               NumberFormatter::Decimals1);
     EXPECT_EQ(NumberFormatter::PrecisionType2Precision(NumberFormatter::Thousands), ePrecision0);
-    EXPECT_EQ(NumberFormatter::PrecisionType2Precision(NumberFormatter::Decimals5), ePrecision5);
-    EXPECT_EQ(NumberFormatter::GetAboveNumberFormat(), L"%s...");
-    EXPECT_TRUE(NumberFormatter::IsAboveNumber(-1e12));
-    EXPECT_FALSE(NumberFormatter::IsAboveNumber(999'999'999'999.9));
     std::wstring text = L"kept";
     NumberFormatter::FormatTextWithPrecisionDependOnType(NumberFormatter::Billions, 1234.5, text);
     EXPECT_EQ(text, L"1234md");
@@ -250,36 +237,34 @@ TEST_F(NumberFormatting, FastFormatWorksOnlyInAnOpenRun) {
     EXPECT_EQ(out, L"5...!");
 }
 
-TEST_F(NumberFormatting, FontsThatCannotBeSelectedFormatNothing) {
+// A deleted font cannot be selected; one whose file cannot be opened is
+// selected, but every measuring call with it fails: no unfitted text is
+// handed out, and the run goes on.
+TEST_F(NumberFormatting, FontsThatCannotBeSelectedOrMeasuredFormatNothing) {
     const HFONT gone = CreateFontW(-11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial");
     DeleteObject(gone);
-    EXPECT_EQ(Slow(1.5, 100, ePrecision1, ePrecisionNone, L"", gone), L"unchanged");
-    std::wstring out = L"unchanged";
-    m_formatter.BeginFormat();
-    m_formatter.FastFormat(out, L"", gone, 100, 1.5, ePrecision1, ePrecisionNone);
-    EXPECT_EQ(out, L"unchanged");
-    m_formatter.FastFormat(out, L"", m_font, 100, 1.5, ePrecision1, ePrecisionNone);
-    EXPECT_EQ(out, L"1.5");
-    m_formatter.EndFormat();
-}
-
-TEST_F(NumberFormatting, FontsThatCannotBeMeasuredWithFormatNothing) {
-    // A font whose file cannot be opened is selected, but every measuring
-    // call with it fails: no unfitted text is handed out.
     vplatform::gdi::GdiCallTable table = vplatform::gdi::test::RealGdiCalls();
     table.newFace = [](FT_Library, const char*, FT_Long, FT_Face*) -> FT_Error { return FT_Err_Cannot_Open_Resource; };
     const FontScope unreadable(L"Arial", -83);  // a size no other test realises
-    const vplatform::gdi::test::ScopedGdiCallsForTesting scope(table);
-    EXPECT_EQ(Slow(1234567.5, 40, ePrecision2, ePrecisionNone, L"%s PLN", unreadable), L"unchanged");
     std::wstring out = L"unchanged";
-    m_formatter.BeginFormat();
-    m_formatter.FastFormat(out, L"", unreadable, 40, 1234567.5, ePrecision2, ePrecisionNone);
-    EXPECT_EQ(out, L"unchanged");
-    // Without a width nothing is measured; big values are not fitted either.
-    m_formatter.FastFormat(out, L"", nullptr, 40, 1.5, ePrecision1, ePrecisionNone);
-    EXPECT_EQ(out, L"1.5");
-    m_formatter.FastFormat(out, L"", unreadable, 40, 5e12, ePrecision1, ePrecisionNone);
-    EXPECT_EQ(out, L"5...");
+    {
+        const vplatform::gdi::test::ScopedGdiCallsForTesting scope(table);
+        for (const HFONT font : {gone, static_cast<HFONT>(unreadable)}) {
+            EXPECT_EQ(Slow(1234567.5, 40, ePrecision2, ePrecisionNone, L"%s PLN", font), L"unchanged");
+        }
+        m_formatter.BeginFormat();
+        for (const HFONT font : {gone, static_cast<HFONT>(unreadable)}) {
+            m_formatter.FastFormat(out, L"", font, 40, 1234567.5, ePrecision2, ePrecisionNone);
+            EXPECT_EQ(out, L"unchanged");
+        }
+        // Without a width nothing is measured; big values are not fitted either.
+        m_formatter.FastFormat(out, L"", nullptr, 40, 1.5, ePrecision1, ePrecisionNone);
+        EXPECT_EQ(out, L"1.5");
+        m_formatter.FastFormat(out, L"", unreadable, 40, 5e12, ePrecision1, ePrecisionNone);
+        EXPECT_EQ(out, L"5...");
+    }
+    m_formatter.FastFormat(out, L"", m_font, 100, 2.5, ePrecision1, ePrecisionNone);
+    EXPECT_EQ(out, L"2.5");
     m_formatter.EndFormat();
 }
 
@@ -312,23 +297,19 @@ TEST_F(NumberFormatting, AnOpenRunIsSharedByCopiesAndMovesAndEndsOnce) {
         // The font was selected back: it can be deleted.
     }
     EXPECT_EQ(GdiObjectCount(), start);
-    // The last holder ends an open run, also on the way out of an exception.
+    // The last holder ends an open run, also on the way out of an exception,
+    // and selects the font back: it can be deleted.
+    const HFONT font = CreateFontW(-13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial");
     try {
         NumberFormatter formatter;
         formatter.BeginFormat();
-        formatter.FastFormat(out, L"", m_font, 500, 1.5, ePrecision1, ePrecisionNone);
+        formatter.FastFormat(out, L"", font, 500, 1.5, ePrecision1, ePrecisionNone);
         NumberFormatter copy = formatter;
         throw std::runtime_error("cell failed");
     } catch (const std::runtime_error&) {
     }
-    EXPECT_EQ(GdiObjectCount(), start);
-    const HFONT font = CreateFontW(-13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial");
-    {
-        NumberFormatter formatter;
-        formatter.BeginFormat();
-        formatter.FastFormat(out, L"", font, 500, 1.5, ePrecision1, ePrecisionNone);
-    }
     EXPECT_TRUE(DeleteObject(font));
+    EXPECT_EQ(GdiObjectCount(), start);
 }
 
 TEST_F(NumberFormatting, RaceThreadsFormatWithOneFont) {

@@ -38,19 +38,16 @@ class Inflate(unittest.TestCase):
 
 class Guids(unittest.TestCase):
     def test_new_and_parse(self):
-        texts = {run("guid", "new").stdout.decode().strip() for _ in range(5)}
-        self.assertEqual(len(texts), 5)
+        texts = {run("guid", "new").stdout.decode().strip() for _ in range(2)}
+        self.assertEqual(len(texts), 2)
         for text in texts:
             self.assertRegex(text, r"^\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\}$")
-            self.assertEqual(uuid.UUID(text).version, 4)
         sample = str(uuid.uuid4())
-        out = run("guid", "parse", sample)
-        self.assertEqual(out.stdout.decode(), "{" + sample.upper() + "}\n")
+        self.assertEqual(run("guid", "parse", sample).stdout.decode(), "{" + sample.upper() + "}\n")
         self.assertEqual(run("guid", "parse", "{00000000-0000-0000-0000-000000000000}").returncode, 0)
         for bad in ["not-a-guid", sample[:-1], sample + "0"]:
             out = run("guid", "parse", bad)
-            self.assertEqual(out.returncode, 1, bad)
-            self.assertEqual(out.stdout, b"")
+            self.assertEqual((out.returncode, out.stdout), (1, b""), bad)
 
 
 class Rsa(InFolder, unittest.TestCase):

@@ -48,18 +48,16 @@ def linear_width(path, ppem, text):
 
 
 class Fit(unittest.TestCase):
-    def test_forms_as_the_cell_shrinks(self):
-        for width, text in [("80", "1 234 567.50"), ("60", "1 234 567.5"), ("40", "1 235k"), ("20", "1m"),
-                            ("5", "")]:
-            self.assertEqual(out("fit", "1234567.5", "--width", width), text + "\n", width)
-
-    def test_special_values_formats_and_trimming(self):
-        self.assertEqual(out("fit", "nan", "--width", "100"), "#NAN\n")
-        self.assertEqual(out("fit", "-inf", "--width", "100"), "#INF\n")
-        self.assertEqual(out("fit", "5e12", "--width", "100"), "5...\n")
-        self.assertEqual(out("fit", "0.000123", "--width", "1", "--precision", "6"), "0.000123\n")
-        self.assertEqual(out("fit", "12.5", "--width", "100", "--precision", "3", "--trim", "1",
-                             "--format", "%s zł"), "12.5 zł\n")
+    def test_forms_as_the_cell_shrinks_special_values_and_options(self):
+        big = "1234567.5"
+        for args, text in [((big, "--width", "80"), "1 234 567.50"), ((big, "--width", "60"), "1 234 567.5"),
+                           ((big, "--width", "40"), "1 235k"), ((big, "--width", "20"), "1m"),
+                           ((big, "--width", "5"), ""), (("nan", "--width", "100"), "#NAN"),
+                           (("-inf", "--width", "100"), "#INF"), (("5e12", "--width", "100"), "5..."),
+                           (("0.000123", "--width", "1", "--precision", "6"), "0.000123"),
+                           (("12.5", "--width", "100", "--precision", "3", "--trim", "1", "--format", "%s zł"),
+                            "12.5 zł")]:
+            self.assertEqual(out("fit", *args), text + "\n", args)
 
     def test_bad_arguments(self):
         for args in [("fit", "1"), ("fit", "--width", "5"), ("fit", "x", "--width", "5"),
@@ -102,15 +100,6 @@ class FontCommand(unittest.TestCase):
         expected = subprocess.run(["fc-match", "-f", "%{file}", "Times New Roman:bold"], capture_output=True,
                                   check=True).stdout.decode()
         self.assertEqual(font_file("Times New Roman", "--bold"), expected)
-
-
-class Demo(unittest.TestCase):
-    def test_gdi_section(self):
-        text = out("demo")
-        self.assertIn("== gdi:", text)
-        self.assertIn("#INF", text)
-        self.assertIn("1 235k", text)
-        self.assertRegex(text, r"GDI objects +(\d+) before the owners, \d+ with them, \1 after")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""vtools message register and the demo's message-loop lines, run as a user would."""
+"""vtools message register, run as a user would."""
 import os
-import re
 import subprocess
 import sys
 import tempfile
@@ -50,18 +49,6 @@ class Register(unittest.TestCase):
         self.assertEqual(run("message", "register").returncode, 2)
         self.assertEqual(run("message", "nonsense").returncode, 2)
         self.assertTrue(run("message", "--help").stdout.startswith(b"usage: vtools message"))
-
-
-class Demo(unittest.TestCase):
-    def test_demo_shows_the_message_loops(self):
-        out = run("demo")
-        self.assertEqual(out.returncode, 0, out.stderr)
-        text = out.stdout.decode()
-        self.assertRegex(text, r"execute message +0xC[0-9A-F]{3} +\d+  TaskLoopExecutor_ExecuteOneTask_PostSend")
-        self.assertRegex(text, r"stop message +0xC[0-9A-F]{3} +\d+  TaskLoopExecutor_StopLoopTask_PostSend")
-        self.assertIn("3 tasks ran in order on its thread\n", text)
-        self.assertIn("SendMessageW(WM_APP, 21) = 42 from the loop thread", text)
-        self.assertRegex(text, r"VWinThread +3 messages, 3 timer ticks, Stop took [\d.]+ ms")
 
 
 if __name__ == "__main__":
