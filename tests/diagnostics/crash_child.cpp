@@ -1,16 +1,7 @@
 // A child process for the crash tests: installs crash reporting, then
-// crashes as its first argument says.
+// crashes as its first argument says (the modes are the branches of main).
 //
 //   crash_child MODE SAVE_FOLDER LOG_FILE [COPY_FOLDER...]
-//
-// Modes: segv (null pointer), abort, throw (an exception nobody catches),
-// hang (a callback that never returns), callback-segv (a callback that
-// crashes), removed (the save folder is removed before a null pointer),
-// overflow (a task overflows its executor thread's stack), two-threads (two
-// threads crash at once), forked (a forked child crashes; the parent exits
-// with its status), no-ptrace (the reporter is told not to attach before a
-// null pointer), reporter-killed (the reporter is killed, and gone, before a
-// null pointer).
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>

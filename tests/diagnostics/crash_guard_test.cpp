@@ -1,13 +1,12 @@
+// CrashHandler::AutoThreadInstaller: a thread's crash stack while the process
+// has crash reporting (executor threads are covered by the overflow crash test).
 #include "diagnostics/CrashHandler.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
-#include "multithreading/TaskExecutor.h"
 #include "platform/crashreport/CrashReport.h"
-#include "tests/support/Wait.h"
 
 namespace {
 
@@ -44,17 +43,6 @@ TEST(CrashGuard, GivesItsThreadACrashStackOnlyWhileTheProcessHasCrashReporting) 
         }
         EXPECT_FALSE(vplatformThreadHasCrashStack());
     }).join();
-}
-
-TEST(CrashGuard, ExecutorThreadsCarryTheirOwnInstallation) {
-    ProcessCrashReporting reporting;
-    Multithreading::TaskExecutor executor("Guarded");
-    std::atomic<int> hasStack{-1};
-    executor.AddTask([&] { hasStack = vplatformThreadHasCrashStack() ? 1 : 0; });
-    executor.StartExecute();
-    ASSERT_TRUE(vlibtest::WaitFor([&] { return hasStack != -1; }));
-    executor.StopExecute();
-    EXPECT_EQ(hasStack, 1);
 }
 
 TEST(CrashGuard, AGuardOutlivingTheProcessInstallationLeavesTheThreadToItsOwnCleanUp) {

@@ -57,25 +57,13 @@ std::vector<std::string> Messages(const std::vector<vlibtest::LogEntry>& entries
     return messages;
 }
 
+// A save folder that cannot be created fails the installation with the
+// layer's text logged; the data outlives UnInstall, a new Install starts afresh.
 TEST_F(CrashHandlerTest, InstallsOnceUntilUninstalledAndCreatesTheSaveFolder) {
     CrashHandler::m_crashCallback.reset();
     EXPECT_TRUE(CrashHandler::UnInstall());
     EXPECT_FALSE(CrashHandler::AddCopyDirectoryOnCrash(L"/tmp"));
     EXPECT_FALSE(CrashHandler::SetCopyT5DesktopOnCrash(L"/tmp/x.dsk"));
-
-    ASSERT_TRUE(CrashHandler::Install(Wide(Save() / "deep"), L"app", L"1.0"));
-    EXPECT_TRUE(CrashHandler::Installed);
-    EXPECT_TRUE(fs::is_directory(Save() / "deep"));
-    EXPECT_FALSE(CrashHandler::Install(Wide(Save()), L"app", L"1.0"));
-    EXPECT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(L"/tmp"));
-    EXPECT_TRUE(CrashHandler::UnInstall());
-    EXPECT_FALSE(CrashHandler::Installed);
-    // The data outlives UnInstall; a new Install starts afresh.
-    EXPECT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(L"/tmp"));
-    ASSERT_TRUE(CrashHandler::Install(Wide(Save()), L"app", L"1.0"));
-}
-
-TEST_F(CrashHandlerTest, ASaveFolderThatCannotBeCreatedFailsWithTheLayersTextLogged) {
     m_dir.Write("file", "x");
     bool installed = true;
     const auto entries = vlibtest::EntriesOf(
@@ -85,6 +73,16 @@ TEST_F(CrashHandlerTest, ASaveFolderThatCannotBeCreatedFailsWithTheLayersTextLog
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].function, "CrashHandler::Install");
     EXPECT_EQ(entries[0].message.rfind("The report folder cannot be created: ", 0), 0u) << entries[0].message;
+
+    ASSERT_TRUE(CrashHandler::Install(Wide(Save() / "deep"), L"app", L"1.0"));
+    EXPECT_TRUE(CrashHandler::Installed);
+    EXPECT_TRUE(fs::is_directory(Save() / "deep"));
+    EXPECT_FALSE(CrashHandler::Install(Wide(Save()), L"app", L"1.0"));
+    EXPECT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(L"/tmp"));
+    EXPECT_TRUE(CrashHandler::UnInstall());
+    EXPECT_FALSE(CrashHandler::Installed);
+    EXPECT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(L"/tmp"));
+    ASSERT_TRUE(CrashHandler::Install(Wide(Save()), L"app", L"1.0"));
 }
 
 TEST_F(CrashHandlerTest, TheCallbackAsksForTheNextStageAndRefusesForeignOrMissingData) {
@@ -107,40 +105,28 @@ TEST_F(CrashHandlerTest, TheCallbackAsksForTheNextStageAndRefusesForeignOrMissin
     EXPECT_EQ(Tree(Save()), std::vector<std::string>{});
 }
 
-TEST_F(CrashHandlerTest, CopyFoldersAreNamedByTheirLastElementWithoutExtensionAndNeverCollide) {
-    ASSERT_TRUE(CrashHandler::Install(Wide(Save()), L"app", L"1.0"));
+// Each folder is copied into the report folder (its name without extension)
+// under its last element without extension, numbered when names collide,
+// trailing separators of either kind ignored, and never with the save folder
+// inside it; a step that fails is logged and the rest still copied.
+TEST_F(CrashHandlerTest, CopyFoldersAreNamedByTheirLastElementAndAFailingStepIsLoggedAndSkipped) {
+    const fs::path work = MakeTree(m_dir.Path() / "Work", {"a.txt", "reports/old/x.txt"});
+    ASSERT_TRUE(CrashHandler::Install(Wide(work / "reports"), L"app", L"1.0"));
+    const fs::path first = MakeTree(m_dir.Path() / "First", {"a.txt", "b.txt"});
     const fs::path a = MakeTree(m_dir.Path() / "one" / "Cfg.old", {"a.txt", "sub/b.txt"});
     const fs::path b = MakeTree(m_dir.Path() / "two" / "Cfg", {"c.txt"});
     const fs::path c = MakeTree(m_dir.Path() / "three" / "Cfg", {"d.txt"});
-    ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(Wide(a)));
-    ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(Wide(b) + L"/"));  // trailing separator
-    ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(Wide(c) + L"\\"));
-    EXPECT_EQ(Call(CR_CB_STAGE_FINISH, Save() / "abc.tmp"), CR_CB_DODEFAULT);
-    EXPECT_EQ(Tree(Save() / "abc"), (std::vector<std::string>{"Cfg/", "Cfg/a.txt", "Cfg/sub/", "Cfg/sub/b.txt",
-                                                              "Cfg_2/", "Cfg_2/c.txt", "Cfg_3/", "Cfg_3/d.txt"}));
-}
-
-TEST_F(CrashHandlerTest, AFolderHoldingTheSaveFolderIsCopiedWithoutIt) {
-    const fs::path work = MakeTree(m_dir.Path() / "Work", {"a.txt", "reports/old/x.txt"});
-    ASSERT_TRUE(CrashHandler::Install(Wide(work / "reports"), L"app", L"1.0"));
-    ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(Wide(work)));
-    fs::create_directories(work / "reports" / "crash-1");
-    EXPECT_EQ(Call(CR_CB_STAGE_FINISH, work / "reports" / "crash-1"), CR_CB_DODEFAULT);
-    EXPECT_EQ(Tree(work / "reports" / "crash-1"), (std::vector<std::string>{"Work/", "Work/a.txt"}));
-}
-
-TEST_F(CrashHandlerTest, AFailingStepIsLoggedAndTheRestStillCopied) {
-    ASSERT_TRUE(CrashHandler::Install(Wide(Save()), L"app", L"1.0"));
-    const fs::path first = MakeTree(m_dir.Path() / "First", {"a.txt", "b.txt"});
-    const fs::path second = MakeTree(m_dir.Path() / "Second", {"c.txt"});
-    ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(Wide(m_dir.Path() / "Missing")));
-    ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(Wide(first)));
-    ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(Wide(second)));
-    // A folder where a.txt should go: that one copy fails.
-    fs::create_directories(Save() / "r" / "First" / "a.txt");
-    const auto entries = vlibtest::EntriesOf([&] { Call(CR_CB_STAGE_FINISH, Save() / "r"); });
-    EXPECT_EQ(Tree(Save() / "r"), (std::vector<std::string>{"First/", "First/a.txt/", "First/b.txt", "Missing/",
-                                                            "Second/", "Second/c.txt"}));
+    for (const std::wstring& folder :
+         {Wide(m_dir.Path() / "Missing"), Wide(first), Wide(a), Wide(b) + L"/", Wide(c) + L"\\", Wide(work)}) {
+        ASSERT_TRUE(CrashHandler::AddCopyDirectoryOnCrash(folder));
+    }
+    const fs::path report = work / "reports" / "crash-1";
+    fs::create_directories(report / "First" / "a.txt");  // a folder where a.txt should go: that copy fails
+    const auto entries = vlibtest::EntriesOf(
+        [&] { EXPECT_EQ(Call(CR_CB_STAGE_FINISH, work / "reports" / "crash-1.tmp"), CR_CB_DODEFAULT); });
+    EXPECT_EQ(Tree(report), (std::vector<std::string>{"Cfg/", "Cfg/a.txt", "Cfg/sub/", "Cfg/sub/b.txt", "Cfg_2/",
+                                                      "Cfg_2/c.txt", "Cfg_3/", "Cfg_3/d.txt", "First/", "First/a.txt/",
+                                                      "First/b.txt", "Missing/", "Work/", "Work/a.txt"}));
     const auto messages = Messages(entries);
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_NE(messages[1].find("Missing"), std::string::npos) << messages[1];

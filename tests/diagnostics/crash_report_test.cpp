@@ -4,65 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <boost/json.hpp>
-#include <cstring>
 #include <filesystem>
 #include <regex>
 
+#include "tests/support/Child.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/Wait.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Child {
+struct Ended {
     pid_t pid = 0;
     int status = -1;
 };
-
-// The sanitizers' own signal handlers would report the crash instead of
-// letting the previous (default) disposition end the child.
-std::vector<std::string> ChildEnvironment() {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "ASAN_OPTIONS=", 13) != 0 && std::strncmp(*entry, "UBSAN_OPTIONS=", 14) != 0)
-            environment.emplace_back(*entry);
-    }
-    environment.emplace_back(
-        "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_abort=0:handle_sigfpe=0:handle_sigill=0:"
-        "detect_leaks=0:use_sigaltstack=0");
-    environment.emplace_back("UBSAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_abort=0:handle_sigfpe=0");
-    return environment;
-}
-
-Child RunChild(const std::vector<std::string>& arguments) {
-    std::vector<std::string> strings{VLIB_CRASH_CHILD};
-    strings.insert(strings.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment = ChildEnvironment();
-    std::vector<char*> envp;
-    for (auto& s : environment) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    Child child;
-    if (posix_spawn(&child.pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return child;
-    const bool ended = vlibtest::WaitFor([&] { return waitpid(child.pid, &child.status, WNOHANG) == child.pid; },
-                                         std::chrono::seconds(30));
-    if (!ended) {
-        kill(child.pid, SIGKILL);
-        waitpid(child.pid, &child.status, 0);
-        ADD_FAILURE() << "the child did not end";
-    }
-    return child;
-}
 
 class CrashReportTest : public vlibtest::TempDirTest {
 protected:
@@ -79,13 +37,24 @@ protected:
         return m_dir.Path() / "log.txt";
     }
 
-    Child Crash(const std::string& mode, std::vector<std::string> copies = {}) {
-        std::vector<std::string> arguments{mode, Save().string(), Log().string()};
-        arguments.insert(arguments.end(), copies.begin(), copies.end());
-        return RunChild(arguments);
+    // Runs the child in `mode` and checks how it ended: `status` is its exit
+    // code, or 128 + the signal that killed it.  The sanitizers' own signal
+    // handlers would report the crash instead of letting the previous
+    // (default) disposition end the child.
+    Ended Crash(const std::string& mode, int status = 128 + SIGSEGV, std::vector<std::string> copies = {}) {
+        std::vector<std::string> argv{VLIB_CRASH_CHILD, mode, Save().string(), Log().string()};
+        argv.insert(argv.end(), copies.begin(), copies.end());
+        const auto child = vlibtest::Child::Start(
+            argv, {"ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_abort=0:handle_sigfpe=0:handle_sigill=0:"
+                   "detect_leaks=0:use_sigaltstack=0",
+                   "UBSAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_abort=0:handle_sigfpe=0"});
+        if (!child) return {};
+        const auto ended = child->Wait(std::chrono::seconds(30));
+        EXPECT_EQ(ended, status) << mode;
+        return {child->Pid(), ended.value_or(-1)};
     }
     // The one report folder of the child.
-    fs::path Report(const Child& child) const {
+    fs::path Report(const Ended& child) const {
         const std::regex name("crash-\\d{8}-\\d{6}-" + std::to_string(child.pid));
         std::vector<fs::path> found;
         if (fs::exists(Save()))
@@ -97,24 +66,13 @@ protected:
     static boost::json::object Facts(const fs::path& report) {
         return boost::json::parse(vlibtest::TempDir::Read(report / "crash.json")).as_object();
     }
-    std::vector<std::string> LogMessages() const {
-        std::vector<std::string> messages;
-        for (const auto& entry : vlibtest::ParseLog(vlibtest::TempDir::Read(Log()))) messages.push_back(entry.message);
-        return messages;
-    }
 };
-
-void ExpectSignal(const Child& child, int signal) {
-    ASSERT_TRUE(WIFSIGNALED(child.status)) << "status " << child.status;
-    EXPECT_EQ(WTERMSIG(child.status), signal);
-}
 
 TEST_F(CrashReportTest, ANullPointerLeavesAReportNamingTheCrashingFunctionAndTheCopiesAndDiesBySigsegv) {
     const fs::path cfg = m_dir.Path() / "Cfg";
     fs::create_directories(cfg);
     m_dir.Write("Cfg/settings.xml", "<data/>");
-    const Child child = Crash("segv", {cfg.string()});
-    ExpectSignal(child, SIGSEGV);
+    const Ended child = Crash("segv", 128 + SIGSEGV, {cfg.string()});
     const fs::path report = Report(child);
     const auto facts = Facts(report);
     EXPECT_EQ(facts.at("signal").as_int64(), SIGSEGV);
@@ -147,19 +105,18 @@ TEST_F(CrashReportTest, ANullPointerLeavesAReportNamingTheCrashingFunctionAndThe
         << stack;
     EXPECT_TRUE(std::regex_search(threads, std::regex("\n\\d+  Crash\n"))) << stack;
     EXPECT_EQ(vlibtest::TempDir::Read(report / "Cfg" / "settings.xml"), "<data/>");
-    const auto messages = LogMessages();
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), "CrashCallback called"), 2) << messages.size();
+    const auto log = vlibtest::ParseLog(vlibtest::TempDir::Read(Log()));
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const auto& e) { return e.message == "CrashCallback called"; }),
+              2);
 }
 
 TEST_F(CrashReportTest, AbortAndAnUncaughtExceptionDieBySigabrtWithTheExceptionInTheReport) {
-    const Child aborted = Crash("abort");
-    ExpectSignal(aborted, SIGABRT);
+    const Ended aborted = Crash("abort", 128 + SIGABRT);
     const auto abortFacts = Facts(Report(aborted));
     EXPECT_EQ(abortFacts.at("signalName").as_string(), "SIGABRT");
     EXPECT_FALSE(abortFacts.contains("terminate"));
 
-    const Child thrown = Crash("throw");
-    ExpectSignal(thrown, SIGABRT);
+    const Ended thrown = Crash("throw", 128 + SIGABRT);
     const fs::path report = Report(thrown);
     const auto facts = Facts(report);
     ASSERT_TRUE(facts.contains("terminate"));
@@ -168,71 +125,63 @@ TEST_F(CrashReportTest, AbortAndAnUncaughtExceptionDieBySigabrtWithTheExceptionI
     EXPECT_NE(vlibtest::TempDir::Read(report / "stack.txt").find("CrashChildThrow"), std::string::npos);
 }
 
-TEST_F(CrashReportTest, ACallbackThatHangsOrCrashesIsAbandonedAndTheHandlerWritesTheReport) {
-    for (const std::string mode : {"hang", "callback-segv"}) {
-        const Child child = Crash(mode);
-        ExpectSignal(child, SIGSEGV);
-        const fs::path report = Report(child);
-        EXPECT_EQ(Facts(report).at("signal").as_int64(), SIGSEGV) << mode;
-        EXPECT_EQ(Facts(report).at("stack").as_string(), "raw") << mode;
-        // Bare addresses: the handler does not symbolize.
-        const std::string stack = vlibtest::TempDir::Read(report / "stack.txt");
-        EXPECT_TRUE(std::regex_search(stack, std::regex("^#0   0x[0-9a-f]{16}\n"))) << mode << ": " << stack;
-    }
-}
-
-TEST_F(CrashReportTest, WithoutPtraceTheHandlersFramesAreNamedAndWithoutAReporterTheyAreWrittenBare) {
-    struct Case {
+// When the reporter cannot unwind, the handler writes the stack: bare
+// addresses after a callback that hangs or crashes (abandoned) or without a
+// reporter, named frames when only ptrace is refused.
+TEST_F(CrashReportTest, WhenTheReporterCannotUnwindTheHandlerWritesTheStack) {
+    const char* bare = "^#0   0x[0-9a-f]{16}$";
+    const struct {
         const char* mode;
         const char* stack;
         const char* firstLine;  // what the line of frame 0 must match
-    };
-    const Case cases[] = {
+    } cases[] = {
+        {"hang", "raw", bare},
+        {"callback-segv", "raw", bare},
         {"no-ptrace", "handler",
          "^#0   0x[0-9a-f]{16}  crash_child\\+0x[0-9a-f]+  CrashChildNullPointer\\+0x[0-9a-f]+  .*:\\d+$"},
-        {"reporter-killed", "raw", "^#0   0x[0-9a-f]{16}$"},
+        {"reporter-killed", "raw", bare},
     };
-    for (const Case& c : cases) {
-        const Child child = Crash(c.mode);
-        ExpectSignal(child, SIGSEGV);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const Ended child = Crash(c.mode);
         const fs::path report = Report(child);
         const auto facts = Facts(report);
-        EXPECT_EQ(facts.at("stack").as_string(), c.stack) << c.mode;
-        EXPECT_EQ(facts.at("threadId").as_int64(), child.pid) << c.mode;
+        EXPECT_EQ(facts.at("signal").as_int64(), SIGSEGV);
+        EXPECT_EQ(facts.at("stack").as_string(), c.stack);
+        EXPECT_EQ(facts.at("threadId").as_int64(), child.pid);
         const std::string stack = vlibtest::TempDir::Read(report / "stack.txt");
-        EXPECT_TRUE(std::regex_search(stack.substr(0, stack.find('\n')), std::regex(c.firstLine))) << c.mode << stack;
+        EXPECT_TRUE(std::regex_search(stack.substr(0, stack.find('\n')), std::regex(c.firstLine))) << stack;
         // The static caller is there, named or as a bare address.
-        EXPECT_GE(std::count(stack.begin(), stack.end(), '#'), 3) << c.mode << stack;
+        EXPECT_GE(std::count(stack.begin(), stack.end(), '#'), 3) << stack;
     }
 }
 
-TEST_F(CrashReportTest, AStackOverflowOnAnExecutorThreadIsReportedFromItsCrashStack) {
-    const Child child = Crash("overflow");
-    ExpectSignal(child, SIGSEGV);
-    const fs::path report = Report(child);
-    const auto facts = Facts(report);
-    EXPECT_EQ(facts.at("threadName").as_string(), "Overflow");
-    EXPECT_NE(facts.at("threadId").as_int64(), child.pid);
-    EXPECT_NE(vlibtest::TempDir::Read(report / "stack.txt").find("Recurse"), std::string::npos);
-}
-
-TEST_F(CrashReportTest, TwoThreadsCrashingAtOnceLeaveOneReport) {
-    const Child child = Crash("two-threads");
-    ExpectSignal(child, SIGSEGV);
-    const auto facts = Facts(Report(child));  // exactly one folder
-    EXPECT_NE(facts.at("threadId").as_int64(), child.pid);
-}
-
-TEST_F(CrashReportTest, ARemovedSaveFolderIsRecreated) {
-    const Child child = Crash("removed");
-    ExpectSignal(child, SIGSEGV);
-    EXPECT_TRUE(fs::exists(Report(child) / "crash.json"));
+// A stack overflow is reported from the executor thread's crash stack; two
+// threads crashing at once leave one report; a removed save folder is made
+// again.
+TEST_F(CrashReportTest, OverflowsSimultaneousCrashesAndARemovedFolderLeaveOneReport) {
+    const struct {
+        const char* mode;
+        bool otherThread;
+        const char* threadName;  // and a function in the stack, when not null
+        const char* inStack;
+    } cases[] = {{"overflow", true, "Overflow", "Recurse"},
+                 {"two-threads", true, nullptr, nullptr},
+                 {"removed", false, nullptr, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const Ended child = Crash(c.mode);
+        const fs::path report = Report(child);
+        const auto facts = Facts(report);
+        EXPECT_EQ(facts.at("threadId").as_int64() != child.pid, c.otherThread);
+        if (c.threadName == nullptr) continue;
+        EXPECT_EQ(facts.at("threadName").as_string(), c.threadName);
+        EXPECT_NE(vlibtest::TempDir::Read(report / "stack.txt").find(c.inStack), std::string::npos);
+    }
 }
 
 TEST_F(CrashReportTest, AForkedChildTakesTheDefaultActionWithoutAReport) {
-    const Child child = Crash("forked");
-    ASSERT_TRUE(WIFEXITED(child.status)) << child.status;
-    EXPECT_EQ(WEXITSTATUS(child.status), 100 + SIGSEGV);
+    const Ended child = Crash("forked", 100 + SIGSEGV);
     EXPECT_EQ(vlibtest::Names(Save()), std::vector<std::string>{});
 }
 

@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <map>
 #include <random>
 
+#include "tests/support/Child.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Wait.h"
-
-extern char** environ;
 
 namespace {
 
@@ -21,20 +18,16 @@ TEST(LogCrash, KilledWriterLeavesWholeEntriesInQueueOrderButTheLast) {
     for (int round = 0; round < 3; ++round) {
         vlibtest::TempDir dir;
         const std::string file = (dir.Path() / "log.txt").string();
-        const std::string child = VLIB_LOG_WRITER_CHILD;
-        char* argv[] = {const_cast<char*>(child.c_str()), const_cast<char*>(file.c_str()), nullptr};
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
+        const auto child = vlibtest::Child::Start({VLIB_LOG_WRITER_CHILD, file});
+        ASSERT_NE(child, nullptr);
         // Killed without warning once the file holds a random amount.
         const std::uintmax_t size = 200'000 + random() % 400'000;
         EXPECT_TRUE(vlibtest::WaitFor([&] {
             std::error_code error;
             return std::filesystem::file_size(file, error) >= size && !error;
         }));
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status));
+        child->Signal(SIGKILL);
+        ASSERT_EQ(child->Wait(), 128 + SIGKILL);
 
         // SIGKILL may cut the write under way at a page boundary (the kernel
         // stops copying for a fatal signal): the last entry may be torn,

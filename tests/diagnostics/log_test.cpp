@@ -45,6 +45,8 @@ std::vector<vlibtest::LogEntry> Whole(const std::string& bytes) {
     return entries;
 }
 
+// An entry's exact bytes and local time; messages are written as given up
+// to an embedded NUL, with their line ends made CR LF.
 TEST(Log, EntryHasTheExactBytesAndTheLocalTime) {
     vlibtest::AcpScope acp(1250);
     TempDir dir;
@@ -53,6 +55,10 @@ TEST(Log, EntryHasTheExactBytesAndTheLocalTime) {
     EXPECT_TRUE(TheLog().IsOpen());
     const std::time_t before = std::time(nullptr);
     Write("A::B", 7, "x");
+    Write("F", -12, "");
+    Write("F", 1, "before\0after"sv);
+    Write("F", 2, "two\nlines");
+    Write("F\0ignored"sv, 3, "ok");
     ASSERT_TRUE(TheLog().Flush());
     TheLog().Close();
     EXPECT_FALSE(TheLog().IsOpen());
@@ -61,13 +67,15 @@ TEST(Log, EntryHasTheExactBytesAndTheLocalTime) {
     ASSERT_GE(bytes.size(), 12u);
     EXPECT_EQ(bytes.substr(12, 20), "\t\tA::B ( 7 )\r\nx\r\n-\r\n");
     // The closing entry follows, in the ANSI code page (here Windows-1250).
-    EXPECT_TRUE(
-        bytes.ends_with("Zamkni\xEA"
-                        "cie\r\n-\r\n"))
-        << bytes;
+    EXPECT_TRUE(bytes.ends_with("Zamkni\352cie\r\n-\r\n")) << bytes;
     const auto entries = Whole(bytes);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[1].function, "VTools::Log::Close");
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(entries[1].line, "-12");
+    EXPECT_EQ(entries[1].message, "");
+    EXPECT_EQ(entries[2].message, "before");
+    EXPECT_EQ(entries[3].message, "two\r\nlines");
+    EXPECT_EQ(entries[4].function, "F");
+    EXPECT_EQ(entries[5].function, "VTools::Log::Close");
     // The stamp is the local time of day of the write (allowing one second).
     std::tm local{};
     localtime_r(&before, &local);
@@ -76,74 +84,42 @@ TEST(Log, EntryHasTheExactBytesAndTheLocalTime) {
     EXPECT_LE((stamped - (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) + 86400) % 86400, 1);
 }
 
-TEST(Log, MessagesAreWrittenAsGivenUpToAnEmbeddedNul) {
-    LogCapture log;
-    Write("F", -12, "");
-    Write("F", 1, "before\0after"sv);
-    Write("F", 2, "two\nlines");
-    Write("F\0ignored"sv, 3, "ok");
-    const auto entries = log.CloseAndRead(4);
-    ASSERT_EQ(entries.size(), 5u);
-    EXPECT_EQ(entries[0].line, "-12");
-    EXPECT_EQ(entries[0].message, "");
-    EXPECT_EQ(entries[1].message, "before");
-    EXPECT_EQ(entries[2].message, "two\r\nlines");
-    EXPECT_EQ(entries[3].function, "F");
-}
-
-// Open appends and refuses a second file; a closed log writes nothing, and
-// Close never fails; the log reopens after a close.
-TEST(Log, OpenAppendsAndOnlyAnOpenLogWrites) {
-    TempDir dir;
-    const auto file = dir.Write("log.txt", "earlier contents\r\n");
-    TheLog().Close();
-    Write("Before", 1, "dropped");
-    EXPECT_FALSE(TheLog().Open(Wide(dir.Path() / "missing" / "log.txt")));
-    EXPECT_FALSE(TheLog().IsOpen());
-    ASSERT_TRUE(TheLog().Open(Wide(file)));
-    EXPECT_FALSE(TheLog().Open(Wide(dir.Path() / "other.txt")));
-    Write("During", 1, "kept");
-    ASSERT_TRUE(TheLog().Flush());
-    TheLog().Close();
-    TheLog().Close();
-    Write("After", 1, "dropped");
-    ASSERT_TRUE(TheLog().Open(Wide(file)));
-    TheLog().Close();
-    const std::string bytes = TempDir::Read(file);
-    ASSERT_TRUE(bytes.starts_with("earlier contents\r\n"));
-    const auto entries = Whole(bytes.substr(18));
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].function, "During");
-    EXPECT_EQ(entries[2].function, "VTools::Log::Close");
-    EXPECT_EQ(vlibtest::Names(dir.Path()), std::vector<std::string>{"log.txt"});
-}
-
-// A log left torn by a killed process: this run's entries start on a line
-// of their own.
-TEST(Log, EntriesAfterATornEndStartOnALineOfTheirOwn) {
-    TempDir dir;
+// Open appends, after a line break when the file ends inside a line (an
+// entry torn by a killed process), and refuses a second file or a path with
+// no file-system form (never bent into another name); a closed log writes
+// nothing, Close never fails, and the log reopens after a close.
+TEST(Log, OpenAppendsOnALineOfItsOwnAndOnlyAnOpenLogWrites) {
     const std::string torn = "12:00:00.000\t\tF ( 1 )\r\nhalf an ent";
-    const auto file = dir.Write("log.txt", torn);
-    TheLog().Close();
-    ASSERT_TRUE(TheLog().Open(Wide(file)));
-    Write("F", 2, "whole");
-    ASSERT_TRUE(TheLog().Flush());
-    TheLog().Close();
-    const std::string bytes = TempDir::Read(file);
-    ASSERT_TRUE(bytes.starts_with(torn + "\r\n")) << bytes;
-    const auto entries = Whole(bytes.substr(torn.size() + 2));
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].message, "whole");
-}
-
-// Refused as CreateFileW refuses it: a path with no file-system form is not
-// bent into another name.
-TEST(Log, APathWithoutAFileSystemFormIsRefused) {
-    TempDir dir;
-    EXPECT_FALSE(TheLog().Open(Wide(dir.Path()) + L"/log\xD800.txt"));
-    EXPECT_FALSE(TheLog().Open(Wide(dir.Path()) + std::wstring(L"/log\0.txt", 9)));
-    EXPECT_FALSE(TheLog().IsOpen());
-    EXPECT_TRUE(fs::is_empty(dir.Path()));
+    for (const std::string& earlier : {std::string("earlier contents\r\n"), torn}) {
+        SCOPED_TRACE(earlier);
+        TempDir dir;
+        const auto file = dir.Write("log.txt", earlier);
+        TheLog().Close();
+        Write("Before", 1, "dropped");
+        for (const std::wstring& refused :
+             {Wide(dir.Path() / "missing" / "log.txt"), Wide(dir.Path()) + L"/log\xD800.txt",
+              Wide(dir.Path()) + std::wstring(L"/log\0.txt", 9)}) {
+            EXPECT_FALSE(TheLog().Open(refused));
+        }
+        EXPECT_FALSE(TheLog().IsOpen());
+        ASSERT_TRUE(TheLog().Open(Wide(file)));
+        EXPECT_FALSE(TheLog().Open(Wide(dir.Path() / "other.txt")));
+        Write("During", 1, "kept");
+        ASSERT_TRUE(TheLog().Flush());
+        TheLog().Close();
+        TheLog().Close();
+        Write("After", 1, "dropped");
+        ASSERT_TRUE(TheLog().Open(Wide(file)));
+        TheLog().Close();
+        const std::string bytes = TempDir::Read(file);
+        const std::string kept = earlier.ends_with("\r\n") ? earlier : earlier + "\r\n";
+        ASSERT_TRUE(bytes.starts_with(kept)) << bytes;
+        const auto entries = Whole(bytes.substr(kept.size()));
+        ASSERT_EQ(entries.size(), 3u);
+        EXPECT_EQ(entries[0].function, "During");
+        EXPECT_EQ(entries[2].function, "VTools::Log::Close");
+        EXPECT_EQ(vlibtest::Names(dir.Path()), std::vector<std::string>{"log.txt"});
+    }
 }
 
 TEST(Log, EntriesFromManyThreadsArriveWholeAndInQueueOrder) {

@@ -48,7 +48,11 @@ protected:
     HINSTANCE m_plugin = nullptr;
 };
 
-TEST_F(ModuleData, ModulesAreNamedWithoutFolderExtensionOrVersion) {
+// The library's entry and the test library's each linked an extension module,
+// which names itself without folder, extension or version.
+TEST_F(ModuleData, ModulesAreExtensionModulesNamedWithoutFolderExtensionOrVersion) {
+    EXPECT_GE(AfxGetDynLinkLibraryCount(), 2);
+    EXPECT_EQ(AfxFindResourceHandle(MAKEINTRESOURCEW(IDR_ONLY_IN_LIBRARY), RT_RCDATA), m_plugin);
     DllData library;
     ASSERT_TRUE(library.InitExtensionModule(m_platform));  // libVLibPlatform.so.0
     EXPECT_EQ(library.GetModuleName(), L"libVLibPlatform");
@@ -74,22 +78,14 @@ TEST_F(ModuleData, ModulesAreNamedWithoutFolderExtensionOrVersion) {
     EXPECT_TRUE(refused.GetModuleName().empty());
 }
 
-TEST_F(ModuleData, TheLibraryIsAnExtensionModuleOnceLoaded) {
-    // The library's entry and the test library's each linked one.
-    EXPECT_GE(AfxGetDynLinkLibraryCount(), 2);
-    EXPECT_EQ(AfxFindResourceHandle(MAKEINTRESOURCEW(IDR_ONLY_IN_LIBRARY), RT_RCDATA), m_plugin);
-}
-
-TEST_F(ModuleData, ManagersThatChangeNothingRestoreNothing) {
+TEST_F(ModuleData, ManagersRestoreInReverseOrderAndOnlyWhatTheyChanged) {
     {
         ResourceHandleManager none(nullptr);
         ResourceHandleManager same(m_exe);
         AfxSetResourceHandle(m_platform);
     }
-    EXPECT_EQ(AfxGetResourceHandle(), m_platform);
-}
-
-TEST_F(ModuleData, NestedAndUnwoundManagersRestoreInReverseOrder) {
+    EXPECT_EQ(AfxGetResourceHandle(), m_platform);  // nothing was switched, nothing restored
+    AfxSetResourceHandle(m_exe);
     {
         ResourceHandleManager outer(m_plugin);
         EXPECT_EQ(AfxGetResourceHandle(), m_plugin);

