@@ -9,8 +9,8 @@
 // test binaries can reach them, but they belong to no public header and are
 // not installed.  A replacement table is copied into storage of its own and
 // then published with one atomic store, so a thread that calls the platform
-// meanwhile sees either the old table or the new one, whole
-// (ScopedSyscallsForTesting installs one for a scope).
+// meanwhile sees either the old table or the new one, whole (the tests'
+// SeamScope installs one for a scope).
 #pragma once
 
 #include <fcntl.h>
@@ -145,15 +145,6 @@ VPLATFORM_API const Syscalls& RealSyscalls();
 VPLATFORM_API void SetSyscallsForTesting(const Syscalls& table);
 // Returns to the real system calls.
 VPLATFORM_API void RestoreSyscalls();
-
-// Replaces the table for the lifetime of the object.
-class ScopedSyscallsForTesting {
-public:
-    explicit ScopedSyscallsForTesting(const Syscalls& table) { SetSyscallsForTesting(table); }
-    ~ScopedSyscallsForTesting() { RestoreSyscalls(); }
-    ScopedSyscallsForTesting(const ScopedSyscallsForTesting&) = delete;
-    ScopedSyscallsForTesting& operator=(const ScopedSyscallsForTesting&) = delete;
-};
 
 }  // namespace test
 }  // namespace vplatform
