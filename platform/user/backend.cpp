@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/kernel/WinError.h"
+#include "platform/user/Messages.h"
 #include "platform/user/internal/WindowBackend.h"
 #include "platform/user/internal/WindowObject.h"
 #include "platform/x11/internal/Windows.h"
@@ -51,6 +52,8 @@ void WindowBackend::Moved(HWND, const RECT&) {}
 
 void WindowBackend::TextChanged(HWND, std::wstring_view) {}
 
+void WindowBackend::Deliver(const MSG&) {}
+
 std::shared_ptr<Waitable> WindowBackend::InputSource() {
     return nullptr;
 }
@@ -85,6 +88,11 @@ bool WindowBackend::EnumTopLevel(std::vector<HWND>&) {
 
 void SetWindowBackend(WindowBackend* backend) {
     g_backend.store(backend, std::memory_order_release);
+}
+
+UINT BackendMessage() {
+    static const UINT message = RegisterWindowMessageW(L"VPlatform_WindowBackend");
+    return message;
 }
 
 WindowBackend* CurrentWindowBackend() {

@@ -674,6 +674,10 @@ LRESULT DispatchMessageW(const MSG* lpMsg) {
         SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
         return 0;
     }
+    if (lpMsg->message >= 0xC000 && lpMsg->message == BackendMessage()) {
+        CurrentWindowBackend()->Deliver(*lpMsg);
+        return 0;
+    }
     return CallWindow(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
 }
 

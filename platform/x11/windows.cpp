@@ -7,16 +7,23 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <functional>
+#include <future>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/internal/Syscalls.h"
 #include "platform/internal/Utf8.h"
 #include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
+#include "platform/user/Messages.h"
 #include "platform/user/internal/WindowBackend.h"
 #include "platform/x11/internal/Connection.h"
 #include "platform/x11/internal/Desktop.h"
@@ -93,6 +100,271 @@ std::string HostName() {
     return name;
 }
 
+unsigned Extent(LONG from, LONG to) {
+    return static_cast<unsigned>(std::max<long long>(1, static_cast<long long>(to) - from));
+}
+
+void SetTitle(Connection& connection, XWindow x, std::wstring_view title) {
+    const std::string utf8 = Utf8Of(title);
+    const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
+    const int size = static_cast<int>(utf8.size());
+    XChangeProperty(connection.Dpy(), x, connection.Intern("_NET_WM_NAME"), connection.Intern("UTF8_STRING"), 8,
+                    PropModeReplace, data, size);
+    XChangeProperty(connection.Dpy(), x, XA_WM_NAME, connection.Intern("UTF8_STRING"), 8, PropModeReplace, data, size);
+}
+
+// _NET_FRAME_EXTENTS: left, right, top, bottom; zeros without a frame.
+std::array<long, 4> FrameExtents(Connection& connection, XWindow x) {
+    std::array<long, 4> frame{};
+    const auto extents = ReadProperty(connection, x, connection.Intern("_NET_FRAME_EXTENTS"), XA_CARDINAL);
+    if (extents && extents->longs.size() >= 4) {
+        for (std::size_t i = 0; i < 4; ++i) frame[i] = std::clamp(extents->longs[i], 0L, 1L << 16);
+    }
+    return frame;
+}
+
+// Two coordinates in one message parameter (X coordinates are 16-bit).
+WPARAM PackPair(LONG a, LONG b) {
+    return (static_cast<WPARAM>(static_cast<std::uint32_t>(a)) << 32) | static_cast<std::uint32_t>(b);
+}
+
+std::pair<LONG, LONG> UnpackPair(std::uint64_t packed) {
+    return {static_cast<LONG>(static_cast<std::int32_t>(packed >> 32)),
+            static_cast<LONG>(static_cast<std::int32_t>(packed & 0xFFFFFFFFu))};
+}
+
+// The process's own top-level windows.  They live on a connection of their
+// own, served by a thread: the requests of a window manager reach the client
+// that created the window (a close request, WM_DELETE_WINDOW, is sent to it
+// alone), and this thread reads them as they come, while the shared
+// connection is read only when a caller locks it.  A close request becomes
+// WM_CLOSE posted to the window.  Moves and sizes made by the display
+// (ConfigureNotify) are posted to the window's thread (BackendMessage),
+// whose DispatchMessageW hands them back to Deliver: the window learns them
+// on its own thread, with no lock held.
+//
+// Threads.  Every X request on the connection runs on its thread; callers
+// wait for their request to be done and synced, so another client that asks
+// the server afterwards sees it.  The maps are guarded by m_mutex, taken
+// alone (never with the shared connection's lock held inside it).
+class OwnWindows final : public EventThread::Handler {
+public:
+    void Create(user::TopLevelWindow& window, POINT origin) {
+        Run(
+            [&](Connection& connection) {
+                Display* dpy = connection.Dpy();
+                const RECT root = Offset(window.rect, origin);
+                const XWindow x = XCreateWindow(dpy, connection.Root(), root.left, root.top,
+                                                Extent(root.left, root.right), Extent(root.top, root.bottom), 0,
+                                                CopyFromParent, InputOutput, CopyFromParent, 0, nullptr);
+                if (x == None) return;
+                XSelectInput(dpy, x, StructureNotifyMask);
+                SetTitle(connection, x, window.title);
+                const std::string className = Utf8Of(window.className);
+                XClassHint hint{const_cast<char*>(className.c_str()), const_cast<char*>(className.c_str())};
+                XSetClassHint(dpy, x, &hint);
+                Atom deleteWindow = connection.Intern("WM_DELETE_WINDOW");
+                XSetWMProtocols(dpy, x, &deleteWindow, 1);
+                const long pid = Sys().getpid();
+                XChangeProperty(dpy, x, connection.Intern("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(&pid), 1);
+                const std::string host = HostName();
+                XChangeProperty(dpy, x, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(host.data()), static_cast<int>(host.size()));
+                // The position is the program's own: a window manager keeps it.
+                XSizeHints size{};
+                size.flags = USPosition | USSize;
+                size.x = root.left;
+                size.y = root.top;
+                size.width = static_cast<int>(Extent(root.left, root.right));
+                size.height = static_cast<int>(Extent(root.top, root.bottom));
+                XSetWMNormalHints(dpy, x, &size);
+                const std::lock_guard lock(m_mutex);
+                if (const auto owner = m_xOf.find(window.owner); window.owner != nullptr && owner != m_xOf.end()) {
+                    XSetTransientForHint(dpy, x, owner->second);
+                }
+                m_byX[x] = Own{window.hwnd, root, 0};
+                m_xOf[window.hwnd] = x;
+            },
+            true);
+    }
+
+    void Destroy(HWND hwnd) {
+        if (XOf(hwnd) == None) return;
+        Run([&](Connection& connection) {
+            const std::lock_guard lock(m_mutex);
+            const auto it = m_xOf.find(hwnd);
+            if (it == m_xOf.end()) return;
+            XDestroyWindow(connection.Dpy(), it->second);
+            m_byX.erase(it->second);
+            m_xOf.erase(it);
+        });
+    }
+
+    void Show(HWND hwnd, bool visible) {
+        if (XOf(hwnd) == None) return;
+        Run([&](Connection& connection) {
+            Display* dpy = connection.Dpy();
+            const XWindow x = XOf(hwnd);
+            if (x == None) return;
+            if (visible) {
+                XMapWindow(dpy, x);
+            } else {
+                // Withdrawn, so that a window manager forgets it too.
+                XWithdrawWindow(dpy, x, DefaultScreen(dpy));
+            }
+        });
+    }
+
+    // `root`: the window rectangle, frame included, in root coordinates.
+    void Move(HWND hwnd, const RECT& root) {
+        if (XOf(hwnd) == None) return;
+        Run([&](Connection& connection) {
+            const XWindow x = XOf(hwnd);
+            if (x == None) return;
+            // Under a window manager (north-west gravity) the frame's corner
+            // goes where the window's would have gone; the frame's size is
+            // part of the rectangle.
+            const auto frame = FrameExtents(connection, x);
+            {
+                const std::lock_guard lock(m_mutex);
+                const auto it = m_byX.find(x);
+                if (it == m_byX.end()) return;
+                it->second.rect = root;
+                it->second.serial = NextRequest(connection.Dpy());
+            }
+            XMoveResizeWindow(connection.Dpy(), x, root.left, root.top,
+                              Extent(root.left + frame[0] + frame[1], root.right),
+                              Extent(root.top + frame[2] + frame[3], root.bottom));
+        });
+    }
+
+    void Retitle(HWND hwnd, std::wstring_view text) {
+        if (XOf(hwnd) == None) return;
+        Run([&](Connection& connection) {
+            if (const XWindow x = XOf(hwnd); x != None) SetTitle(connection, x, text);
+        });
+    }
+
+    // The own window of an X window, or null.
+    HWND HwndOf(XWindow x) const {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_byX.find(x);
+        return it == m_byX.end() ? nullptr : it->second.hwnd;
+    }
+
+    // --- EventThread::Handler (on the thread) ----------------------------------------
+
+    void Started(Connection&) override {}
+
+    void Event(Connection& connection, XEvent& event) override {
+        if (event.type == ClientMessage && event.xclient.format == 32 &&
+            event.xclient.message_type == connection.Intern("WM_PROTOCOLS") &&
+            static_cast<Atom>(event.xclient.data.l[0]) == connection.Intern("WM_DELETE_WINDOW")) {
+            if (const HWND hwnd = HwndOf(event.xclient.window)) {
+                PostMessageW(hwnd, WM_CLOSE, 0, 0);
+            }
+        } else if (event.type == ConfigureNotify) {
+            Configured(connection, event.xconfigure);
+        }
+    }
+
+    void Lost() override {
+        const std::lock_guard lock(m_mutex);
+        m_byX.clear();
+        m_xOf.clear();
+    }
+
+private:
+    struct Own {
+        HWND hwnd;
+        RECT rect;                 // the last rectangle asked for or learnt, root coordinates
+        unsigned long serial = 0;  // of the last move asked for
+    };
+
+    static bool SameRect(const RECT& a, const RECT& b) {
+        return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+    }
+
+    static RECT Offset(const RECT& rect, POINT by) {
+        return RECT{rect.left + by.x, rect.top + by.y, rect.right + by.x, rect.bottom + by.y};
+    }
+
+    XWindow XOf(HWND hwnd) const {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_xOf.find(hwnd);
+        return it == m_xOf.end() ? None : it->second;
+    }
+
+    // A move or size of the X window.  Those that predate the last move
+    // asked for, and those that only answer it, are not news; the others
+    // (a window manager's, another client's) go to the window.
+    void Configured(Connection& connection, const XConfigureEvent& configure) {
+        HWND hwnd = nullptr;
+        {
+            const std::lock_guard lock(m_mutex);
+            const auto it = m_byX.find(configure.window);
+            if (it == m_byX.end() || configure.serial < it->second.serial) return;
+            hwnd = it->second.hwnd;
+        }
+        // The event's position is relative to the parent (a window manager's
+        // frame, unless the manager sent it): ask where the window is now.
+        int rootX = 0;
+        int rootY = 0;
+        XWindow child = None;
+        ErrorTrap trap(connection);
+        if (!XTranslateCoordinates(connection.Dpy(), configure.window, connection.Root(), 0, 0, &rootX, &rootY,
+                                   &child) ||
+            trap.Check() != 0) {
+            return;
+        }
+        const auto frame = FrameExtents(connection, configure.window);
+        const RECT rect{static_cast<LONG>(rootX - frame[0]), static_cast<LONG>(rootY - frame[2]),
+                        static_cast<LONG>(rootX + configure.width + frame[1]),
+                        static_cast<LONG>(rootY + configure.height + frame[3])};
+        {
+            const std::lock_guard lock(m_mutex);
+            const auto it = m_byX.find(configure.window);
+            if (it == m_byX.end() || SameRect(it->second.rect, rect)) return;
+            it->second.rect = rect;
+        }
+        PostMessageW(hwnd, user::BackendMessage(), PackPair(rect.left, rect.top), PackPair(rect.right, rect.bottom));
+    }
+
+    // Runs `task` on the thread with the connection and waits for it and for
+    // the server to have done its requests.  The thread is started for a
+    // window's creation; nothing runs without it or when the display has
+    // gone.
+    void Run(const std::function<void(Connection&)>& task, bool start = false) {
+        std::promise<void> done;
+        auto future = done.get_future();
+        {
+            const std::lock_guard lock(m_threadMutex);
+            if (m_thread && m_thread->Ended()) m_thread.reset();
+            if (!m_thread && start) m_thread = EventThread::Start("VWindows", *this);
+            if (!m_thread) return;
+            // A task posted to an ended thread still runs, finding the
+            // connection lost.
+            if (!m_thread->Post([&](Connection& connection) {
+                    if (!connection.Lost()) {
+                        task(connection);
+                        XSync(connection.Dpy(), False);
+                    }
+                    done.set_value();
+                })) {
+                return;
+            }
+        }
+        future.wait();
+    }
+
+    std::mutex m_threadMutex;
+    std::unique_ptr<EventThread> m_thread;
+    mutable std::mutex m_mutex;
+    std::map<XWindow, Own> m_byX;
+    std::map<HWND, XWindow> m_xOf;
+};
+
 class DisplayWindows final : public user::WindowBackend, public Watcher {
 public:
     DisplayWindows() {
@@ -104,92 +376,41 @@ public:
 
     void Created(user::TopLevelWindow& window) override {
         const KeepLastError keep;
-        auto display = SharedDisplay::Acquire();
-        if (!display) return;
-        Connection& connection = *display;
-        Display* dpy = connection.Dpy();
-        const POINT origin = Origin(connection);
-        const RECT& rect = window.rect;
-        const XWindow x = XCreateWindow(dpy, connection.Root(), rect.left + origin.x, rect.top + origin.y,
-                                        Extent(rect.left, rect.right), Extent(rect.top, rect.bottom), 0, CopyFromParent,
-                                        InputOutput, CopyFromParent, 0, nullptr);
-        if (x == None) return;
-        SetTitle(connection, x, window.title);
-        const std::string className = Utf8Of(window.className);
-        XClassHint hint{const_cast<char*>(className.c_str()), const_cast<char*>(className.c_str())};
-        XSetClassHint(dpy, x, &hint);
-        Atom deleteWindow = connection.Intern("WM_DELETE_WINDOW");
-        XSetWMProtocols(dpy, x, &deleteWindow, 1);
-        const long pid = Sys().getpid();
-        XChangeProperty(dpy, x, connection.Intern("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&pid), 1);
-        const std::string host = HostName();
-        XChangeProperty(dpy, x, XA_WM_CLIENT_MACHINE, XA_STRING, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(host.data()), static_cast<int>(host.size()));
-        // The position is the program's own: a window manager keeps it.
-        XSizeHints size{};
-        size.flags = USPosition | USSize;
-        size.x = rect.left + origin.x;
-        size.y = rect.top + origin.y;
-        size.width = static_cast<int>(Extent(rect.left, rect.right));
-        size.height = static_cast<int>(Extent(rect.top, rect.bottom));
-        XSetWMNormalHints(dpy, x, &size);
-        if (const auto owner = m_xOfOwn.find(window.owner); window.owner != nullptr && owner != m_xOfOwn.end()) {
-            XSetTransientForHint(dpy, x, owner->second);
-        }
-        XFlush(dpy);
-        m_ownByX[x] = window.hwnd;
-        m_xOfOwn[window.hwnd] = x;
+        if (const auto origin = CurrentOrigin()) m_own.Create(window, *origin);
     }
 
     void Destroyed(HWND hwnd) override {
         const KeepLastError keep;
-        auto display = SharedDisplay::Acquire();
-        if (!display) return;
-        const auto it = m_xOfOwn.find(hwnd);
-        if (it == m_xOfOwn.end()) return;
-        XDestroyWindow(display->Dpy(), it->second);
-        XFlush(display->Dpy());
-        m_ownByX.erase(it->second);
-        m_xOfOwn.erase(it);
+        m_own.Destroy(hwnd);
     }
 
     void Shown(HWND hwnd, bool visible) override {
         const KeepLastError keep;
-        auto display = SharedDisplay::Acquire();
-        if (!display) return;
-        const auto it = m_xOfOwn.find(hwnd);
-        if (it == m_xOfOwn.end()) return;
-        Display* dpy = display->Dpy();
-        if (visible) {
-            XMapWindow(dpy, it->second);
-        } else {
-            // Withdrawn, so that a window manager forgets it too.
-            XWithdrawWindow(dpy, it->second, DefaultScreen(dpy));
-        }
-        XFlush(dpy);
+        m_own.Show(hwnd, visible);
     }
 
     void Moved(HWND hwnd, const RECT& rect) override {
         const KeepLastError keep;
-        auto display = SharedDisplay::Acquire();
-        if (!display) return;
-        const auto it = m_xOfOwn.find(hwnd);
-        if (it == m_xOfOwn.end()) return;
-        const POINT origin = Origin(*display);
-        XMoveResizeWindow(display->Dpy(), it->second, rect.left + origin.x, rect.top + origin.y,
-                          Extent(rect.left, rect.right), Extent(rect.top, rect.bottom));
-        XFlush(display->Dpy());
+        if (const auto origin = CurrentOrigin()) {
+            m_own.Move(hwnd, RECT{rect.left + origin->x, rect.top + origin->y, rect.right + origin->x,
+                                  rect.bottom + origin->y});
+        }
     }
 
     void TextChanged(HWND hwnd, std::wstring_view text) override {
         const KeepLastError keep;
-        auto display = SharedDisplay::Acquire();
-        if (!display) return;
-        const auto it = m_xOfOwn.find(hwnd);
-        if (it == m_xOfOwn.end()) return;
-        SetTitle(*display, it->second, text);
-        XFlush(display->Dpy());
+        m_own.Retitle(hwnd, text);
+    }
+
+    // A move or size the display made, on the window's thread.
+    void Deliver(const MSG& message) override {
+        const KeepLastError keep;
+        const auto origin = CurrentOrigin();
+        if (!origin) return;
+        const auto [left, top] = UnpackPair(message.wParam);
+        const auto [right, bottom] = UnpackPair(static_cast<std::uint64_t>(message.lParam));
+        user::NoteWindowRect(message.hwnd,
+                             RECT{left - origin->x, top - origin->y, right - origin->x, bottom - origin->y});
     }
 
     // --- Windows of other programs ----------------------------------------------------
@@ -199,8 +420,8 @@ public:
         if (!display) return false;
         Connection& connection = *display;
         for (const XWindow x : Stacking(connection)) {
-            if (const auto own = m_ownByX.find(x); own != m_ownByX.end()) {
-                windows.push_back(own->second);
+            if (const HWND own = m_own.HwndOf(x)) {
+                windows.push_back(own);
             } else if (const HWND hwnd = Foreign(connection, x)) {
                 windows.push_back(hwnd);
             }
@@ -323,38 +544,21 @@ public:
         m_xOfForeign.clear();
         m_pids.clear();
         m_internal.clear();
-        m_ownByX.clear();
-        m_xOfOwn.clear();
     }
 
 private:
-    static unsigned Extent(LONG from, LONG to) {
-        return static_cast<unsigned>(std::max<long long>(1, static_cast<long long>(to) - from));
+    // The virtual screen's origin in root coordinates, taken with the
+    // shared connection's lock, which is free again on return; none
+    // without a display.
+    static std::optional<POINT> CurrentOrigin() {
+        auto display = SharedDisplay::Acquire();
+        if (!display) return std::nullopt;
+        return Origin(*display);
     }
 
     static POINT Origin(Connection& connection) {
         const auto layout = LayoutLocked(connection);
         return layout ? layout->origin : POINT{0, 0};
-    }
-
-    static void SetTitle(Connection& connection, XWindow x, std::wstring_view title) {
-        const std::string utf8 = Utf8Of(title);
-        const auto* data = reinterpret_cast<const unsigned char*>(utf8.data());
-        const int size = static_cast<int>(utf8.size());
-        XChangeProperty(connection.Dpy(), x, connection.Intern("_NET_WM_NAME"), connection.Intern("UTF8_STRING"), 8,
-                        PropModeReplace, data, size);
-        XChangeProperty(connection.Dpy(), x, XA_WM_NAME, connection.Intern("UTF8_STRING"), 8, PropModeReplace, data,
-                        size);
-    }
-
-    // _NET_FRAME_EXTENTS: left, right, top, bottom; zeros without a frame.
-    static std::array<long, 4> FrameExtents(Connection& connection, XWindow x) {
-        std::array<long, 4> frame{};
-        const auto extents = ReadProperty(connection, x, connection.Intern("_NET_FRAME_EXTENTS"), XA_CARDINAL);
-        if (extents && extents->longs.size() >= 4) {
-            for (std::size_t i = 0; i < 4; ++i) frame[i] = std::clamp(extents->longs[i], 0L, 1L << 16);
-        }
-        return frame;
     }
 
     // The top-level client windows, the top of the Z order first.
@@ -376,7 +580,7 @@ private:
         // No window manager's list: the root's children, bottom first.
         const std::vector<XWindow> tree = Children(connection, root);
         for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
-            if (m_ownByX.contains(*it)) {
+            if (m_own.HwndOf(*it) != nullptr) {
                 order.push_back(*it);
                 continue;
             }
@@ -524,8 +728,8 @@ private:
             XWindow transient = None;
             if (XGetTransientForHint(dpy, x, &transient) && trap.Check() == 0 && transient != None && transient != x &&
                 transient != connection.Root()) {
-                if (const auto own = m_ownByX.find(transient); own != m_ownByX.end()) {
-                    info.owner = own->second;
+                if (const HWND own = m_own.HwndOf(transient)) {
+                    info.owner = own;
                 } else {
                     info.owner = Foreign(connection, transient, false);
                 }
@@ -577,9 +781,8 @@ private:
         return static_cast<DWORD>(pid->longs.front());
     }
 
+    OwnWindows m_own;
     // Under the shared connection's lock.
-    std::map<XWindow, HWND> m_ownByX;
-    std::map<HWND, XWindow> m_xOfOwn;
     std::map<XWindow, HWND> m_foreignByX;
     std::map<HWND, XWindow> m_xOfForeign;
     std::map<XWindow, DWORD> m_pids;

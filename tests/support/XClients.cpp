@@ -186,4 +186,20 @@ std::optional<std::string> ClipboardManager::Saved(std::chrono::milliseconds tim
     return m_state->text;
 }
 
+bool RequestClose(const std::string& display, unsigned long window) {
+    Display* d = XOpenDisplay(display.c_str());
+    if (d == nullptr) return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, window, False, NoEventMask, &event);
+    XSync(d, False);
+    XCloseDisplay(d);
+    return true;
+}
+
 }  // namespace vlibtest

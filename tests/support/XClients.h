@@ -60,4 +60,10 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// Asks the window `window` (an X id) on `display` to close, as a window
+// manager does when its close button is clicked: a WM_PROTOCOLS client
+// message with WM_DELETE_WINDOW, sent to the client that made the window.
+// False when the display cannot be opened.
+bool RequestClose(const std::string& display, unsigned long window);
+
 }  // namespace vlibtest

@@ -39,6 +39,11 @@
 //     GetClassNameW and GetWindowLongPtrW (styles) work on them; changing
 //     them fails with ERROR_ACCESS_DENIED; posting and sending go to the
 //     backend's PostForeign/SendForeign.
+//   - BackendMessage / Deliver: a message the backend posts to a window of
+//     this process (a move the display made, read on the backend's own
+//     thread) comes back to the backend's Deliver from DispatchMessageW, on
+//     the window's thread with no platform lock held: there it may call
+//     NoteWindowRect.
 //   - InputSource: an object that every wait of a message queue includes
 //     (an X connection watched through its descriptor, Waitable.h), so that
 //     display events wake GetMessageW; its FdReady moves them into the
@@ -82,6 +87,10 @@ public:
     virtual void Shown(HWND hwnd, bool visible);
     virtual void Moved(HWND hwnd, const RECT& screenRect);
     virtual void TextChanged(HWND hwnd, std::wstring_view text);
+
+    // A message of BackendMessage() dispatched to one of the process's
+    // windows.  Does nothing here.
+    virtual void Deliver(const MSG& message);
 
     // The object the queues' waits include, or null (here).
     virtual std::shared_ptr<Waitable> InputSource();
@@ -134,6 +143,10 @@ VPLATFORM_API HWND AddForeignWindow(const ForeignWindow& window);
 VPLATFORM_API bool UpdateForeignWindow(HWND hwnd, const ForeignWindow& window);
 // Its handle fails from here on.
 VPLATFORM_API bool RemoveForeignWindow(HWND hwnd);
+
+// The registered message a backend posts to the process's windows for
+// itself (0 if it could not be registered).
+VPLATFORM_API UINT BackendMessage();
 
 // The display moved or sized a window of this process (see above).  False
 // with ERROR_INVALID_WINDOW_HANDLE.

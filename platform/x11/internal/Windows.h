@@ -1,14 +1,17 @@
 // The X11 side of the window model, without Xlib: the window backend that
 // platform/user/ uses unless another one is installed.
 //
-// Windows of this process.  A top-level window gets an X window on the
-// shared connection at its creation when a display exists (position, size,
-// title, class, WM_PROTOCOLS with WM_DELETE_WINDOW, _NET_WM_PID,
-// WM_CLIENT_MACHINE, WM_TRANSIENT_FOR for an owner with an X window); it is
-// mapped and withdrawn as the window is shown and hidden, moved and sized
-// with it, and destroyed with it.  Without a display nothing of this
-// happens and the windows work as before.  Events of these X windows (a
-// window manager's moves, its close requests) are not read yet.
+// Windows of this process.  A top-level window gets an X window at its
+// creation when a display exists (position, size, title, class,
+// WM_PROTOCOLS with WM_DELETE_WINDOW, _NET_WM_PID, WM_CLIENT_MACHINE,
+// WM_TRANSIENT_FOR for an owner with an X window); it is mapped and
+// withdrawn as the window is shown and hidden, moved and sized with it, and
+// destroyed with it.  These X windows are on a connection of their own whose
+// thread reads their events as they come: a close request (a window
+// manager's WM_DELETE_WINDOW) is posted to the window as WM_CLOSE, a move or
+// size made by the display reaches it on its own thread through
+// DispatchMessageW (WM_WINDOWPOSCHANGED, with WM_MOVE and WM_SIZE).  Without
+// a display nothing of this happens and the windows work as before.
 //
 // Windows of other programs.  An X window gets an HWND at first sight (from
 // EnumTopLevel or as the owner of one), keyed by its X id; every lookup of

@@ -1,10 +1,11 @@
 // The X11 side of windows on the binary's own Xvfb: another program's
 // windows enumerated top first with their rectangles, processes, owners and
 // visibility, moved and asked to close; this process's top-level windows as
-// X windows (seen with xwininfo and xdotool); MonitorFromWindow; and
-// windows without a display.
+// X windows (seen with xwininfo and xdotool) that learn the display's moves
+// and close requests; MonitorFromWindow; and windows without a display.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "tests/support/LastError.h"
 #include "tests/support/Rect.h"
 #include "tests/support/Wait.h"
+#include "tests/support/XClients.h"
 #include "tests/support/XServer.h"
 
 namespace {
@@ -187,6 +189,65 @@ TEST_F(DisplayWindows, OwnTopLevelWindowsHaveAnXWindowAndAMonitorThatFollowThem)
                 FailsWith(ERROR_INVALID_WINDOW_HANDLE, [&] { return MonitorFromWindow(bad, flags) != nullptr; }));
         }
     }
+}
+
+// The window rectangles a window procedure was told of, and its close requests
+// (an empty rectangle).
+std::vector<RECT> g_told;
+
+LRESULT CALLBACK Telling(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    RECT rect{};
+    if (message == WM_WINDOWPOSCHANGED && GetWindowRect(hwnd, &rect)) g_told.push_back(rect);
+    if (message == WM_CLOSE) g_told.push_back(RECT{});
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// Dispatches this thread's messages until `done` holds.
+template <class Condition>
+bool DispatchUntil(Condition done) {
+    return vlibtest::WaitFor([&] {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        return done();
+    });
+}
+
+// What the display does to a window (another client or a window manager
+// moves it, sizes it, asks it to close) reaches the window's procedure on its
+// thread; the window's own moves are not told back to it.
+TEST_F(DisplayWindows, OwnWindowsLearnTheDisplaysMovesAndCloseRequests) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = Telling;
+    wc.lpszClassName = L"VlibTestTelling";
+    ASSERT_NE(RegisterClassExW(&wc), 0);
+    const HWND hwnd = CreateWindowExW(0, L"VlibTestTelling", L"told-by-display", WS_VISIBLE, 100, 200, 320, 240,
+                                      nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    const auto id = m_x->Run({"xdotool", "search", "--name", "told-by-display"});
+    ASSERT_TRUE(id && !id->empty());
+    const std::string x = std::to_string(std::stoul(*id));
+    g_told.clear();
+    const auto at = [&](const RECT& expected) {
+        return DispatchUntil([&] {
+            RECT rect{};
+            return GetWindowRect(hwnd, &rect) && rect == expected;
+        });
+    };
+    ASSERT_TRUE(MoveWindow(hwnd, 110, 210, 300, 200, TRUE));
+    // MAIN's corner is at X 1920, 0.
+    ASSERT_TRUE(m_x->Run({"xdotool", "windowmove", x, "2000", "50"}));
+    EXPECT_TRUE(at(RECT{80, 50, 380, 250}));
+    ASSERT_TRUE(m_x->Run({"xdotool", "windowsize", x, "111", "222"}));
+    EXPECT_TRUE(at(RECT{80, 50, 191, 272}));
+    EXPECT_EQ(g_told, (std::vector<RECT>{{110, 210, 410, 410}, {80, 50, 380, 250}, {80, 50, 191, 272}}));
+
+    // The default procedure answers WM_CLOSE by destroying the window.
+    ASSERT_TRUE(vlibtest::RequestClose(m_x->Display(), std::stoul(*id)));
+    EXPECT_TRUE(DispatchUntil([&] { return !IsWindow(hwnd); }));
+    EXPECT_EQ(std::count(g_told.begin(), g_told.end(), RECT{}), 1);
+    EXPECT_EQ(WindowInfo(x, "Map State"), "");
+    EXPECT_TRUE(UnregisterClassW(L"VlibTestTelling", nullptr));
 }
 
 TEST_F(DisplayWindows, WithoutADisplayOwnWindowsWorkAndAreTheOnlyOnesListed) {
