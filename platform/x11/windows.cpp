@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <map>
@@ -246,6 +247,21 @@ public:
         });
     }
 
+    // Ends the thread and closes its connection, which takes the X windows
+    // with it; the windows keep working without them.  At exit, so that the
+    // thread is not left reading a connection whose server may go first.
+    void Stop() {
+        std::unique_ptr<EventThread> thread;
+        {
+            const std::lock_guard lock(m_threadMutex);
+            thread = std::move(m_thread);
+        }
+        thread.reset();
+        const std::lock_guard lock(m_mutex);
+        m_byX.clear();
+        m_xOf.clear();
+    }
+
     // The own window of an X window, or null.
     HWND HwndOf(XWindow x) const {
         const std::lock_guard lock(m_mutex);
@@ -376,7 +392,12 @@ public:
 
     void Created(user::TopLevelWindow& window) override {
         const KeepLastError keep;
-        if (const auto origin = CurrentOrigin()) m_own.Create(window, *origin);
+        const auto origin = CurrentOrigin();
+        if (!origin) return;
+        static std::once_flag once;
+        std::call_once(once,
+                       [] { std::atexit([] { static_cast<DisplayWindows&>(DisplayWindowBackend()).m_own.Stop(); }); });
+        m_own.Create(window, *origin);
     }
 
     void Destroyed(HWND hwnd) override {
