@@ -24,7 +24,15 @@
 //          converted into a std::wstring with iconv (the same result as
 //          GetClipboardString's).
 // The ratios of the rates follow the monitors'.
+//
+// A top-level window's life on the display: created visible, moved and
+// sized, destroyed (CreateWindowExW, MoveWindow, DestroyWindow), beside the
+// same X requests made with Xlib on one connection, with the same
+// properties, and synced after each call as the platform syncs (so another
+// client sees each change when the call returns).
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -46,6 +54,7 @@
 #include "gdi/Monitor.h"
 #include "platform/kernel/Memory.h"
 #include "platform/user/Clipboard.h"
+#include "platform/user/Window.h"
 #include "system/Clipboard.h"
 
 extern char** environ;
@@ -350,6 +359,58 @@ BENCHMARK(BM_Peer_ClipboardReadKept)->UseRealTime()->Unit(benchmark::kMillisecon
 BENCHMARK(BM_Peer_ClipboardReadWide)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Peer_ClipboardRead)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+void BM_Ours_WindowLife(benchmark::State& state) {
+    for (auto _ : state) {
+        const HWND hwnd = CreateWindowExW(0, L"Message", L"Kursy \u017Cywo", WS_VISIBLE, 10, 10, 200, 100, nullptr,
+                                          nullptr, nullptr, nullptr);
+        if (hwnd == nullptr) {
+            state.SkipWithError("no window");
+            return;
+        }
+        MoveWindow(hwnd, 20, 20, 300, 150, TRUE);
+        DestroyWindow(hwnd);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Peer_WindowLife(benchmark::State& state) {
+    Display* d = g_display;
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    const Atom netName = XInternAtom(d, "_NET_WM_NAME", False);
+    Atom deleteWindow = XInternAtom(d, "WM_DELETE_WINDOW", False);
+    const Atom netPid = XInternAtom(d, "_NET_WM_PID", False);
+    const std::string title = "Kursy \xC5\xBCywo";
+    char className[] = "Message";
+    const long pid = getpid();
+    for (auto _ : state) {
+        const Window w = XCreateWindow(d, DefaultRootWindow(d), 1930, 10, 200, 100, 0, CopyFromParent, InputOutput,
+                                       CopyFromParent, 0, nullptr);
+        XSelectInput(d, w, StructureNotifyMask);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(title.data());
+        XChangeProperty(d, w, netName, utf8, 8, PropModeReplace, bytes, static_cast<int>(title.size()));
+        XChangeProperty(d, w, XA_WM_NAME, utf8, 8, PropModeReplace, bytes, static_cast<int>(title.size()));
+        XClassHint hint{className, className};
+        XSetClassHint(d, w, &hint);
+        XSetWMProtocols(d, w, &deleteWindow, 1);
+        XChangeProperty(d, w, netPid, XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&pid),
+                        1);
+        XSizeHints size{};
+        size.flags = USPosition | USSize;
+        XSetWMNormalHints(d, w, &size);
+        XSync(d, False);
+        XMapWindow(d, w);
+        XSync(d, False);
+        XMoveResizeWindow(d, w, 1940, 20, 300, 150);
+        XSync(d, False);
+        XDestroyWindow(d, w);
+        XSync(d, True);  // drops the window's events
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_Ours_WindowLife)->UseRealTime();
+BENCHMARK(BM_Peer_WindowLife)->UseRealTime();
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -440,6 +501,12 @@ int main(int argc, char** argv) {
         const double ours = reporter.rates[std::string("BM_Ours_") + pair.ours];
         const double peer = reporter.rates[std::string("BM_Peer_") + pair.peer];
         if (ours > 0 && peer > 0) std::printf("  %-40s %8.2f %8.2f  ratio %.2f\n", pair.label, ours, peer, ours / peer);
+    }
+    const double oursLife = reporter.rates["BM_Ours_WindowLife"];
+    const double peerLife = reporter.rates["BM_Peer_WindowLife"];
+    if (oursLife > 0 && peerLife > 0) {
+        std::printf("\nWindow lives per second (wall clock), ours / Xlib alone:\n  %-40s %8.0f %8.0f  ratio %.2f\n",
+                    "create visible, move, destroy", oursLife, peerLife, oursLife / peerLife);
     }
     XCloseDisplay(g_display);
     benchmark::Shutdown();
