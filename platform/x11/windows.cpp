@@ -257,9 +257,7 @@ public:
             thread = std::move(m_thread);
         }
         thread.reset();
-        const std::lock_guard lock(m_mutex);
-        m_byX.clear();
-        m_xOf.clear();
+        Lost();
     }
 
     // The own window of an X window, or null.
