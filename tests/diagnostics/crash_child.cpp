@@ -2,14 +2,20 @@
 // crashes as its first argument says (the modes are the branches of main).
 //
 //   crash_child MODE SAVE_FOLDER LOG_FILE [COPY_FOLDER...]
+//
+// "relative" installs from the log's folder and crashes from its "moved"
+// sub-folder; "full-disk" sends its standard error to its standard output;
+// "planted…" says "ready" and crashes when its input ends.
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -64,10 +70,14 @@ int main(int argc, char** argv) {
     if (argc < 4) return 2;
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
+    umask(022);
     const std::string mode = argv[1];
+    const bool killReporter = mode == "reporter-killed" || mode == "hang-reporter-killed" || mode == "planted-raw";
+    if (mode == "relative" && chdir(std::filesystem::path(argv[3]).parent_path().c_str()) != 0) return 8;
+    if (mode == "full-disk") dup2(STDOUT_FILENO, STDERR_FILENO);
     if (!VTools::Log::Instance().Open(VTools::String::Utf8ToWide(argv[3]))) return 3;
     // Short enough for the tests, long enough for a loaded machine.
-    vplatformSetCrashCallbackLimit(mode == "hang" || mode == "callback-segv" ? 300 : 20000);
+    vplatformSetCrashCallbackLimit(mode.starts_with("hang") || mode == "callback-segv" ? 300 : 20000);
     // The name is a view into longer text, the version a temporary: both
     // must be copied by Install.
     if (mode == "no-ptrace") setenv("VLIB_CRASH_REPORTER_NO_PTRACE", "1", 1);
@@ -75,8 +85,10 @@ int main(int argc, char** argv) {
     if (!CrashHandler::Install(VTools::String::Utf8ToWide(argv[2]), name, std::wstring(L"1.2.3"))) return 4;
     for (int i = 4; i < argc; ++i) CrashHandler::AddCopyDirectoryOnCrash(VTools::String::Utf8ToWide(argv[i]));
 
+    if (mode == "relative" && chdir("moved") != 0) return 8;
+
     volatile int* null = nullptr;
-    if (mode == "reporter-killed") {
+    if (killReporter) {
         const DWORD reporter = vplatformCrashReporterProcessId();
         if (reporter == 0) return 6;
         const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, reporter, 0));
@@ -84,10 +96,19 @@ int main(int argc, char** argv) {
         pollfd gone{pidfd, POLLIN, 0};
         if (pidfd < 0 || poll(&gone, 1, 10000) != 1) return 7;
     }
-    if (mode == "segv" || mode == "no-ptrace" || mode == "reporter-killed") StaticStep(null);
+    if (mode.starts_with("planted")) {
+        std::printf("ready\n");
+        std::fflush(stdout);
+        char byte = 0;
+        while (read(STDIN_FILENO, &byte, 1) > 0) {
+        }
+    }
+    if (mode == "segv" || mode == "no-ptrace" || mode == "reporter-killed" || mode == "relative" ||
+        mode == "full-disk" || mode.starts_with("planted"))
+        StaticStep(null);
     if (mode == "abort") std::abort();
     if (mode == "throw") CrashChildThrow();
-    if (mode == "hang") crSetCrashCallbackW(HangingCallback, nullptr);
+    if (mode.starts_with("hang")) crSetCrashCallbackW(HangingCallback, nullptr);
     if (mode == "callback-segv") crSetCrashCallbackW(CrashingCallback, nullptr);
     if (mode == "removed") std::filesystem::remove_all(argv[2]);
     if (mode == "overflow") {

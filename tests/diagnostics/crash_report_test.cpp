@@ -3,10 +3,19 @@
 // checked.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <boost/json.hpp>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <regex>
 
 #include "tests/support/Child.h"
@@ -20,6 +29,7 @@ namespace {
 struct Ended {
     pid_t pid = 0;
     int status = -1;
+    std::string output;  // its standard output
 };
 
 class CrashReportTest : public vlibtest::TempDirTest {
@@ -37,31 +47,48 @@ protected:
         return m_dir.Path() / "log.txt";
     }
 
-    // Runs the child in `mode` and checks how it ended: `status` is its exit
-    // code, or 128 + the signal that killed it.  The sanitizers' own signal
-    // handlers would report the crash instead of letting the previous
-    // (default) disposition end the child.
-    Ended Crash(const std::string& mode, int status = 128 + SIGSEGV, std::vector<std::string> copies = {}) {
-        std::vector<std::string> argv{VLIB_CRASH_CHILD, mode, Save().string(), Log().string()};
+    // Runs the child in `mode` (saving into `save`, Save() when empty; `meet`
+    // talks to it first) and checks how it ended: `status` is its exit code,
+    // or 128 + the signal that killed it.  The sanitizers' own signal handlers
+    // would report the crash instead of letting the previous (default)
+    // disposition end the child.
+    Ended Crash(const std::string& mode, int status = 128 + SIGSEGV, std::vector<std::string> copies = {},
+                std::string save = {}, const std::function<void(vlibtest::Child&)>& meet = {}) {
+        std::vector<std::string> argv{VLIB_CRASH_CHILD, mode, save.empty() ? Save().string() : save, Log().string()};
         argv.insert(argv.end(), copies.begin(), copies.end());
         const auto child = vlibtest::Child::Start(
             argv, {"ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_abort=0:handle_sigfpe=0:handle_sigill=0:"
                    "detect_leaks=0:use_sigaltstack=0",
                    "UBSAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_abort=0:handle_sigfpe=0"});
         if (!child) return {};
+        if (meet) meet(*child);
+        std::string output;
+        while (const auto line = child->ReadLine(std::chrono::seconds(30))) output += *line + "\n";
         const auto ended = child->Wait(std::chrono::seconds(30));
         EXPECT_EQ(ended, status) << mode;
-        return {child->Pid(), ended.value_or(-1)};
+        return {child->Pid(), ended.value_or(-1), output};
     }
-    // The one report folder of the child.
-    fs::path Report(const Ended& child) const {
-        const std::regex name("crash-\\d{8}-\\d{6}-" + std::to_string(child.pid));
+    // The one report folder of the child that is the user's own: private,
+    // and so are its files.
+    fs::path Report(const Ended& child, const fs::path& save = {}) const {
+        const fs::path folder = save.empty() ? Save() : save;
+        const std::regex name("crash-\\d{8}-\\d{6}-" + std::to_string(child.pid) + "(-\\d+)?");
         std::vector<fs::path> found;
-        if (fs::exists(Save()))
-            for (const auto& entry : fs::directory_iterator(Save()))
-                if (std::regex_match(entry.path().filename().string(), name)) found.push_back(entry.path());
+        struct stat status {};
+        if (fs::exists(folder))
+            for (const auto& entry : fs::directory_iterator(folder))
+                if (std::regex_match(entry.path().filename().string(), name) &&
+                    lstat(entry.path().c_str(), &status) == 0 && status.st_uid == geteuid())
+                    found.push_back(entry.path());
         EXPECT_EQ(found.size(), 1u) << "report folders of " << child.pid;
-        return found.empty() ? fs::path() : found[0];
+        if (found.empty()) return {};
+        EXPECT_EQ(Mode(found[0]), 040700) << found[0];
+        for (const char* file : {"crash.json", "stack.txt"}) EXPECT_EQ(Mode(found[0] / file), 0100600) << file;
+        return found[0];
+    }
+    static unsigned Mode(const fs::path& path) {
+        struct stat status {};
+        return lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
     }
     static boost::json::object Facts(const fs::path& report) {
         return boost::json::parse(vlibtest::TempDir::Read(report / "crash.json")).as_object();
@@ -125,21 +152,21 @@ TEST_F(CrashReportTest, AbortAndAnUncaughtExceptionDieBySigabrtWithTheExceptionI
     EXPECT_NE(vlibtest::TempDir::Read(report / "stack.txt").find("CrashChildThrow"), std::string::npos);
 }
 
-// When the reporter cannot unwind, the handler writes the stack: bare
-// addresses after a callback that hangs or crashes (abandoned) or without a
-// reporter, named frames when only ptrace is refused.
-TEST_F(CrashReportTest, WhenTheReporterCannotUnwindTheHandlerWritesTheStack) {
+// A callback that hangs or crashes is abandoned, and the reporter, which
+// needs nothing from the crashed process, still unwinds it; the handler
+// writes the stack when the reporter cannot unwind: named frames when only
+// ptrace is refused, bare addresses without a reporter.
+TEST_F(CrashReportTest, WhenTheCallbackFailsTheReporterStillUnwindsAndWithoutItTheHandlerWritesTheStack) {
     const char* bare = "^#0   0x[0-9a-f]{16}$";
+    const char* named =
+        "^#0   0x[0-9a-f]{16}  crash_child\\+0x[0-9a-f]+  CrashChildNullPointer\\+0x[0-9a-f]+  .*:\\d+$";
     const struct {
         const char* mode;
         const char* stack;
         const char* firstLine;  // what the line of frame 0 must match
     } cases[] = {
-        {"hang", "raw", bare},
-        {"callback-segv", "raw", bare},
-        {"no-ptrace", "handler",
-         "^#0   0x[0-9a-f]{16}  crash_child\\+0x[0-9a-f]+  CrashChildNullPointer\\+0x[0-9a-f]+  .*:\\d+$"},
-        {"reporter-killed", "raw", bare},
+        {"hang", "ptrace", named},        {"callback-segv", "ptrace", named},    {"no-ptrace", "handler", named},
+        {"reporter-killed", "raw", bare}, {"hang-reporter-killed", "raw", bare},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -177,6 +204,96 @@ TEST_F(CrashReportTest, OverflowsSimultaneousCrashesAndARemovedFolderLeaveOneRep
         if (c.threadName == nullptr) continue;
         EXPECT_EQ(facts.at("threadName").as_string(), c.threadName);
         EXPECT_NE(vlibtest::TempDir::Read(report / "stack.txt").find(c.inStack), std::string::npos);
+    }
+}
+
+// The save folder is the one the relative name meant at installation: the
+// report files and the copies land together however the current folder
+// changes before the crash.
+TEST_F(CrashReportTest, ARelativeSaveFolderIsTakenFromTheCurrentFolderAtInstallation) {
+    const fs::path cfg = m_dir.Path() / "Cfg";
+    fs::create_directories(cfg);
+    fs::create_directories(m_dir.Path() / "moved");
+    m_dir.Write("Cfg/settings.xml", "<data/>");
+    const Ended child = Crash("relative", 128 + SIGSEGV, {cfg.string()}, "rel/reports");
+    const fs::path report = Report(child, m_dir.Path() / "rel" / "reports");
+    EXPECT_EQ(Facts(report).at("stack").as_string(), "ptrace");
+    EXPECT_EQ(vlibtest::TempDir::Read(report / "Cfg" / "settings.xml"), "<data/>");
+    EXPECT_EQ(vlibtest::Names(m_dir.Path() / "moved"), std::vector<std::string>{});
+}
+
+// Fills the file system of `file` up to `freeBytes` left.
+void Fill(const fs::path& file, off_t freeBytes) {
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(64 * 1024, 'x');
+    while (write(fd, block.data(), block.size()) > 0) {
+    }
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(ftruncate(fd, lseek(fd, 0, SEEK_END) - freeBytes), 0);
+    close(fd);
+}
+
+// A report that does not fit, on a full file system or one with room for a
+// part (a short write), leaves no empty or cut files: the report goes to
+// standard error, as for a folder that cannot be written.
+TEST_F(CrashReportTest, AReportThatDoesNotFitGoesToStandardErrorAndLeavesNoPartialFiles) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const fs::path disk = m_dir.Path() / "disk";
+    fs::create_directories(disk);
+    ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k,mode=0700"), 0) << std::strerror(errno);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> mounted(
+        &disk, [](const fs::path* path) { umount2(path->c_str(), MNT_DETACH); });
+    const off_t page = sysconf(_SC_PAGESIZE);
+    for (const off_t room : {off_t{0}, 2 * page}) {
+        SCOPED_TRACE(room);
+        Fill(disk / "filler", room);
+        const Ended child = Crash("full-disk", 128 + SIGSEGV, {}, (disk / "reports").string());
+        EXPECT_EQ(vlibtest::Names(disk / "reports"), std::vector<std::string>{});
+        EXPECT_NE(child.output.find("\"signalName\": \"SIGSEGV\""), std::string::npos) << child.output;
+        EXPECT_NE(child.output.find("CrashChildNullPointer"), std::string::npos) << child.output;
+    }
+}
+
+// Another user who can write into the save folder (a sticky one, so not over
+// the user's names) plants folders at the guessable report names, with links
+// to the user's file: the report goes to a new folder of the user's own, from
+// the reporter and from the handler alike, and the linked file is untouched.
+TEST_F(CrashReportTest, FoldersPlantedAtTheReportNamesAreNeitherWrittenThroughNorUsed) {
+    if (geteuid() != 0) GTEST_SKIP() << "planting as another user needs root";
+    const uid_t other = 4242;
+    fs::permissions(m_dir.Path(), fs::perms::others_exec, fs::perm_options::add);
+    fs::create_directories(Save());
+    ASSERT_EQ(chmod(Save().c_str(), 01777), 0);
+    const fs::path victim = m_dir.Write("victim.txt", "mine");
+    chmod(victim.c_str(), 0644);
+    for (const auto& [mode, stack] : {std::pair{"planted", "ptrace"}, std::pair{"planted-raw", "raw"}}) {
+        SCOPED_TRACE(mode);
+        const Ended child = Crash(mode, 128 + SIGSEGV, {}, {}, [&](vlibtest::Child& running) {
+            ASSERT_EQ(running.ReadLine(std::chrono::seconds(30)), "ready");
+            const pid_t planter = fork();
+            if (planter == 0) {
+                if (setgid(other) != 0 || setuid(other) != 0) _exit(1);
+                for (time_t t = time(nullptr) - 2, end = t + 40; t < end; ++t) {
+                    char name[64];
+                    struct tm local {};
+                    localtime_r(&t, &local);
+                    strftime(name, sizeof name, "/crash-%Y%m%d-%H%M%S-", &local);
+                    const std::string folder = Save().string() + name + std::to_string(running.Pid());
+                    if (mkdir(folder.c_str(), 0777) != 0 || chmod(folder.c_str(), 0777) != 0) _exit(2);
+                    for (const char* file : {"/crash.json", "/stack.txt"})
+                        if (symlink(victim.c_str(), (folder + file).c_str()) != 0) _exit(3);
+                }
+                _exit(0);
+            }
+            int status = -1;
+            waitpid(planter, &status, 0);
+            EXPECT_EQ(status, 0);
+            running.CloseInput();
+        });
+        const fs::path report = Report(child);
+        EXPECT_EQ(Facts(report).at("stack").as_string(), stack);
+        EXPECT_EQ(vlibtest::TempDir::Read(victim), "mine");
     }
 }
 

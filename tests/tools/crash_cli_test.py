@@ -44,6 +44,14 @@ class Crash(InFolder, unittest.TestCase):
             if kind == "throw":
                 self.assertIn("exception    std::runtime_error: vtools crash throw", text)
 
+    def test_a_reports_folder_others_can_write_is_refused_with_the_reason(self):
+        reports = os.path.join(self.dir.name, "shared")
+        os.mkdir(reports)
+        os.chmod(reports, 0o777)
+        out = crash("segv", reports)
+        self.assertEqual(out.returncode, 1, out.stderr)
+        self.assertIn("can be written by other users", out.stderr.decode())
+
     def test_bad_arguments_and_missing_reports_fail(self):
         for args in [("crash",), ("crash", "segv"), ("crash", "melt", "--reports", "x"), ("crash", "show")]:
             self.assertEqual(run(*args).returncode, 2, args)

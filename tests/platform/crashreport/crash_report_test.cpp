@@ -6,6 +6,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -97,6 +98,45 @@ TEST(CrashReport, InstallationFailsWithoutChangeForABadRecordATakenInstallationO
     EXPECT_TRUE(FailsWith(ERROR_ALREADY_INITIALIZED, [&] { return crInstallW(&good) == 0; }));
     EXPECT_EQ(crSetCrashCallbackW(nullptr, nullptr), 0);
     EXPECT_EQ(crUninstall(), 0);
+}
+
+// A save folder that others could put their own entries into, and so swap
+// the user's report for theirs, is refused: another user's folder, or one
+// that others may write without the sticky bit.  A sticky folder is taken.
+TEST(CrashReport, ASaveFolderOthersCouldReplaceEntriesInIsRefused) {
+    vlibtest::TempDir dir;
+    const struct {
+        const char* name;
+        mode_t mode;
+        bool another = false;  // owned by another user (needs root)
+        std::wstring text;     // "" when taken
+    } cases[] = {
+        {"world-writable", 0777, false, L"The report folder can be written by other users: "},
+        {"group-writable", 0770, false, L"The report folder can be written by other users: "},
+        {"another user's", 0755, true, L"The report folder belongs to another user: "},
+        {"sticky", 01777, false, L""},
+        {"private", 0700, false, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.another && geteuid() != 0) continue;
+        const std::filesystem::path folder = dir.Path() / c.name;
+        std::filesystem::create_directory(folder);
+        ASSERT_EQ(chmod(folder.c_str(), c.mode), 0);
+        if (c.another) {
+            ASSERT_EQ(chown(folder.c_str(), 4242, 4242), 0);
+        }
+        const std::wstring wide = vlibtest::Wide(folder);
+        const CR_INSTALL_INFOW info = Info(wide.c_str());
+        if (c.text.empty()) {
+            EXPECT_EQ(crInstallW(&info), 0) << LastText();
+            EXPECT_EQ(crUninstall(), 0);
+        } else {
+            EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return crInstallW(&info) == 0; }));
+            EXPECT_EQ(LastText(), c.text + wide);
+            EXPECT_NE(crUninstall(), 0) << "left installed";
+        }
+    }
 }
 
 // Fields 4 (parent) and 6 (session) of /proc/PID/stat.
