@@ -9,6 +9,7 @@
 
 #include "diagnostics/Log.h"
 #include "platform/kernel/FileSystemPath.h"
+#include "platform/kernel/Files.h"
 #include "text/StringConversion.h"
 
 namespace fs = std::filesystem;
@@ -61,6 +62,20 @@ fs::path LastElement(fs::path path) {
     std::string text = path.native();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     return fs::path(text).filename();
+}
+
+// The absolute form of `folder` against the current folder, as the
+// crash-report layer takes it; the folder as given when it has none.
+std::wstring FullFolder(std::wstring_view folder) {
+    const std::wstring given(folder);
+    if (given.empty()) return given;
+    const DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return given;
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return given;
+    full.resize(length);
+    return full;
 }
 
 bool SameFolder(const fs::path& a, const std::optional<fs::path>& b) {
@@ -168,7 +183,10 @@ void CopyDesktop(const std::wstring& desktopFile, const fs::path& destination) {
 
 bool CrashHandler::Install(std::wstring_view saveFolder, std::wstring_view appName, std::wstring_view appVersion) {
     if (Installed.load()) return false;
-    SaveFolder() = saveFolder;
+    // A relative folder means the one under the current folder now, for the
+    // report files and the copies alike, whatever the current folder is at
+    // the crash.
+    SaveFolder() = FullFolder(saveFolder);
     // The layer reads NUL-terminated text: the views are copied first.
     const std::wstring name(appName);
     const std::wstring version(appVersion);
@@ -264,6 +282,8 @@ void CrashHandler::CrashCallbackImpl::CopyExtraFiles(std::wstring_view reportFol
         LogUtf8(kCallbackFunction, __LINE__, "dane pomocnicze crasha zajęte, pliki nie zostały skopiowane");
         return;
     }
+    // No report folder (none could be written): nothing to copy into.
+    if (reportFolder.empty()) return;
     const std::optional<fs::path> report = NativePath(reportFolder);
     const std::optional<fs::path> save = NativePath(m_saveFolder);
     if (!report || !save) return;

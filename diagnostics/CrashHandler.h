@@ -21,9 +21,15 @@
 // is still copied.  Every entry of the callback is flushed to the log file
 // before it returns.
 //
+// The save folder is made absolute at Install (a relative one is taken from
+// the current folder then) and used so for the report files and the copies.
+// When the layer could write no report folder (the report went to standard
+// error), nothing is copied.
+//
 // Failures: Install returns false when already installed, or when the layer
-// refuses (a save folder that cannot be created or written among others):
-// the layer's text is then logged under "CrashHandler::Install".
+// refuses (a save folder that cannot be created or written, that belongs to
+// another user, or that others may write without the sticky bit, among
+// others): the layer's text is then logged under "CrashHandler::Install".
 // AddCopyDirectoryOnCrash and SetCopyT5DesktopOnCrash return false when
 // Install never succeeded.
 //

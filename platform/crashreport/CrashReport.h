@@ -2,10 +2,11 @@
 // reporting, the crash callback and the report a crash leaves behind.
 //
 // Process-wide installation (crInstallW) reserves everything a crash needs
-// while the process is still sound: the handler's state and frame buffer, an
-// alternate signal stack for the installing thread, the stack unwinder (run
-// once so that it is loaded and resolved), the "Crash" thread, which waits
-// for a crash, and the reporter process.  With the flags of
+// while the process is still sound: the save folder (below), kept open, the
+// handler's state and frame buffer, an alternate signal stack for the
+// installing thread, the stack unwinder (run once so that it is loaded and
+// resolved), the "Crash" thread, which waits for a crash, and the reporter
+// process.  With the flags of
 // CR_INST_ALL_POSSIBLE_HANDLERS it handles SIGSEGV, SIGBUS, SIGFPE, SIGILL,
 // SIGABRT, SIGTRAP, SIGSYS and std::terminate (with the type and what() of the
 // exception in flight).  SIGINT and SIGTERM are requests to stop, not
@@ -19,6 +20,13 @@
 // the application ends or uninstalls.  Without it (not found, not started,
 // killed) crash reporting goes on with the fallbacks below.
 //
+// The save folder.  A relative one is taken from the current folder at
+// crInstallW, once: later changes of the current folder do not move it.
+// Missing folders on its path are created, private to the user (0700).  It
+// is refused (ERROR_ACCESS_DENIED) when it belongs to another user, or when
+// its group or others may write it without the sticky bit: another user
+// could then swap a report folder for one of their own.
+//
 // At a crash:
 //   1. The signal handler, on the thread's alternate stack, does only
 //      async-signal-safe work into the memory reserved at install: it records
@@ -27,23 +35,34 @@
 //      second crashing thread waits for the process to end; a fault inside the
 //      handling ends the process with the first signal; a forked child that
 //      inherited the handlers takes the signal's default action.
+//      It makes the report folder <save folder>/crash-YYYYMMDD-HHMMSS-<pid>
+//      (local time) relative to the save folder's descriptor, private to the
+//      user (0700); a name that exists already is never used ("-2", "-3"…
+//      up to "-16" follow), so nothing another user planted there is written
+//      into.  When the save folder was removed it is made again at its path
+//      (and checked again).
 //   2. The "Crash" thread calls the crash callback at stage CR_CB_STAGE_PREPARE
-//      and hands the crash to the reporter, which writes the report folder
-//      <save folder>/crash-YYYYMMDD-HHMMSS-<pid> (local time; the save folder
-//      is recreated when it was removed) with crash.json (the facts, the
-//      application's name and version) and stack.txt (one line per frame:
-//      address, module+offset, function, file:line where there is debug
-//      information; then the modules with their build ids and the threads).
-//      The reporter attaches to the crashed thread with ptrace and unwinds it
-//      itself; when the attach is refused it names the handler's frames.
-//      Without a save folder it writes the report to the standard error it
-//      inherited.  Without an answer from the reporter, the crash thread
-//      writes the facts and the frames as bare addresses.  Then the callback
-//      is called again at CR_CB_STAGE_FINISH when it returned
-//      CR_CB_NEXT_STAGE.  The whole of it is bounded by the callback limit
-//      (10 seconds; vplatformSetCrashCallbackLimit): when it passes, the
-//      handler abandons the thread and writes the report itself, the frames as
-//      bare addresses.
+//      and hands the crash and the report folder to the reporter, which
+//      writes crash.json (the facts, the application's name and version)
+//      and stack.txt (one line per frame: address, module+offset, function,
+//      file:line where there is debug information; then the modules with
+//      their build ids and the threads).
+//      Report files are always new files (never opened through a link, never
+//      an existing file) and private to the user (0600).  The reporter
+//      attaches to the crashed thread with ptrace and unwinds it itself; when
+//      the attach is refused it names the handler's frames.  Without a report
+//      folder, or when its files cannot be written whole (a full disk, a short
+//      write: the files and the empty report folder are removed), it writes
+//      the report to the standard error it inherited.  Without an answer from
+//      the reporter (none, gone, or none within 10 seconds), the crash thread
+//      writes the facts and the frames as bare addresses, into the report
+//      folder or, failing that in the same way, to standard error.  Then the
+//      callback is called again at CR_CB_STAGE_FINISH when it returned
+//      CR_CB_NEXT_STAGE.  The callback is bounded by the callback limit (10
+//      seconds; vplatformSetCrashCallbackLimit): when it passes before the
+//      report is written, the handler abandons the thread and asks the
+//      reporter itself (it needs nothing from the crashed process), and
+//      writes the bare addresses only without its answer within 10 seconds.
 //   3. The handler puts back the disposition the signal had before crInstallW,
 //      unblocks the signal and raises it again, so the exit status (and a core
 //      dump, where the system makes one) stays the original's.
@@ -91,7 +110,7 @@ struct CR_INSTALL_INFOW {
     DWORD dwFlags;                  // CR_INST_… handler flags
     LPCWSTR pszDebugHelpDLL;        // reserved, null
     DWORD uMiniDumpType;            // reserved, 0
-    LPCWSTR pszErrorReportSaveDir;  // where report folders go; null or empty: none are written
+    LPCWSTR pszErrorReportSaveDir;  // where report folders go; null or empty: none are written (see above)
 };
 static_assert(sizeof(CR_INSTALL_INFOW) == 72);
 static_assert(offsetof(CR_INSTALL_INFOW, pszAppName) == 8);
@@ -130,7 +149,7 @@ constexpr int CR_CB_NEXT_STAGE = 2;
 struct CR_CRASH_CALLBACK_INFOW {
     WORD cb;                       // sizeof(CR_CRASH_CALLBACK_INFOW)
     int nStage;                    // CR_CB_STAGE_…
-    LPCWSTR pszErrorReportFolder;  // the report folder; empty when none is written
+    LPCWSTR pszErrorReportFolder;  // the report folder; empty when none is made, or its files could not be written
     const CR_CRASH_FACTS* pFacts;  // the crash
     LPVOID pUserParam;             // as given to crSetCrashCallbackW
     BOOL bContinueExecution;       // ignored: the process always ends
@@ -147,8 +166,10 @@ extern "C" {
 
 // Installs crash reporting for the process.  Fails when `info` is null or its
 // cb is wrong, when crash reporting is already installed, when the save folder
-// (when given) cannot be created or written, or when the crash thread or a
-// handler cannot be set up (nothing is left installed then).
+// (when given) cannot be created or written, or is refused (another user's,
+// or writable by others without the sticky bit: ERROR_ACCESS_DENIED), or when
+// the crash thread or a handler cannot be set up (nothing is left installed
+// then).
 VPLATFORM_API int crInstallW(const CR_INSTALL_INFOW* info);
 // Uninstalls it: puts back the previous signal dispositions and terminate
 // handler and ends the crash thread.  Fails when it is not installed.  The
@@ -175,6 +196,7 @@ VPLATFORM_API bool vplatformThreadHasCrashStack();
 // reporting is not installed or runs without a reporter.  Any thread.
 VPLATFORM_API DWORD vplatformCrashReporterProcessId();
 // How long a crash waits for the callback and the report writing of the
-// "Crash" thread before it abandons them (default 10000 ms).  Any thread,
-// before a crash.
+// "Crash" thread before it abandons them (default 10000 ms); the reporter is
+// then asked by the handler, unless the "Crash" thread already has.  Any
+// thread, before a crash.
 VPLATFORM_API void vplatformSetCrashCallbackLimit(DWORD milliseconds);

@@ -27,6 +27,7 @@
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
+#include "platform/kernel/Files.h"
 #include "platform/kernel/WinError.h"
 #include "platform/kernel/internal/Processes.h"
 
@@ -44,6 +45,13 @@ using vplatform::crash::kMaxFrames;
 using vplatform::crash::kPathBytes;
 // How long crInstallW waits for the reporter to say it is ready.
 constexpr int kReporterStartMilliseconds = 5000;
+// How long the report's writer waits for the reporter's answer.
+constexpr int kReporterAnswerMilliseconds = 10000;
+// How much longer the handler waits for a report the crash thread is writing
+// once the reporter's time is up (writing the bare-address report).
+constexpr int kRawReportMilliseconds = 1000;
+// Names a crash tries for its report folder ("", "-2" … "-16" after the pid).
+constexpr int kReportNames = 16;
 
 // The signals a flag stands for.
 struct FlagSignals {
@@ -62,7 +70,9 @@ constexpr FlagSignals kFlagSignals[] = {
 // constructor: the handler never allocates).
 struct ReportState {
     pid_t pid;
-    char saveFolder[kPathBytes];  // file-system form, "" for none
+    uid_t owner;                  // the user, who must own the save folder
+    char saveFolder[kPathBytes];  // absolute, file-system form, "" for none
+    int saveFd;                   // the save folder (O_PATH), -1 for none
     char appName[256];
     char appVersion[128];
     long utcOffsetSeconds;  // local time's offset, taken at install
@@ -75,8 +85,12 @@ struct ReportState {
     // The crash.
     CR_CRASH_FACTS facts;
     std::uint64_t frames[kMaxFrames];
+    // The report folder ("" and -1 while none is made, or when its files
+    // could not be written) and its name in the save folder.
     char reportFolder[kPathBytes];
     wchar_t reportFolderWide[kPathBytes];
+    char reportName[64];
+    int reportFd;
     char text[64 * 1024];  // formatting room for the report files
     // The reporter process: its socket (-1: none) and pid.
     int reporterSocket;
@@ -92,11 +106,11 @@ std::atomic<DWORD> g_limitMilliseconds{10000};
 // The thread handling the crash (0: none yet) and its signal.
 std::atomic<pid_t> g_crashingThread{0};
 std::atomic<int> g_firstSignal{0};
-// Set by the crash thread once the report files are written.
+// Set once the report is written (or given up).
 std::atomic<bool> g_reportWritten{false};
-// When the crash thread stops waiting for the reporter (monotonic ms): a
-// little before the handler stops waiting for the crash thread.
-std::atomic<std::int64_t> g_reporterDeadline{0};
+// 0 until the crash thread or the handler takes the writing of the report;
+// then when that writer stops waiting for the reporter (monotonic ms).
+std::atomic<std::int64_t> g_reportDeadline{0};
 // Never destroyed while it runs: a process may end with crash reporting
 // installed.
 std::thread* g_crashThread = nullptr;
@@ -122,17 +136,21 @@ int Succeed() {
 
 // --- Async-signal-safe helpers ---
 
-void WriteAll(int fd, const char* bytes, std::size_t count) {
+// False when a write fails (ENOSPC among others) before all is written; a
+// short write is continued.
+bool WriteAll(int fd, const char* bytes, std::size_t count) {
     while (count > 0) {
         const ssize_t written = Sys().write(fd, bytes, count);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
+        if (written <= 0) return false;
         bytes += written;
         count -= static_cast<std::size_t>(written);
     }
+    return true;
 }
 
-// mkdir -p on a copy of `path`; true when the folder exists afterwards.
+// mkdir -p on a copy of `path`, new folders private to the user; true when
+// the folder exists afterwards.
 bool MakeDirectories(const char* path) {
     char copy[kPathBytes];
     const std::size_t length = strnlen(path, kPathBytes - 1);
@@ -142,11 +160,40 @@ bool MakeDirectories(const char* path) {
         if (copy[i] != '/' && copy[i] != '\0') continue;
         const char saved = copy[i];
         copy[i] = '\0';
-        if (Sys().mkdir(copy, 0777) != 0 && errno != EEXIST) return false;
+        if (Sys().mkdir(copy, 0700) != 0 && errno != EEXIST) return false;
         copy[i] = saved;
     }
     struct statx status {};
     return Sys().statx(AT_FDCWD, path, 0, STATX_TYPE, &status) == 0 && S_ISDIR(status.stx_mode);
+}
+
+// What keeps a folder from being a save folder.
+enum class SaveFolderFault { None, NoFolder, AnotherUsers, WritableByOthers };
+
+// A save folder must be the user's, and nobody else may put entries into it
+// (and so swap a report folder for their own) unless the sticky bit keeps
+// them off the user's names.
+SaveFolderFault CheckSaveFolder(int fd) {
+    struct statx status {};
+    if (Sys().statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_UID, &status) != 0 ||
+        !S_ISDIR(status.stx_mode))
+        return SaveFolderFault::NoFolder;
+    if (status.stx_uid != g_state.owner) return SaveFolderFault::AnotherUsers;
+    if ((status.stx_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.stx_mode & S_ISVTX) == 0)
+        return SaveFolderFault::WritableByOthers;
+    return SaveFolderFault::None;
+}
+
+// Opens the folder at `path` as the save folder; -1 when it cannot be opened
+// or is refused (`fault` says why).
+int OpenSaveFolder(const char* path, SaveFolderFault& fault) {
+    fault = SaveFolderFault::NoFolder;
+    const int fd = Sys().open(path, O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    fault = CheckSaveFolder(fd);
+    if (fault == SaveFolderFault::None) return fd;
+    Sys().close(fd);
+    return -1;
 }
 
 void SetDisposition(int signal, const struct sigaction& action) {
@@ -232,37 +279,94 @@ _Unwind_Reason_Code CountFrame(_Unwind_Context*, void*) {
 
 // --- The report ---
 
-// <save folder>/crash-YYYYMMDD-HHMMSS-<pid> in both forms.
-void NameReportFolder() {
+// Makes the save folder again at its path when it was removed (once per
+// crash), checked as at installation.
+bool ReopenSaveFolder() {
+    if (g_state.saveFd >= 0) Sys().close(g_state.saveFd);
+    g_state.saveFd = -1;
+    SaveFolderFault fault;
+    if (MakeDirectories(g_state.saveFolder)) g_state.saveFd = OpenSaveFolder(g_state.saveFolder, fault);
+    return g_state.saveFd >= 0;
+}
+
+// Makes the report folder <save folder>/crash-YYYYMMDD-HHMMSS-<pid> (local
+// time) relative to the save folder's descriptor, private to the user: a name
+// that exists already is never used (then "-2", "-3"… follow), and what is
+// opened is the folder just made, never a link.  Leaves no report folder when
+// none can be made.
+void MakeReportFolder() {
     g_state.reportFolder[0] = '\0';
     g_state.reportFolderWide[0] = L'\0';
+    g_state.reportName[0] = '\0';
+    g_state.reportFd = -1;
     if (g_state.saveFolder[0] == '\0') return;
-    TextBuffer name(g_state.reportFolder, sizeof g_state.reportFolder);
-    name.Append(g_state.saveFolder);
-    name.Append("/crash-");
-    vplatform::crash::AppendCompactTime(name, g_state.facts.nTimeSeconds + g_state.utcOffsetSeconds);
-    name.Append("-");
-    name.AppendDecimal(g_state.pid);
-    vplatform::crash::Utf8ToUtf16(g_state.reportFolder, g_state.reportFolderWide, kPathBytes);
+    bool reopened = false;
+    for (int attempt = 1; attempt <= kReportNames;) {
+        TextBuffer name(g_state.reportName, sizeof g_state.reportName);
+        name.Append("crash-");
+        vplatform::crash::AppendCompactTime(name, g_state.facts.nTimeSeconds + g_state.utcOffsetSeconds);
+        name.Append("-");
+        name.AppendDecimal(g_state.pid);
+        if (attempt > 1) {
+            name.Append("-");
+            name.AppendDecimal(attempt);
+        }
+        if (g_state.saveFd < 0 || Sys().mkdirat(g_state.saveFd, g_state.reportName, 0700) != 0) {
+            if (g_state.saveFd >= 0 && errno == EEXIST) {
+                ++attempt;
+                continue;
+            }
+            if (reopened || !ReopenSaveFolder()) break;
+            reopened = true;
+            continue;
+        }
+        const int fd =
+            Sys().openat(g_state.saveFd, g_state.reportName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+        struct statx status {};
+        if (fd >= 0 && Sys().statx(fd, "", AT_EMPTY_PATH, STATX_UID, &status) == 0 && status.stx_uid == g_state.owner &&
+            Sys().fchmod(fd, 0700) == 0) {
+            g_state.reportFd = fd;
+            TextBuffer path(g_state.reportFolder, sizeof g_state.reportFolder);
+            path.Append(g_state.saveFolder);
+            path.Append("/");
+            path.Append(g_state.reportName);
+            vplatform::crash::Utf8ToUtf16(g_state.reportFolder, g_state.reportFolderWide, kPathBytes);
+            return;
+        }
+        // Replaced between the two calls: another name.
+        if (fd >= 0) Sys().close(fd);
+        ++attempt;
+    }
+    g_state.reportName[0] = '\0';
 }
 
-bool WriteFile(const char* folder, const char* name, const TextBuffer& text) {
-    char path[kPathBytes + 32];
-    TextBuffer file(path, sizeof path);
-    file.Append(folder);
-    file.Append("/");
-    file.Append(name);
-    const int fd = Sys().open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+// Closes the report folder and removes it when it is empty (its files could
+// not be written): then no report folder is named.
+void DropReportFolder() {
+    if (g_state.reportFd < 0) return;
+    Sys().close(g_state.reportFd);
+    g_state.reportFd = -1;
+    Sys().unlinkat(g_state.saveFd, g_state.reportName, AT_REMOVEDIR);
+    g_state.reportFolder[0] = '\0';
+    g_state.reportFolderWide[0] = L'\0';
+}
+
+// Writes a new file `name` into the report folder, never through a link nor
+// into a file that exists, private to the user.  `made` tells whether it was
+// created.  False when it cannot be created or not all of it is written.
+bool WriteReportFile(const char* name, const TextBuffer& text, bool& made) {
+    const int fd = Sys().openat(g_state.reportFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    WriteAll(fd, text.Data(), text.Size());
-    Sys().close(fd);
-    return true;
+    made = true;
+    const bool written = WriteAll(fd, text.Data(), text.Size());
+    return Sys().close(fd) == 0 && written;
 }
 
-// Writes crash.json and stack.txt into the report folder (recreating the save
-// folder when it was removed), the frames as bare addresses; without a report
-// folder, the facts and frames go to stderr.  Async-signal-safe: the handler
-// writes this when neither the reporter nor the crash thread did.
+// Writes crash.json and stack.txt into the report folder, the frames as
+// bare addresses; when there is no report folder, or the files cannot be
+// written whole (they are removed then, and the empty folder too), the facts
+// and frames go to stderr.  Async-signal-safe: the handler writes this when
+// the reporter does not answer.
 void WriteRawReport() {
     const CR_CRASH_FACTS& facts = g_state.facts;
     TextBuffer json(g_state.text, sizeof g_state.text / 2);
@@ -276,13 +380,16 @@ void WriteRawReport() {
         stack.AppendHex(facts.pFrames[i], 16);
         stack.Append("\n");
     }
-    const bool toFolder = g_state.reportFolder[0] != '\0' && MakeDirectories(g_state.reportFolder) &&
-                          WriteFile(g_state.reportFolder, "crash.json", json) &&
-                          WriteFile(g_state.reportFolder, "stack.txt", stack);
-    if (!toFolder) {
-        WriteAll(STDERR_FILENO, json.Data(), json.Size());
-        WriteAll(STDERR_FILENO, stack.Data(), stack.Size());
+    if (g_state.reportFd >= 0) {
+        bool madeFacts = false;
+        bool madeStack = false;
+        if (WriteReportFile("crash.json", json, madeFacts) && WriteReportFile("stack.txt", stack, madeStack)) return;
+        if (madeFacts) Sys().unlinkat(g_state.reportFd, "crash.json", 0);
+        if (madeStack) Sys().unlinkat(g_state.reportFd, "stack.txt", 0);
+        DropReportFolder();
     }
+    WriteAll(STDERR_FILENO, json.Data(), json.Size());
+    WriteAll(STDERR_FILENO, stack.Data(), stack.Size());
 }
 
 // --- The crash thread ---
@@ -309,8 +416,11 @@ std::int64_t MonotonicMilliseconds() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
 }
 
-// Hands the crash to the reporter process and waits, bounded, for its answer;
-// false when there is no reporter, it is gone, or it wrote nothing.
+// Hands the crash, and the report folder's descriptor, to the reporter
+// process and waits for its answer until the writer's deadline; false when
+// there is no reporter, it is gone, too slow, or it wrote nothing.  The
+// reporter needs nothing from the crashed process: this may run in the
+// handler.
 bool AskReporter() {
     const int socket = g_state.reporterSocket;
     if (socket < 0) return false;
@@ -320,14 +430,29 @@ bool AskReporter() {
     message.utcOffsetSeconds = g_state.utcOffsetSeconds;
     std::memcpy(message.appName, g_state.appName, sizeof message.appName);
     std::memcpy(message.appVersion, g_state.appVersion, sizeof message.appVersion);
-    std::memcpy(message.reportFolder, g_state.reportFolder, sizeof message.reportFolder);
+    message.toFolder = g_state.reportFd >= 0 ? 1 : 0;
     message.facts = g_state.facts;
     message.facts.pFrames = nullptr;
     std::memcpy(message.frames, g_state.frames, sizeof message.frames);
-    if (Sys().send(socket, &message, sizeof message, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof message))
-        return false;
+    struct iovec part {
+        &message, sizeof message
+    };
+    alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    struct msghdr packet {};
+    packet.msg_iov = &part;
+    packet.msg_iovlen = 1;
+    if (message.toFolder != 0) {
+        packet.msg_control = control;
+        packet.msg_controllen = sizeof control;
+        struct cmsghdr* rights = CMSG_FIRSTHDR(&packet);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(rights), &g_state.reportFd, sizeof(int));
+    }
+    if (Sys().sendmsg(socket, &packet, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof message)) return false;
     for (;;) {
-        const std::int64_t left = g_reporterDeadline.load() - MonotonicMilliseconds();
+        const std::int64_t left = g_reportDeadline.load() - MonotonicMilliseconds();
         if (left <= 0) return false;
         struct pollfd answerReady {
             socket, POLLIN, 0
@@ -338,9 +463,26 @@ bool AskReporter() {
         vplatform::crash::ReporterAnswer answer{};
         const ssize_t got = Sys().recv(socket, &answer, sizeof answer, 0);
         if (got < 0 && errno == EINTR) continue;
-        return got == static_cast<ssize_t>(sizeof answer) && answer.magic == vplatform::crash::kAnswerMagic &&
-               answer.source != vplatform::crash::ReportSource::Failed;
+        if (got != static_cast<ssize_t>(sizeof answer) || answer.magic != vplatform::crash::kAnswerMagic ||
+            answer.source == vplatform::crash::ReportSource::Failed)
+            return false;
+        // Its files could not be written: it wrote the report to stderr.
+        if (answer.place != vplatform::crash::ReportPlace::Folder) DropReportFolder();
+        return true;
     }
+}
+
+// Takes the writing of the report for the calling thread (the crash thread
+// or the handler); false when the other one has it.
+bool ClaimReport() {
+    std::int64_t unclaimed = 0;
+    return g_reportDeadline.compare_exchange_strong(unclaimed, MonotonicMilliseconds() + kReporterAnswerMilliseconds);
+}
+
+// The reporter writes the report; without its answer, the bare addresses.
+void WriteReport() {
+    if (!AskReporter()) WriteRawReport();
+    g_reportWritten = true;
 }
 
 void CrashThreadMain() {
@@ -360,32 +502,50 @@ void CrashThreadMain() {
         const PFNCRASHCALLBACKW callback = g_callback.load();
         int result = CR_CB_NEXT_STAGE;
         if (callback != nullptr) result = CallCallback(callback, CR_CB_STAGE_PREPARE);
-        if (!AskReporter()) WriteRawReport();
-        g_reportWritten = true;
-        if (callback != nullptr && result == CR_CB_NEXT_STAGE) CallCallback(callback, CR_CB_STAGE_FINISH);
+        // The handler took the report when the callback ran over its time.
+        if (ClaimReport()) {
+            WriteReport();
+            WriteAll(g_state.donePipe[1], "w", 1);
+            if (callback != nullptr && result == CR_CB_NEXT_STAGE) CallCallback(callback, CR_CB_STAGE_FINISH);
+        }
         WriteAll(g_state.donePipe[1], "d", 1);
     }
     crUninstallFromCurrentThread();
 }
 
-// Wakes the crash thread and waits, bounded, until it is done.
-bool RunCrashThread() {
-    const DWORD limit = g_limitMilliseconds.load();
-    const std::int64_t deadline = MonotonicMilliseconds() + limit;
-    g_reporterDeadline = deadline - limit / 10;
-    WriteAll(g_state.goPipe[1], "c", 1);
+// Reads the crash thread's replies on the done pipe until `until` says so
+// or `deadline` (monotonic ms) passes; false then.  'w': the report is
+// written; 'd': the crash thread is done.
+template <class Until>
+bool AwaitCrashThread(std::int64_t deadline, Until until) {
     for (;;) {
         const std::int64_t left = deadline - MonotonicMilliseconds();
         if (left <= 0) return false;
-        struct pollfd done {
+        struct pollfd reply {
             g_state.donePipe[0], POLLIN, 0
         };
-        const int ready = Sys().poll(&done, 1, static_cast<int>(left));
+        const int ready = Sys().poll(&reply, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return false;
-        char reply = 0;
-        return Sys().read(g_state.donePipe[0], &reply, 1) == 1;
+        char said = 0;
+        const ssize_t got = Sys().read(g_state.donePipe[0], &said, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got != 1) return false;
+        if (until(said)) return true;
     }
+}
+
+// Wakes the crash thread and waits until it is done, bounded by the callback
+// limit.  When it is abandoned before the report is written, the handler
+// asks the reporter itself, or, when the crash thread is writing the report,
+// waits for that a bounded while more.
+void RunCrashThread() {
+    const std::int64_t deadline = MonotonicMilliseconds() + g_limitMilliseconds.load();
+    WriteAll(g_state.goPipe[1], "c", 1);
+    if (AwaitCrashThread(deadline, [](char said) { return said == 'd'; })) return;
+    if (ClaimReport()) return WriteReport();
+    if (!g_reportWritten.load())
+        AwaitCrashThread(g_reportDeadline.load() + kRawReportMilliseconds, [](char said) { return said == 'w'; });
 }
 
 // --- The handlers ---
@@ -421,8 +581,8 @@ void CrashSignalHandler(int signal, siginfo_t* info, void* context) {
     }
     g_firstSignal = signal;
     RecordFacts(signal, info, context);
-    NameReportFolder();
-    if (!RunCrashThread() && !g_reportWritten.load()) WriteRawReport();
+    MakeReportFolder();
+    RunCrashThread();
 
     // Put back the previous disposition and raise the signal again: a default
     // one ends the process as the signal would have without us.
@@ -568,6 +728,11 @@ void RestoreHandlers() {
     g_state.terminateHandled = false;
 }
 
+void CloseSaveFolder() {
+    if (g_state.saveFd >= 0) Sys().close(g_state.saveFd);
+    g_state.saveFd = -1;
+}
+
 void StopCrashThread() {
     if (g_crashThread != nullptr) {
         WriteAll(g_state.goPipe[1], "q", 1);
@@ -577,6 +742,7 @@ void StopCrashThread() {
     }
     ClosePipes();
     StopReporter();
+    CloseSaveFolder();
 }
 
 int InstallThreadStack() {
@@ -595,28 +761,65 @@ int InstallThreadStack() {
     return Succeed();
 }
 
+// The absolute form of `path` against the current folder; "" when it has
+// none.
+std::wstring FullPath(const wchar_t* path) {
+    const DWORD size = GetFullPathNameW(path, 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path, size, full.data(), nullptr);
+    if (length == 0 || length >= size) return {};
+    full.resize(length);
+    return full;
+}
+
+// Takes the save folder: absolute (a relative one is taken from the current
+// folder now, once), made when missing, writable, the user's own and closed
+// to other users' entries, and kept open.
+int SetSaveFolder(const wchar_t* given) {
+    g_state.saveFolder[0] = '\0';
+    if (given == nullptr || given[0] == L'\0') return Succeed();
+    std::string folder;
+    // Room for the report folder's name after it.
+    if (!vplatform::ToFileSystemPath(FullPath(given), folder) || folder.empty() || folder.size() > kPathBytes - 64)
+        return Fail(ERROR_INVALID_PARAMETER, L"The report folder has no usable path.");
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const std::wstring wide(given);
+    if (!MakeDirectories(folder.c_str())) {
+        const int error = errno;
+        return Fail(vplatform::ErrorFromErrno(error), L"The report folder cannot be created: " + wide);
+    }
+    if (Sys().access(folder.c_str(), W_OK | X_OK) != 0) {
+        const int error = errno;
+        return Fail(vplatform::ErrorFromErrno(error), L"The report folder cannot be written: " + wide);
+    }
+    SaveFolderFault fault;
+    g_state.saveFd = OpenSaveFolder(folder.c_str(), fault);
+    if (fault == SaveFolderFault::AnotherUsers)
+        return Fail(ERROR_ACCESS_DENIED, L"The report folder belongs to another user: " + wide);
+    if (fault == SaveFolderFault::WritableByOthers)
+        return Fail(ERROR_ACCESS_DENIED, L"The report folder can be written by other users: " + wide);
+    if (g_state.saveFd < 0) {
+        const int error = errno;
+        return Fail(vplatform::ErrorFromErrno(error), L"The report folder cannot be opened: " + wide);
+    }
+    CopyText(g_state.saveFolder, sizeof g_state.saveFolder, folder.c_str());
+    return Succeed();
+}
+
 int InstallProcess(const CR_INSTALL_INFOW& info) {
     g_state.goPipe[0] = g_state.goPipe[1] = g_state.donePipe[0] = g_state.donePipe[1] = -1;
     g_state.reporterSocket = -1;
+    g_state.saveFd = -1;
+    g_state.reportFd = -1;
+    g_state.owner = Sys().geteuid();
     CopyText(g_state.appName, sizeof g_state.appName, vplatform::crash::Utf16ToUtf8(info.pszAppName).c_str());
     CopyText(g_state.appVersion, sizeof g_state.appVersion, vplatform::crash::Utf16ToUtf8(info.pszAppVersion).c_str());
-    g_state.saveFolder[0] = '\0';
-    if (info.pszErrorReportSaveDir != nullptr && info.pszErrorReportSaveDir[0] != L'\0') {
-        std::string folder;
-        // Room for the report folder's name after it.
-        if (!vplatform::ToFileSystemPath(info.pszErrorReportSaveDir, folder) || folder.size() > kPathBytes - 64)
-            return Fail(ERROR_INVALID_PARAMETER, L"The report folder has no usable path.");
-        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-        const std::wstring wide(info.pszErrorReportSaveDir);
-        if (!MakeDirectories(folder.c_str())) {
-            const int error = errno;
-            return Fail(vplatform::ErrorFromErrno(error), L"The report folder cannot be created: " + wide);
-        }
-        if (Sys().access(folder.c_str(), W_OK | X_OK) != 0) {
-            const int error = errno;
-            return Fail(vplatform::ErrorFromErrno(error), L"The report folder cannot be written: " + wide);
-        }
-        CopyText(g_state.saveFolder, sizeof g_state.saveFolder, folder.c_str());
+    if (SetSaveFolder(info.pszErrorReportSaveDir) != 0) {
+        const std::wstring text = t_lastError;
+        const DWORD error = GetLastError();
+        CloseSaveFolder();
+        return Fail(error, text);
     }
     const time_t now = time(nullptr);
     struct tm local {};
@@ -624,16 +827,19 @@ int InstallProcess(const CR_INSTALL_INFOW& info) {
     g_state.pid = Sys().getpid();
     g_state.facts = {};
     g_reportWritten = false;
+    g_reportDeadline = 0;
 
     if (Sys().pipe2(g_state.goPipe, O_CLOEXEC) != 0 || Sys().pipe2(g_state.donePipe, O_CLOEXEC) != 0) {
         const int error = errno;
         ClosePipes();
+        CloseSaveFolder();
         return Fail(vplatform::ErrorFromErrno(error), L"The crash thread's pipes could not be made.");
     }
     try {
         g_crashThread = new std::thread(CrashThreadMain);
     } catch (const std::system_error&) {
         ClosePipes();
+        CloseSaveFolder();
         return Fail(ERROR_NOT_ENOUGH_MEMORY, L"The crash thread could not be started.");
     }
     StartReporter();

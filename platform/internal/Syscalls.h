@@ -123,6 +123,11 @@ struct Syscalls {
     ssize_t (*send)(int fd, const void* buffer, size_t count, int flags);
     ssize_t (*recv)(int fd, void* buffer, size_t count, int flags);
     int (*set_ptracer)(pid_t pid);
+    // The report folder: made and filled relative to the save folder's
+    // descriptor, its descriptor handed to the reporter (SCM_RIGHTS).
+    ssize_t (*sendmsg)(int fd, const struct msghdr* message, int flags);
+    int (*mkdirat)(int dirfd, const char* path, mode_t mode);
+    int (*unlinkat)(int dirfd, const char* path, int flags);
     // Modules (module.cpp, resource.cpp): files mapped as data and libraries
     // loaded and unloaded.  dlopen and dlclose report failures through
     // dlerror, not errno.

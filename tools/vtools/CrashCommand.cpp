@@ -59,7 +59,11 @@ int Crash(const std::vector<std::string>& args) {
     if (kind != "segv" && kind != "abort" && kind != "overflow" && kind != "throw")
         throw UsageError("unknown crash '" + kind + "'");
     if (!CrashHandler::Install(FromTerminal(args[2]), L"vtools", L"1.0")) {
-        throw InputError("crash reporting could not be installed in " + args[2]);
+        // The layer's reason (a folder others could write, say) is still the
+        // thread's last crash-report text.
+        wchar_t reason[512] = {};
+        crGetLastErrorMsgW(reason, 512);
+        throw InputError("crash reporting could not be installed in " + args[2] + ": " + ToTerminal(reason));
     }
     std::cerr << "vtools crash: crashing by " << kind << ", report under " << args[2] << std::endl;
     if (kind == "segv") WriteThroughNull(nullptr);

@@ -6,9 +6,10 @@
 //   reporter -> process  Hello, once, when the reporter is ready: its pid (the
 //                        process names it as its ptracer).
 //   process -> reporter  Crash, once, at a crash: the facts, the handler's own
-//                        unwind, and where the report goes.
-//   reporter -> process  Answer, when the report files are written (or could
-//                        not be) and the reporter has let go of the process.
+//                        unwind, and with it (SCM_RIGHTS) the descriptor of
+//                        the report folder the process made, when it made one.
+//   reporter -> process  Answer, when the report is written (or could not be)
+//                        and the reporter has let go of the process.
 //
 // The reporter ends when the socket closes (the process ended or uninstalled).
 #pragma once
@@ -38,12 +39,12 @@ struct ReporterHello {
 
 struct CrashMessage {
     std::uint32_t magic;
-    pid_t pid;                      // the crashed process
-    long utcOffsetSeconds;          // local time's offset, taken at install
-    char appName[256];              // UTF-8, NUL-terminated
-    char appVersion[128];           //
-    char reportFolder[kPathBytes];  // where the report files go ("": stderr)
-    CR_CRASH_FACTS facts;           // pFrames is meaningless here: see frames
+    pid_t pid;              // the crashed process
+    long utcOffsetSeconds;  // local time's offset, taken at install
+    char appName[256];      // UTF-8, NUL-terminated
+    char appVersion[128];   //
+    std::int32_t toFolder;  // 1: the report folder's descriptor comes along; 0: stderr
+    CR_CRASH_FACTS facts;   // pFrames is meaningless here: see frames
     std::uint64_t frames[kMaxFrames];
 };
 
@@ -54,9 +55,16 @@ enum class ReportSource : std::int32_t {
     Handler = 2,   // the handler's own frames, symbolized by the reporter
 };
 
+// Where the reporter wrote the report.
+enum class ReportPlace : std::int32_t {
+    Folder = 1,         // crash.json and stack.txt in the report folder
+    StandardError = 2,  // no folder, or its files could not be written whole (removed)
+};
+
 struct ReporterAnswer {
     std::uint32_t magic;
     ReportSource source;
+    ReportPlace place;
 };
 
 }  // namespace vplatform::crash

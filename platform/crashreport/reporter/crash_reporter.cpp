@@ -8,10 +8,13 @@
 // sound, and waits.  At a crash it gets the facts and the handler's own frames,
 // attaches to the crashed thread with ptrace, unwinds it with libdw, names
 // every frame (module+offset, function, file:line), lists the modules with
-// their build ids and the process's threads, writes crash.json and stack.txt
-// into the report folder, lets go of the process and answers.  When the
-// attach is refused it names the handler's frames instead.  It ends when the
-// socket closes.
+// their build ids and the process's threads, lets go of the process, writes
+// crash.json and stack.txt into the report folder whose descriptor came with
+// the crash (new files, never through a link, private to the user) and
+// answers.  When the attach is refused it names the handler's frames instead.
+// Without a report folder, or when its files cannot be written whole (they
+// are removed then), the report goes to the standard error it inherited.  It
+// ends when the socket closes.
 #include <dirent.h>
 #include <elfutils/libdwfl.h>
 #include <fcntl.h>
@@ -45,32 +48,38 @@ struct Frame {
     bool exact;  // the interrupted instruction itself, not a return address
 };
 
-void WriteAll(int fd, const char* bytes, std::size_t count) {
+// False when a write fails (ENOSPC among others) before all is written; a
+// short write is continued.
+bool WriteAll(int fd, const char* bytes, std::size_t count) {
     while (count > 0) {
         const ssize_t written = write(fd, bytes, count);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
+        if (written <= 0) return false;
         bytes += written;
         count -= static_cast<std::size_t>(written);
     }
+    return true;
 }
 
-// mkdir -p; true when the folder exists afterwards.
-bool MakeDirectories(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) break;
-    }
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool WriteFile(const std::string& path, const TextBuffer& text) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+// A new file `name` in `folder`, never through a link nor into a file that
+// exists; `made` tells whether it was created.  False unless all is written.
+bool WriteFile(int folder, const char* name, const TextBuffer& text, bool& made) {
+    const int fd = openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    WriteAll(fd, text.Data(), text.Size());
-    return close(fd) == 0;
+    made = true;
+    const bool written = WriteAll(fd, text.Data(), text.Size());
+    return close(fd) == 0 && written;
+}
+
+// Both files into `folder`, whole, or neither.
+bool WriteReportFiles(int folder, const TextBuffer& json, const TextBuffer& stack) {
+    bool madeFacts = false;
+    bool madeStack = false;
+    if (WriteFile(folder, "crash.json", json, madeFacts) && WriteFile(folder, "stack.txt", stack, madeStack))
+        return true;
+    if (madeFacts) unlinkat(folder, "crash.json", 0);
+    if (madeStack) unlinkat(folder, "stack.txt", 0);
+    return false;
 }
 
 void AppendDemangled(TextBuffer& line, const char* name) {
@@ -224,7 +233,11 @@ Dwfl* Prepare(pid_t pid) {
     return dwfl;
 }
 
-ReportSource Report(Dwfl* dwfl, CrashMessage& message) {
+using vplatform::crash::ReporterAnswer;
+using vplatform::crash::ReportPlace;
+
+// Writes the report of the crash into `folder` (-1: none) or to stderr.
+ReporterAnswer Report(Dwfl* dwfl, CrashMessage& message, int folder) {
     if (dwfl == nullptr) {
         dwfl = Prepare(message.pid);
     } else if (!ReportModules(dwfl, message.pid)) {
@@ -246,7 +259,6 @@ ReportSource Report(Dwfl* dwfl, CrashMessage& message) {
     facts.szExceptionWhat[sizeof facts.szExceptionWhat - 1] = '\0';
     message.appName[sizeof message.appName - 1] = '\0';
     message.appVersion[sizeof message.appVersion - 1] = '\0';
-    message.reportFolder[sizeof message.reportFolder - 1] = '\0';
 
     TextBuffer json(g_text, sizeof g_text / 4);
     vplatform::crash::AppendFactsJson(json, facts, message.pid, message.utcOffsetSeconds, message.appName,
@@ -268,17 +280,41 @@ ReportSource Report(Dwfl* dwfl, CrashMessage& message) {
     // Lets go of the process before it is told to go on.
     if (dwfl != nullptr) dwfl_end(dwfl);
 
-    const std::string folder = message.reportFolder;
-    if (folder.empty()) {
-        // No save folder: the report goes to the process's standard error.
-        WriteAll(STDERR_FILENO, json.Data(), json.Size());
-        WriteAll(STDERR_FILENO, stack.Data(), stack.Size());
-        return source;
+    const std::uint32_t magic = vplatform::crash::kAnswerMagic;
+    if (folder >= 0 && WriteReportFiles(folder, json, stack)) return {magic, source, ReportPlace::Folder};
+    if (WriteAll(STDERR_FILENO, json.Data(), json.Size()) && WriteAll(STDERR_FILENO, stack.Data(), stack.Size()))
+        return {magic, source, ReportPlace::StandardError};
+    return {magic, ReportSource::Failed, ReportPlace::StandardError};
+}
+
+// Receives a crash message and the report folder's descriptor that may come
+// with it (-1: none); false when the socket is closed or broken.
+bool ReceiveCrash(CrashMessage& message, int& folder) {
+    folder = -1;
+    for (;;) {
+        struct iovec part {
+            &message, sizeof message
+        };
+        alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        struct msghdr packet {};
+        packet.msg_iov = &part;
+        packet.msg_iovlen = 1;
+        packet.msg_control = control;
+        packet.msg_controllen = sizeof control;
+        const ssize_t got = recvmsg(vplatform::crash::kReporterSocket, &packet, MSG_CMSG_CLOEXEC);
+        if (got < 0 && errno == EINTR) continue;
+        for (cmsghdr* rights = CMSG_FIRSTHDR(&packet); rights != nullptr; rights = CMSG_NXTHDR(&packet, rights)) {
+            if (rights->cmsg_level == SOL_SOCKET && rights->cmsg_type == SCM_RIGHTS &&
+                rights->cmsg_len == CMSG_LEN(sizeof(int)))
+                std::memcpy(&folder, CMSG_DATA(rights), sizeof(int));
+        }
+        if (got == static_cast<ssize_t>(sizeof message) && message.magic == vplatform::crash::kCrashMagic &&
+            (packet.msg_flags & MSG_CTRUNC) == 0)
+            return true;
+        if (folder >= 0) close(folder);
+        folder = -1;
+        return false;
     }
-    if (!MakeDirectories(folder) || !WriteFile(folder + "/crash.json", json) ||
-        !WriteFile(folder + "/stack.txt", stack))
-        return ReportSource::Failed;
-    return source;
 }
 
 }  // namespace
@@ -299,13 +335,12 @@ int main(int argc, char** argv) {
     const long application = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 0;
     Dwfl* prepared = application > 0 ? Prepare(static_cast<pid_t>(application)) : nullptr;
     static CrashMessage message;
-    for (;;) {
-        const ssize_t got = recv(vplatform::crash::kReporterSocket, &message, sizeof message, 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got != static_cast<ssize_t>(sizeof message) || message.magic != vplatform::crash::kCrashMagic) break;
+    int folder = -1;
+    while (ReceiveCrash(message, folder)) {
         Dwfl* dwfl = message.pid == application ? prepared : nullptr;
         prepared = nullptr;  // Report ends it
-        const vplatform::crash::ReporterAnswer answer{vplatform::crash::kAnswerMagic, Report(dwfl, message)};
+        const ReporterAnswer answer = Report(dwfl, message, folder);
+        if (folder >= 0) close(folder);
         send(vplatform::crash::kReporterSocket, &answer, sizeof answer, MSG_NOSIGNAL);
     }
     // Nothing to clean up that the system does not.
