@@ -291,9 +291,8 @@ TEST_F(CrashReportTest, FoldersPlantedAtTheReportNamesAreNeitherWrittenThroughNo
             EXPECT_EQ(status, 0);
             running.CloseInput();
         });
-        const fs::path report = Report(child);
-        EXPECT_EQ(Facts(report).at("stack").as_string(), stack);
         EXPECT_EQ(vlibtest::TempDir::Read(victim), "mine");
+        EXPECT_EQ(Facts(Report(child)).at("stack").as_string(), stack);
     }
 }
 
