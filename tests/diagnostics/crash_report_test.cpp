@@ -241,7 +241,8 @@ TEST_F(CrashReportTest, AReportThatDoesNotFitGoesToStandardErrorAndLeavesNoParti
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
     const fs::path disk = m_dir.Path() / "disk";
     fs::create_directories(disk);
-    ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k,mode=0700"), 0) << std::strerror(errno);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k,mode=0700") != 0)
+        GTEST_SKIP() << "no small file system to fill: " << std::strerror(errno);
     const std::unique_ptr<const fs::path, void (*)(const fs::path*)> mounted(
         &disk, [](const fs::path* path) { umount2(path->c_str(), MNT_DETACH); });
     const off_t page = sysconf(_SC_PAGESIZE);
