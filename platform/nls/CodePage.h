@@ -32,8 +32,12 @@
 //     nothing: text is neither decomposed nor composed;
 //   - the double-byte pages hold the characters iconv knows: the user-defined
 //     ranges Windows maps to private-use characters are undefined here;
+//   - UTF-7 is written as iconv writes it, which puts some characters Windows
+//     writes as themselves (such as '!' and '=') in base64: both read the same
+//     text; an unfinished base64 run reads as U+FFFD;
 //   - the text and the buffer it is converted into must not overlap
-//     (ERROR_INVALID_PARAMETER); Windows converts and gives garbage.
+//     (ERROR_INVALID_PARAMETER), so that a conversion never reads what it
+//     has already overwritten; Windows converts and gives garbage.
 //
 // Threads: the conversions may be called from any thread at once.  SetACP may
 // be called from any thread, but a conversion with CP_ACP running meanwhile
@@ -128,8 +132,10 @@ VPLATFORM_API int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWi
 
 // The ANSI code page of the process: the code page set by SetACP, or else the
 // codeset of the process locale (LC_CTYPE) at first use: UTF-8 gives 65001,
-// ISO-8859-2 28592, CP1250 1250, ISO-8859-1 28591, CP1252 1252; the C/POSIX
-// locale and any other codeset give 65001.
+// ISO-8859-2 28592, ISO-8859-1 28591, CP1250 to CP1258 1250 to 1258, CP874 or
+// TIS-620 874, SJIS 932, GBK or GB2312 936, EUC-KR 949, BIG5 950 (glibc's
+// double-byte codesets are subsets of Windows' pages); the C/POSIX locale and
+// any other codeset give 65001.
 VPLATFORM_API UINT GetACP();
 
 // Sets the ANSI code page of the process (a host setting, for example 1250 to

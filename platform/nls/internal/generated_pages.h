@@ -4,7 +4,9 @@
 //
 // Bytes that iconv leaves undefined get Windows' values: 0x80-0x9F the C1
 // control of the same value (as the built-in pages), the others the
-// private-use character Windows assigns them.
+// private-use character Windows assigns them.  A character that two pairs of
+// a double-byte page decode to encodes to the pair iconv chooses (932 writes
+// the IBM pair of a character the NEC-selected rows repeat, as Windows does).
 #pragma once
 
 #include <cstddef>
