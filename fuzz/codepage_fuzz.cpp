@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the code-page converters and checks what must hold
 // for any input: the length query agrees with the conversion, no unit above
-// 0xFFFF is produced, single-byte pages round-trip, and UTF-8 decoding is a
-// fixed point after one round trip.  UTF-8 decoded in pieces (cut where the
+// 0xFFFF is produced, single-byte pages round-trip, UTF-8 decoding is a fixed
+// point after one round trip and MB_ERR_INVALID_CHARS takes exactly the UTF-8
+// that round-trips; the double-byte pages reach a fixed point.  UTF-8 decoded in pieces (cut where the
 // input's own bytes say) gives the units of the whole.
 #include <algorithm>
 #include <cstdint>
@@ -65,8 +66,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     Check(decoder.Finish(text));
     Check(std::wstring(text.Data(), text.Size()) == wide);
 
-    for (const UINT codePage : {1250u, 1252u, 28591u, 28592u}) {
+    for (const UINT codePage : {1250u, 1252u, 28591u, 28592u, 1251u, 1253u, 1255u, 874u, 437u, 852u}) {
         Check(ToNarrow(codePage, ToWide(codePage, bytes)) == bytes);
+    }
+    // MB_ERR_INVALID_CHARS takes exactly the UTF-8 that round-trips.
+    const int strict =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(size), nullptr, 0);
+    Check((strict != 0) == (utf8 == bytes));
+    // Double-byte pages: lengths agree, and what they decode
+    // encodes and decodes back to itself.
+    for (const UINT codePage : {932u, 936u, 949u, 950u}) {
+        const std::wstring decoded = ToWide(codePage, bytes);
+        const std::string encoded = ToNarrow(codePage, decoded);
+        Check(ToNarrow(codePage, ToWide(codePage, encoded)) == encoded);
     }
 
     // The same bytes read as UTF-16 units (lone surrogates included).

@@ -33,6 +33,22 @@ class Convert(unittest.TestCase):
         self.assertEqual(run("convert", "--from", "utf-8", "--to", "utf-8", stdin=b"a\xffb").stdout,
                          "a\ufffdb".encode())
 
+    def test_converts_and_lists_cyrillic_greek_japanese_chinese_oem_and_utf7_pages_like_python(self):
+        text = "Привет ΑΒΓ 日本語 中文 ╔═╗ A≢Α."
+        for name, codec, sample in [("windows-1251", "cp1251", text[:6]), ("1253", "cp1253", text[7:10]),
+                                    ("shift_jis", "cp932", text[:10] + text[11:14]), ("gbk", "gbk", text[15:17]),
+                                    ("big5", "cp950", text[15:17]), ("cp437", "cp437", text[18:21]),
+                                    ("utf-7", "utf-7", text)]:
+            out = run("convert", "--from", "utf-8", "--to", name, stdin=sample.encode())
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(out.stdout.decode(codec), sample, name)
+            back = run("convert", "--from", name, "--to", "utf-8", stdin=sample.encode(codec))
+            self.assertEqual(back.stdout.decode(), sample, name)
+        listing = run("convert", "--list").stdout.decode()
+        for line in ["1251  (ANSI - Cyrillic)", "932   (ANSI/OEM - Japanese Shift-JIS)", "65000 (UTF-7)", "437   (OEM"]:
+            self.assertIn(line, listing)
+        self.assertRegex(listing, r"950 .*big5, cp950")
+
     def test_bad_arguments_and_unreadable_input_give_one_line_and_a_status(self):
         for args, code in [(("convert", "--from", "nope", "--to", "utf-8"), 2), (("convert", "--to", "utf-8"), 2),
                            (("convert", "--from", "utf-8", "--to", "utf-8", "/nonexistent/file"), 1),

@@ -83,16 +83,33 @@ void WriteOutput(const std::string& bytes) {
     std::cout.flush();
 }
 
+const std::vector<std::pair<std::string, unsigned>>& CodePageNames() {
+    static const std::vector<std::pair<std::string, unsigned>> names = {
+        {"ansi", CP_ACP},       {"acp", CP_ACP},         {"utf-8", CP_UTF8},     {"utf8", CP_UTF8},
+        {"utf-7", CP_UTF7},     {"utf7", CP_UTF7},       {"utf-16le", kUtf16Le}, {"utf16le", kUtf16Le},
+        {"windows-1250", 1250}, {"cp1250", 1250},        {"windows-1251", 1251}, {"cp1251", 1251},
+        {"windows-1252", 1252}, {"cp1252", 1252},        {"windows-1253", 1253}, {"cp1253", 1253},
+        {"windows-1254", 1254}, {"cp1254", 1254},        {"windows-1255", 1255}, {"cp1255", 1255},
+        {"windows-1256", 1256}, {"cp1256", 1256},        {"windows-1257", 1257}, {"cp1257", 1257},
+        {"windows-1258", 1258}, {"cp1258", 1258},        {"windows-874", 874},   {"cp874", 874},
+        {"shift_jis", 932},     {"sjis", 932},           {"cp932", 932},         {"gbk", 936},
+        {"cp936", 936},         {"ks_c_5601-1987", 949}, {"uhc", 949},           {"cp949", 949},
+        {"big5", 950},          {"cp950", 950},          {"ibm437", 437},        {"cp437", 437},
+        {"ibm850", 850},        {"cp850", 850},          {"ibm852", 852},        {"cp852", 852},
+        {"iso-8859-2", 28592},  {"iso8859-2", 28592},    {"latin2", 28592},      {"iso-8859-1", 28591},
+        {"iso8859-1", 28591},   {"latin1", 28591},       {"us-ascii", 20127},    {"ascii", 20127},
+    };
+    return names;
+}
+
 unsigned ParseCodePage(const std::string& name) {
     std::string key = name;
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-    static const std::map<std::string, unsigned> names = {
-        {"ansi", CP_ACP},  {"acp", CP_ACP},        {"utf-8", CP_UTF8},    {"utf8", CP_UTF8},     {"windows-1250", 1250},
-        {"cp1250", 1250},  {"windows-1252", 1252}, {"cp1252", 1252},      {"iso-8859-2", 28592}, {"iso8859-2", 28592},
-        {"latin2", 28592}, {"iso-8859-1", 28591},  {"iso8859-1", 28591},  {"latin1", 28591},     {"us-ascii", 20127},
-        {"ascii", 20127},  {"utf-16le", kUtf16Le}, {"utf16le", kUtf16Le},
-    };
-    if (const auto it = names.find(key); it != names.end()) return it->second;
+    const auto& names = CodePageNames();
+    if (const auto it = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == key; });
+        it != names.end()) {
+        return it->second;
+    }
     if (!key.empty() && std::all_of(key.begin(), key.end(), [](unsigned char c) { return std::isdigit(c); }) &&
         key.size() < 6) {
         const unsigned number = static_cast<unsigned>(std::stoul(key));

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vtools {
@@ -68,5 +69,7 @@ void WriteOutput(const std::string& bytes);
 // or number.  kUtf16Le stands for UTF-16LE bytes, handled by the tool itself.
 constexpr unsigned kUtf16Le = 1200;
 unsigned ParseCodePage(const std::string& name);
+// The names ParseCodePage knows, each with its code page, in listing order.
+const std::vector<std::pair<std::string, unsigned>>& CodePageNames();
 
 }  // namespace vtools

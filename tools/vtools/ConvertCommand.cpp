@@ -1,6 +1,10 @@
 // vtools convert: converts a file or standard input between code pages.
 #include <VLibIncludes.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "Command.h"
 
 namespace vtools {
@@ -35,7 +39,40 @@ std::string Encode(const std::wstring& text, unsigned codePage) {
     return std::string(static_cast<std::string_view>(converter));
 }
 
+// One line a code page: its number and name as GetCPInfoExW gives them, then
+// the names the command takes for it.
+void ListCodePages() {
+    std::string out;
+    std::vector<unsigned> listed;
+    for (const auto& [name, codePage] : CodePageNames()) {
+        if (std::find(listed.begin(), listed.end(), codePage) != listed.end()) continue;
+        listed.push_back(codePage);
+        std::string title;
+        CPINFOEXW info;
+        if (codePage == kUtf16Le) {
+            title = "1200  (UTF-16LE)";
+        } else if (codePage == CP_ACP) {
+            title = "ansi  (the ANSI code page, now " + std::to_string(GetACP()) + ")";
+        } else if (GetCPInfoExW(codePage, 0, &info)) {
+            title = VTools::String::WideToUtf8(info.CodePageName);
+        } else {
+            continue;  // not converted on this system
+        }
+        std::string aliases;
+        for (const auto& [alias, page] : CodePageNames()) {
+            if (page == codePage) aliases += (aliases.empty() ? "" : ", ") + alias;
+        }
+        title.resize(std::max<std::size_t>(title.size() + 2, 48), ' ');
+        out += title + aliases + "\n";
+    }
+    WriteOutput(out);
+}
+
 int Run(const std::vector<std::string>& args) {
+    if (args.size() == 1 && args[0] == "--list") {
+        ListCodePages();
+        return 0;
+    }
     std::string from, to, file;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if ((args[i] == "--from" || args[i] == "--to") && i + 1 < args.size()) {
@@ -59,12 +96,16 @@ int Run(const std::vector<std::string>& args) {
 const Registration registration{{
     "convert",
     "convert text between code pages",
-    "usage: vtools convert --from CODEPAGE --to CODEPAGE [FILE]\n\n"
+    "usage: vtools convert --from CODEPAGE --to CODEPAGE [FILE]\n"
+    "       vtools convert --list\n\n"
     "Converts FILE (or standard input) from one code page to another and writes\n"
-    "the result to standard output.  Code pages: utf-8, windows-1250, windows-1252,\n"
-    "iso-8859-2, iso-8859-1, us-ascii, utf-16le, ansi (the ANSI code page), or a\n"
-    "number (65001, 1250, 28592…).  Invalid UTF-8 becomes U+FFFD; a character the\n"
-    "target lacks becomes '?'.\n",
+    "the result to standard output.  Code pages: utf-8, utf-7, utf-16le, the\n"
+    "Windows pages windows-1250 to windows-1258 and windows-874, the double-byte\n"
+    "shift_jis (932), gbk (936), uhc (949) and big5 (950), the OEM pages cp437,\n"
+    "cp850 and cp852, iso-8859-1, iso-8859-2, us-ascii, ansi (the ANSI code\n"
+    "page), or a number (65001, 1251, 932…); --list shows them all with their\n"
+    "names.  Invalid input becomes U+FFFD (a double-byte page's default\n"
+    "character); a character the target lacks becomes '?'.\n",
     Run,
 }};
 

@@ -85,19 +85,7 @@ constexpr SingleByteCodePage Build(unsigned codePage, Upper kind, const char16_t
         }
         page.toWide[b] = c;
     }
-    int rows = 1;
-    for (int b = 0; b < 256; ++b) {
-        const unsigned c = page.toWide[b];
-        // 20127: characters below 0x80 already come from their own byte.
-        if (b >= 0x80 && c < 0x80) continue;
-        std::uint8_t& row = page.rowOf[c >> 8];
-        if (row == 0) {
-            if (rows == SingleByteCodePage::kMaxRows) throw "too many rows in a single-byte code page";
-            row = static_cast<std::uint8_t>(rows++);
-        }
-        std::uint8_t& slot = page.fromWide[row][c & 0xFF];
-        if (slot == 0) slot = static_cast<std::uint8_t>(b);
-    }
+    if (!BuildEncodeRows(page)) throw "too many rows in a single-byte code page";
     return page;
 }
 

@@ -57,7 +57,11 @@ std::size_t Encode(const SingleByteCodePage& page, const wchar_t* s, const wchar
         }
         if (s == e) break;
         do {
-            if (kBounded && d == dEnd) return kNoRoom;
+            if (kBounded && d == dEnd) {
+                // What was converted before the room ran out counts.
+                usedReplacement = usedReplacement || replaced;
+                return kNoRoom;
+            }
             const auto c = static_cast<std::uint32_t>(*s++);
             std::uint32_t b = c;
             if (c >= 0x80) {

@@ -22,7 +22,8 @@ bool Utf16NeedsReplacement(const SingleByteCodePage& page, const wchar_t* src, s
 // Encodes the `n` units at `src` into `dst`, which has room for `capacity`
 // bytes.  A character the page lacks (including every character outside the
 // BMP, and a lone surrogate) becomes `replacement`, and sets `usedReplacement`.
-// Returns the number of bytes written, or kNoRoom (see utf.h).
+// Returns the number of bytes written, or kNoRoom (see utf.h); then
+// `usedReplacement` tells whether the bytes written hold a replacement.
 std::size_t Utf16ToSingleByte(const SingleByteCodePage& page, const wchar_t* src, std::size_t n, char* dst,
                               std::size_t capacity, char replacement, bool& usedReplacement) noexcept;
 

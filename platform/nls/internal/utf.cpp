@@ -396,4 +396,41 @@ std::size_t Utf16ToUtf8(const wchar_t* src, std::size_t n, char* dst, std::size_
     return EncodeUtf8<true>(src, src + n, d, d + capacity);
 }
 
+bool Utf8IsWellFormed(const char* src, std::size_t n) noexcept {
+    const Byte* s = reinterpret_cast<const Byte*>(src);
+    const Byte* const e = s + n;
+    while (s < e) {
+        while (e - s >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, s, 8);
+            if (word & 0x8080808080808080ull) break;
+            s += 8;
+        }
+        if (s == e) break;
+        if (*s < 0x80) {
+            ++s;
+            continue;
+        }
+        std::uint32_t cp;
+        const std::size_t length = DecodeNonAscii(s, e, cp);
+        // U+FFFD itself is well-formed; the decoder's replacement is shorter.
+        if (cp == 0xFFFD && !(length == 3 && s[0] == 0xEF)) return false;
+        s += length;
+    }
+    return true;
+}
+
+bool Utf16IsWellFormed(const wchar_t* src, std::size_t n) noexcept {
+    const wchar_t* s = src;
+    const wchar_t* const e = src + n;
+    while (s < e) {
+        std::uint32_t cp;
+        const auto c = static_cast<std::uint32_t>(*s);
+        const std::size_t units = ReadCodePoint(s, e, cp);
+        if (cp == 0xFFFD && c != 0xFFFD) return false;
+        s += units;
+    }
+    return true;
+}
+
 }  // namespace vplatform::internal

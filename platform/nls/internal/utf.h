@@ -30,4 +30,11 @@ std::size_t Utf16ToUtf8Length(const wchar_t* src, std::size_t n) noexcept;
 // bytes.  Returns the number of bytes written, or kNoRoom.
 std::size_t Utf16ToUtf8(const wchar_t* src, std::size_t n, char* dst, std::size_t capacity) noexcept;
 
+// Whether the `n` bytes at `src` are well-formed UTF-8.
+bool Utf8IsWellFormed(const char* src, std::size_t n) noexcept;
+
+// Whether the `n` units at `src` hold no lone surrogate and no value above
+// 0x10FFFF.
+bool Utf16IsWellFormed(const wchar_t* src, std::size_t n) noexcept;
+
 }  // namespace vplatform::internal

@@ -6,6 +6,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
@@ -282,14 +283,11 @@ TEST(Conversions, RejectBadArgumentsWithTheLastError) {
         return [=] { return WideCharToMultiByte(cp, flags, in, size, out, room, replacement, nullptr) != 0; };
     };
     const std::pair<DWORD, std::function<bool()>> cases[] = {
-        {ERROR_INVALID_PARAMETER, mb(1251, 0, "a", 1, wide, 4)},  // unknown pages
+        {ERROR_INVALID_PARAMETER, mb(1361, 0, "a", 1, wide, 4)},  // unknown pages
         {ERROR_INVALID_PARAMETER, wc(CP_OEMCP, 0, L"a", 1, narrow, 4, nullptr)},
-        {ERROR_INVALID_FLAGS, mb(CP_UTF8, 8, "a", 1, wide, 4)},
-        {ERROR_INVALID_FLAGS, wc(1250, 0x400, L"a", 1, narrow, 4, nullptr)},
         {ERROR_INVALID_PARAMETER, mb(CP_UTF8, 0, nullptr, 1, wide, 4)},  // null input
         {ERROR_INVALID_PARAMETER, wc(CP_UTF8, 0, nullptr, -1, nullptr, 0, nullptr)},
-        {ERROR_INVALID_PARAMETER, mb(1252, 0, "a", 0, wide, 4)},  // empty input
-        {ERROR_INVALID_PARAMETER, wc(1252, 0, L"a", -2, narrow, 4, nullptr)},
+        {ERROR_INVALID_PARAMETER, mb(1252, 0, "a", 0, wide, 4)},      // empty input
         {ERROR_INVALID_PARAMETER, mb(CP_UTF8, 0, "a", 1, wide, -1)},  // negative or null output
         {ERROR_INVALID_PARAMETER, wc(CP_UTF8, 0, L"a", 1, nullptr, 4, nullptr)},
         {ERROR_INVALID_PARAMETER, mb(CP_UTF8, 0, narrow, 4, reinterpret_cast<wchar_t*>(narrow), 4)},  // overlap
@@ -301,7 +299,292 @@ TEST(Conversions, RejectBadArgumentsWithTheLastError) {
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_TRUE(vlibtest::FailsWith(cases[i].first, cases[i].second)) << i;
-    for (UINT cp : {0u, 437u, 1251u, 65000u}) EXPECT_FALSE(IsValidCodePage(cp)) << cp;
+    for (UINT cp : {0u, 1u, 1361u, 20932u, 54936u}) EXPECT_FALSE(IsValidCodePage(cp)) << cp;
+}
+
+TEST(Flags, EachCodePageTakesTheFlagsWindowsTakes) {
+    wchar_t wide[8];
+    char narrow[8];
+    BOOL used = FALSE;
+    const auto mb = [&](UINT cp, DWORD flags, LPCSTR in) {
+        return [=, &wide] { return MultiByteToWideChar(cp, flags, in, -1, wide, 8) != 0; };
+    };
+    const auto wc = [&](UINT cp, DWORD flags, LPBOOL usedDefault = nullptr) {
+        return [=, &narrow] { return WideCharToMultiByte(cp, flags, L"a", -1, narrow, 8, nullptr, usedDefault) != 0; };
+    };
+    // Taken: the undefined 0x90 of 1252 is a C1 control, not an error.
+    EXPECT_EQ(MultiByteToWideChar(1252, MB_ERR_INVALID_CHARS, "\x90", -1, nullptr, 0), 2);
+    const std::function<bool()> taken[] = {
+        mb(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xC5\x82\xEF\xBF\xBD"),
+        mb(1252, MB_PRECOMPOSED | MB_ERR_INVALID_CHARS | MB_USEGLYPHCHARS, "a"),
+        mb(932, MB_COMPOSITE, "a"),
+        mb(CP_UTF7, 0, "a"),
+        wc(CP_UTF8, WC_ERR_INVALID_CHARS),
+        wc(1252, WC_NO_BEST_FIT_CHARS, &used),
+        wc(1251, WC_COMPOSITECHECK | WC_DEFAULTCHAR),
+        wc(936, WC_COMPOSITECHECK | WC_DISCARDNS | WC_NO_BEST_FIT_CHARS),
+    };
+    for (std::size_t i = 0; i < std::size(taken); ++i) EXPECT_TRUE(vlibtest::SucceedsQuietly(taken[i])) << i;
+    const std::pair<DWORD, std::function<bool()>> refused[] = {
+        {ERROR_INVALID_FLAGS, mb(CP_UTF8, MB_PRECOMPOSED, "a")},
+        {ERROR_INVALID_FLAGS, mb(CP_UTF7, MB_ERR_INVALID_CHARS, "a")},
+        {ERROR_INVALID_FLAGS, mb(1250, MB_PRECOMPOSED | MB_COMPOSITE, "a")},
+        {ERROR_INVALID_FLAGS, mb(1252, 0x10, "a")},
+        {ERROR_INVALID_FLAGS, wc(CP_UTF8, WC_NO_BEST_FIT_CHARS)},
+        {ERROR_INVALID_FLAGS, wc(CP_UTF7, WC_ERR_INVALID_CHARS)},
+        {ERROR_INVALID_FLAGS, wc(1252, WC_ERR_INVALID_CHARS)},
+        {ERROR_INVALID_FLAGS, wc(1252, WC_DEFAULTCHAR)},  // only with WC_COMPOSITECHECK
+        {ERROR_INVALID_FLAGS, wc(932, 0x800)},
+        {ERROR_INVALID_PARAMETER, wc(CP_UTF7, 0, &used)},  // no default character for UTF-7
+        {ERROR_INVALID_PARAMETER, wc(CP_UTF8, WC_ERR_INVALID_CHARS, &used)},
+    };
+    for (std::size_t i = 0; i < std::size(refused); ++i)
+        EXPECT_TRUE(vlibtest::FailsWith(refused[i].first, refused[i].second)) << i;
+}
+
+TEST(Flags, ErrInvalidCharsFailsOnIllFormedInputWithNoUnicodeTranslation) {
+    const std::pair<UINT, std::string> decode[] = {
+        {CP_UTF8, "ab\xC3"}, {CP_UTF8, "\xED\xA0\x80"}, {CP_UTF8, std::string(40, 'x') + "\xFF"},
+        {932, "a\x81"},      {932, "\x81\x20"},         {949, "\xFF\xFE\xFE"}};
+    for (const auto& [cp, text] : decode) {
+        EXPECT_TRUE(vlibtest::FailsWith(ERROR_NO_UNICODE_TRANSLATION,
+                                        [&] {
+                                            return MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, text.data(),
+                                                                       static_cast<int>(text.size()), nullptr, 0) != 0;
+                                        }))
+            << cp << " " << Hex(text);
+        // Without the flag the same input converts.
+        EXPECT_GT(MultiByteToWideChar(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0), 0);
+    }
+    const std::wstring loneSurrogate = std::wstring(L"ab") + L'\xDC00';
+    EXPECT_TRUE(vlibtest::FailsWith(ERROR_NO_UNICODE_TRANSLATION, [&] {
+        return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, loneSurrogate.data(), 3, nullptr, 0, nullptr,
+                                   nullptr) != 0;
+    }));
+    EXPECT_EQ(
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, L"\xD83D\xDE00\xFFFD", 3, nullptr, 0, nullptr, nullptr), 7);
+}
+
+TEST(Flags, UseGlyphCharsGivesTheOemPagesGlyphsForControlBytes) {
+    wchar_t wide[4];
+    ASSERT_EQ(MultiByteToWideChar(437, MB_USEGLYPHCHARS,
+                                  "\x01\x7F\x14"
+                                  "A",
+                                  4, wide, 4),
+              4);
+    EXPECT_EQ(std::wstring(wide, 4), (std::wstring{0x263A, 0x2302, 0x00B6, L'A'}));
+    ASSERT_EQ(MultiByteToWideChar(1252, MB_USEGLYPHCHARS, "\x01\x7F", 2, wide, 4), 2);  // an ANSI page has none
+    EXPECT_EQ(std::wstring(wide, 2), (std::wstring{0x01, 0x7F}));
+}
+
+TEST(Conversions, LengthsBelowMinusOneMeanUpToTheTerminator) {
+    wchar_t wide[8];
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab\xC5\x82", -2002, wide, 8), 4);
+    EXPECT_EQ(std::wstring(wide, 4), std::wstring(L"abł", 4));
+    EXPECT_EQ(MultiByteToWideChar(1251, 0, "\xC0", INT_MIN, nullptr, 0), 2);
+    char narrow[8];
+    EXPECT_EQ(WideCharToMultiByte(1250, 0, L"ał", -2, narrow, 8, nullptr, nullptr), 3);
+    EXPECT_EQ(std::string(narrow, 3), std::string("a\xB3", 3));
+}
+
+TEST(Conversions, ShortOutputStopsBeforeTheMissingCharacterAndLeavesUsedDefaultFalse) {
+    char narrow[4];
+    for (UINT cp : {1252u, 1251u, 932u}) {
+        BOOL used = TRUE;
+        EXPECT_TRUE(vlibtest::FailsWith(ERROR_INSUFFICIENT_BUFFER, [&] {
+            return WideCharToMultiByte(cp, 0, L"ab\x4E00", 3, narrow, 2, nullptr, &used) != 0;
+        })) << cp;
+        EXPECT_EQ(used, FALSE) << cp;
+        used = FALSE;
+        EXPECT_TRUE(vlibtest::FailsWith(ERROR_INSUFFICIENT_BUFFER, [&] {
+            return WideCharToMultiByte(cp, 0, L"\x263Axyz", 4, narrow, 2, nullptr, &used) != 0;
+        })) << cp;
+        EXPECT_EQ(used, TRUE) << cp;  // the replacement was written before the room ran out
+    }
+}
+
+// The code pages read from iconv, checked against python3's codecs.
+struct GeneratedPage {
+    UINT cp;
+    const char* codec;
+};
+constexpr GeneratedPage kSingleBytePages[] = {{1251, "cp1251"}, {1253, "cp1253"}, {1254, "cp1254"}, {1255, "cp1255"},
+                                              {1256, "cp1256"}, {1257, "cp1257"}, {1258, "cp1258"}, {874, "cp874"},
+                                              {437, "cp437"},   {850, "cp850"},   {852, "cp852"}};
+constexpr GeneratedPage kDoubleBytePages[] = {{932, "cp932"}, {936, "gbk"}, {949, "cp949"}, {950, "cp950"}};
+
+std::string Python(const std::string& script, const std::string& input = {}) {
+    const auto out = vlibtest::RunPeer({"python3", "-c", script}, input);
+    EXPECT_TRUE(out.has_value());
+    return out.value_or("");
+}
+
+std::string Unhex(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+TEST(CodePages, SingleBytePagesDecodeLikePythonAndUndefinedBytesLikeWindows) {
+    if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
+    // python's character for each byte of each page, U+FFFF where it has none.
+    std::string codecs;
+    for (const GeneratedPage& page : kSingleBytePages) codecs += std::string(page.codec) + "\n";
+    std::istringstream lines(
+        Python("import codecs, sys\n"
+               "for c in sys.stdin.read().split():\n"
+               " print(''.join(codecs.decode(bytes([b]), c, 'ignore') or '\\uffff'"
+               " for b in range(256)).encode('utf-16-le').hex())\n",
+               codecs));
+    for (const GeneratedPage& page : kSingleBytePages) {
+        SCOPED_TRACE(page.cp);
+        ASSERT_TRUE(IsValidCodePage(page.cp));
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line));
+        const std::string expected = Unhex(line);
+        const std::wstring ours = Decode(page.cp, AllBytes());
+        ASSERT_EQ(ours.size(), 256u);
+        ASSERT_EQ(expected.size(), 512u);
+        for (int b = 0; b < 256; ++b) {
+            const auto python = static_cast<wchar_t>(static_cast<unsigned char>(expected[2 * b]) |
+                                                     (static_cast<unsigned char>(expected[2 * b + 1]) << 8));
+            const wchar_t got = ours[static_cast<size_t>(b)];
+            if (python != 0xFFFF) {
+                EXPECT_EQ(got, python) << "byte " << b;
+            } else if (b < 0xA0) {
+                EXPECT_EQ(got, b) << "byte " << b;  // the C1 control
+            } else {
+                EXPECT_TRUE((got >= 0xF880 && got <= 0xF8FF) || got == 0x05BA)
+                    << "byte " << b << " gives " << static_cast<int>(got);
+            }
+        }
+        // Every byte is a character of its own: all of them encode back.
+        EXPECT_EQ(Encode(page.cp, ours), AllBytes());
+    }
+    EXPECT_EQ(Decode(1253, "\xAA\xD2\xFF"), L"\xF8F9\xF8FA\xF8FB");
+    EXPECT_EQ(Decode(1255, "\xCA"), L"\x05BA");
+    EXPECT_EQ(Encode(1251, L"Привет, мир ł"), "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0 ?");
+}
+
+TEST(CodePages, DoubleBytePagesConvertEveryPairLikePython) {
+    if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
+    // Every pair python decodes, then random text of them and ASCII; the
+    // text python encodes back, and the UTF-16 of both.  Where python and
+    // Windows part: 950's rows C6-C8 are user-defined characters on Windows
+    // (private use, as iconv reads them); a 932 character with an IBM pair
+    // (FA-FC) and an NEC-selected one (ED-EE) is written as the IBM pair,
+    // where python writes the other.
+    std::string codecs;
+    for (const GeneratedPage& page : kDoubleBytePages) codecs += std::string(page.codec) + "\n";
+    std::istringstream lines(
+        Python("import random, sys\n"
+               "for c in sys.stdin.read().split():\n"
+               " ok=[]\n"
+               " for l in range(0x81,0xff):\n"
+               "  if c=='cp950' and 0xc6<=l<=0xc8: continue\n"
+               "  for t in range(0x40,0xff):\n"
+               "   try:\n"
+               "    u=bytes([l,t]).decode(c)\n"
+               "    if len(u)==1: ok.append(bytes([l,t]))\n"
+               "   except UnicodeDecodeError: pass\n"
+               " ibm={}\n"
+               " for x in ok:\n"
+               "  if c=='cp932' and x[0]>=0xfa: ibm.setdefault(x.decode(c),x)\n"
+               " def enc(ch):\n"
+               "  e=ch.encode(c)\n"
+               "  return ibm.get(ch,e) if e[0] in (0xed,0xee) else e\n"
+               " r=random.Random(5)\n"
+               " txt=b''.join(r.choice(ok+[b'a',b' ',b'\\x7e']) for _ in range(20000))\n"
+               " for b in (b''.join(ok), txt):\n"
+               "  u=b.decode(c)\n"
+               "  print(b.hex(), u.encode('utf-16-le').hex(), b''.join(map(enc,u)).hex())\n",
+               codecs));
+    for (const GeneratedPage& page : kDoubleBytePages) {
+        SCOPED_TRACE(page.cp);
+        ASSERT_TRUE(IsValidCodePage(page.cp));
+        for (int i = 0; i < 2; ++i) {
+            std::string bytes, utf16, back;
+            ASSERT_TRUE(lines >> bytes >> utf16 >> back);
+            const std::wstring ours = Decode(page.cp, Unhex(bytes));
+            EXPECT_EQ(Hex(Utf16Le(ours)), utf16);
+            EXPECT_EQ(Hex(Encode(page.cp, ours)), back);
+        }
+    }
+    // The single bytes Windows defines, and the lead-byte rules.
+    EXPECT_EQ(Decode(932, "\x80\xA0\xB1\xFD"), L"\x0080\xF8F0\xFF71\xF8F1");
+    EXPECT_EQ(Decode(936, "\x80\xFF"), L"\x20AC\xF8F5");
+    EXPECT_EQ(Decode(932, std::string("a\x81\x20\x81\x7F\x81", 6)), L"a\x30FB \x30FB\x30FB");
+    EXPECT_EQ(Encode(932, L"a\x3042\x00E9"), "a\x82\xA0?");
+    char narrow[8];
+    BOOL used = FALSE;
+    EXPECT_EQ(WideCharToMultiByte(932, 0, L"\x00E9", 1, narrow, 8, "\x81\x45", &used), 2);  // a double-byte default
+    EXPECT_EQ(std::string(narrow, 2), "\x81\x45");
+    EXPECT_TRUE(used);
+}
+
+TEST(CodePages, Utf7ConvertsLikePython) {
+    if (!vlibtest::HavePeer("python3")) GTEST_SKIP() << "python3 not found";
+    const std::wstring text = L"Hi Mom -\x263A-! A\x2262\x0391. \x65E5\x672C\x8A9E \xD83D\xDE00 1+1=2 ~\\";
+    const std::string encoded = Encode(CP_UTF7, text);
+    // python reads what we write, and we read what python writes.
+    std::istringstream lines(
+        Python("import sys\n"
+               "ours, text = sys.stdin.read().split()\n"
+               "print(bytes.fromhex(ours).decode('utf-7').encode('utf-16-le').hex())\n"
+               "print(bytes.fromhex(text).decode('utf-16-le').encode('utf-7').hex())\n",
+               Hex(encoded) + "\n" + Hex(Utf16Le(text))));
+    std::string decodedByPython, fromPython;
+    ASSERT_TRUE(lines >> decodedByPython >> fromPython);
+    EXPECT_EQ(decodedByPython, Hex(Utf16Le(text)));
+    EXPECT_EQ(Decode(CP_UTF7, Unhex(fromPython)), text);
+    EXPECT_EQ(Decode(CP_UTF7, "A+ImIDkQ."), L"A\x2262\x0391.");
+}
+
+TEST(CodePages, CodePageInfoTellsSizesDefaultsLeadBytesAndNames) {
+    struct Expected {
+        UINT cp;
+        UINT maxCharSize;
+        std::vector<BYTE> leadBytes;
+        wchar_t unicodeDefault;
+        const wchar_t* name;
+    };
+    const Expected pages[] = {
+        {1251, 1, {}, L'?', L"1251  (ANSI - Cyrillic)"},
+        {1252, 1, {}, L'?', L"1252  (ANSI - Latin I)"},
+        {437, 1, {}, L'?', L"437   (OEM - United States)"},
+        {932, 2, {0x81, 0x9F, 0xE0, 0xFC}, 0x30FB, L"932   (ANSI/OEM - Japanese Shift-JIS)"},
+        {950, 2, {0x81, 0xFE}, L'?', L"950   (ANSI/OEM - Traditional Chinese Big5)"},
+        {CP_UTF8, 4, {}, 0xFFFD, L"65001 (UTF-8)"},
+        {CP_UTF7, 5, {}, 0xFFFD, L"65000 (UTF-7)"},
+    };
+    for (const Expected& page : pages) {
+        SCOPED_TRACE(page.cp);
+        CPINFOEXW ex;
+        ASSERT_TRUE(GetCPInfoExW(page.cp, 0, &ex));
+        CPINFO info;
+        ASSERT_TRUE(GetCPInfo(page.cp, &info));
+        CPINFO fromEx{ex.MaxCharSize, {ex.DefaultChar[0], ex.DefaultChar[1]}, {}};
+        std::copy(std::begin(ex.LeadByte), std::end(ex.LeadByte), fromEx.LeadByte);
+        for (const CPINFO* i : {&fromEx, &info}) {
+            EXPECT_EQ(i->MaxCharSize, page.maxCharSize);
+            EXPECT_EQ(i->DefaultChar[0], '?');
+            EXPECT_EQ(i->DefaultChar[1], 0);
+            std::vector<BYTE> leads(page.leadBytes);
+            leads.resize(MAX_LEADBYTES);
+            EXPECT_EQ(std::vector<BYTE>(i->LeadByte, i->LeadByte + MAX_LEADBYTES), leads);
+        }
+        EXPECT_EQ(ex.UnicodeDefaultChar, page.unicodeDefault);
+        EXPECT_EQ(ex.CodePage, page.cp);
+        EXPECT_EQ(std::wstring(ex.CodePageName), page.name);
+    }
+    CPINFO info;
+    EXPECT_TRUE(vlibtest::FailsWith(ERROR_INVALID_PARAMETER, [&] { return GetCPInfo(1361, &info); }));
+    EXPECT_TRUE(vlibtest::FailsWith(ERROR_INVALID_PARAMETER, [] { return GetCPInfo(1252, nullptr); }));
+    ASSERT_TRUE(SetACP(1250));
+    EXPECT_TRUE(GetCPInfo(CP_ACP, &info));
+    EXPECT_EQ(info.MaxCharSize, 1u);
+    SetACP(0);
 }
 
 // Restores the process locale, LOCPATH and the ANSI code page.
@@ -323,7 +606,7 @@ TEST_F(AnsiCodePage, FollowsSetAcpThenTheLocale) {
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xB3", 1, wide, 2), 1);
     EXPECT_EQ(wide[0], L'ł');
 
-    EXPECT_TRUE(vlibtest::FailsWith(ERROR_INVALID_PARAMETER, [] { return SetACP(1251); }));
+    EXPECT_TRUE(vlibtest::FailsWith(ERROR_INVALID_PARAMETER, [] { return SetACP(1361); }));
     EXPECT_EQ(GetACP(), 1250u);
 
     // Back to the locale, read again after SetACP(0).
@@ -337,8 +620,8 @@ TEST_F(AnsiCodePage, ReadsTheCodesetOfTheLocale) {
     // Minimal locales built for the test, found through LOCPATH.
     const vlibtest::TempDir dir;
     ASSERT_EQ(setenv("LOCPATH", dir.Path().c_str(), 1), 0);
-    const std::pair<const char*, UINT> codesets[] = {
-        {"ISO-8859-2", 28592}, {"CP1250", 1250}, {"ISO-8859-1", 28591}, {"CP1252", 1252}, {"KOI8-R", CP_UTF8}};
+    const std::pair<const char*, UINT> codesets[] = {{"ISO-8859-2", 28592}, {"CP1250", 1250}, {"ISO-8859-1", 28591},
+                                                     {"CP1252", 1252},      {"CP1251", 1251}, {"KOI8-R", CP_UTF8}};
     for (const auto& [codeset, expected] : codesets) {
         const std::string name = std::string("xx.") + codeset;
         // localedef complains about the categories POSIX lacks; -c writes anyway.
