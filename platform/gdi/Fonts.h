@@ -121,7 +121,8 @@ using LPTEXTMETRICW = TEXTMETRICW*;
 extern "C" {
 
 // A logical font; nothing is looked up until it is used.  The face name is
-// read up to its first NUL or its 32nd unit.  Null with
+// kept up to its first NUL, at most 31 units (GetObjectW gives them back with
+// a NUL, also when the caller's name filled all 32).  Null with
 // ERROR_INVALID_PARAMETER for a null LOGFONTW, ERROR_NOT_ENOUGH_QUOTA beyond
 // the GDI quota.
 VPLATFORM_API HFONT CreateFontIndirectW(const LOGFONTW* lplf);
@@ -134,7 +135,7 @@ VPLATFORM_API HFONT CreateFontW(int cHeight, int cWidth, int cEscapement, int cO
 // `lptm`.
 VPLATFORM_API BOOL GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm);
 // The width of `c` UTF-16 units of `lpString` in the DC's font (cx) and the
-// font's height (cy, also for c = 0).  FALSE with ERROR_INVALID_PARAMETER for
+// font's height (cy); 0 × 0 for c = 0.  FALSE with ERROR_INVALID_PARAMETER for
 // a negative count, a null `psizl`, or a null text with c > 0.
 VPLATFORM_API BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR lpString, int c, LPSIZE psizl);
 // As GetTextExtentPoint32W; also how many units fit in `nMaxExtent` pixels
