@@ -11,9 +11,12 @@
 // Times New Roman and Courier New.
 //
 // Sizes follow GDI: a negative lfHeight is the em height in pixels, a
-// positive one the cell height (ascent + descent; the em is scaled from the
-// font's Windows ascent and descent), 0 a 16-pixel cell; a non-zero lfWidth
-// scales the font horizontally so that its average character is that wide.
+// positive one the cell height, which tmHeight then is exactly (the whole em
+// whose rounded Windows ascent and descent add up to it; where none does,
+// the nearest em, with the cell shared out between ascent and descent in
+// their ratio, as a font with vertical metrics per size gives it), 0 a
+// 16-pixel cell; a non-zero lfWidth scales the font horizontally so that its
+// average character is that wide.
 // TEXTMETRICW comes from the font's OS/2 Windows ascent and descent.
 //
 // Widths.  A text's width is the sum of its characters' hinted advances in
