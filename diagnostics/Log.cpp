@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -22,6 +23,7 @@
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
+#include "platform/kernel/Threads.h"
 #include "text/StringConversion.h"
 
 namespace VTools {
@@ -77,7 +79,17 @@ std::wstring FolderOf(const std::wstring& path) {
     return path.substr(0, separator == 0 ? 1 : separator);
 }
 
+// How long the exit waits for the writer to put what Write accepted into the
+// file.
+constexpr auto kExitFlushLimit = std::chrono::seconds(1);
+
 }  // namespace
+
+void Log::FlushAtExit() noexcept {
+    Log& log = Instance();
+    // A child forked without exec has the file but not the writer thread.
+    if (log.IsOpen() && log.m_openedBy == GetCurrentProcessId()) log.Flush(kExitFlushLimit);
+}
 
 Log& Log::Instance() {
     static Log log;
@@ -87,9 +99,10 @@ Log& Log::Instance() {
 Log::Log() : m_writer("Log"), m_cleaner("Clean"), m_entries(std::make_unique<internal::EntryPool>()) {}
 
 Log::~Log() {
-    // At process exit after a missing Close: stop the threads before the
-    // members they use are destroyed.  A file still open is left to the
-    // system, which closes it with the process.
+    // At process exit after a missing Close: the queued entries were written
+    // by FlushAtExit; stop the threads before the members they use are
+    // destroyed.  A file still open is left to the system, which closes it
+    // with the process.
     try {
         m_cleaner.StopExecute();
         m_writer.StopExecute();
@@ -103,6 +116,12 @@ bool Log::Open(const std::wstring& path) {
     if (IsOpen() || m_writer.IsRunning()) return false;
     if (!OpenStream(path)) return false;
     m_writer.StartExecute();
+    m_openedBy = GetCurrentProcessId();
+    // At exit, before the statics made so far (those the writer has just
+    // used among them) and this log are destroyed, the entries still queued
+    // are written; the destructor then stops the threads.
+    static const bool registered = std::atexit([] { FlushAtExit(); }) == 0;
+    (void)registered;
     m_cleaner.SetRunOnce(true);
     m_cleaner.SetTimer(g_cleanDelayMilliseconds.load());
     m_cleaner.SetTask([path] { Clean(path); });

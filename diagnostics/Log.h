@@ -17,6 +17,11 @@
 // never overwrite these), shared for reading and writing but not for
 // deletion, as an open file on Windows cannot be deleted.
 //
+// Exit: a process that ends (returns from main, calls exit) with the log
+// still open loses none of the entries Write accepted before: they are
+// written at exit, before the file is left to the system, within about a
+// second.  No closing entry is written then; that is Close's.
+//
 // Failure: the log never reports its own failures.  Write never throws and
 // drops the entry when the log is closed or formatting fails; Open returns
 // false when the file cannot be opened (a missing folder, a path without a
@@ -84,6 +89,10 @@ public:
     bool Flush(std::chrono::milliseconds timeout = std::chrono::seconds(10)) noexcept;
 
 private:
+    // At process exit (an atexit handler registered by the first Open), a log
+    // still open writes what Write has accepted, waiting at most about a
+    // second; the closing entry stays Close's.
+    static void FlushAtExit() noexcept;
     Log();
     ~Log();
 
@@ -106,6 +115,8 @@ private:
     // The open file (null while closed); used by the writer thread while the
     // log runs, by Open and Close otherwise.
     HANDLE m_file = nullptr;
+    // The process that opened it (a forked child has no writer).
+    DWORD m_openedBy = 0;
     // The part of an entry that a failed write did not put into the file.
     std::string m_pending;
     Multithreading::TaskExecutor m_writer;

@@ -13,8 +13,11 @@ namespace VTools::WindowsError {
 
 std::string ErrorToString(std::int32_t code) {
     LPSTR buffer = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                                        static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    // Inserts ("%1 is not a valid Win32 application.") stay as they are: there
+    // are no arguments for them.
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     if (length == 0 || buffer == nullptr) return "Unknow error";
     // Released on every path, an allocation failure of the copy included.
     struct Release {

@@ -23,8 +23,9 @@ namespace VTools::WindowsError {
 // The system's text for `code` (a GetLastError value or an HRESULT) up to its
 // line end, e.g. "The system cannot find the file specified." for 2, "Access
 // is denied." for E_ACCESSDENIED (0x80070005, an HRESULT wrapping the Win32
-// code 5), "Unspecified error" for E_FAIL; "Unknow error" when the system has
-// no text for it.
+// code 5), "Unspecified error" for E_FAIL; inserts are kept ("%1 is not a
+// valid Win32 application." for 193); "Unknow error" when the system has no
+// text for it.
 VLIB_API std::string ErrorToString(std::int32_t code);
 
 // "Error code: <code>, message: <ErrorToString(code)>", the code in signed

@@ -11,9 +11,12 @@
 // Times New Roman and Courier New.
 //
 // Sizes follow GDI: a negative lfHeight is the em height in pixels, a
-// positive one the cell height (ascent + descent; the em is scaled from the
-// font's Windows ascent and descent), 0 a 16-pixel cell; a non-zero lfWidth
-// scales the font horizontally so that its average character is that wide.
+// positive one the cell height, which tmHeight then is exactly (the whole em
+// whose rounded Windows ascent and descent add up to it; where none does,
+// the nearest em, with the cell shared out between ascent and descent in
+// their ratio, as a font with vertical metrics per size gives it), 0 a
+// 16-pixel cell; a non-zero lfWidth scales the font horizontally so that its
+// average character is that wide.
 // TEXTMETRICW comes from the font's OS/2 Windows ascent and descent.
 //
 // Widths.  A text's width is the sum of its characters' hinted advances in
@@ -121,7 +124,8 @@ using LPTEXTMETRICW = TEXTMETRICW*;
 extern "C" {
 
 // A logical font; nothing is looked up until it is used.  The face name is
-// read up to its first NUL or its 32nd unit.  Null with
+// kept up to its first NUL, at most 31 units (GetObjectW gives them back with
+// a NUL, also when the caller's name filled all 32).  Null with
 // ERROR_INVALID_PARAMETER for a null LOGFONTW, ERROR_NOT_ENOUGH_QUOTA beyond
 // the GDI quota.
 VPLATFORM_API HFONT CreateFontIndirectW(const LOGFONTW* lplf);
@@ -134,7 +138,7 @@ VPLATFORM_API HFONT CreateFontW(int cHeight, int cWidth, int cEscapement, int cO
 // `lptm`.
 VPLATFORM_API BOOL GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm);
 // The width of `c` UTF-16 units of `lpString` in the DC's font (cx) and the
-// font's height (cy, also for c = 0).  FALSE with ERROR_INVALID_PARAMETER for
+// font's height (cy); 0 × 0 for c = 0.  FALSE with ERROR_INVALID_PARAMETER for
 // a negative count, a null `psizl`, or a null text with c > 0.
 VPLATFORM_API BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR lpString, int c, LPSIZE psizl);
 // As GetTextExtentPoint32W; also how many units fit in `nMaxExtent` pixels

@@ -237,8 +237,13 @@ HFONT CreateFontIndirectW(const LOGFONTW* lplf) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    // The face name is kept as Windows keeps it: at most 31 units and a NUL,
+    // so that GetObjectW never hands back a name without its end.
+    LOGFONTW logfont = *lplf;
+    WCHAR* const end = std::find(logfont.lfFaceName, logfont.lfFaceName + LF_FACESIZE - 1, L'\0');
+    std::fill(end, logfont.lfFaceName + LF_FACESIZE, L'\0');
     try {
-        return static_cast<HFONT>(GdiHandles().Insert(std::make_shared<Font>(*lplf)));
+        return static_cast<HFONT>(GdiHandles().Insert(std::make_shared<Font>(logfont)));
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -262,7 +267,7 @@ HFONT CreateFontW(int cHeight, int cWidth, int cEscapement, int cOrientation, in
     logfont.lfClipPrecision = static_cast<BYTE>(iClipPrecision);
     logfont.lfQuality = static_cast<BYTE>(iQuality);
     logfont.lfPitchAndFamily = static_cast<BYTE>(iPitchAndFamily);
-    for (int i = 0; pszFaceName != nullptr && pszFaceName[i] != 0 && i < LF_FACESIZE - 1; ++i) {
+    for (int i = 0; pszFaceName != nullptr && pszFaceName[i] != 0 && i < LF_FACESIZE; ++i) {
         logfont.lfFaceName[i] = pszFaceName[i];
     }
     return CreateFontIndirectW(&logfont);
@@ -298,6 +303,12 @@ BOOL GetTextExtentExPointW(HDC hdc, LPCWSTR lpszString, int cchString, int nMaxE
     FontInstance* font = DcFont(*dc);
     if (font == nullptr) return FALSE;
     const auto count = static_cast<std::size_t>(cchString);
+    if (count == 0) {
+        // No text has no extent, its height included.
+        if (lpnFit != nullptr) *lpnFit = 0;
+        *lpSize = SIZE{0, 0};
+        return TRUE;
+    }
     long long width = 0;
     if (lpnFit == nullptr && lpnDx == nullptr) {
         width = font->Width(lpszString, count);

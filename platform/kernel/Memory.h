@@ -47,13 +47,16 @@ VPLATFORM_API HLOCAL LocalFree(HLOCAL hMem);
 VPLATFORM_API SIZE_T LocalSize(HLOCAL hMem);
 }
 
-// Global memory blocks.  Only movable blocks exist: an HGLOBAL is a handle of
-// a table of its own (never an address, never null or negative; a freed or
-// forged handle fails with ERROR_INVALID_HANDLE and never reaches another
-// block), and GlobalLock gives the block's address, which stays the same for
-// the block's life.  A block handed to the clipboard (SetClipboardData)
-// belongs to the clipboard until the clipboard's contents change: GlobalFree
-// refuses it meanwhile.
+// Global memory blocks, movable and fixed.  A movable block's HGLOBAL is a
+// handle of a table of its own (never an address, never null or negative; a
+// freed or forged handle fails with ERROR_INVALID_HANDLE and never reaches
+// another block), and GlobalLock gives the block's address, which stays the
+// same for the block's life.  A fixed block's HGLOBAL is its address, as on
+// Windows: GlobalLock gives it back, and the platform keeps a registry of the
+// live fixed blocks, so a freed or forged pointer fails with
+// ERROR_INVALID_HANDLE instead of reaching the heap.  A block handed to the
+// clipboard (SetClipboardData) belongs to the clipboard until the
+// clipboard's contents change: GlobalFree refuses it meanwhile.
 // Threads: any thread; a block may be locked by several threads at once.
 constexpr UINT GMEM_FIXED = 0x0000;
 constexpr UINT GMEM_MOVEABLE = 0x0002;
@@ -61,31 +64,39 @@ constexpr UINT GMEM_ZEROINIT = 0x0040;
 constexpr UINT GMEM_SHARE = 0x2000;
 constexpr UINT GMEM_DDESHARE = GMEM_SHARE;
 constexpr UINT GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
+constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
 constexpr DWORD ERROR_NOT_LOCKED = 158;
 
 extern "C" {
 
-// A new movable block of `dwBytes` bytes (0 gives a valid, empty block),
-// zero-filled with GMEM_ZEROINIT; GMEM_SHARE is accepted and ignored.  Null
-// with ERROR_INVALID_PARAMETER without GMEM_MOVEABLE (fixed blocks, whose
-// handle is their address, are not supported) or with another flag,
-// ERROR_NOT_ENOUGH_MEMORY when the memory is exhausted.
+// A new block of `dwBytes` bytes (0 gives a valid, empty block): movable with
+// GMEM_MOVEABLE, else fixed (the handle is the address); zero-filled with
+// GMEM_ZEROINIT; GMEM_SHARE is accepted and ignored.  Null with
+// ERROR_INVALID_PARAMETER for another flag, ERROR_NOT_ENOUGH_MEMORY when the
+// memory is exhausted.
 VPLATFORM_API HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
 
-// The address of the block, its lock count raised by one.  Null with
+// The address of the block, a movable block's lock count raised by one (a
+// fixed block has none: its address is `hMem`).  Null with
 // ERROR_INVALID_HANDLE for a bad handle.
 VPLATFORM_API LPVOID GlobalLock(HGLOBAL hMem);
 
-// Lowers the lock count.  TRUE while the block stays locked; FALSE with the
-// last error ERROR_SUCCESS when the count reaches 0, ERROR_NOT_LOCKED when it
-// was 0 already, ERROR_INVALID_HANDLE for a bad handle.
+// Lowers the lock count.  TRUE while the block stays locked, and always for a
+// fixed block; FALSE with the last error ERROR_SUCCESS when the count reaches
+// 0, ERROR_NOT_LOCKED when it was 0 already, ERROR_INVALID_HANDLE for a bad
+// handle.
 VPLATFORM_API BOOL GlobalUnlock(HGLOBAL hMem);
 
 // The size given to GlobalAlloc, or 0 with ERROR_INVALID_HANDLE.
 VPLATFORM_API SIZE_T GlobalSize(HGLOBAL hMem);
 
 // Frees the block.  Null on success (also for a null `hMem`); `hMem` with
-// ERROR_INVALID_HANDLE for a bad handle or a block that belongs to the
-// clipboard.
+// ERROR_INVALID_HANDLE for a bad handle, a freed fixed block or a block that
+// belongs to the clipboard.
 VPLATFORM_API HGLOBAL GlobalFree(HGLOBAL hMem);
+
+// The handle of the block at `pMem` (the address GlobalLock gave): a movable
+// block's handle, a fixed block's address.  Null with ERROR_INVALID_HANDLE
+// for any other pointer.
+VPLATFORM_API HGLOBAL GlobalHandle(LPCVOID pMem);
 }

@@ -79,7 +79,9 @@ VPLATFORM_API HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags);
 VPLATFORM_API HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags);
 
 // The monitor of a window: MonitorFromRect of its window rectangle
-// (GetWindowRect; another program's window with its frame).  Null with
+// (GetWindowRect; another program's window with its frame).  A null window
+// is on no monitor: the primary monitor for MONITOR_DEFAULTTOPRIMARY and
+// MONITOR_DEFAULTTONEAREST, null for MONITOR_DEFAULTTONULL.  Null with
 // ERROR_INVALID_WINDOW_HANDLE for a bad window (whatever the flags),
 // ERROR_INVALID_FLAGS for another flag.
 VPLATFORM_API HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags);

@@ -150,6 +150,12 @@ HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
 
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags) {
     if (!ValidFlags(dwFlags)) return nullptr;
+    if (hwnd == nullptr) {
+        // No window is on no monitor: the primary one, or none when asked for.
+        if (dwFlags == MONITOR_DEFAULTTONULL) return nullptr;
+        const auto snapshot = TheMonitors().Current();
+        return snapshot ? snapshot->handles.front() : nullptr;
+    }
     RECT rect;
     if (!GetWindowRect(hwnd, &rect)) return nullptr;
     return MonitorFromRect(&rect, dwFlags);

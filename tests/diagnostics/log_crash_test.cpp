@@ -1,5 +1,6 @@
 // A process killed while its threads write to the log leaves whole entries
-// in queue order, but for the one being written.
+// in queue order, but for the one being written; one that returns from main
+// without closing the log loses none.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -42,6 +43,23 @@ TEST(LogCrash, KilledWriterLeavesWholeEntriesInQueueOrderButTheLast) {
         EXPECT_GT(entries.size(), 10u);
         std::map<std::string, unsigned long> next;
         for (const auto& entry : entries) EXPECT_EQ(std::stoul(entry.message), next[entry.line]++) << entry.line;
+    }
+}
+
+TEST(LogCrash, EntriesWrittenJustBeforeMainReturnsReachTheFileWithoutAClosingEntry) {
+    constexpr int kEntries = 40;
+    for (int run = 0; run < 50; ++run) {
+        vlibtest::TempDir dir;
+        const std::string file = (dir.Path() / "log.txt").string();
+        const auto child = vlibtest::Child::Start({VLIB_LOG_WRITER_CHILD, file, "return", std::to_string(kEntries)});
+        ASSERT_NE(child, nullptr);
+        ASSERT_EQ(child->Wait(), 0);
+        bool complete = false;
+        const auto entries = vlibtest::ParseLog(vlibtest::TempDir::Read(file), &complete);
+        EXPECT_TRUE(complete) << "run " << run;
+        std::map<std::string, int> next;
+        for (const auto& entry : entries) EXPECT_EQ(std::stoi(entry.message), next[entry.line]++) << entry.line;
+        ASSERT_EQ(next, (std::map<std::string, int>{{"1", kEntries}, {"2", kEntries}})) << "run " << run;
     }
 }
 

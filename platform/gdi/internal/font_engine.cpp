@@ -201,7 +201,15 @@ void WindowsAscentDescent(FT_Face face, const TT_OS2* os2, const TT_HoriHeader* 
     }
 }
 
-TEXTMETRICW ComputeMetrics(FT_Face face, const LOGFONTW& logfont) {
+// The cell of a pixel em size: its rounded ascent plus its rounded descent.
+LONG CellOfEm(long long ppem, FT_Long ascent, FT_Long descent, long long unitsPerEm) {
+    const FT_Fixed scale = FT_DivFix(static_cast<FT_Long>(ppem * 64), static_cast<FT_Long>(unitsPerEm));
+    return ScaledPixels(ascent, scale) + ScaledPixels(descent, scale);
+}
+
+// The metrics of the face at its current size; `cell` (when not 0) is the
+// cell height asked for, which ascent and descent then add up to.
+TEXTMETRICW ComputeMetrics(FT_Face face, const LOGFONTW& logfont, LONG cell) {
     const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
     const auto* hhea = static_cast<const TT_HoriHeader*>(FT_Get_Sfnt_Table(face, FT_SFNT_HHEA));
     if (os2 != nullptr && os2->version == 0xFFFF) os2 = nullptr;
@@ -213,6 +221,13 @@ TEXTMETRICW ComputeMetrics(FT_Face face, const LOGFONTW& logfont) {
     TEXTMETRICW tm{};
     tm.tmAscent = ScaledPixels(ascent, yScale);
     tm.tmDescent = ScaledPixels(descent, yScale);
+    if (cell != 0 && tm.tmAscent + tm.tmDescent != cell && ascent + descent > 0) {
+        // No whole em gives this cell: the cell is shared out in the ratio of
+        // ascent to descent, as a font with vertical metrics per size does.
+        tm.tmAscent =
+            static_cast<LONG>((cell * static_cast<long long>(ascent) + (ascent + descent) / 2) / (ascent + descent));
+        tm.tmDescent = cell - tm.tmAscent;
+    }
     tm.tmHeight = tm.tmAscent + tm.tmDescent;
     tm.tmInternalLeading = ScaledPixels(ascent + descent - face->units_per_EM, yScale);
     if (hhea != nullptr) {
@@ -338,17 +353,31 @@ std::shared_ptr<FontInstance> RealizeFont(const LOGFONTW& logfont, unsigned long
             return nullptr;
         }
         // GDI's sizes: a negative height is the em, a positive one the cell
-        // (Windows ascent + descent), 0 a 16-pixel cell.
+        // (Windows ascent + descent), 0 a 16-pixel cell.  For a cell the em
+        // is the whole one whose rounded ascent and descent make the cell
+        // (the nearest em, or one beside it); where none does, the nearest em
+        // with the cell shared out between ascent and descent.
         const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
         const auto* hhea = static_cast<const TT_HoriHeader*>(FT_Get_Sfnt_Table(face, FT_SFNT_HHEA));
         FT_Long ascent = 0, descent = 0;
         WindowsAscentDescent(face, os2, hhea, &ascent, &descent);
         const long long unitsPerEm = face->units_per_EM > 0 ? face->units_per_EM : 2048;
         long long ppem = -height;
+        LONG cell = 0;
         if (height >= 0) {
-            const long long cell = height == 0 ? 16 : height;
+            const long long asked = height == 0 ? 16 : height;
             const long long units = ascent + descent > 0 ? ascent + descent : unitsPerEm;
-            ppem = (unitsPerEm * cell + units / 2) / units;
+            ppem = (unitsPerEm * asked + units / 2) / units;
+            if (ppem == ClampPixels(ppem)) {  // beyond the em sizes the cell is not kept
+                cell = static_cast<LONG>(asked);
+                for (const long long candidate : {ppem, ppem - 1, ppem + 1}) {
+                    if (candidate == ClampPixels(candidate) &&
+                        CellOfEm(candidate, ascent, descent, unitsPerEm) == cell) {
+                        ppem = candidate;
+                        break;
+                    }
+                }
+            }
         }
         ppem = ClampPixels(ppem);
         long long xppem = ppem;
@@ -362,7 +391,7 @@ std::shared_ptr<FontInstance> RealizeFont(const LOGFONTW& logfont, unsigned long
             return nullptr;
         }
         std::shared_ptr<FontInstance> made(new FontInstance);
-        made->m_metrics = ComputeMetrics(face, logfont);
+        made->m_metrics = ComputeMetrics(face, logfont, cell);
         made->m_family = std::move(resolved.family);
         made->m_file = std::move(resolved.file);
         made->m_faceIndex = resolved.index;

@@ -11,16 +11,18 @@
 
 namespace vplatform {
 
-// A movable block.  Its bytes live as long as the object; the handle table
-// and every lookup hold it.
+// A global block.  Its bytes live as long as the object; the handle table
+// (a movable block) or the registry of fixed blocks, and every lookup, hold it.
 class GlobalBlock final : public HandleObject {
 public:
     static constexpr ObjectType kType = ObjectType::GlobalMemory;
 
-    explicit GlobalBlock(SIZE_T size, MallocBytes bytes) : m_size(size), m_bytes(std::move(bytes)) {}
+    GlobalBlock(SIZE_T size, MallocBytes bytes, bool fixed) : m_size(size), m_bytes(std::move(bytes)), m_fixed(fixed) {}
 
     std::byte* Data() const { return m_bytes.get(); }
     SIZE_T Size() const { return m_size; }
+    // A fixed block: its handle is its address, it has no lock count.
+    bool Fixed() const { return m_fixed; }
     // Locks held by GlobalLock.
     std::atomic<DWORD> locks{0};
     // Set while the block belongs to the clipboard.
@@ -29,14 +31,17 @@ public:
 private:
     const SIZE_T m_size;
     const MallocBytes m_bytes;
+    const bool m_fixed;
 };
 
-// The block of `handle`, or null with ERROR_INVALID_HANDLE.
+// The block of `handle` (a movable block's handle or a fixed block's
+// address), or null with ERROR_INVALID_HANDLE.
 std::shared_ptr<GlobalBlock> LookupGlobalBlock(HGLOBAL handle);
 // A new block of the `size` bytes at `bytes` (malloc'ed, at least one),
-// which it owns from now on; null with ERROR_NOT_ENOUGH_MEMORY (the bytes
-// are freed) when the table is full.
-HGLOBAL AdoptGlobalBlock(MallocBytes bytes, SIZE_T size);
+// which it owns from now on: movable (a handle of the table) or fixed (the
+// handle is the address); null with ERROR_NOT_ENOUGH_MEMORY (the bytes are
+// freed) when the table is full.
+HGLOBAL AdoptGlobalBlock(MallocBytes bytes, SIZE_T size, bool fixed = false);
 // Frees a block whatever its owner (the clipboard freeing its own); false
 // for a bad handle.
 bool FreeGlobalBlock(HGLOBAL handle);

@@ -12,6 +12,8 @@
 #include FT_MODULE_H
 #include FT_DRIVER_H
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <sstream>
 #include <string>
@@ -107,14 +109,19 @@ for line in sys.stdin:
     upem = f['head'].unitsPerEm
     os2, hhea, head = f['OS/2'], f['hhea'], f['head']
     a, d = os2.usWinAscent, os2.usWinDescent
+    cell = height or 16
+    ppem = -height
     if height >= 0:
-        cell = height or 16
         ppem = (upem * cell + (a + d) // 2) // (a + d)
-    else:
-        ppem = -height
+        ppem = next((p for p in (ppem, ppem - 1, ppem + 1)
+                     if px(a, divfix(p * 64, upem)) + px(d, divfix(p * 64, upem)) == cell), ppem)
     s = divfix(ppem * 64, upem)
+    ascent, descent = px(a, s), px(d, s)
+    if height >= 0 and ascent + descent != cell:
+        ascent = (cell * a + (a + d) // 2) // (a + d)
+        descent = cell - ascent
     gap = hhea.lineGap - ((a + d) - (hhea.ascent - hhea.descent))
-    print(px(a, s) + px(d, s), px(a, s), px(d, s), px(a + d - upem, s), max(0, px(gap, s)),
+    print(ascent + descent, ascent, descent, px(a + d - upem, s), max(0, px(gap, s)),
           max(1, px(os2.xAvgCharWidth, s)), px(head.xMax - head.xMin, s), os2.usWeightClass)
 )";
 
@@ -127,7 +134,8 @@ TEST_F(Fonts, MetricsComeFromTheWindowsAscentAndDescentAsFontToolsComputesThem) 
     const Case cases[] = {
         {L"Arial", -11, FW_NORMAL},       {L"Arial", -8, FW_NORMAL},         {L"Arial", -24, FW_BOLD},
         {L"Arial", 13, FW_NORMAL},        {L"Arial", 0, FW_NORMAL},          {L"Times New Roman", -16, FW_NORMAL},
-        {L"Courier New", -13, FW_NORMAL}, {L"MS Shell Dlg", -11, FW_NORMAL}, {L"Liberation Serif", 40, FW_BOLD}};
+        {L"Courier New", -13, FW_NORMAL}, {L"MS Shell Dlg", -11, FW_NORMAL}, {L"Liberation Serif", 40, FW_BOLD},
+        {L"Arial", 8, FW_NORMAL},         {L"Courier New", 24, FW_NORMAL},   {L"Times New Roman", 17, FW_NORMAL}};
     std::string input;
     for (const Case& c : cases) {
         const FontScope font(c.face, c.height, c.weight);
@@ -148,10 +156,55 @@ TEST_F(Fonts, MetricsComeFromTheWindowsAscentAndDescentAsFontToolsComputesThem) 
                                      tm.tmAveCharWidth, tm.tmMaxCharWidth, tm.tmWeight}),
                   expected)
             << vlibtest::Utf8(c.face) << " " << c.height;
-        SIZE size{};
-        ASSERT_TRUE(GetTextExtentPoint32W(dc, L"", 0, &size));
-        EXPECT_EQ(size.cx, 0);
-        EXPECT_EQ(size.cy, tm.tmHeight);
+    }
+}
+
+// Negative heights (the em) keep the metrics the test above computes.
+TEST_F(Fonts, APositiveHeightGivesExactlyThatCellHeight) {
+    const ScreenDc dc;
+    for (const wchar_t* face : {L"Arial", L"Times New Roman", L"Courier New", L"DejaVu Sans"}) {
+        for (LONG height = 8; height <= 40; ++height) {
+            const FontScope font(face, height);
+            const Selection selection(dc, font);
+            TEXTMETRICW tm{};
+            ASSERT_TRUE(GetTextMetricsW(dc, &tm));
+            EXPECT_EQ(tm.tmHeight, height) << vlibtest::Utf8(face);
+            EXPECT_EQ(tm.tmAscent + tm.tmDescent, height) << vlibtest::Utf8(face);
+        }
+    }
+}
+
+TEST_F(Fonts, AnEmptyTextHasNoExtentNotEvenAHeight) {
+    const FontScope font(L"Arial", -11);
+    const ScreenDc dc;
+    const Selection selection(dc, font);
+    SIZE size{-1, -1};
+    ASSERT_TRUE(GetTextExtentPoint32W(dc, L"", 0, &size));
+    EXPECT_EQ(size.cx, 0);
+    EXPECT_EQ(size.cy, 0);
+    int fit = -1;
+    size = {-1, -1};
+    ASSERT_TRUE(GetTextExtentExPointW(dc, nullptr, 0, 10, &fit, nullptr, &size));
+    EXPECT_EQ((std::vector<LONG>{size.cx, size.cy, fit}), (std::vector<LONG>{0, 0, 0}));
+}
+
+TEST_F(Fonts, FaceNamesComeBackWithAtMostThirtyOneUnitsAndTheirNul) {
+    const std::wstring longName(40, L'F');
+    LOGFONTW full{};
+    full.lfHeight = -11;
+    std::fill(full.lfFaceName, full.lfFaceName + LF_FACESIZE, L'F');  // 32 units, no NUL
+    const LOGFONTW kept = full;
+    const HFONT fonts[] = {CreateFontIndirectW(&full),
+                           CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, longName.c_str())};
+    EXPECT_EQ(std::memcmp(&full, &kept, sizeof full), 0);  // the caller's record is not touched
+    for (const HFONT font : fonts) {
+        ASSERT_NE(font, nullptr);
+        LOGFONTW back{};
+        std::fill(back.lfFaceName, back.lfFaceName + LF_FACESIZE, L'x');
+        ASSERT_EQ(GetObjectW(font, sizeof back, &back), static_cast<int>(sizeof back));
+        EXPECT_EQ(back.lfFaceName[LF_FACESIZE - 1], L'\0');
+        EXPECT_EQ(std::wstring(back.lfFaceName), std::wstring(LF_FACESIZE - 1, L'F'));
+        DeleteObject(font);
     }
 }
 

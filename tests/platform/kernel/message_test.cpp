@@ -2,6 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 
 #include "platform/kernel/Memory.h"
@@ -33,14 +39,6 @@ TEST(FormatMessage, ReturnsTheSystemsEnglishTexts) {
     EXPECT_EQ(Allocated(10061), "No connection could be made because the target machine actively refused it.\r\n");
     EXPECT_EQ(Allocated(5, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), "Access is denied.\r\n");
     EXPECT_EQ(Allocated(5, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)), "Access is denied.\r\n");
-    // Every code the platform can report has a text, ending in CR LF.
-    for (DWORD code :
-         {0u,    1u,    2u,    3u,    4u,    5u,     6u,     8u,     13u,    14u,    17u,   18u,  19u,  29u,
-          30u,   31u,   32u,   38u,   50u,   80u,    87u,    109u,   112u,   120u,   122u,  123u, 126u, 127u,
-          131u,  132u,  145u,  161u,  183u,  203u,   206u,   223u,   232u,   234u,   258u,  267u, 317u, 1004u,
-          1113u, 1117u, 1460u, 1815u, 1921u, 10004u, 10009u, 10013u, 10014u, 10022u, 10024u}) {
-        EXPECT_TRUE(Allocated(code).ends_with(".\r\n")) << code;
-    }
     for (DWORD code = 10035; code <= 10061; ++code) EXPECT_TRUE(Allocated(code).ends_with(".\r\n")) << code;
     // HRESULTs: facility 7 wraps a Win32 code and takes its text; the COM
     // codes have their own.
@@ -56,6 +54,32 @@ TEST(FormatMessage, ReturnsTheSystemsEnglishTexts) {
               19u);
     EXPECT_EQ(LocalSize(allocated), 500 * sizeof(wchar_t));
     EXPECT_EQ(LocalFree(allocated), nullptr);
+}
+
+// The codes are collected from the platform's sources: every ERROR_ or WSAE
+// name its code uses (in SetLastError, returns, error tables) with the value
+// its headers give.
+TEST(FormatMessage, EveryErrorCodeThePlatformCanSetHasATextEndingInCrLf) {
+    const std::regex definition(R"(\b((?:ERROR|WSAE)[A-Z0-9_]*)\s*=\s*(0x[0-9A-Fa-f]+|[0-9]+)u?\s*;)");
+    const std::regex use(R"(\b(?:ERROR|WSAE)_?[A-Z0-9_]+\b)");
+    std::map<std::string, DWORD> values;
+    std::set<std::string> used;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(VLIB_SOURCE_DIR "/platform")) {
+        const auto extension = entry.path().extension();
+        if (extension != ".h" && extension != ".cpp") continue;
+        std::ifstream file(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        for (std::sregex_iterator it(text.begin(), text.end(), definition), end; it != end; ++it) {
+            values[(*it)[1]] = static_cast<DWORD>(std::stoul((*it)[2], nullptr, 0));
+        }
+        for (std::sregex_iterator it(text.begin(), text.end(), use), end; it != end; ++it) used.insert(it->str());
+    }
+    std::set<DWORD> codes;
+    for (const auto& name : used) {
+        if (const auto found = values.find(name); found != values.end()) codes.insert(found->second);
+    }
+    ASSERT_GT(codes.size(), 50u);  // the sources were found and read
+    for (const DWORD code : codes) EXPECT_TRUE(Allocated(code).ends_with(".\r\n")) << code;
 }
 
 TEST(FormatMessage, FailsAsWindowsDoes) {

@@ -4,6 +4,7 @@
 // opening rules and the life of the data blocks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "platform/nls/CodePage.h"
 #include "platform/user/Clipboard.h"
 #include "platform/x11/internal/Desktop.h"
+#include "tests/support/AcpScope.h"
 #include "tests/support/Child.h"
 #include "tests/support/LastError.h"
 #include "tests/support/TempDir.h"
@@ -212,9 +214,84 @@ TEST_F(Clipboard, ABlockBelongsToTheClipboardUntilTheContentsChange) {
     // A block the clipboard refuses stays the caller's.
     ASSERT_TRUE(OpenClipboard(nullptr));
     const HGLOBAL refused = Block(L"x");
-    EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [&] { return SetClipboardData(CF_TEXT, refused) != nullptr; }));
+    EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [&] { return SetClipboardData(CF_BITMAP, refused) != nullptr; }));
     EXPECT_TRUE(CloseClipboard());
     EXPECT_EQ(GlobalFree(refused), nullptr);
+}
+
+// Narrow text in a fixed block, set as Windows programs commonly do.
+HGLOBAL NarrowBlock(const std::string& text) {
+    const HGLOBAL block = GlobalAlloc(GMEM_FIXED, text.size() + 1);
+    if (block != nullptr) std::memcpy(block, text.c_str(), text.size() + 1);
+    return block;
+}
+
+std::string BytesOf(HANDLE block) {
+    const auto* data = static_cast<const char*>(GlobalLock(block));
+    std::string text(data, std::find(data, data + GlobalSize(block), '\0'));
+    GlobalUnlock(block);
+    return text;
+}
+
+// The clipboard's text in the three text formats, "-" for none.
+std::vector<std::string> ThreeFormats() {
+    std::vector<std::string> formats;
+    EXPECT_TRUE(OpenClipboard(nullptr));
+    for (const UINT format : {CF_UNICODETEXT, CF_TEXT, CF_OEMTEXT}) {
+        const HANDLE data = GetClipboardData(format);
+        formats.push_back(data == nullptr            ? "-"
+                          : format == CF_UNICODETEXT ? VTools::String::WideToUtf8(TextOf(data))
+                                                     : BytesOf(data));
+    }
+    CloseClipboard();
+    return formats;
+}
+
+TEST_F(Clipboard, AnsiOemAndUnicodeTextAreMadeFromEachOtherInTheirCodePages) {
+    const std::string polish = "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 \xE2\x82\xAC \xE4\xB8\xAD";  // Zażółć € 中
+    const std::string cp1250 = "Za\xBF\xF3\xB3\xE6 \x80 ?";
+    {
+        const vlibtest::AcpScope acp(1250);
+        // ANSI text set here: Unicode and UTF-8 for other programs.
+        ASSERT_TRUE(OpenClipboard(nullptr));
+        ASSERT_TRUE(EmptyClipboard());
+        const HGLOBAL ansi = NarrowBlock("Za\xBF\xF3\xB3\xE6 \x80");
+        ASSERT_EQ(SetClipboardData(CF_TEXT, ansi), ansi);
+        EXPECT_EQ(GetClipboardData(CF_TEXT), ansi);
+        ASSERT_TRUE(CloseClipboard());
+        EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o"}),
+                  "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 \xE2\x82\xAC");
+        EXPECT_EQ(ThreeFormats()[0], "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 \xE2\x82\xAC");
+        // Unicode text set here reads as ANSI, a missing character as '?'.
+        ASSERT_TRUE(Set(Utf8ToWide(polish)));
+        EXPECT_EQ(ThreeFormats()[1], cp1250);
+        // Another program's text too.
+        SetByPeer(polish);
+        EXPECT_TRUE(vlibtest::WaitFor([&] { return ThreeFormats()[1] == cp1250; }));
+    }
+    // Under UTF-8 both narrow formats are UTF-8.
+    const vlibtest::AcpScope acp(CP_UTF8);
+    EXPECT_EQ(ThreeFormats(), (std::vector<std::string>{polish, polish, polish}));
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    ASSERT_TRUE(EmptyClipboard());
+    const std::string lodz =
+        "OEM \xC5\x81\xC3\xB3"
+        "d\xC5\xBA";  // OEM Łódź
+    const HGLOBAL oem = NarrowBlock(lodz);
+    ASSERT_EQ(SetClipboardData(CF_OEMTEXT, oem), oem);
+    ASSERT_TRUE(CloseClipboard());
+    EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o"}), lodz);
+    EXPECT_EQ(ThreeFormats()[1], lodz);
+    // Both set: other programs see the Unicode text, each format reads its own.
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    ASSERT_TRUE(EmptyClipboard());
+    const HGLOBAL wide = Block(L"wide");
+    const HGLOBAL narrow = NarrowBlock("narrow");
+    ASSERT_EQ(SetClipboardData(CF_UNICODETEXT, wide), wide);
+    ASSERT_EQ(SetClipboardData(CF_TEXT, narrow), narrow);
+    ASSERT_TRUE(CloseClipboard());
+    EXPECT_EQ(m_x->Run({"xclip", "-selection", "clipboard", "-o"}), "wide");
+    EXPECT_EQ(ThreeFormats(), (std::vector<std::string>{"wide", "narrow", "wide"}));
 }
 
 TEST_F(Clipboard, TextOfAnEndingProcessGoesToTheManagerElseToTheKeeper) {

@@ -134,6 +134,15 @@ TEST_F(Monitors, MonitorFromPointFollowsTheThreeFlags) {
     EXPECT_TRUE(FailsWith(ERROR_INVALID_FLAGS, [] { return MonitorFromPoint({0, 0}, 3) != nullptr; }));
 }
 
+TEST_F(Monitors, MonitorFromWindowOfNoWindowIsThePrimaryUnlessNoneIsAskedFor) {
+    for (const auto& [flags, name] :
+         {std::pair{MONITOR_DEFAULTTOPRIMARY, L"MAIN"}, std::pair{MONITOR_DEFAULTTONEAREST, L"MAIN"},
+          std::pair{MONITOR_DEFAULTTONULL, L"(none)"}}) {
+        EXPECT_EQ(NameOf(MonitorFromWindow(nullptr, flags)), name) << flags;
+    }
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_FLAGS, [] { return MonitorFromWindow(nullptr, 3) != nullptr; }));
+}
+
 TEST_F(Monitors, MonitorFromRectTakesTheLargestPartAndEmptyRectanglesTheirCorner) {
     const struct {
         RECT rect;
