@@ -78,6 +78,17 @@ class LogAndError(unittest.TestCase):
 
 
 class HelpAndDemo(unittest.TestCase):
+    def test_errors_name_the_argument_and_what_was_expected(self):
+        for args, text in [(("--acp",), b"--acp needs a CODEPAGE"),
+                           (("run", "/bin/true", "--close-after", "x"), b"--close-after: 'x' is not a whole number of seconds"),
+                           (("monitors", "place", "1", "y", "3", "4", "--center"), b"T: 'y' is not a coordinate"),
+                           (("hex", "encode", "/"), b"/"),
+                           (("sha256", "/"), b"/")]:
+            out = run(*args)
+            self.assertIn(out.returncode, (1, 2), args)
+            self.assertIn(text, out.stderr, args)
+            self.assertEqual(out.stderr.count(b"\n"), 1, out.stderr)
+
     def test_every_command_has_help(self):
         top = run("--help")
         self.assertEqual(top.returncode, 0)

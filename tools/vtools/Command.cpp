@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -51,11 +52,16 @@ std::string ReadInput(const std::string& file) {
         if (std::cin.bad()) throw InputError("cannot read standard input");
         return bytes;
     }
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) throw InputError(file + " is a folder, not a file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw InputError("cannot read " + file);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw InputError("cannot read " + file);
-    return bytes;
+    try {
+        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (!in.bad()) return bytes;
+    } catch (const std::exception&) {
+    }
+    throw InputError("cannot read " + file);
 }
 
 namespace {
@@ -76,6 +82,15 @@ std::string ToTerminal(std::wstring_view text) {
     VTools::ConverterWideCharToMultiByte converter(g_terminalCodePage);
     converter.Convert(text);
     return std::string(static_cast<std::string_view>(converter));
+}
+
+bool StandardErrorIsTerminal() {
+    // The descriptor's target names a terminal device (a pseudo-terminal or
+    // a console).
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink("/proc/self/fd/2", error).string();
+    return !error &&
+           (target.starts_with("/dev/pts/") || target.starts_with("/dev/tty") || target.starts_with("/dev/console"));
 }
 
 void WriteOutput(const std::string& bytes) {
