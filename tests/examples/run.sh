@@ -30,9 +30,10 @@ cmake -S "$examples" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE
   -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" "${launcher[@]}" >/dev/null
 cmake --build "$work/build" -j2 >/dev/null || fail "the examples do not build against the installed package"
 
-# run NAME EXPECTED [ARGS...]: the example ends with 0 and prints EXPECTED.
+# run NAME EXPECTED [ARGS...]: the example ends with 0 and prints EXPECTED;
+# its output is left in $out.
 run() {
-  local name=$1 expected=$2 out
+  local name=$1 expected=$2
   shift 2
   out=$(cd "$work" && timeout 60 "$work/build/$name/example_$name" "$@" 2>&1) || fail "$name failed: $out"
   grep -qF -- "$expected" <<<"$out" || fail "$name printed no '$expected': $out"
@@ -43,7 +44,8 @@ run() {
   run text "scrambled: 047080"
   run log_and_crash "log written to"
   run settings "Window/Rect = 10 20 300 400, columns: 2"
-  run executors "sum computed on the worker: 55"
+  run executors "message 7 seen on the loop thread"
+  grep -qF "sum computed on the worker: 55" <<<"$out" || fail "executors: $out"
   run encoding "SHA-256: 8316c7dc8c3af3d30a730904832977df687c147cb3b6b1f5afbe437ef78dcfe2"
   run system "first alone: 1, second sees it: 1"
   run gdi "40 px: '1 235k'"
