@@ -8,6 +8,7 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <vector>
 
 #include <VLibIncludes.h>
 
@@ -56,8 +57,23 @@ std::string ReadInput(const std::string& file) {
     if (std::filesystem::is_directory(file, error)) throw InputError(file + " is a folder, not a file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw InputError("cannot read " + file);
+    // Large files are read in pieces, with the share read shown on a
+    // terminal (a few hundred megabytes take seconds).
+    constexpr std::uintmax_t kShownFrom = 64u << 20;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    const bool show = !error && size >= kShownFrom && StandardErrorIsTerminal();
     try {
-        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::string bytes;
+        if (!error) bytes.reserve(size);
+        std::vector<char> piece(4u << 20);
+        int shown = -1;
+        while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+            bytes.append(piece.data(), static_cast<std::size_t>(in.gcount()));
+            const int percent = size == 0 ? 100 : static_cast<int>(bytes.size() * 100 / size);
+            if (show && percent != shown)
+                std::cerr << "\rreading " << file << ": " << (shown = percent) << "%" << std::flush;
+        }
+        if (show) std::cerr << "\r" << std::string(file.size() + 20, ' ') << "\r" << std::flush;
         if (!in.bad()) return bytes;
     } catch (const std::exception&) {
     }
