@@ -1,6 +1,8 @@
 // vtools mail send: one message composed by ChilkatMailManager and sent in
 // the background by the platform's mail client, waited for; and the demo's
 // mail line, sent to an in-process sink.
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -45,7 +47,8 @@ private:
     bool m_shown = false;
 };
 
-// The transport's reason in a few words, from the mail client's error text.
+// The transport's reason in a few words, from the first line of the mail
+// client's error text (the rest is the SMTP dialogue).
 std::string ShortReason(const std::string& text) {
     struct Kind {
         const char* found;
@@ -53,17 +56,19 @@ std::string ShortReason(const std::string& text) {
     };
     static const Kind kinds[] = {
         {"refused", "the connection was refused"},
-        {"Couldn't connect", "the connection was refused (or the server cannot be reached)"},
+        {"couldn't connect", "the connection was refused (or the server cannot be reached)"},
         {"timed out", "timed out"},
-        {"Timeout", "timed out"},
+        {"timeout", "timed out"},
         {"certificate", "the server's certificate is not trusted"},
         {"resolve", "the server's name was not resolved"},
-        {"SMTP reply 5", "the server refused the message or the log-in"},
-        {"SMTP reply 4", "the server refused the message for now"},
-        {"Login denied", "the server refused the log-in"},
+        {"smtp reply 5", "the server refused the message or the log-in"},
+        {"smtp reply 4", "the server refused the message for now"},
+        {"login denied", "the server refused the log-in"},
     };
+    std::string lower = text.substr(0, text.find_first_of("\r\n"));
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     for (const Kind& kind : kinds) {
-        if (text.find(kind.found) != std::string::npos) return kind.reason;
+        if (lower.find(kind.found) != std::string::npos) return kind.reason;
     }
     return "the send failed";
 }
