@@ -68,6 +68,7 @@
 // Diagnostics.
 #include "diagnostics/CrashHandler.h"
 #include "diagnostics/Log.h"
+#include "diagnostics/LogPlace.h"
 #include "diagnostics/Trace.h"
 #include "diagnostics/WindowsError.h"
 

@@ -26,7 +26,11 @@
 #include <string>
 #include <vector>
 
+// Boost.JSON names a template parameter Bool, which Xlib defines as a macro.
+#pragma push_macro("Bool")
+#undef Bool
 #include <boost/json/value.hpp>
+#pragma pop_macro("Bool")
 
 #include "module/Export.h"
 #include "platform/mfc/AfxArchive.h"

@@ -16,8 +16,12 @@
 #include <string>
 #include <string_view>
 
+// Boost.JSON names a template parameter Bool, which Xlib defines as a macro.
+#pragma push_macro("Bool")
+#undef Bool
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
+#pragma pop_macro("Bool")
 
 #include "module/Export.h"
 

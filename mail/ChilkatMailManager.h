@@ -8,6 +8,15 @@
 // konfigurację serwera.", when the send ends.  A message that cannot be
 // queued makes SendEmailAsync return false, with the reason in GetLastError.
 //
+// Log-in in clear text: with security 0 (neither TLS nor STARTTLS) and a
+// user name, a server that offers AUTH without TLS receives the user name and
+// password unencrypted.  This is kept for local relays; any other server
+// should be reached with security 1 or 2.
+//
+// Process exit: sends still waiting for a worker when the process ends are
+// dropped without a completion (and so without a log entry); running ones
+// get a short grace and are then aborted (platform/mail/Mail.h).
+//
 // Texts are narrow in the ANSI code page and handed to the mail client as
 // they are; log messages are in the ANSI code page too.
 //

@@ -4,7 +4,7 @@
 The layers and their dependencies are the vlib_layer() declarations of the
 top-level CMakeLists.txt; platform/ (libVLibPlatform) is the bottom layer.
 Rules, for the library's code (platform/, the layer folders, VLibIncludes.h)
-and for tools/vtools, an application of the library:
+and for tools/vtools and examples/, applications of the library:
 
   internal     a folder's internal/ headers are included only from that folder
                (platform's areas share platform's internal/ headers);
@@ -21,7 +21,7 @@ and for tools/vtools, an application of the library:
                only standard C++ headers, the other layers' public headers only
                standard C++, Boost and GSL (what the installed package brings);
   folders      every top-level folder holding C++ sources is a layer, platform/,
-               tools/, tests/, bench/ or fuzz/.
+               tools/, examples/, tests/, bench/ or fuzz/.
 
 tests/, bench/ and fuzz/ are exempt: they test internal code, use system
 headers to check the library against the system, and run peers.
@@ -64,7 +64,7 @@ fontconfig/* curl/* elfutils/* libdwfl.h glib.h immintrin.h
 """.split()
 
 EXEMPT_FOLDERS = {"tests", "bench", "fuzz"}
-APPLICATION_FOLDERS = {"tools"}
+APPLICATION_FOLDERS = {"tools", "examples"}
 UMBRELLA = "VLibIncludes.h"
 EXPORT_MACRO = "module/Export.h"
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc", ".inl")

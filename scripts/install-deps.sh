@@ -17,6 +17,7 @@ packages=(
   libx11-dev libxrandr-dev libxres-dev
   libpng-dev libjpeg62-turbo-dev libgif-dev libtiff-dev liblcms2-dev icoutils python3-pil libstb-dev
   xvfb x11-xserver-utils x11-utils xclip xsel xdotool openbox
+  doxygen dpkg-dev file
 )
 
 missing=()

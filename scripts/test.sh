@@ -3,8 +3,11 @@
 # one with AddressSanitizer and UndefinedBehaviorSanitizer (which also runs
 # every fuzz target over its seed corpus and a few seconds of mutations); then
 # runs the concurrency tests (threads, executors, the log, handles and waits,
-# message queues, mail) under ThreadSanitizer.  Also checks the formatting of
-# the sources and that their includes keep to the layers.  Real fuzzing with
+# message queues, mail) under ThreadSanitizer.  The normal build's suite also
+# builds the examples against an install and runs them, and makes, unpacks
+# and consumes the Debian package; the API reference is built once after it.
+# Also checks the formatting of the sources and that their includes keep to
+# the layers.  Real fuzzing with
 # libFuzzer: scripts/fuzz.sh.  Benchmarks: configure with VLIB_BUILD_BENCH=ON.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +40,9 @@ bash scripts/check-format.sh
 # files and lines) and the sanitizer builds optimise less, which keeps the
 # three builds of the suite short.
 run_suite build/normal -- -DVLIB_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+# The API reference, once: any Doxygen warning (a broken reference) fails.
+echo "=== reference"
+cmake --build build/normal --target docs
 light=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_FUZZ=ON "${light[@]}"

@@ -3,7 +3,13 @@
 //
 // Threads: a plain value: one object is used by one thread at a time (or read by
 // several).
+//
+// Status() keeps its name although Xlib defines Status as a macro: the header
+// sets the macro aside while it is read, so it may follow <X11/Xlib.h>.
 #pragma once
+
+#pragma push_macro("Status")
+#undef Status
 
 #include <cstdint>
 #include <string>
@@ -29,3 +35,5 @@ private:
     State m_state{};
     std::wstring m_text;
 };
+
+#pragma pop_macro("Status")

@@ -12,7 +12,11 @@
 #include <string>
 #include <string_view>
 
+// Boost.JSON names a template parameter Bool, which Xlib defines as a macro.
+#pragma push_macro("Bool")
+#undef Bool
 #include <boost/json/string.hpp>
+#pragma pop_macro("Bool")
 
 #include "module/Export.h"
 

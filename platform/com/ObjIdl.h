@@ -13,7 +13,7 @@
 
 // An unsigned 64-bit value with access to its 32-bit halves.
 union ULARGE_INTEGER {
-    struct {
+    __extension__ struct {
         DWORD LowPart;
         DWORD HighPart;
     };

@@ -31,7 +31,17 @@
 // Threads: GdiplusStartup and GdiplusShutdown may be called from any thread.
 // One image may be used from several threads (calls are serialised), but a
 // locked bitmap's data belongs to the thread that locked it.
+//
+// Xlib defines Status and Bool as macros: the header sets them aside while it
+// is read and gives them back at its end, so it may follow <X11/Xlib.h>.
+// After Xlib, name the status type Gdiplus::Status through a using
+// declaration made before Xlib, or use the enumerators.
 #pragma once
+
+#pragma push_macro("Status")
+#pragma push_macro("Bool")
+#undef Status
+#undef Bool
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
@@ -294,3 +304,6 @@ public:
 };
 
 }  // namespace Gdiplus
+
+#pragma pop_macro("Bool")
+#pragma pop_macro("Status")

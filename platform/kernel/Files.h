@@ -52,7 +52,7 @@
 
 // A signed 64-bit value with access to its 32-bit halves.
 union LARGE_INTEGER {
-    struct {
+    __extension__ struct {
         DWORD LowPart;
         LONG HighPart;
     };
@@ -77,7 +77,7 @@ struct OVERLAPPED {
     ULONG_PTR Internal;
     ULONG_PTR InternalHigh;
     union {
-        struct {
+        __extension__ struct {
             DWORD Offset;
             DWORD OffsetHigh;
         };

@@ -3,6 +3,7 @@
 # installed tree stands on its own, wherever it lies:
 #  - it holds exactly the public headers (no internal/ one), each reached from
 #    <VLibIncludes.h>, and its package files name no absolute prefix;
+#  - the headers compile with -Wpedantic before and after Xlib's;
 #  - a small application builds against it with pkg-config and runs, and the
 #    installed vtools runs, both without any library path from the environment;
 #    the application crashes a child of its own, and the installed crash
@@ -91,6 +92,17 @@ pc_consumer() {
 }
 
 pc_consumer "$prefix"
+# The headers compile pedantically clean before and after Xlib's (whose
+# Status and Bool macros they must survive), and Xlib still works after them.
+for order in "VLibIncludes.h X11/Xlib.h X11/Xutil.h" "X11/Xlib.h X11/Xutil.h VLibIncludes.h"; do
+  {
+    for h in $order; do echo "#include <$h>"; done
+    echo 'int main() { Bool b = True; Status s = 0; return (b && s) + static_cast<int>(Gdiplus::Ok) + TRUE; }'
+  } >"$work/order.cpp"
+  # shellcheck disable=SC2046
+  g++ -fsyntax-only -Wall -Wextra -Wpedantic -Werror "$work/order.cpp" \
+    $(PKG_CONFIG_PATH="$prefix/$pc_rel" pkg-config --cflags vlibincludes) || fail "the headers do not compile in the order $order"
+done
 # Every installed header is reached from <VLibIncludes.h>.
 # (The .pc's include path holds "..": compare real paths.)
 sed -e 's/ /\n/g' "$work/app.d" | grep '\.h$' | xargs realpath -m | grep -F "$include_root/" |

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """vtools convert, scramble, log, error, help and demo: output and exit codes."""
 import os
+import pty
 import re
+import select
+import subprocess
 import tempfile
 import unittest
 
-from vtools_run import run
+from vtools_run import run, VTOOLS
 
 POLISH = "Zażółć gęślą jaźń – kurs WIG20"
 
@@ -93,7 +96,41 @@ class LogAndError(unittest.TestCase):
         self.assertEqual(run("error", "424242").stdout, b"Error code: 424242, message: Unknow error\n")
 
 
+class Progress(unittest.TestCase):
+    def test_reading_a_large_file_shows_progress_on_a_terminal_only(self):
+        with tempfile.NamedTemporaryFile() as f:
+            f.truncate(80 << 20)
+            main, terminal = pty.openpty()
+            done = subprocess.run([VTOOLS, "sha256", f.name], stdout=subprocess.PIPE, stderr=terminal, timeout=120)
+            os.close(terminal)
+            shown = b""
+            while select.select([main], [], [], 0)[0]:
+                try:
+                    chunk = os.read(main, 65536)
+                except OSError:  # the terminal's other end is closed: all is read
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(main)
+            self.assertEqual(done.returncode, 0)
+            self.assertIn(f"reading {f.name}: 100%".encode(), shown)
+            piped = run("sha256", f.name)
+            self.assertEqual((piped.returncode, piped.stderr, piped.stdout), (0, b"", done.stdout))
+
+
 class HelpAndDemo(unittest.TestCase):
+    def test_errors_name_the_argument_and_what_was_expected(self):
+        for args, text in [(("--acp",), b"--acp needs a CODEPAGE"),
+                           (("run", "/bin/true", "--close-after", "x"), b"--close-after: 'x' is not a whole number of seconds"),
+                           (("monitors", "place", "1", "y", "3", "4", "--center"), b"T: 'y' is not a coordinate"),
+                           (("hex", "encode", "/"), b"/"),
+                           (("sha256", "/"), b"/")]:
+            out = run(*args)
+            self.assertIn(out.returncode, (1, 2), args)
+            self.assertIn(text, out.stderr, args)
+            self.assertEqual(out.stderr.count(b"\n"), 1, out.stderr)
+
     def test_every_command_has_help(self):
         top = run("--help")
         self.assertEqual(top.returncode, 0)

@@ -25,12 +25,16 @@ class Json(InFolder, unittest.TestCase):
         self.assertEqual(lines[1], '    "symbol": "WIG20 Łódź",')
         self.assertIn('    "empty": {},', lines)
 
-    def test_invalid_files_fail_with_a_message(self):
-        for data in [b"[1,2", b"{\"a\":}", b"[" * 40 + b"]" * 40, b"null"]:
+    def test_invalid_files_fail_with_the_line_and_column_where_they_break(self):
+        for data, where in [(b"[1,2", b":1:5: not valid JSON"), (b"{\"a\":}", b":1:6: not valid JSON"),
+                            (b"{\n  \"a\": ]\n}", b":2:8: not valid JSON"), (b"[" * 40 + b"]" * 40, b":1:33: "),
+                            (b"null", b"holds just null")]:
             out = run("json", "compact", self.write("bad.json", data))
             self.assertEqual(out.returncode, 1, data)
             self.assertEqual(out.stdout, b"")
-            self.assertIn(b"no JSON document", out.stderr)
+            self.assertIn(where, out.stderr, data)
+        out = run("json", "pretty", self.dir.name)
+        self.assertEqual((out.returncode, out.stderr), (1, f"vtools json: FILE: {self.dir.name} is a folder, not a JSON file\n".encode()))
         out = run("json", "pretty", os.path.join(self.dir.name, "missing.json"))
         self.assertEqual(out.returncode, 1)
         for args in [("json",), ("json", "ugly", "f"), ("json", "compact")]:

@@ -26,12 +26,22 @@ class Processes(unittest.TestCase):
             self.assertEqual(out.stdout.decode(), "".join(f"[{a}]\n" for a in ["prog", *argv]))
 
     def test_run_reports_the_exit_code_or_ends_the_program(self):
-        out = run("run", "/bin/sh", "-c", '"exit 7"')
+        out = run("run", "/bin/sh", "-c", "exit 7")
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertRegex(out.stdout.decode(), r"^started \d+\nexit 7\n$")
         out = run("run", "/bin/sleep", "30", "--close-after", "0")
         self.assertRegex(out.stdout.decode(), r"^started \d+\nclosed\nexit 0\n$")
         self.assertEqual(run("run", "/no/such/program").returncode, 1)
+
+    def test_run_hands_each_argument_over_whole(self):
+        argv = ["a b", 'say "hi"', "tail\\", "", "Łódź", 'q\\"x']
+        with tempfile.TemporaryDirectory() as folder:
+            record = os.path.join(folder, "argv.txt")
+            script = "import sys; open(sys.argv[1], 'w', encoding='utf-8').write(repr(sys.argv[2:]))"
+            out = run("run", "/usr/bin/python3", "-c", script, record, *argv)
+            self.assertRegex(out.stdout.decode(), r"exit 0\n$", out.stderr)
+            with open(record, encoding="utf-8") as f:
+                self.assertEqual(f.read(), repr(argv))
 
     def test_an_instance_is_alone_once_the_one_before_has_ended(self):
         with tempfile.TemporaryDirectory() as runtime:
@@ -90,8 +100,12 @@ class Desktop(unittest.TestCase):
         self.assertEqual(run_on(self.display, "clipboard", "get").returncode, 1)
 
     def test_without_a_display_the_desktop_commands_fail_and_the_demo_says_so(self):
-        self.assertEqual(run_on(None, "monitors").returncode, 1)
-        self.assertEqual(run_on(None, "clipboard", "get").returncode, 1)
+        for args in [("monitors",), ("clipboard", "get"), ("clipboard", "set", "x"), ("keys",)]:
+            out = run_on(None, *args)
+            self.assertEqual(out.returncode, 1, args)
+            self.assertIn(b"no display", out.stderr, args)
+            self.assertEqual(out.stdout, b"", args)
+        self.assertIn(b"ctrl 0", run_on(self.display, "keys").stdout)
         out = run_on(None, "demo")
         self.assertEqual(out.returncode, 0, out.stderr)
         for shown in ["instance: first alone, second running", "[a b]", "closed", "no display"]:

@@ -59,6 +59,12 @@ class Fit(unittest.TestCase):
                             "12.5 zł")]:
             self.assertEqual(out("fit", *args), text + "\n", args)
 
+    def test_either_decimal_separator_is_read(self):
+        self.assertEqual(run("fit", "1234,50", "--width", "200").stdout, run("fit", "1234.50", "--width", "200").stdout)
+        self.assertEqual(run("fit", "1234,50", "--width", "200").returncode, 0)
+        out = run("fit", "12,3,4", "--width", "200")
+        self.assertIn(b"VALUE: '12,3,4' is not a number", out.stderr)
+
     def test_bad_arguments(self):
         for args in [("fit", "1"), ("fit", "--width", "5"), ("fit", "x", "--width", "5"),
                      ("fit", "1", "--width", "-3"), ("fit", "1", "--width", "5", "--size", "0")]:

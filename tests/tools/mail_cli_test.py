@@ -4,11 +4,15 @@ import email
 import email.policy
 import json
 import os
+import pty
+import select
+import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
-from vtools_run import run
+from vtools_run import run, VTOOLS
 
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")
 
@@ -80,14 +84,87 @@ class MailSend(unittest.TestCase):
         self.assertEqual(out.returncode, 1)
         self.assertIn("The recipient address contains an angle bracket.", out.stderr.decode())
 
+    def test_a_missing_or_unreadable_attachment_refuses_the_send(self):
+        server = Server()
+        try:
+            with tempfile.TemporaryDirectory() as folder:
+                for attachment, why in [("/nonexistent/kursy.csv", "does not exist"), (folder, "is a folder")]:
+                    for extra in [(), ("--dry-run",)]:
+                        out = run("mail", "send", "--server", "127.0.0.1", "--port", str(server.port), "--to",
+                                  "a@example.com", "--attach", __file__, "--attach", attachment, *extra)
+                        self.assertEqual(out.returncode, 1, extra)
+                        self.assertIn(f"{attachment} {why}; nothing was sent", out.stderr.decode())
+                        self.assertEqual(out.stdout, b"")
+            self.assertEqual(server.messages(), [])
+        finally:
+            server.close()
+
+    def test_every_failure_gives_the_sentence_and_the_transports_reason(self):
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        closed_port = listener.getsockname()[1]
+        listener.close()
+        silent = Server("--mode", "silent")
+        with tempfile.TemporaryDirectory() as folder:
+            key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                            "-days", "1", "-subj", "/CN=127.0.0.1"], check=True, capture_output=True)
+            tls = Server("--mode", "tls", "--cert", cert, "--key", key)
+        try:
+            for options, reason in [(("--port", str(closed_port)), "the connection was refused"),
+                                    (("--port", str(silent.port), "--timeout", "1"), "timed out"),
+                                    (("--port", str(tls.port), "--security", "tls"), "the server's certificate is not trusted")]:
+                started = time.monotonic()
+                out = run("mail", "send", "--server", "127.0.0.1", "--to", "a@example.com", *options)
+                self.assertEqual(out.returncode, 1, options)
+                lines = out.stderr.decode().splitlines()
+                self.assertEqual(lines[0], "vtools mail: Wysłanie maila nie powiodło się. Sprawdź połączenie z "
+                                 "internetem lub konfigurację serwera.")
+                self.assertTrue(lines[1].startswith(f"vtools mail: {reason}"), lines)
+                self.assertLess(time.monotonic() - started, 20)
+        finally:
+            silent.close()
+            tls.close()
+        out = run("mail", "send", "--server", "h", "--to", "a@example.com", "--timeout", "0")
+        self.assertEqual(out.returncode, 2)
+        self.assertIn("--timeout: '0'", out.stderr.decode())
+        self.assertIn("in clear text", run("mail", "--help").stdout.decode())
+
+    def test_progress_shows_on_a_terminal_only(self):
+        server = Server()
+        try:
+            with tempfile.NamedTemporaryFile(suffix=".bin") as f:
+                f.write(os.urandom(2 << 20))
+                f.flush()
+                args = [VTOOLS, "mail", "send", "--server", "127.0.0.1", "--port", str(server.port), "--to",
+                        "a@example.com", "--attach", f.name]
+                main, terminal = pty.openpty()
+                done = subprocess.run(args, stdout=subprocess.PIPE, stderr=terminal, timeout=60)
+                os.close(terminal)
+                shown = b""
+                while select.select([main], [], [], 0)[0]:
+                    try:
+                        chunk = os.read(main, 65536)
+                    except OSError:  # the terminal's other end is closed: all is read
+                        break
+                    if not chunk:
+                        break
+                    shown += chunk
+                os.close(main)
+                self.assertEqual(done.returncode, 0)
+                self.assertIn(b"sending: 100%", shown)
+                piped = subprocess.run(args, capture_output=True, timeout=60)
+                self.assertEqual((piped.returncode, piped.stderr), (0, b""))
+        finally:
+            server.close()
+
     def test_dry_run_prints_the_message_and_passwords_stay_off_the_command_line(self):
         out = run("mail", "send", "--server", "smtp.example.com", "--to", "a@example.com", "--subject", "Raport",
-                  "--body", "<html>x</html>", "--attach", "/nonexistent/file.pdf", "--dry-run")
+                  "--body", "<html>x</html>", "--dry-run")
         self.assertEqual(out.returncode, 0, out.stderr.decode())
         message = email.message_from_bytes(out.stdout, policy=email.policy.default)
         self.assertEqual(str(message["subject"]), "Raport")
         self.assertEqual(message.get_content_type(), "text/html")
-        self.assertIn("Nie można dołączyć załącznika: /nonexistent/file.pdf", out.stderr.decode())
         self.assertTrue(b"\r\n" in out.stdout)
         out = run("mail", "send", "--server", "h", "--to", "a@example.com", "--password", "secret")
         self.assertEqual(out.returncode, 2)

@@ -71,6 +71,17 @@ class Settings(InFolder, unittest.TestCase):
                                        '        <B Value="1"/>\n    </A>\n</Config>\n')
         self.assertEqual(run("settings", "get", new, "A/B").stdout, b"1\n")
 
+    def test_malformed_xml_and_folders_are_named_with_the_parser_line(self):
+        for data, root in [(b"<Workspace>\n  <Window>\n</Workspace>", ()), (b"<?xml version='1.0'?>\n\n<a b=>", ()),
+                           (b"<Workspace>\n<x>\n", ("--root", "Workspace"))]:
+            out = run("settings", "show", self.write("bad.xml", data), *root)
+            self.assertEqual(out.returncode, 1, data)
+            self.assertRegex(out.stderr.decode(), r"bad\.xml:[23]: not XML: XML_ERROR_\w+", data)
+        out = run("settings", "show", self.dir.name)
+        self.assertIn(b"is a folder, not a settings file", out.stderr)
+        out = run("settings", "show", self.file, "--root", "Other")
+        self.assertIn(b"its top element is not 'Other'", out.stderr)
+
     def test_errors_are_one_line_with_an_exit_status(self):
         bad = self.write("bad.xml", b"<Workspace><open></Workspace>")
         cases = [(("settings",), 2),

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <vector>
 
 #include <VLibIncludes.h>
 
@@ -51,11 +53,31 @@ std::string ReadInput(const std::string& file) {
         if (std::cin.bad()) throw InputError("cannot read standard input");
         return bytes;
     }
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) throw InputError(file + " is a folder, not a file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw InputError("cannot read " + file);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw InputError("cannot read " + file);
-    return bytes;
+    // Large files are read in pieces, with the share read shown on a
+    // terminal (a few hundred megabytes take seconds).
+    constexpr std::uintmax_t kShownFrom = 64u << 20;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    const bool show = !error && size >= kShownFrom && StandardErrorIsTerminal();
+    try {
+        std::string bytes;
+        if (!error) bytes.reserve(size);
+        std::vector<char> piece(4u << 20);
+        int shown = -1;
+        while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+            bytes.append(piece.data(), static_cast<std::size_t>(in.gcount()));
+            const int percent = size == 0 ? 100 : static_cast<int>(bytes.size() * 100 / size);
+            if (show && percent != shown)
+                std::cerr << "\rreading " << file << ": " << (shown = percent) << "%" << std::flush;
+        }
+        if (show) std::cerr << "\r" << std::string(file.size() + 20, ' ') << "\r" << std::flush;
+        if (!in.bad()) return bytes;
+    } catch (const std::exception&) {
+    }
+    throw InputError("cannot read " + file);
 }
 
 namespace {
@@ -76,6 +98,15 @@ std::string ToTerminal(std::wstring_view text) {
     VTools::ConverterWideCharToMultiByte converter(g_terminalCodePage);
     converter.Convert(text);
     return std::string(static_cast<std::string_view>(converter));
+}
+
+bool StandardErrorIsTerminal() {
+    // The descriptor's target names a terminal device (a pseudo-terminal or
+    // a console).
+    std::error_code error;
+    const std::string target = std::filesystem::read_symlink("/proc/self/fd/2", error).string();
+    return !error &&
+           (target.starts_with("/dev/pts/") || target.starts_with("/dev/tty") || target.starts_with("/dev/console"));
 }
 
 void WriteOutput(const std::string& bytes) {

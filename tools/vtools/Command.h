@@ -62,6 +62,9 @@ void SetTerminalCodePage(unsigned codePage);
 std::wstring FromTerminal(const std::string& text);
 std::string ToTerminal(std::wstring_view text);
 
+// True when standard error is a terminal: progress is shown there only.
+bool StandardErrorIsTerminal();
+
 // Writes bytes to standard output unchanged.
 void WriteOutput(const std::string& bytes);
 

@@ -76,11 +76,7 @@ int Crash(const std::vector<std::string>& args) {
 }
 
 std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw InputError("cannot read " + file.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadInput(file.string());
 }
 
 // DIR itself when it is a report, else its newest report folder.

@@ -16,14 +16,46 @@ std::string Text(const RECT& r) {
            std::to_string(r.bottom);
 }
 
-LONG Coordinate(const std::string& text) {
+// A whole number from `low` to `high`; `what` names the argument and what
+// it should be, for the error.
+LONG WholeNumber(const std::string& text, const std::string& what, long long low = INT32_MIN,
+                 long long high = INT32_MAX) {
     try {
         std::size_t used = 0;
         const long long value = std::stoll(text, &used);
-        if (used == text.size() && value >= INT32_MIN && value <= INT32_MAX) return static_cast<LONG>(value);
+        if (used == text.size() && value >= low && value <= high) return static_cast<LONG>(value);
     } catch (const std::exception&) {
     }
-    throw UsageError("'" + text + "' is no coordinate");
+    throw UsageError(what + ": '" + text + "' is not " +
+                     (low == 0 ? "a whole number of seconds (0 or more)" : "a coordinate (a whole number of pixels)"));
+}
+
+// Fails with "no display" when the desktop cannot be reached.
+void RequireDisplay() {
+    SetLastError(ERROR_SUCCESS);
+    if (GetSystemMetrics(SM_CMONITORS) == 0 && GetLastError() == ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION) {
+        throw InputError("no display (DISPLAY is not set or its X server cannot be reached)");
+    }
+}
+
+// `argument` quoted so that CommandLineToArgvW gives it back whole.
+std::wstring Quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote escaped.
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    // Backslashes before the closing quote are doubled.
+    out.append(2 * backslashes, L'\\');
+    return out + L"\"";
 }
 
 int MonitorsCommand(const std::vector<std::string>& args) {
@@ -46,7 +78,8 @@ int MonitorsCommand(const std::vector<std::string>& args) {
     if (args[0] != "place" || (args.size() != 6 && !work) || (args[5] != "--center" && args[5] != "--clip")) {
         throw UsageError("expected 'place L T R B --center|--clip [--work]'");
     }
-    CRect rect(Coordinate(args[1]), Coordinate(args[2]), Coordinate(args[3]), Coordinate(args[4]));
+    CRect rect(WholeNumber(args[1], "L"), WholeNumber(args[2], "T"), WholeNumber(args[3], "R"),
+               WholeNumber(args[4], "B"));
     const auto monitor = ::Monitors::GetNearestMonitor(&rect);
     if (!monitor || !monitor->IsMonitor()) throw InputError("no display");
     const bool done = args[5] == "--center" ? monitor->CenterRectToMonitor(&rect, work)
@@ -58,6 +91,9 @@ int MonitorsCommand(const std::vector<std::string>& args) {
 }
 
 int ClipboardCommand(const std::vector<std::string>& args) {
+    const bool known =
+        (args.size() == 1 && (args[0] == "get" || args[0] == "clear")) || (args.size() == 2 && args[0] == "set");
+    if (known) RequireDisplay();
     if (args.size() == 1 && args[0] == "get") {
         const auto text = VTools::Clipboard::GetClipboardString(nullptr);
         if (!text) throw InputError("no text on the clipboard");
@@ -78,6 +114,7 @@ int ClipboardCommand(const std::vector<std::string>& args) {
 
 int KeysCommand(const std::vector<std::string>& args) {
     if (!args.empty()) throw UsageError("keys takes no arguments");
+    RequireDisplay();
     using namespace VTools::Keyboard;
     std::cout << "shift " << IsShiftPressed() << "\nleft-shift " << IsLeftShiftPressed() << "\nctrl " << IsCtrlPressed()
               << "\nalt " << IsAltPressed() << "\nleft-button " << IsLeftMousePressed() << "\n";
@@ -107,14 +144,14 @@ int RunCommand(const std::vector<std::string>& args) {
     std::vector<std::string> rest = args;
     std::optional<DWORD> closeAfter;
     if (rest.size() >= 2 && rest[rest.size() - 2] == "--close-after") {
-        const LONG seconds = Coordinate(rest.back());
-        if (seconds < 0) throw UsageError("--close-after takes a number of seconds");
+        const LONG seconds = WholeNumber(rest.back(), "--close-after", 0, INT32_MAX / 1000);
         closeAfter = static_cast<DWORD>(seconds);
         rest.resize(rest.size() - 2);
     }
     if (rest.empty()) throw UsageError("expected 'PATH [ARGS] [--close-after S]'");
     std::wstring arguments;
-    for (std::size_t i = 1; i < rest.size(); ++i) arguments += (i > 1 ? L" " : L"") + FromTerminal(rest[i]);
+    // Each argument arrives whole, as given.
+    for (std::size_t i = 1; i < rest.size(); ++i) arguments += (i > 1 ? L" " : L"") + Quoted(FromTerminal(rest[i]));
     return RunProgram(std::cout, FromTerminal(rest[0]), arguments, closeAfter);
 }
 
@@ -192,7 +229,8 @@ const Registration clipboardRegistration{{
     "clipboard",
     "read, set or empty the clipboard's text",
     "usage: vtools clipboard get|set TEXT|clear\n\n"
-    "get writes the clipboard's text (status 1 when it holds none); set puts TEXT\n"
+    "get writes the clipboard's text (status 1 when it holds none, or without a\n"
+    "display); set puts TEXT\n"
     "on it (the text is offered to other programs until this one ends, then to\n"
     "the clipboard manager); clear empties it.\n",
     ClipboardCommand,
@@ -201,7 +239,8 @@ const Registration clipboardRegistration{{
 const Registration keysRegistration{{
     "keys",
     "show which modifier keys are down",
-    "usage: vtools keys\n\nPrints shift, left-shift, ctrl, alt and left-button, each 1 while down.\n",
+    "usage: vtools keys\n\nPrints shift, left-shift, ctrl, alt and left-button, each 1 while down.\n"
+    "Fails (status 1) without a display.\n",
     KeysCommand,
 }};
 
@@ -209,9 +248,9 @@ const Registration runRegistration{{
     "run",
     "start a program and wait for it or end it",
     "usage: vtools run PATH [ARGS...] [--close-after S]\n\n"
-    "Starts PATH with ARGS joined by spaces as its command line (split by the\n"
-    "Windows rules), prints its process id, waits for its end (at most S\n"
-    "seconds, then ends it and prints 'closed') and prints its exit code.\n",
+    "Starts PATH with ARGS (each reaches the program whole, quoted by the\n"
+    "Windows rules where needed), prints its process id, waits for its end (at\n"
+    "most S seconds, then ends it and prints 'closed') and prints its exit code.\n",
     RunCommand,
 }};
 

@@ -1,5 +1,6 @@
 // vtools fit, measure and font: numbers fitted to pixel widths, texts
 // measured, and the face a font name resolves to.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -102,7 +103,14 @@ int Fit(const std::vector<std::string>& args) {
         } else if (args[i] == "--format") {
             format = FromTerminal(OptionValue(args, i));
         } else if (!value && !args[i].starts_with("--")) {
-            value = ParseNumber(args[i], "number");
+            // Either decimal separator, as the library reads prices.
+            std::string dotted = args[i];
+            std::replace(dotted.begin(), dotted.end(), ',', '.');
+            try {
+                value = ParseNumber(dotted, "number");
+            } catch (const UsageError&) {
+                throw UsageError("VALUE: '" + args[i] + "' is not a number (such as 1234.5 or 1234,5)");
+            }
         } else {
             throw UsageError("unexpected '" + args[i] + "'");
         }

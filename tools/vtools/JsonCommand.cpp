@@ -1,5 +1,6 @@
 // vtools json: reads a JSON file and writes it compact or indented; the demo
 // section for the binary serializer and JSON files.
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -52,16 +53,37 @@ void WritePretty(std::ostream& out, const boost::json::value& value, int depth) 
     }
 }
 
+// Fails with the line and column (from 1) where the JSON text of `file`
+// stops being valid, and what is wrong there; returns when it is valid.
+void ThrowWhereItBreaks(const std::string& file) {
+    const std::string bytes = ReadInput(file);
+    boost::json::parse_options options;
+    options.max_depth = 32;
+    boost::json::stream_parser parser({}, options);
+    boost::system::error_code error;
+    std::size_t used = parser.write_some(bytes.data(), bytes.size(), error);
+    if (!error) {
+        parser.finish(error);
+        used = bytes.size();
+    }
+    if (!error) return;
+    const std::size_t lineStart = used == 0 ? std::string::npos : bytes.rfind('\n', used - 1);
+    const std::size_t line = 1 + static_cast<std::size_t>(std::count(bytes.begin(), bytes.begin() + used, '\n'));
+    const std::size_t column = lineStart == std::string::npos ? used + 1 : used - lineStart;
+    throw InputError(file + ":" + std::to_string(line) + ":" + std::to_string(column) +
+                     ": not valid JSON: " + error.message());
+}
+
 int Json(const std::vector<std::string>& args) {
     if (args.size() != 2 || (args[0] != "pretty" && args[0] != "compact")) {
         throw UsageError("expected 'pretty FILE' or 'compact FILE'");
     }
+    if (std::filesystem::is_directory(args[1])) throw InputError("FILE: " + args[1] + " is a folder, not a JSON file");
     VTools::Json::JsonParser parser;
     const boost::json::value value = parser.FromFile(FromTerminal(args[1]));
     if (value.is_null()) {
-        throw InputError(args[1] +
-                         ": no JSON document (the file is missing, unreadable or invalid, nested deeper "
-                         "than 32 levels, or holds just null)");
+        ThrowWhereItBreaks(args[1]);
+        throw InputError(args[1] + ": no JSON document (the file is missing or unreadable, or holds just null)");
     }
     std::ostringstream out;
     if (args[0] == "pretty") {

@@ -1,10 +1,14 @@
-// vtools mail send: one message through ChilkatMailManager, waiting for the
-// background send; and the demo's mail line, sent to an in-process sink.
+// vtools mail send: one message composed by ChilkatMailManager and sent in
+// the background by the platform's mail client, waited for; and the demo's
+// mail line, sent to an in-process sink.
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include <VLibIncludes.h>
@@ -17,15 +21,57 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Exposes the message the manager would send, for --dry-run.
-class MimePreview : public ChilkatMailManager {
+// Composes the message as the manager does.
+class MailComposer : public ChilkatMailManager {
 public:
-    std::string Mime(const ChilkatMailDefine& mail) {
-        CkEmail email;
-        CreateCkEmail(mail, email);
-        return email.getMime();
-    }
+    void Compose(const ChilkatMailDefine& mail, CkEmail& email) { CreateCkEmail(mail, email); }
 };
+
+// Shows how much of the message has gone out, on a terminal only.
+class SendProgress : public CkMailManProgress {
+public:
+    explicit SendProgress(std::size_t bytes) : m_show(bytes >= 256 * 1024 && StandardErrorIsTerminal()) {}
+    ~SendProgress() override {
+        if (m_shown) std::cerr << "\r" << std::string(40, ' ') << "\r" << std::flush;
+    }
+    bool PercentDone(int percent) override {
+        if (m_show) {
+            std::cerr << "\rsending: " << percent << "%" << std::flush;
+            m_shown = true;
+        }
+        return false;
+    }
+
+private:
+    const bool m_show;
+    bool m_shown = false;
+};
+
+// The transport's reason in a few words, from the first line of the mail
+// client's error text (the rest is the SMTP dialogue).
+std::string ShortReason(const std::string& text) {
+    struct Kind {
+        const char* found;
+        const char* reason;
+    };
+    static const Kind kinds[] = {
+        {"refused", "the connection was refused"},
+        {"couldn't connect", "the connection was refused (or the server cannot be reached)"},
+        {"timed out", "timed out"},
+        {"timeout", "timed out"},
+        {"certificate", "the server's certificate is not trusted"},
+        {"resolve", "the server's name was not resolved"},
+        {"smtp reply 5", "the server refused the message or the log-in"},
+        {"smtp reply 4", "the server refused the message for now"},
+        {"login denied", "the server refused the log-in"},
+    };
+    std::string lower = text.substr(0, text.find_first_of("\r\n"));
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const Kind& kind : kinds) {
+        if (lower.find(kind.found) != std::string::npos) return kind.reason;
+    }
+    return "the send failed";
+}
 
 // Opens the log on a file of its own for the duration of a command, so that
 // the manager's entries can be shown; removes it afterwards.
@@ -84,6 +130,8 @@ int Send(const std::vector<std::string>& args) {
     ChilkatMailDefine mail;
     std::string security = "none";
     std::optional<std::string> password, port, body;
+    std::optional<int> timeout;
+    std::vector<std::string> attachments;
     bool dryRun = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& option = args[i];
@@ -120,7 +168,14 @@ int Send(const std::vector<std::string>& args) {
         } else if (option == "--body-file") {
             body = Ansi(ReadInput(value));
         } else if (option == "--attach") {
+            attachments.push_back(value);
             mail.attachments.push_back(Ansi(value));
+        } else if (option == "--timeout") {
+            char* end = nullptr;
+            const long seconds = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || seconds < 1 || seconds > 3600)
+                throw UsageError("--timeout: '" + value + "' is no number of seconds from 1 to 3600");
+            timeout = static_cast<int>(seconds);
         } else if (option == "--ca-file") {
             vplatformSetRootCertificateFile(value.c_str());
         } else {
@@ -148,27 +203,59 @@ int Send(const std::vector<std::string>& args) {
     settings.password = password.value_or("");
     mail.body = body.value_or("");
 
+    // A message goes whole or not at all: every attachment must be a
+    // readable file.
+    for (const std::string& file : attachments) {
+        std::error_code error;
+        if (!fs::exists(file, error)) throw InputError("--attach: " + file + " does not exist; nothing was sent");
+        if (fs::is_directory(file, error)) throw InputError("--attach: " + file + " is a folder; nothing was sent");
+        if (!std::ifstream(file, std::ios::binary))
+            throw InputError("--attach: " + file + " cannot be read; nothing was sent");
+    }
+
     CommandLog log;
-    MimePreview manager;
-    manager.SetupSender(settings);
+    MailComposer composer;
+    composer.SetupSender(settings);
+    CkEmail email;
+    composer.Compose(mail, email);
+    for (const std::string& message : log.Messages()) std::cerr << "vtools mail: " << Shown(message) << "\n";
+    if (email.get_NumAttachments() != static_cast<int>(mail.attachments.size()))
+        throw InputError("an attachment could not be read; nothing was sent");
     if (dryRun) {
-        WriteOutput(manager.Mime(mail));
-        for (const std::string& message : log.Messages()) std::cerr << "vtools mail: " << Shown(message) << "\n";
+        WriteOutput(email.getMime());
         return 0;
     }
-    const bool queued = manager.SendEmailAsync(mail);
-    if (queued) vplatformMailDrain(INFINITE);
-    const auto messages = log.Messages();
-    for (const std::string& message : messages) std::cerr << "vtools mail: " << Shown(message) << "\n";
-    if (!queued) {
-        std::cerr << "vtools mail: " << Shown(manager.GetLastError()) << "\n";
+    // The send itself, with the settings SetupSender gives the manager's
+    // mail object, on a mail object of the command's own, whose task tells
+    // why a send failed.
+    CkMailMan mailMan;
+    mailMan.put_SmtpHost(settings.host.c_str());
+    mailMan.put_SmtpUsername(settings.userName.c_str());
+    mailMan.put_SmtpPassword(settings.password.c_str());
+    mailMan.put_SmtpPort(settings.port);
+    mailMan.put_SmtpSsl(settings.security == 1);
+    mailMan.put_StartTLS(settings.security == 2);
+    if (timeout) {
+        mailMan.put_ConnectTimeout(*timeout);
+        mailMan.put_ReadTimeout(*timeout);
+    }
+    SendProgress progress(std::string_view(email.getMime()).size());
+    mailMan.put_EventCallbackObject(&progress);
+    const std::unique_ptr<CkTask> task(mailMan.SendEmailAsync(email));
+    if (task == nullptr || !task->Run()) {
+        mailMan.put_EventCallbackObject(nullptr);
+        std::cerr << "vtools mail: " << Shown(mailMan.lastErrorText()) << "\n";
         return 1;
     }
-    // A failed delivery is the manager's log entry; attachment warnings
-    // written before it do not count.
-    const std::string failure = VTools::String::Utf8ToAnsi("Wysłanie maila nie powiodło się");
-    for (const std::string& message : messages) {
-        if (message.starts_with(failure)) return 1;
+    task->Wait(-1);
+    mailMan.put_EventCallbackObject(nullptr);
+    if (!task->GetResultBool()) {
+        const std::string text = task->resultErrorText();
+        const std::size_t lineEnd = text.find_first_of("\r\n");
+        std::cerr << "vtools mail: "
+                  << "Wysłanie maila nie powiodło się. Sprawdź połączenie z internetem lub konfigurację serwera.\n"
+                  << "vtools mail: " << ShortReason(text) << ": " << Shown(text.substr(0, lineEnd)) << "\n";
+        return 1;
     }
     std::cout << "delivered to " << Shown(mail.recipient) << "\n";
     return 0;
@@ -213,9 +300,13 @@ const Registration registration{{
     "mail",
     "send an e-mail through SMTP and wait for the result",
     "usage: vtools mail send --server HOST --to ADDRESS [options]\n\n"
-    "Sends one message in the background through the library's mail manager and\n"
-    "waits for it.  Exits 0 when the server accepted it, else 1 with the log\n"
-    "entry or the reason it was refused.\n\n"
+    "Composes one message with the library's mail manager, sends it in the\n"
+    "background through the platform's mail client and waits for it.  Exits 0\n"
+    "when the server accepted it, else 1 with the manager's failure sentence and\n"
+    "the transport's reason (refused, timed out, certificate not trusted, name\n"
+    "not resolved...).  Every attachment must be a readable file: otherwise\n"
+    "nothing is sent (status 1, naming the file).  Progress shows on a terminal\n"
+    "while a large message goes out.\n\n"
     "Options:\n"
     "  --port N                 default 25, 465 with tls, 587 with starttls\n"
     "  --security MODE          none (default), tls (from the start) or starttls\n"
@@ -227,8 +318,12 @@ const Registration registration{{
     "  --body TEXT | --body-file FILE   plain text, or HTML when it holds <html\n"
     "  --attach FILE            attach a file (repeatable)\n"
     "  --ca-file PEM            trust these root certificates instead of the system's\n"
+    "  --timeout SECONDS        limit for the connection and for each server reply\n"
+    "                           (default 30)\n"
     "  --dry-run                print the message instead of sending it\n\n"
-    "Passwords are never taken on the command line.\n",
+    "Passwords are never taken on the command line.  With --security none and\n"
+    "--user, a server that offers AUTH without TLS gets the log-in in clear text\n"
+    "(meant for local relays); use tls or starttls over any other network.\n",
     Send,
 }};
 const DemoRegistration demo(90, Demo);

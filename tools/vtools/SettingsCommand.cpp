@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <VLibIncludes.h>
+#include <tinyxml2.h>
 
 #include "Command.h"
 
@@ -68,20 +69,46 @@ std::optional<std::string> TopElementName(const std::string& bytes) {
     return bytes.substr(start, i - start);
 }
 
+// Fails when `file` is missing or a folder.
+void RequireFile(const std::string& file) {
+    if (!std::filesystem::exists(file)) throw InputError("FILE: " + file + " does not exist");
+    if (std::filesystem::is_directory(file)) throw InputError("FILE: " + file + " is a folder, not a settings file");
+}
+
+// Fails with the XML parser's line and reason when `file` is not well-formed
+// XML; returns when it is.
+void RequireXml(const std::string& file) {
+    tinyxml2::XMLDocument document;
+    const std::string bytes = ReadInput(file);
+    if (document.Parse(bytes.data(), bytes.size()) == tinyxml2::XML_SUCCESS) return;
+    // The parser tells the line, not the column.
+    std::string reason = document.ErrorName();
+    if (const char* detail = document.ErrorStr(); detail != nullptr) {
+        const std::string text = detail;
+        const std::size_t colon = text.find(": ");
+        if (colon != std::string::npos) reason += " (" + text.substr(colon + 2) + ")";
+    }
+    throw InputError(file + ":" + std::to_string(document.ErrorLineNum()) + ": not XML: " + reason);
+}
+
 // The root name: --root, or the file's top element.
 std::string RootName(const Arguments& args, const std::string& file) {
     if (args.root) return *args.root;
-    if (!std::filesystem::exists(file)) throw InputError(file + " does not exist");
+    RequireFile(file);
     const auto name = TopElementName(ReadInput(file));
-    if (!name) throw InputError("cannot find the top element of " + file + " (give --root NAME)");
+    if (!name) {
+        RequireXml(file);
+        throw InputError("cannot find the top element of " + file + " (give --root NAME)");
+    }
     return *name;
 }
 
 Settings Load(const std::string& file, const std::string& root) {
-    if (!std::filesystem::exists(file)) throw InputError(file + " does not exist");
+    RequireFile(file);
     Settings settings;
     if (!settings.LoadFromFile(FromTerminal(file), root)) {
-        throw InputError("cannot load " + file + " (not a settings file with the top element '" + root + "')");
+        RequireXml(file);
+        throw InputError("cannot load " + file + " (its top element is not '" + root + "')");
     }
     return settings;
 }

@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
                 PrintUsage(std::cout);
                 return 0;
             }
-            if (args.front() == "--acp" && args.size() > 1) {
+            if (args.front() == "--acp" && args.size() < 2)
+                throw vtools::UsageError("--acp needs a CODEPAGE (a name such as windows-1250, or a number)");
+            if (args.front() == "--acp") {
                 const unsigned codePage = vtools::ParseCodePage(args[1]);
                 if (codePage == vtools::kUtf16Le || !SetACP(codePage))
                     throw vtools::UsageError("'" + args[1] + "' cannot be the ANSI code page");
