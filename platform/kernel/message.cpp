@@ -67,6 +67,7 @@ constexpr Message kMessages[] = {
     {1159, "The message can be used only with synchronous operations.\r\n"},
     {1168, "Element not found.\r\n"},
     {1223, "The operation was canceled by the user.\r\n"},
+    {1314, "A required privilege is not held by the client.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1406, "Cannot create a top-level child window.\r\n"},
     {1407, "Cannot find window class.\r\n"},
