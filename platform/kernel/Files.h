@@ -44,6 +44,9 @@
 // give each thread its own handle, or take turns.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Handles.h"
@@ -375,3 +378,18 @@ VPLATFORM_API DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 // current folder.
 VPLATFORM_API DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
 }
+
+namespace vplatform {
+
+// Makes a new folder that only the process's user may use (mode 0700), named
+// `prefix` followed by 16 random hexadecimal digits, in the folder
+// GetTempPathW gives, and stores its path ('/' separators, no trailing one)
+// in `path`.  The folder is made with mkdir, which fails rather than take an
+// existing name or follow a link, so another user can neither prepare nor
+// predict it (mkdtemp(3) in the Windows forms).  FALSE with the last error:
+// ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_NAME for a prefix
+// without a file-system form, ERROR_FILE_EXISTS when 16 random names were all
+// taken.
+VPLATFORM_API BOOL CreateTemporaryFolder(std::wstring_view prefix, std::wstring& path);
+
+}  // namespace vplatform

@@ -872,3 +872,39 @@ DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
     return length;
 }
 }
+
+namespace vplatform {
+
+BOOL CreateTemporaryFolder(std::wstring_view prefix, std::wstring& path) {
+    std::wstring folder(260, L'\0');
+    for (;;) {
+        const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+        if (length == 0) return FALSE;
+        if (length < folder.size()) {
+            folder.resize(length);
+            break;
+        }
+        folder.resize(length);
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::uint64_t random = 0;
+        if (Sys().getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            return Fail(ErrorFromErrno(errno));
+        }
+        wchar_t digits[17];
+        for (int i = 0; i < 16; ++i) digits[i] = L"0123456789abcdef"[(random >> (4 * (15 - i))) & 0xF];
+        digits[16] = L'\0';
+        std::wstring candidate = folder;
+        candidate.append(prefix).append(digits);
+        std::string narrow;
+        if (!NarrowPath(candidate.c_str(), narrow)) return FALSE;
+        if (Sys().mkdir(narrow.c_str(), 0700) == 0) {
+            path = std::move(candidate);
+            return TRUE;
+        }
+        if (errno != EEXIST) return Fail(PathErrorFromErrno(errno, narrow));
+    }
+    return Fail(ERROR_FILE_EXISTS);
+}
+
+}  // namespace vplatform
