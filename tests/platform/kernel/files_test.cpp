@@ -405,6 +405,24 @@ TEST(FilePaths, FullPathsAndTheTemporaryFolder) {
     EXPECT_EQ(GetTempPathW(3, buffer), 10u);
 }
 
+// A temporary folder is new, private (0700) and unpredictably named in the
+// temporary folder.
+TEST_F(Files, TemporaryFoldersAreNewPrivateAndUnpredictable) {
+    const std::string folder = m_dir.Path().string();
+    const vlibtest::EnvScope tmp("TMPDIR", folder.c_str());
+    std::wstring first, second;
+    ASSERT_TRUE(vplatform::CreateTemporaryFolder(L"demo-", first));
+    ASSERT_TRUE(vplatform::CreateTemporaryFolder(L"demo-", second));
+    EXPECT_NE(first, second);
+    for (const fs::path& made : {fs::path(first), fs::path(second)}) {
+        EXPECT_EQ(made.parent_path(), m_dir.Path());
+        EXPECT_TRUE(made.filename().string().starts_with("demo-"));
+        EXPECT_EQ(made.filename().string().size(), 21u);
+        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all);
+        EXPECT_FALSE(fs::is_symlink(made));
+    }
+}
+
 TEST_F(Files, FileTimesAreSetAndReadAndNeedWriteAccess) {
     Handle h{Open("t.txt", GENERIC_READ | GENERIC_WRITE, CREATE_NEW)};
     ASSERT_TRUE(h.Valid());
