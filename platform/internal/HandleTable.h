@@ -20,20 +20,25 @@
 //
 // Handle values.  Bits 28-30 hold the table's tag (kernel 1, USER 2, GDI 3,
 // certificate stores 4, global memory 5), so a handle of one table fails in every other.
-// USER and GDI values fit in 31 bits (index in bits 0-13, generation in bits
-// 14-27), so they survive a trip through a DWORD or a sign extension, as on
-// Windows.  Kernel values are multiples of 4 (index in bits 2-25) with a
-// 31-bit generation in bits 32-62.  No value is null or negative, so the
-// pseudo handles (-1 GetCurrentProcess, -2 GetCurrentThread) never collide.
-// A closed slot goes to the back of a FIFO free list and is reused only once
-// `reuseDelay` other slots wait there (256 kernel, 1024 USER and GDI), and
-// its generation moves on at every close; an old handle of a reused slot
-// therefore fails.  Generations wrap (skipping 0) after 2^31 (kernel) or
+// Every value fits in 31 bits, so it survives a trip through a DWORD or a
+// sign extension, as on Windows.  USER and GDI values hold the index in bits
+// 0-13 and the generation in bits 14-27.  Kernel values are multiples of 4
+// (index in bits 2-19, generation in bits 20-27) and, as the Windows kernel
+// reads handles, only their low 32 bits count (sign-extended) and their two
+// low bits are ignored: ULongToHandle(HandleToULong(h) | 1) names the same
+// object as h.  No value is null or negative, so the pseudo handles (-1
+// GetCurrentProcess, -2 GetCurrentThread; IsCurrentProcessPseudoHandle and
+// IsCurrentThreadPseudoHandle read them by their low 32 bits too) never
+// collide.  A closed slot goes to the back of a FIFO free list and is reused
+// only once `reuseDelay` other slots wait there (256 kernel, 1024 USER and
+// GDI), and its generation moves on at every close; an old handle of a reused
+// slot therefore fails.  Generations wrap (skipping 0) after 2^8 (kernel) or
 // 2^14 (USER, GDI) reuses of one slot.
 //
 // Quotas: 10,000 live handles for USER and for GDI (then Insert fails with
 // ERROR_NOT_ENOUGH_QUOTA, as Windows fails CreateWindow and the GDI creators),
-// 2^24 - 1 for kernel handles (ERROR_NO_SYSTEM_RESOURCES beyond).
+// 2^18 - 1 for kernel handles (ERROR_NO_SYSTEM_RESOURCES beyond; Windows
+// allows 2^24 per process).
 //
 // Using it (inside platform/):
 //
@@ -145,10 +150,12 @@ struct HandleTableConfig {
     unsigned indexBits;        // slots: at most 2^indexBits - 1
     unsigned generationShift;  // where the generation starts
     unsigned generationBits;
-    std::size_t quota;       // live handles at most
-    std::size_t reuseDelay;  // free slots waiting before one is reused
-    DWORD invalidError;      // a lookup's error for a bad handle
-    DWORD quotaError;        // Insert's error beyond the quota
+    std::size_t quota;         // live handles at most
+    std::size_t reuseDelay;    // free slots waiting before one is reused
+    DWORD invalidError;        // a lookup's error for a bad handle
+    DWORD quotaError;          // Insert's error beyond the quota
+    unsigned ignoredBits = 0;  // low bits a lookup ignores (at most indexShift)
+    bool low32Only = false;    // only the low 32 bits count, sign-extended
 };
 
 class VPLATFORM_API HandleTable {
@@ -222,6 +229,8 @@ private:
     // With m_mutex held.
     const Slot* LiveSlot(HandleValue handle, ObjectType type, std::uint32_t& index) const;
     static void SetError(DWORD error);
+    // The value a lookup reads: the significant bits of `handle`.
+    std::uintptr_t Significant(HandleValue handle) const;
 
     const HandleTableConfig m_config;
     const std::uintptr_t m_fieldMask;  // tag, index and generation bits
@@ -249,5 +258,13 @@ VPLATFORM_API HandleTable& GdiHandles();
 // The pseudo handles, valid only in the calling thread and never in a table.
 inline const HANDLE kCurrentProcessPseudoHandle = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 inline const HANDLE kCurrentThreadPseudoHandle = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2));
+// True for the pseudo handles, read by their low 32 bits as the kernel reads
+// handles (a pseudo handle kept in a DWORD still names the process or thread).
+inline bool IsCurrentProcessPseudoHandle(HANDLE handle) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle)) == 0xFFFFFFFFu;
+}
+inline bool IsCurrentThreadPseudoHandle(HANDLE handle) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(handle)) == 0xFFFFFFFEu;
+}
 
 }  // namespace vplatform

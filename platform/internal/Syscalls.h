@@ -13,6 +13,7 @@
 // SeamScope installs one for a scope).
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <link.h>
 #include <poll.h>
@@ -57,6 +58,10 @@ struct Syscalls {
     ssize_t (*readlink)(const char* path, char* buffer, size_t size);
     // realpath(3) with a null buffer: the result is malloc'ed.
     char* (*realpath)(const char* path, char* resolved);
+    // A folder's names: opendir(3), readdir(3), closedir(3).
+    DIR* (*opendir)(const char* path);
+    struct dirent* (*readdir)(DIR* folder);
+    int (*closedir)(DIR* folder);
 
     // --- Process, environment and user ---
     const char* (*getenv)(const char* name);

@@ -26,7 +26,8 @@ std::uintptr_t FieldMask(const HandleTableConfig& config) {
     const std::uintptr_t signs = (std::uintptr_t{1} << 31) | (std::uintptr_t{1} << 63);
     if (config.tag == 0 || config.tag > kTagMask || config.indexBits == 0 || config.indexBits > 24 ||
         config.generationBits == 0 || config.generationBits > 31 || (tag & index) != 0 || (tag & generation) != 0 ||
-        (index & generation) != 0 || ((tag | index | generation) & signs) != 0) {
+        (index & generation) != 0 || ((tag | index | generation) & signs) != 0 ||
+        config.ignoredBits > config.indexShift) {
         std::abort();
     }
     return tag | index | generation;
@@ -87,8 +88,16 @@ HandleValue HandleTable::InsertObject(std::shared_ptr<HandleObject> object, Obje
     return HandleValue(value);
 }
 
+std::uintptr_t HandleTable::Significant(HandleValue handle) const {
+    std::uintptr_t value = handle.Value();
+    if (m_config.low32Only) {
+        value = static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value & 0xFFFFFFFFu)));
+    }
+    return value & ~Ones(m_config.ignoredBits);
+}
+
 const HandleTable::Slot* HandleTable::LiveSlot(HandleValue handle, ObjectType type, std::uint32_t& index) const {
-    const std::uintptr_t value = handle.Value();
+    const std::uintptr_t value = Significant(handle);
     if ((value & ~m_fieldMask) != 0 || ((value >> kTagShift) & kTagMask) != m_config.tag) return nullptr;
     index = static_cast<std::uint32_t>((value >> m_config.indexShift) & Ones(m_config.indexBits));
     const auto generation =
@@ -140,7 +149,7 @@ bool HandleTable::Close(HandleValue handle, DWORD error) {
 }
 
 bool HandleTable::Owns(HandleValue handle) const {
-    const std::uintptr_t value = handle.Value();
+    const std::uintptr_t value = Significant(handle);
     return (value & ~m_fieldMask) == 0 && ((value >> kTagShift) & kTagMask) == m_config.tag;
 }
 
@@ -163,13 +172,15 @@ std::size_t HandleTable::Peak() const {
 HandleTable& KernelHandles() {
     static auto* table = new HandleTable({.tag = 1,
                                           .indexShift = 2,
-                                          .indexBits = 24,
-                                          .generationShift = 32,
-                                          .generationBits = 31,
-                                          .quota = (std::size_t{1} << 24) - 1,
+                                          .indexBits = 18,
+                                          .generationShift = 20,
+                                          .generationBits = 8,
+                                          .quota = (std::size_t{1} << 18) - 1,
                                           .reuseDelay = 256,
                                           .invalidError = ERROR_INVALID_HANDLE,
-                                          .quotaError = ERROR_NO_SYSTEM_RESOURCES});
+                                          .quotaError = ERROR_NO_SYSTEM_RESOURCES,
+                                          .ignoredBits = 2,
+                                          .low32Only = true});
     return *table;
 }
 

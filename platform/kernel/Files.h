@@ -44,6 +44,9 @@
 // give each thread its own handle, or take turns.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Handles.h"
@@ -99,10 +102,28 @@ using LPWIN32_FILE_ATTRIBUTE_DATA = WIN32_FILE_ATTRIBUTE_DATA*;
 
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard, GetFileExMaxInfoLevel };
 
-// Access rights.
-constexpr DWORD GENERIC_READ = 0x80000000u;
-constexpr DWORD GENERIC_WRITE = 0x40000000u;
-constexpr DWORD FILE_APPEND_DATA = 0x00000004u;
+// Access rights of files and folders (the standard and generic rights are in
+// Handles.h).  The generic rights stand for the FILE_GENERIC_* sets and
+// GENERIC_ALL for FILE_ALL_ACCESS, as on Windows.
+constexpr DWORD FILE_READ_DATA = 0x00000001u;  // folders: FILE_LIST_DIRECTORY
+constexpr DWORD FILE_LIST_DIRECTORY = 0x00000001u;
+constexpr DWORD FILE_WRITE_DATA = 0x00000002u;  // folders: FILE_ADD_FILE
+constexpr DWORD FILE_ADD_FILE = 0x00000002u;
+constexpr DWORD FILE_APPEND_DATA = 0x00000004u;  // folders: FILE_ADD_SUBDIRECTORY
+constexpr DWORD FILE_ADD_SUBDIRECTORY = 0x00000004u;
+constexpr DWORD FILE_READ_EA = 0x00000008u;
+constexpr DWORD FILE_WRITE_EA = 0x00000010u;
+constexpr DWORD FILE_EXECUTE = 0x00000020u;  // folders: FILE_TRAVERSE
+constexpr DWORD FILE_TRAVERSE = 0x00000020u;
+constexpr DWORD FILE_DELETE_CHILD = 0x00000040u;
+constexpr DWORD FILE_READ_ATTRIBUTES = 0x00000080u;
+constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x00000100u;
+constexpr DWORD FILE_ALL_ACCESS = STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FFu;
+constexpr DWORD FILE_GENERIC_READ =
+    STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE;
+constexpr DWORD FILE_GENERIC_WRITE =
+    STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | SYNCHRONIZE;
+constexpr DWORD FILE_GENERIC_EXECUTE = STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE;
 
 // Share modes.
 constexpr DWORD FILE_SHARE_READ = 0x00000001u;
@@ -145,22 +166,56 @@ extern "C" {
 // --- Opening and closing ------------------------------------------------------
 //
 // Opens or creates `lpFileName` and returns a handle that CloseHandle closes.
-//   dwDesiredAccess        GENERIC_READ and/or GENERIC_WRITE; 0 opens for
-//                          queries only (GetFileTime, GetFileSizeEx), which
-//                          still needs read permission here;
-//                          FILE_APPEND_DATA without GENERIC_WRITE opens for
-//                          appending: every WriteFile goes to the end of the
-//                          file as one piece, whatever other handles and
-//                          processes write meanwhile (the file pointer and an
-//                          OVERLAPPED offset do not place it);
-//   dwShareMode            FILE_SHARE_READ / _WRITE / _DELETE (see above);
+//   dwDesiredAccess        any of the access rights above, the generic ones
+//                          mapped as on Windows:
+//                            FILE_READ_DATA (in GENERIC_READ, FILE_GENERIC_READ)
+//                            allows ReadFile; FILE_WRITE_DATA (in GENERIC_WRITE,
+//                            FILE_GENERIC_WRITE) allows WriteFile anywhere in
+//                            the file and TRUNCATE_EXISTING; FILE_APPEND_DATA without
+//                            FILE_WRITE_DATA opens for appending: every
+//                            WriteFile goes to the end of the file as one
+//                            piece, whatever other handles and processes write
+//                            meanwhile (the file pointer and an OVERLAPPED
+//                            offset do not place it); FILE_WRITE_ATTRIBUTES
+//                            allows SetFileTime;
+//                            DELETE needs the permission to remove the name
+//                            (write and search permission on its folder, and
+//                            in a sticky folder owning the file or the
+//                            folder); WRITE_DAC and WRITE_OWNER need owning
+//                            the file (or root), as changing its mode does;
+//                            READ_CONTROL, SYNCHRONIZE, FILE_READ_ATTRIBUTES,
+//                            FILE_READ_EA, FILE_WRITE_EA, FILE_EXECUTE and
+//                            FILE_DELETE_CHILD are granted with the open (no
+//                            call here uses them; FILE_EXECUTE is not checked
+//                            against the execute permission, which data files
+//                            here lack where Windows grants it with full
+//                            control);
+//                          every open, with 0 too, needs read permission here
+//                          (Windows opens for attributes only without it), and
+//                          write permission when it may write;
+//                          refused: ACCESS_SYSTEM_SECURITY with
+//                          ERROR_PRIVILEGE_NOT_HELD (no process here holds the
+//                          privilege), MAXIMUM_ALLOWED with ERROR_NOT_SUPPORTED,
+//                          undefined bits with ERROR_ACCESS_DENIED;
+//                          on a folder (FILE_FLAG_BACKUP_SEMANTICS) the write
+//                          rights FILE_ADD_FILE, FILE_ADD_SUBDIRECTORY and
+//                          FILE_DELETE_CHILD need write permission on it, and
+//                          ReadFile and WriteFile fail with
+//                          ERROR_INVALID_FUNCTION;
+//   dwShareMode            FILE_SHARE_READ / _WRITE / _DELETE (see above),
+//                          checked as Windows checks them: FILE_READ_DATA and
+//                          FILE_EXECUTE against FILE_SHARE_READ,
+//                          FILE_WRITE_DATA and FILE_APPEND_DATA against
+//                          FILE_SHARE_WRITE, DELETE against FILE_SHARE_DELETE,
+//                          both ways; an open with none of these rights
+//                          conflicts with no one;
 //   lpSecurityAttributes   may be null; only bInheritHandle is used: without
 //                          it the descriptor is closed in programs the process
 //                          starts;
 //   dwCreationDisposition  CREATE_NEW (fails when the file exists),
 //                          CREATE_ALWAYS (creates or truncates), OPEN_EXISTING,
 //                          OPEN_ALWAYS (opens or creates), TRUNCATE_EXISTING
-//                          (needs GENERIC_WRITE);
+//                          (needs FILE_WRITE_DATA);
 //   dwFlagsAndAttributes   FILE_ATTRIBUTE_READONLY makes a created file
 //                          read-only (mode 0444 before the umask); other
 //                          attributes are accepted and ignored.
@@ -169,14 +224,13 @@ extern "C" {
 //                          FILE_FLAG_BACKUP_SEMANTICS allows opening a folder;
 //                          other flags are accepted and ignored;
 //   hTemplateFile          ignored.
-// On success with CREATE_ALWAYS or OPEN_ALWAYS the last error is
-// ERROR_ALREADY_EXISTS when the file existed and ERROR_SUCCESS when it was
-// created, as on Windows; other dispositions leave it unchanged.
+// On success the last error is ERROR_ALREADY_EXISTS with CREATE_ALWAYS or
+// OPEN_ALWAYS when the file existed, else ERROR_SUCCESS, as on Windows.
 // Returns INVALID_HANDLE_VALUE on failure: ERROR_FILE_EXISTS for CREATE_NEW on
 // an existing file, ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND,
 // ERROR_ACCESS_DENIED (also for a folder without FILE_FLAG_BACKUP_SEMANTICS),
 // ERROR_SHARING_VIOLATION, ERROR_INVALID_PARAMETER for an unknown disposition
-// or TRUNCATE_EXISTING without GENERIC_WRITE, ERROR_INVALID_NAME,
+// or TRUNCATE_EXISTING without FILE_WRITE_DATA, ERROR_INVALID_NAME,
 // ERROR_TOO_MANY_OPEN_FILES, ERROR_DISK_FULL.  A file that a failed call
 // created is removed again.
 VPLATFORM_API HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -194,15 +248,16 @@ VPLATFORM_API HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWOR
 // Reads up to `nNumberOfBytesToRead` bytes.  From a regular file it reads that
 // many unless the end of the file comes first; at the end it succeeds with 0
 // bytes.  From a pipe or device it returns what one read delivers.  FALSE with
-// ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without GENERIC_READ,
-// ERROR_INVALID_PARAMETER for a null buffer with a non-zero size, or the
+// ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without FILE_READ_DATA,
+// ERROR_INVALID_FUNCTION for a folder, ERROR_INVALID_PARAMETER for a null buffer with a non-zero size, or the
 // translated failure (ERROR_READ_FAULT for an I/O error).
 VPLATFORM_API BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                             LPOVERLAPPED lpOverlapped);
 
 // Writes all `nNumberOfBytesToWrite` bytes, continuing after partial writes.
 // FALSE with ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without
-// GENERIC_WRITE, ERROR_INVALID_PARAMETER for a null buffer with a non-zero
+// FILE_WRITE_DATA or FILE_APPEND_DATA, ERROR_INVALID_FUNCTION for a folder,
+// ERROR_INVALID_PARAMETER for a null buffer with a non-zero
 // size, ERROR_DISK_FULL when the disk or quota is full (the count tells how
 // much was written), ERROR_WRITE_FAULT for an I/O error, ERROR_FILE_TOO_LARGE.
 VPLATFORM_API BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
@@ -210,7 +265,7 @@ VPLATFORM_API BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfByte
 
 // Writes the file's data and metadata to the disk (fsync).  FALSE with
 // ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without
-// GENERIC_WRITE, ERROR_WRITE_FAULT when the disk reports an I/O error (data
+// FILE_WRITE_DATA or FILE_APPEND_DATA, ERROR_WRITE_FAULT when the disk reports an I/O error (data
 // written earlier may then be lost), ERROR_DISK_FULL.
 VPLATFORM_API BOOL FlushFileBuffers(HANDLE hFile);
 
@@ -235,7 +290,9 @@ VPLATFORM_API BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETI
 // Sets the last access and last write times; a null time stays unchanged, and
 // the creation time is ignored (the file system keeps its own).  FALSE with
 // ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without
-// GENERIC_WRITE, ERROR_INVALID_PARAMETER for a time after the year 30827.
+// FILE_WRITE_ATTRIBUTES (or, setting explicit times, when the process does not
+// own the file: the file system allows that to the owner only),
+// ERROR_INVALID_PARAMETER for a time after the year 30827.
 VPLATFORM_API BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
                                const FILETIME* lpLastWriteTime);
 
@@ -321,3 +378,18 @@ VPLATFORM_API DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 // current folder.
 VPLATFORM_API DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
 }
+
+namespace vplatform {
+
+// Makes a new folder that only the process's user may use (mode 0700), named
+// `prefix` followed by 16 random hexadecimal digits, in the folder
+// GetTempPathW gives, and stores its path ('/' separators, no trailing one)
+// in `path`.  The folder is made with mkdir, which fails rather than take an
+// existing name or follow a link, so another user can neither prepare nor
+// predict it (mkdtemp(3) in the Windows forms).  FALSE with the last error:
+// ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_NAME for a prefix
+// without a file-system form, ERROR_FILE_EXISTS when 16 random names were all
+// taken.
+VPLATFORM_API BOOL CreateTemporaryFolder(std::wstring_view prefix, std::wstring& path);
+
+}  // namespace vplatform

@@ -111,7 +111,8 @@ extern "C" {
 // `lpCurrentDirectory` is null (the caller's) or the started process's
 // current folder.  Security attributes are accepted and ignored.  On success
 // fills `*lpProcessInformation` with two new handles, the process id and the
-// main thread's id.  FALSE on failure, with the last error:
+// main thread's id.  FALSE on failure, with `*lpProcessInformation` (when
+// given) zeroed, handles and ids, as on Windows, and the last error:
 // ERROR_INVALID_PARAMETER for a null `lpProcessInformation` or
 // `lpStartupInfo`, no program at all, a debugging flag or an unusable
 // STARTF_USESTDHANDLES handle; ERROR_NOT_SUPPORTED for CREATE_SUSPENDED;

@@ -11,7 +11,11 @@
 //     file);
 //   - when the path is a symbolic link (or a chain of them), the link stays
 //     and the file it points to gets the content, its temporary file written
-//     beside it;
+//     beside it; in a sticky folder that everyone may write (/tmp) a link is
+//     followed only when it belongs to the process's user or to the folder's
+//     owner, the kernel's own rule there, and another user's link fails with
+//     ERROR_ACCESS_DENIED, so that it cannot point the save at the user's
+//     files;
 //   - a read-only file (its owner lacks write permission, the
 //     FILE_ATTRIBUTE_READONLY of GetFileAttributesW) or one the process may
 //     not write fails with ERROR_ACCESS_DENIED, as writing it in place would,
@@ -21,12 +25,14 @@
 //     content is written in place instead, as a plain overwrite would write
 //     it: truncated at Open, so a failure then leaves it partly written.
 //     Files that are not regular files (a device) are written in place too.
-// Temporary names are short and fixed in form (".<8 hex digits>~<slot>.tmp",
-// the digits a hash of the file's name), so a name near the file system's
-// limit still gets one.  A temporary file left by a save that was killed is
-// removed by the next save of the same file; one whose save is still under way
-// (in this or another process) is not touched: a writer holds a lock on its
-// temporary file until it is done.
+// Temporary names are short (".<8 hex digits>~<16 hex digits>.tmp", the
+// first digits a hash of the file's name, the others random), so a name near
+// the file system's limit still gets one, and no other user can compute them
+// beforehand to occupy them.  A temporary file left by a save that was killed
+// is removed by the next save of the same file (found by its prefix in a
+// listing of the folder); one whose save is still under way (in this or
+// another process) is not touched: a writer holds a lock on its temporary file
+// until it is done.
 //
 // Paths take the platform's file-system form (FileSystemPath.h).  Methods
 // return ERROR_SUCCESS or the Windows error code of the step that failed
@@ -60,9 +66,9 @@ public:
     // opens the file for writing in place).  Fails with ERROR_PATH_NOT_FOUND
     // for an empty path or a missing folder, ERROR_INVALID_NAME for a path
     // without a file-system form, ERROR_ACCESS_DENIED (read-only file,
-    // folder, no permission), ERROR_CANT_RESOLVE_FILENAME for a loop of
-    // links, ERROR_FILE_EXISTS when every temporary name of the file is in use,
-    // ERROR_INVALID_FUNCTION when already open.
+    // folder, no permission, another user's link in a sticky folder),
+    // ERROR_CANT_RESOLVE_FILENAME for a loop of links, ERROR_FILE_EXISTS when 16 random temporary names were all in
+    // use, ERROR_INVALID_FUNCTION when already open.
     DWORD Open(std::wstring_view path);
     // Appends bytes.  ERROR_DISK_FULL, ERROR_WRITE_FAULT…; ERROR_INVALID_HANDLE
     // before Open.  A failed write removes the temporary file.

@@ -27,7 +27,6 @@ constexpr DWORD WAIT_ABANDONED = WAIT_ABANDONED_0;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
-constexpr DWORD SYNCHRONIZE = 0x00100000u;
 constexpr DWORD EVENT_MODIFY_STATE = 0x0002u;
 constexpr DWORD EVENT_ALL_ACCESS = 0x001F0003u;
 constexpr DWORD MUTEX_MODIFY_STATE = 0x0001u;
@@ -75,7 +74,10 @@ VPLATFORM_API BOOL ReleaseMutex(HANDLE hMutex);
 // limit; 0: only a test) have passed.  WAIT_OBJECT_0, WAIT_ABANDONED (a
 // mutex whose owner ended), WAIT_TIMEOUT, or WAIT_FAILED with
 // ERROR_INVALID_HANDLE for a handle that is not waitable.  A satisfied wait
-// takes the object: it resets an auto-reset event, owns a mutex.
+// takes the object: it resets an auto-reset event, owns a mutex.  The pseudo
+// handles are waitable here, as on Windows: GetCurrentProcess() is signalled
+// when the process ends and GetCurrentThread() when the thread ends, so a
+// wait on either only times out.
 VPLATFORM_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 
 // Waits for one (`bWaitAll` FALSE) or all of `nCount` objects.  For one:
@@ -86,6 +88,7 @@ VPLATFORM_API DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 // abandoned mutex.  WAIT_TIMEOUT when the time ran out; WAIT_FAILED with
 // ERROR_INVALID_PARAMETER for a count of 0 or above MAXIMUM_WAIT_OBJECTS, a
 // null array, or one object twice in a wait for all; with
-// ERROR_INVALID_HANDLE for a handle that is not waitable.
+// ERROR_INVALID_HANDLE for a handle that is not waitable, the pseudo handles
+// of GetCurrentProcess() and GetCurrentThread() included, as on Windows.
 VPLATFORM_API DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
 }

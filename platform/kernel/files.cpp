@@ -100,8 +100,21 @@ struct ShareEntry {
     DWORD share;
 };
 
-// The access and share modes of this process's open file handles that read or
-// write, by file.
+// The rights that take part in share modes, each with the share flag that
+// allows it beside another handle.
+constexpr DWORD kReadRights = FILE_READ_DATA | FILE_EXECUTE;
+constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr DWORD kSharedRights = kReadRights | kWriteRights | DELETE;
+
+// True when a handle with `access` may be open beside one that shares `share`.
+bool Shared(DWORD access, DWORD share) {
+    return ((access & kReadRights) == 0 || (share & FILE_SHARE_READ) != 0) &&
+           ((access & kWriteRights) == 0 || (share & FILE_SHARE_WRITE) != 0) &&
+           ((access & DELETE) == 0 || (share & FILE_SHARE_DELETE) != 0);
+}
+
+// The access and share modes of this process's open file handles that have
+// rights taking part in share modes, by file.
 class ShareTable {
 public:
     using Entry = std::multimap<FileId, ShareEntry>::iterator;
@@ -112,10 +125,7 @@ public:
         const auto [first, last] = m_entries.equal_range(id);
         for (auto it = first; it != last; ++it) {
             const ShareEntry& other = it->second;
-            if ((access & GENERIC_READ) != 0 && (other.share & FILE_SHARE_READ) == 0) return false;
-            if ((access & GENERIC_WRITE) != 0 && (other.share & FILE_SHARE_WRITE) == 0) return false;
-            if ((other.access & GENERIC_READ) != 0 && (share & FILE_SHARE_READ) == 0) return false;
-            if ((other.access & GENERIC_WRITE) != 0 && (share & FILE_SHARE_WRITE) == 0) return false;
+            if (!Shared(access, other.share) || !Shared(other.access, share)) return false;
         }
         entry = m_entries.emplace(id, ShareEntry{access, share});
         return true;
@@ -165,7 +175,7 @@ public:
     static constexpr ObjectType kType = ObjectType::File;
 
     FileObject(int fd, DWORD access, bool regular, bool inheritable)
-        : m_fd(fd), m_access(access), m_regular(regular), m_inheritable(inheritable) {
+        : m_fd(fd), m_access(access), m_regular(regular), m_folder(false), m_inheritable(inheritable) {
         if (m_inheritable) {
             const std::lock_guard lock(InheritableFds().mutex);
             InheritableFds().fds.insert(m_fd);
@@ -186,9 +196,13 @@ public:
     }
 
     int Fd() const { return m_fd; }
-    bool CanRead() const { return (m_access & GENERIC_READ) != 0; }
-    bool CanWrite() const { return (m_access & GENERIC_WRITE) != 0; }
+    // The mapped rights of the open (no generic bits).
+    bool Has(DWORD rights) const { return (m_access & rights) != 0; }
+    bool CanRead() const { return Has(FILE_READ_DATA); }
+    bool CanWrite() const { return Has(FILE_WRITE_DATA | FILE_APPEND_DATA); }
     bool Regular() const { return m_regular; }
+    bool Folder() const { return m_folder; }
+    void SetFolder() { m_folder = true; }
     void SetShareEntry(ShareTable::Entry entry) {
         m_entry = entry;
         m_shared = true;
@@ -198,6 +212,7 @@ private:
     int m_fd;
     DWORD m_access;
     bool m_regular;
+    bool m_folder;
     bool m_inheritable;
     bool m_shared = false;
     ShareTable::Entry m_entry;
@@ -361,6 +376,39 @@ DWORD AttributesOf(const struct statx& info, const std::string& path) {
     return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
+// The specific rights an access request stands for: the generic rights
+// mapped as Windows maps them for files.
+DWORD MapFileAccess(DWORD access) {
+    if ((access & GENERIC_READ) != 0) access |= FILE_GENERIC_READ;
+    if ((access & GENERIC_WRITE) != 0) access |= FILE_GENERIC_WRITE;
+    if ((access & GENERIC_EXECUTE) != 0) access |= FILE_GENERIC_EXECUTE;
+    if ((access & GENERIC_ALL) != 0) access |= FILE_ALL_ACCESS;
+    return access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+}
+
+// The error of an open asking for rights (mapped) that no file here grants,
+// or ERROR_SUCCESS.
+DWORD RefusedRights(DWORD access) {
+    if ((access & ACCESS_SYSTEM_SECURITY) != 0) return ERROR_PRIVILEGE_NOT_HELD;
+    if ((access & MAXIMUM_ALLOWED) != 0) return ERROR_NOT_SUPPORTED;
+    if ((access & ~FILE_ALL_ACCESS) != 0) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+// True when the process may remove the name `path` of the file `info`
+// describes: write and search permission on its folder and, in a sticky
+// folder, owning the file or the folder (root may always), as unlink(2)
+// decides.
+bool MayRemoveName(const std::string& path, const struct statx& info) {
+    const std::string folder = ParentOf(path);
+    if (Sys().access(folder.c_str(), W_OK | X_OK) != 0) return false;
+    const uid_t self = Sys().geteuid();
+    if (self == 0) return true;
+    struct statx folderInfo {};
+    if (!StatPath(folder, true, folderInfo)) return false;
+    return (folderInfo.stx_mode & S_ISVTX) == 0 || info.stx_uid == self || folderInfo.stx_uid == self;
+}
+
 }  // namespace
 
 bool FileSystemPathOf(LPCWSTR path, std::string& out) {
@@ -390,20 +438,25 @@ extern "C" {
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                    HANDLE /*hTemplateFile*/) {
+    const DWORD access = MapFileAccess(dwDesiredAccess);
     if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING ||
-        (dwCreationDisposition == TRUNCATE_EXISTING && (dwDesiredAccess & GENERIC_WRITE) == 0)) {
+        (dwCreationDisposition == TRUNCATE_EXISTING && (access & FILE_WRITE_DATA) == 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (const DWORD refused = RefusedRights(access)) {
+        SetLastError(refused);
         return INVALID_HANDLE_VALUE;
     }
     std::string path;
     if (!NarrowPath(lpFileName, path)) return INVALID_HANDLE_VALUE;
 
-    // FILE_APPEND_DATA without GENERIC_WRITE: a writing handle whose every
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: a writing handle whose every
     // write goes to the end of the file in one piece (O_APPEND).
-    const bool append = (dwDesiredAccess & FILE_APPEND_DATA) != 0 && (dwDesiredAccess & GENERIC_WRITE) == 0;
-    if (append) dwDesiredAccess |= GENERIC_WRITE;
-    const bool read = (dwDesiredAccess & GENERIC_READ) != 0;
-    const bool write = (dwDesiredAccess & GENERIC_WRITE) != 0;
+    const bool append = (access & FILE_APPEND_DATA) != 0 && (access & FILE_WRITE_DATA) == 0;
+    const bool read = (access & FILE_READ_DATA) != 0;
+    const bool write = (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+    const bool backup = (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
     int flags = (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
     if (append) flags |= O_APPEND;
     flags |= O_NOCTTY;
@@ -438,6 +491,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             fd = OpenRetrying(path, flags, mode);
             break;
     }
+    if (fd < 0 && errno == EISDIR && backup &&
+        (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == OPEN_ALWAYS)) {
+        // A folder opened with write rights: its descriptor reads; the rights
+        // are checked against its permissions below.
+        fd = OpenRetrying(path, O_RDONLY | O_DIRECTORY | (flags & (O_CLOEXEC | O_NOCTTY)), 0);
+    }
     if (fd < 0) {
         const int error = errno;
         SetLastError(error == EEXIST && dwCreationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS
@@ -450,8 +509,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     struct statx info {};
     const bool known = StatFd(fd, info);
     const int statError = errno;
-    auto object =
-        std::make_shared<FileObject>(fd, dwDesiredAccess, known && S_ISREG(info.stx_mode), (flags & O_CLOEXEC) == 0);
+    auto object = std::make_shared<FileObject>(fd, access, known && S_ISREG(info.stx_mode), (flags & O_CLOEXEC) == 0);
     auto fail = [&](DWORD error) {
         object.reset();
         if (created) Sys().unlink(path.c_str());
@@ -459,12 +517,21 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     };
     if (!known) return fail(ErrorFromErrno(statError));
-    if (S_ISDIR(info.stx_mode) && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-        return fail(ERROR_ACCESS_DENIED);
+    if (S_ISDIR(info.stx_mode)) {
+        if (!backup) return fail(ERROR_ACCESS_DENIED);
+        object->SetFolder();
+        if ((access & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD)) != 0 &&
+            Sys().access(path.c_str(), W_OK) != 0) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
     }
-    if (read || write) {
+    const uid_t self = Sys().geteuid();
+    if ((access & (WRITE_DAC | WRITE_OWNER)) != 0 && self != 0 && info.stx_uid != self)
+        return fail(ERROR_ACCESS_DENIED);
+    if ((access & DELETE) != 0 && !MayRemoveName(path, info)) return fail(ERROR_ACCESS_DENIED);
+    if ((access & kSharedRights) != 0) {
         ShareTable::Entry entry;
-        if (!Shares().TryAdd(IdOf(info), dwDesiredAccess, dwShareMode, entry)) return fail(ERROR_SHARING_VIOLATION);
+        if (!Shares().TryAdd(IdOf(info), access, dwShareMode, entry)) return fail(ERROR_SHARING_VIOLATION);
         object->SetShareEntry(entry);
     }
     const bool existed = !created;
@@ -485,9 +552,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     }
     const HANDLE handle = KernelHandles().Insert(object);
     if (handle == nullptr) return fail(GetLastError());
-    if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS) {
-        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    }
+    const bool always = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
+    SetLastError(always && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
 
@@ -496,6 +562,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
     const auto file = KernelHandles().Lookup<FileObject>(hFile);
     if (!file) return FALSE;
+    if (file->Folder()) return Fail(ERROR_INVALID_FUNCTION);
     if (!file->CanRead()) return Fail(ERROR_ACCESS_DENIED);
     if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) return Fail(ERROR_INVALID_PARAMETER);
     if (lpOverlapped != nullptr && !SeekToOverlapped(file->Fd(), *lpOverlapped)) return FALSE;
@@ -524,6 +591,7 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
     const auto file = KernelHandles().Lookup<FileObject>(hFile);
     if (!file) return FALSE;
+    if (file->Folder()) return Fail(ERROR_INVALID_FUNCTION);
     if (!file->CanWrite()) return Fail(ERROR_ACCESS_DENIED);
     if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) return Fail(ERROR_INVALID_PARAMETER);
     if (lpOverlapped != nullptr && !SeekToOverlapped(file->Fd(), *lpOverlapped)) return FALSE;
@@ -602,7 +670,7 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* /*lpCreationTime*/, const FILETIM
                  const FILETIME* lpLastWriteTime) {
     const auto file = KernelHandles().Lookup<FileObject>(hFile);
     if (!file) return FALSE;
-    if (!file->CanWrite()) return Fail(ERROR_ACCESS_DENIED);
+    if (!file->Has(FILE_WRITE_ATTRIBUTES)) return Fail(ERROR_ACCESS_DENIED);
     // Null, 0 and 0xFFFFFFFF'FFFFFFFF leave a time unchanged, as they do on
     // Windows (where the last also stops later updates through the handle).
     timespec times[2];
@@ -804,3 +872,39 @@ DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
     return length;
 }
 }
+
+namespace vplatform {
+
+BOOL CreateTemporaryFolder(std::wstring_view prefix, std::wstring& path) {
+    std::wstring folder(260, L'\0');
+    for (;;) {
+        const DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+        if (length == 0) return FALSE;
+        if (length < folder.size()) {
+            folder.resize(length);
+            break;
+        }
+        folder.resize(length);
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::uint64_t random = 0;
+        if (Sys().getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            return Fail(ErrorFromErrno(errno));
+        }
+        wchar_t digits[17];
+        for (int i = 0; i < 16; ++i) digits[i] = L"0123456789abcdef"[(random >> (4 * (15 - i))) & 0xF];
+        digits[16] = L'\0';
+        std::wstring candidate = folder;
+        candidate.append(prefix).append(digits);
+        std::string narrow;
+        if (!NarrowPath(candidate.c_str(), narrow)) return FALSE;
+        if (Sys().mkdir(narrow.c_str(), 0700) == 0) {
+            path = std::move(candidate);
+            return TRUE;
+        }
+        if (errno != EEXIST) return Fail(PathErrorFromErrno(errno, narrow));
+    }
+    return Fail(ERROR_FILE_EXISTS);
+}
+
+}  // namespace vplatform

@@ -5,7 +5,6 @@
 #include "platform/kernel/WinError.h"
 
 using vplatform::GdiHandles;
-using vplatform::kCurrentProcessPseudoHandle;
 using vplatform::KernelHandles;
 using vplatform::UserHandles;
 
@@ -16,7 +15,7 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 BOOL GetProcessHandleCount(HANDLE process, PDWORD count) {
-    if (process != kCurrentProcessPseudoHandle) {
+    if (!vplatform::IsCurrentProcessPseudoHandle(process)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -29,7 +28,7 @@ BOOL GetProcessHandleCount(HANDLE process, PDWORD count) {
 }
 
 DWORD GetGuiResources(HANDLE process, DWORD flags) {
-    if (process != kCurrentProcessPseudoHandle) {
+    if (!vplatform::IsCurrentProcessPseudoHandle(process)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }

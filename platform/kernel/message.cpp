@@ -74,6 +74,7 @@ constexpr Message kMessages[] = {
     {1223, "The operation was canceled by the user.\r\n"},
     {1247,
      "An attempt was made to perform an initialization operation when initialization has already been completed.\r\n"},
+    {1314, "A required privilege is not held by the client.\r\n"},
     {1400, "Invalid window handle.\r\n"},
     {1402, "Invalid cursor handle.\r\n"},
     {1406, "Cannot create a top-level child window.\r\n"},

@@ -343,9 +343,10 @@ using namespace vplatform;
 
 extern "C" {
 
-BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                    BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
-                    LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+// CreateProcessW but for clearing the caller's record on failure.
+static BOOL StartProcess(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, BOOL bInheritHandles, DWORD dwCreationFlags,
+                         LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
+                         LPPROCESS_INFORMATION lpProcessInformation) {
     if (lpProcessInformation == nullptr || lpStartupInfo == nullptr ||
         (dwCreationFlags & (DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS)) != 0) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -467,9 +468,20 @@ BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_
     return TRUE;
 }
 
+BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                    BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory,
+                    LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation) {
+    const BOOL started = StartProcess(lpApplicationName, lpCommandLine, bInheritHandles, dwCreationFlags, lpEnvironment,
+                                      lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
+    // As on Windows, a failure leaves no handles or ids for cleanup code to
+    // close.
+    if (!started && lpProcessInformation != nullptr) *lpProcessInformation = {};
+    return started;
+}
+
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     if (lpExitCode == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (hProcess == kCurrentProcessPseudoHandle) {
+    if (IsCurrentProcessPseudoHandle(hProcess)) {
         *lpExitCode = STILL_ACTIVE;
         return TRUE;
     }
@@ -482,7 +494,7 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 }
 
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode) {
-    if (hProcess == kCurrentProcessPseudoHandle) std::_Exit(static_cast<int>(uExitCode & 0xFF));
+    if (IsCurrentProcessPseudoHandle(hProcess)) std::_Exit(static_cast<int>(uExitCode & 0xFF));
     const auto process = KernelHandles().Lookup<ProcessObject>(hProcess);
     if (!process) return FALSE;
     const auto lock = LockWaits();
@@ -490,7 +502,7 @@ BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode) {
 }
 
 DWORD GetProcessId(HANDLE hProcess) {
-    if (hProcess == kCurrentProcessPseudoHandle) return static_cast<DWORD>(Sys().getpid());
+    if (IsCurrentProcessPseudoHandle(hProcess)) return static_cast<DWORD>(Sys().getpid());
     const auto process = KernelHandles().Lookup<ProcessObject>(hProcess);
     return process ? static_cast<DWORD>(process->Pid()) : 0;
 }

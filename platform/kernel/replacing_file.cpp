@@ -1,6 +1,7 @@
 // Replacing a file's content through a locked temporary file beside it.
 #include "platform/kernel/ReplacingFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
@@ -19,8 +22,9 @@
 namespace vplatform {
 namespace {
 
-// Temporary names per file: enough for saves of one file that overlap.
-constexpr int kSlots = 16;
+// Attempts at an unused temporary name; each name is random, so a second
+// attempt is already rare.
+constexpr int kAttempts = 16;
 // Links followed before a path counts as a loop, as the kernel counts them.
 constexpr int kMaxLinks = 40;
 
@@ -59,12 +63,28 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// True when the link `path` (described by `link`) may be followed, by the
+// kernel's rule for sticky folders that everyone may write (/tmp): there only
+// a link of the process's own user or of the folder's owner is followed, so
+// that another user's link cannot point a save at the user's files.  Links
+// elsewhere are followed.
+bool MayFollow(const std::string& path, const struct statx& link) {
+    if (link.stx_uid == Sys().geteuid()) return true;
+    const std::string folderPath = FolderOf(path);
+    struct statx folder {};
+    if (!Stat(folderPath.empty() ? std::string(".") : folderPath, true, folder)) return false;
+    const bool shared = (folder.stx_mode & S_ISVTX) != 0 && (folder.stx_mode & S_IWOTH) != 0;
+    return !shared || folder.stx_uid == link.stx_uid;
+}
+
 // Follows the symbolic links that `path` names, the last element only: the
-// file that gets the content.  0 or an errno value (ELOOP).
+// file that gets the content.  0 or an errno value (ELOOP; EACCES for a link
+// MayFollow refuses).
 int ResolveLinks(std::string& path) {
     for (int hops = 0; hops < kMaxLinks; ++hops) {
         struct statx info {};
         if (!Stat(path, false, info) || !S_ISLNK(info.stx_mode)) return 0;  // a missing name is created
+        if (!MayFollow(path, info)) return EACCES;
         std::string link(256, '\0');
         for (;;) {
             const ssize_t length = Sys().readlink(path.c_str(), link.data(), link.size());
@@ -80,18 +100,36 @@ int ResolveLinks(std::string& path) {
     return ELOOP;
 }
 
-// The temporary name of slot `slot` for the file `name`: a hash of the name
-// keeps temporary names short whatever the name's length, and tells a later
-// save which leftovers belong to its file.
-std::string TemporaryName(const std::string& name, int slot) {
+// The beginning of the temporary names of the file `name`: a hash of the
+// name keeps temporary names short whatever the name's length, and tells a
+// later save which leftovers belong to its file.
+std::string TemporaryPrefix(const std::string& name) {
     std::uint32_t hash = 2166136261u;  // FNV-1a
     for (const char c : name) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 16777619u;
     }
-    char text[24];
-    std::snprintf(text, sizeof text, ".%08x~%x.tmp", hash, static_cast<unsigned>(slot));
+    char text[16];
+    std::snprintf(text, sizeof text, ".%08x~", hash);
     return text;
+}
+constexpr std::string_view kTemporarySuffix = ".tmp";
+
+// A new temporary name for the file `name`: the prefix, 64 random bits and
+// the suffix, so that no other user can compute it beforehand (and occupy
+// it); 0 or an errno value.
+int TemporaryName(const std::string& name, std::string& out) {
+    std::uint64_t random = 0;
+    for (std::size_t got = 0; got < sizeof random;) {
+        const ssize_t n = Sys().getrandom(reinterpret_cast<char*>(&random) + got, sizeof random - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        got += static_cast<std::size_t>(n);
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random));
+    out = TemporaryPrefix(name) + text + std::string(kTemporarySuffix);
+    return 0;
 }
 
 // Removes the temporary file `path` when the save that wrote it is gone: its
@@ -107,8 +145,27 @@ void RemoveIfAbandoned(const std::string& path) {
     Sys().close(fd);
 }
 
-// Creates, locks and claims a temporary file for `slot`; the descriptor, or
-// -1 with errno set (EEXIST when the slot is taken).
+// Removes the temporary files of earlier saves of the file `name` in
+// `folder` whose saves were killed.  A folder that cannot be listed keeps
+// them.
+void RemoveLeftovers(const std::string& folder, const std::string& name) {
+    DIR* listing = Sys().opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) return;
+    const std::string prefix = TemporaryPrefix(name);
+    std::vector<std::string> leftovers;
+    while (const struct dirent* entry = Sys().readdir(listing)) {
+        const std::string_view entryName = entry->d_name;
+        if (entryName.size() > prefix.size() + kTemporarySuffix.size() && entryName.starts_with(prefix) &&
+            entryName.ends_with(kTemporarySuffix)) {
+            leftovers.emplace_back(entryName);
+        }
+    }
+    Sys().closedir(listing);
+    for (const std::string& leftover : leftovers) RemoveIfAbandoned(folder + leftover);
+}
+
+// Creates, locks and claims a temporary file; the descriptor, or -1 with
+// errno set (EEXIST when the name is taken).
 int CreateTemporary(const std::string& path, mode_t mode) {
     const int fd = OpenRetrying(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
     if (fd < 0) return -1;
@@ -196,19 +253,21 @@ DWORD ReplacingFileWriter::Open(std::wstring_view path) {
         // A read-only file refuses writing whoever asks, as on Windows; other
         // refusals come from the permissions of the process.
         if (S_ISREG(info.stx_mode) && (info.stx_mode & S_IWUSR) == 0) return Fail(ERROR_ACCESS_DENIED);
-        const int probe = OpenRetrying(target, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+        const int probe = OpenRetrying(target, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0);
         if (probe < 0) return Fail(PathErrorFromErrno(errno, target));
         Sys().close(probe);
     }
 
     if (!inPlace) {
         const std::string folder = FolderOf(target), name = NameOf(target);
-        for (int slot = 0; slot < kSlots; ++slot) RemoveIfAbandoned(folder + TemporaryName(name, slot));
+        RemoveLeftovers(folder, name);
         // The content stays private until it has the file's own permissions.
         const mode_t mode = exists ? 0600 : 0666;
         int error = EEXIST;
-        for (int slot = 0; slot < kSlots && error == EEXIST; ++slot) {
-            const std::string temporary = folder + TemporaryName(name, slot);
+        for (int attempt = 0; attempt < kAttempts && error == EEXIST; ++attempt) {
+            std::string temporaryName;
+            if ((error = TemporaryName(name, temporaryName)) != 0) break;
+            const std::string temporary = folder + temporaryName;
             m_fd = CreateTemporary(temporary, mode);
             if (m_fd >= 0) {
                 m_temporary = temporary;
@@ -240,7 +299,8 @@ DWORD ReplacingFileWriter::Open(std::wstring_view path) {
     }
 
     m_temporary.clear();
-    m_fd = OpenRetrying(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    // The links are resolved: one that appears meanwhile is not followed.
+    m_fd = OpenRetrying(target, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
     if (m_fd < 0) return Fail(PathErrorFromErrno(errno, target));
     return ERROR_SUCCESS;
 }

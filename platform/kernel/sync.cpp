@@ -468,6 +468,18 @@ BOOL ChangeEvent(HANDLE handle, Change change) {
     return TRUE;
 }
 
+// The calling process as a waitable object (GetCurrentProcess()): signalled
+// when the process ends, which no wait inside it lives to see.
+class CurrentProcess final : public Waitable {
+public:
+    bool IsSignalled(const ThreadRecord&) const override { return false; }
+};
+
+std::shared_ptr<Waitable> CurrentProcessShared() {
+    static auto* process = new std::shared_ptr<Waitable>(std::make_shared<CurrentProcess>());  // never destroyed
+    return *process;
+}
+
 }  // namespace
 }  // namespace vplatform
 
@@ -523,6 +535,13 @@ BOOL ReleaseMutex(HANDLE hMutex) {
 }
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    // The pseudo handles name waitable objects here, and only here.
+    const bool process = IsCurrentProcessPseudoHandle(hHandle);
+    if (process || IsCurrentThreadPseudoHandle(hHandle)) {
+        const auto object = process ? CurrentProcessShared() : CurrentThreadShared();
+        Waitable* const objects[] = {object.get()};
+        return WaitForObjects(objects, false, dwMilliseconds);
+    }
     return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
 }
 
@@ -530,10 +549,7 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
     if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) return Failed(ERROR_INVALID_PARAMETER);
     HeldObjects objects;
     for (DWORD i = 0; i < nCount; ++i) {
-        if (!objects.Add(lpHandles[i] == kCurrentThreadPseudoHandle ? CurrentThreadShared()
-                                                                    : KernelHandles().Lookup<Waitable>(lpHandles[i]))) {
-            return WAIT_FAILED;
-        }
+        if (!objects.Add(KernelHandles().Lookup<Waitable>(lpHandles[i]))) return WAIT_FAILED;
     }
     return WaitForObjects(objects.Objects(), bWaitAll != FALSE, dwMilliseconds);
 }

@@ -302,7 +302,7 @@ namespace {
 // The record behind a thread handle (or the pseudo handle), or null with
 // ERROR_INVALID_HANDLE.
 std::shared_ptr<ThreadRecord> ThreadOf(HANDLE thread) {
-    if (thread == kCurrentThreadPseudoHandle) return CurrentThreadShared();
+    if (IsCurrentThreadPseudoHandle(thread)) return CurrentThreadShared();
     return KernelHandles().Lookup<ThreadRecord>(thread);
 }
 

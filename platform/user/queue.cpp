@@ -693,8 +693,7 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dw
     held.reserve(nCount);
     objects.reserve(nCount);
     for (DWORD i = 0; i < nCount; ++i) {
-        auto object = pHandles[i] == kCurrentThreadPseudoHandle ? CurrentThreadShared()
-                                                                : KernelHandles().Lookup<Waitable>(pHandles[i]);
+        auto object = KernelHandles().Lookup<Waitable>(pHandles[i]);
         if (!object) return WAIT_FAILED;
         objects.push_back(object.get());
         held.push_back(std::move(object));

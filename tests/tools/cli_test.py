@@ -140,8 +140,24 @@ class HelpAndDemo(unittest.TestCase):
             self.assertEqual(out.returncode, 0)
             self.assertTrue(out.stdout.startswith(b"usage: vtools " + command.encode()))
 
-    def test_demo_runs_on_builtin_data(self):
-        out = run("demo")
+    def test_demo_runs_on_builtin_data_and_follows_no_link_in_the_temporary_folder(self):
+        # Links at every name a demo started next could once have written in
+        # the temporary folder, pointing at a file of the user.
+        with tempfile.TemporaryDirectory() as folder:
+            victim = os.path.join(folder, "victim")
+            with open(victim, "wb") as f:
+                f.write(b"precious")
+            shared = os.path.join(folder, "tmp")
+            os.mkdir(shared)
+            with open("/proc/sys/kernel/ns_last_pid") as f:
+                last = int(f.read())
+            planted = {f"kursy-{pid}.csv" for pid in range(last + 1, last + 2000)}
+            for name in planted:
+                os.symlink(victim, os.path.join(shared, name))
+            out = run("demo", env={"TMPDIR": shared})
+            with open(victim, "rb") as f:
+                self.assertEqual(f.read(), b"precious")
+            self.assertEqual(set(os.listdir(shared)) - planted, set())  # its private folder is gone too
         self.assertEqual(out.returncode, 0, out.stderr)
         text = out.stdout.decode()
         for shown in ["Zażółć gęślą jaźń", "reads back", "archive 1, 2.5, WIG20  010000000000000000000440fffeff05570049"

@@ -74,8 +74,12 @@ class MailSend(unittest.TestCase):
     def test_failures_exit_1_with_the_log_entry_or_the_reason(self):
         server = Server("--auth", "jan@example.com:right", "--refuse-login")
         try:
-            out = run("mail", "send", "--server", "127.0.0.1", "--port", str(server.port), "--to", "a@example.com",
-                      "--user", "jan@example.com", "--password-file", "/dev/null")
+            with tempfile.TemporaryDirectory() as folder:
+                empty = os.path.join(folder, "password")
+                open(empty, "wb").close()
+                os.chmod(empty, 0o600)
+                out = run("mail", "send", "--server", "127.0.0.1", "--port", str(server.port), "--to",
+                          "a@example.com", "--user", "jan@example.com", "--password-file", empty)
             self.assertEqual((out.returncode, server.messages()), (1, []))
             self.assertIn("Wysłanie maila nie powiodło się.", out.stderr.decode())
         finally:
@@ -157,6 +161,23 @@ class MailSend(unittest.TestCase):
                 self.assertEqual((piped.returncode, piped.stderr), (0, b""))
         finally:
             server.close()
+
+    def test_a_password_file_other_users_may_read_or_write_is_refused(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "password")
+            with open(path, "w") as f:
+                f.write("Tajne-Haslo\n")
+            for mode in [0o640, 0o604, 0o620, 0o602, 0o666]:
+                os.chmod(path, mode)
+                out = run("mail", "send", "--server", "h", "--to", "a@example.com", "--password-file", path,
+                          "--dry-run")
+                self.assertEqual(out.returncode, 1, oct(mode))
+                self.assertIn(f"the password file {path} is open to other users (mode {mode:04o})",
+                              out.stderr.decode())
+                self.assertEqual(out.stdout, b"")
+            os.chmod(path, 0o400)
+            self.assertEqual(run("mail", "send", "--server", "h", "--to", "a@example.com", "--password-file", path,
+                                 "--dry-run").returncode, 0)
 
     def test_dry_run_prints_the_message_and_passwords_stay_off_the_command_line(self):
         out = run("mail", "send", "--server", "smtp.example.com", "--to", "a@example.com", "--subject", "Raport",

@@ -43,6 +43,20 @@ std::string Hex(std::string_view bytes) {
     return out;
 }
 
+TemporaryFolder::TemporaryFolder(std::wstring_view prefix) {
+    std::wstring wide;
+    std::string path;
+    if (!vplatform::CreateTemporaryFolder(prefix, wide) || !vplatform::ToFileSystemPath(wide, path)) {
+        throw InputError("cannot make a temporary folder (error " + std::to_string(GetLastError()) + ")");
+    }
+    m_path = path;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
 bool WantsHelp(const std::vector<std::string>& args) {
     return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; });
 }

@@ -2,6 +2,7 @@
 // help text and its entry point.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <stdexcept>
@@ -64,6 +65,21 @@ std::string ToTerminal(std::wstring_view text);
 
 // True when standard error is a terminal: progress is shown there only.
 bool StandardErrorIsTerminal();
+
+// A private temporary folder (vplatform::CreateTemporaryFolder: mode 0700, a
+// name no other user can predict), removed with its contents at the end of
+// the scope.  Throws InputError when it cannot be made.
+class TemporaryFolder {
+public:
+    explicit TemporaryFolder(std::wstring_view prefix);
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
 
 // Writes bytes to standard output unchanged.
 void WriteOutput(const std::string& bytes);

@@ -27,8 +27,8 @@ int Run(const std::vector<std::string>& args) {
 
 void Demo(std::ostream& out) {
     out << "== diagnostics: the log\n";
-    const auto file =
-        std::filesystem::temp_directory_path() / ("vtools-demo-log-" + std::to_string(GetCurrentThreadId()) + ".txt");
+    const TemporaryFolder folder(L"vtools-demo-log-");
+    const auto file = folder.Path() / "log.txt";
     auto& log = VTools::Log::Instance();
     if (!log.Open(FromTerminal(file.string()))) {
         out << "  (the log could not be opened in " << file.parent_path().string() << ")\n";
@@ -53,7 +53,6 @@ void Demo(std::ostream& out) {
         if (c == '\n') shown += "  ";
     }
     out << "  " << shown.substr(0, shown.size() >= 2 ? shown.size() - 2 : 0);
-    std::filesystem::remove(file);
 }
 
 const Registration registration{{

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -77,19 +78,12 @@ std::string ShortReason(const std::string& text) {
 // the manager's entries can be shown; removes it afterwards.
 class CommandLog {
 public:
-    CommandLog() {
-        std::string pattern = (fs::temp_directory_path() / "vtools-mail-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw InputError("cannot make a temporary folder");
-        m_folder = pattern;
+    CommandLog() : m_temporary(L"vtools-mail-"), m_folder(m_temporary.Path()) {
         if (!VTools::Log::Instance().Open(FromTerminal((m_folder / "log.txt").string()))) {
             throw InputError("cannot open a log in " + m_folder.string());
         }
     }
-    ~CommandLog() {
-        VTools::Log::Instance().Close();
-        std::error_code ignored;
-        fs::remove_all(m_folder, ignored);
-    }
+    ~CommandLog() { VTools::Log::Instance().Close(); }
     CommandLog(const CommandLog&) = delete;
     CommandLog& operator=(const CommandLog&) = delete;
 
@@ -107,6 +101,7 @@ public:
     }
 
 private:
+    TemporaryFolder m_temporary;
     fs::path m_folder;
 };
 
@@ -118,10 +113,27 @@ std::string Shown(const std::string& ansiText) {
     return ToTerminal(VTools::String::AnsiToWide(ansiText));
 }
 
-std::string FirstLine(const std::string& file) {
-    std::string text = ReadInput(file);
+std::string FirstLine(const std::string& text) {
     const std::size_t end = text.find_first_of("\r\n");
     return end == std::string::npos ? text : text.substr(0, end);
+}
+
+// The password from the first line of `file`, which only its owner may read
+// or write: a password others can read is no secret, and one others can
+// write is not the user's (ssh refuses such key files too).
+std::string PasswordFromFile(const std::string& file) {
+    if (file.empty() || file == "-") return FirstLine(ReadInput(file));
+    std::error_code error;
+    const fs::perms permissions = fs::status(file, error).permissions();
+    if (error) throw InputError("cannot read the password file " + file);
+    const fs::perms others = fs::perms::group_all | fs::perms::others_all;
+    if ((permissions & others) != fs::perms::none) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(permissions & fs::perms::mask));
+        throw InputError("the password file " + file + " is open to other users (mode " + mode +
+                         "); allow only its owner (chmod 600)");
+    }
+    return FirstLine(ReadInput(file));
 }
 
 int Send(const std::vector<std::string>& args) {
@@ -158,7 +170,7 @@ int Send(const std::vector<std::string>& args) {
             if (text == nullptr) throw InputError("the environment variable " + value + " is not set");
             password = Ansi(text);
         } else if (option == "--password-file") {
-            password = Ansi(FirstLine(value));
+            password = Ansi(PasswordFromFile(value));
         } else if (option == "--from") {
             mail.senderName = Ansi(value);
         } else if (option == "--subject") {
@@ -264,7 +276,8 @@ int Send(const std::vector<std::string>& args) {
 void Demo(std::ostream& out) {
     out << "== mail: a Polish message with an attachment, sent to an in-process SMTP sink\n";
     SmtpSink sink;
-    const fs::path attachment = fs::temp_directory_path() / ("kursy-" + std::to_string(GetCurrentThreadId()) + ".csv");
+    const TemporaryFolder folder(L"vtools-demo-");
+    const fs::path attachment = folder.Path() / "kursy.csv";
     {
         std::ofstream file(attachment, std::ios::binary);
         file << "walor;kurs\r\nWIG20;2345,67\r\n";
@@ -281,7 +294,6 @@ void Demo(std::ostream& out) {
     const bool delivered = queued && sink.WaitFor(1, std::chrono::seconds(30));
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     vplatformMailDrain(30000);
-    fs::remove(attachment);
     if (!delivered) {
         out << "  not delivered: " << (queued ? "no answer from the sink" : Shown(manager.GetLastError())) << "\n";
         return;
@@ -312,7 +324,8 @@ const Registration registration{{
     "  --security MODE          none (default), tls (from the start) or starttls\n"
     "  --user NAME              log-in name, also the sender address\n"
     "  --password-env VAR       the password from an environment variable\n"
-    "  --password-file FILE     the password from the first line of a file\n"
+    "  --password-file FILE     the password from the first line of a file that only\n"
+    "                           its owner may read or write (chmod 600), or of - (input)\n"
     "  --from NAME              the sender's display name\n"
     "  --subject TEXT\n"
     "  --body TEXT | --body-file FILE   plain text, or HTML when it holds <html\n"

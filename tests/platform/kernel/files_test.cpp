@@ -58,7 +58,11 @@ protected:
 };
 
 TEST_F(Files, DispositionsCreateOpenAndTruncateAsOnWindows) {
-    EXPECT_TRUE(SucceedsQuietly(Opens("a.txt", GENERIC_WRITE, CREATE_NEW)));
+    // Every successful open sets the last error: ERROR_ALREADY_EXISTS for
+    // an existing file with the *_ALWAYS dispositions, else 0.
+    EXPECT_TRUE(FailsWith(ERROR_SUCCESS, [&] { return !Opens("a.txt", GENERIC_WRITE, CREATE_NEW)(); }));
+    EXPECT_TRUE(FailsWith(ERROR_SUCCESS, [&] { return !Opens("a.txt", GENERIC_READ, OPEN_EXISTING)(); }));
+    EXPECT_TRUE(FailsWith(ERROR_SUCCESS, [&] { return !Opens("a.txt", GENERIC_WRITE, TRUNCATE_EXISTING)(); }));
     m_dir.Write("a.txt", "old contents");
     m_dir.Write("c.txt", "12345");
     fs::create_directory(m_dir.Path() / "dir");
@@ -78,6 +82,15 @@ TEST_F(Files, DispositionsCreateOpenAndTruncateAsOnWindows) {
                     {ERROR_ACCESS_DENIED, Opens("dir", GENERIC_READ, OPEN_EXISTING)}});
     Handle folder{Open("dir", 0, OPEN_EXISTING, 0, FILE_FLAG_BACKUP_SEMANTICS)};
     EXPECT_TRUE(folder.Valid());
+    // A folder opens for writing (adding names) with backup semantics, as on
+    // Windows; reading or writing its handle is no function of a folder.
+    Handle written{Open("dir", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        FILE_FLAG_BACKUP_SEMANTICS)};
+    ASSERT_TRUE(written.Valid());
+    DWORD count = 0;
+    char byte = 0;
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_FUNCTION, [&] { return WriteFile(written, "x", 1, &count, nullptr); }));
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_FUNCTION, [&] { return ReadFile(written, &byte, 1, &count, nullptr); }));
     // Names are UTF-8 whichever separator is used.
     EXPECT_TRUE(Handle{CreateFileW((W("dir") + L"/za\u017C\u00F3\u0142\u0107.txt").c_str(), GENERIC_WRITE, 0, nullptr,
                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)}
@@ -138,6 +151,98 @@ TEST_F(Files, AppendingHandlesWriteAtTheEndWhateverThePosition) {
     ASSERT_TRUE(SetFilePointerEx(append, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
     ASSERT_TRUE(WriteFile(append, "two;", 4, &count, nullptr));
     EXPECT_EQ(Read("log.txt"), "START;one;two;");
+}
+
+// Every access right opens as Windows maps it: FILE_READ_DATA reads,
+// FILE_WRITE_DATA writes where the file pointer is, FILE_APPEND_DATA alone
+// appends; the generic rights stand for their FILE_GENERIC_* sets and
+// GENERIC_ALL for FILE_ALL_ACCESS.  Rights no file here grants fail the open.
+TEST_F(Files, AccessRightsReadAndWriteAsWindowsMapsThem) {
+    constexpr const char* kDenied = nullptr;
+    const struct {
+        DWORD access;
+        bool reads;
+        const char* afterWritingX;  // the file after WriteFile("X") at offset 0
+    } cases[] = {
+        {GENERIC_READ, true, kDenied},
+        {FILE_GENERIC_READ, true, kDenied},
+        {FILE_READ_DATA, true, kDenied},
+        {GENERIC_WRITE, false, "Xello"},
+        {FILE_GENERIC_WRITE, false, "Xello"},
+        {FILE_WRITE_DATA, false, "Xello"},
+        {FILE_APPEND_DATA, false, "helloX"},
+        {FILE_APPEND_DATA | FILE_GENERIC_READ, true, "helloX"},
+        {FILE_ALL_ACCESS, true, "Xello"},
+        {GENERIC_ALL, true, "Xello"},
+        {GENERIC_READ | GENERIC_WRITE, true, "Xello"},
+        {GENERIC_EXECUTE, false, kDenied},
+        {DELETE | READ_CONTROL | SYNCHRONIZE | FILE_READ_ATTRIBUTES, false, kDenied},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.access);
+        m_dir.Write("f.txt", "hello");
+        Handle h{Open("f.txt", c.access, OPEN_EXISTING)};
+        ASSERT_TRUE(h.Valid());
+        char byte = 0;
+        DWORD count = 0;
+        if (c.reads) {
+            EXPECT_TRUE(ReadFile(h, &byte, 1, &count, nullptr) && byte == 'h');
+            ASSERT_TRUE(SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
+        } else {
+            EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return ReadFile(h, &byte, 1, &count, nullptr); }));
+        }
+        if (c.afterWritingX == kDenied) {
+            EXPECT_TRUE(FailsWith(ERROR_ACCESS_DENIED, [&] { return WriteFile(h, "X", 1, &count, nullptr); }));
+            EXPECT_EQ(Read("f.txt"), "hello");
+        } else {
+            EXPECT_TRUE(WriteFile(h, "X", 1, &count, nullptr));
+            EXPECT_EQ(Read("f.txt"), c.afterWritingX);
+        }
+    }
+    ExpectFailures({{ERROR_PRIVILEGE_NOT_HELD, Opens("f.txt", GENERIC_READ | ACCESS_SYSTEM_SECURITY, OPEN_EXISTING)},
+                    {ERROR_NOT_SUPPORTED, Opens("f.txt", MAXIMUM_ALLOWED, OPEN_EXISTING)},
+                    {ERROR_ACCESS_DENIED, Opens("f.txt", GENERIC_READ | 0x200, OPEN_EXISTING)}});
+}
+
+// Share modes hold between every pair of rights as on Windows: reading and
+// executing need FILE_SHARE_READ of the other handle, writing and appending
+// FILE_SHARE_WRITE, DELETE FILE_SHARE_DELETE, both ways; an open without any
+// of these rights conflicts with no one.
+TEST_F(Files, ShareModesHoldForEveryAccessRight) {
+    constexpr DWORD R = FILE_SHARE_READ, W = FILE_SHARE_WRITE, D = FILE_SHARE_DELETE;
+    const struct {
+        DWORD firstAccess, firstShare, secondAccess, secondShare;
+        bool opens;
+    } cases[] = {
+        {GENERIC_READ | DELETE, R | W, GENERIC_READ, R | W, false},
+        {GENERIC_READ | DELETE, R | W, GENERIC_READ, R | W | D, true},
+        {GENERIC_READ, R | W, DELETE, R | W | D, false},
+        {DELETE, R | W, FILE_READ_DATA, R | W | D, true},
+        {DELETE, R | W | D, DELETE, R | W | D, true},
+        {FILE_EXECUTE, W | D, FILE_READ_DATA, R | W | D, false},
+        {FILE_READ_DATA, W | D, FILE_EXECUTE, R | W | D, false},
+        {FILE_APPEND_DATA, R, FILE_READ_DATA, R, false},
+        {FILE_APPEND_DATA, R | W, FILE_WRITE_DATA, R | W, true},
+        {FILE_READ_DATA, R, FILE_APPEND_DATA, R | W, false},
+        {FILE_GENERIC_WRITE, R | W | D, FILE_GENERIC_READ, R | D, false},
+        {FILE_GENERIC_READ, R, FILE_GENERIC_READ, R, true},
+        {FILE_READ_DATA, 0, FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0, true},
+        {READ_CONTROL, 0, GENERIC_ALL, R | W | D, true},
+        {GENERIC_ALL, R | W | D, GENERIC_READ, R | D, false},
+    };
+    m_dir.Write("s.txt", "x");
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        Handle first{Open("s.txt", c.firstAccess, OPEN_EXISTING, c.firstShare)};
+        ASSERT_TRUE(first.Valid());
+        if (c.opens) {
+            EXPECT_TRUE(Opens("s.txt", c.secondAccess, OPEN_EXISTING, c.secondShare)());
+        } else {
+            EXPECT_TRUE(
+                FailsWith(ERROR_SHARING_VIOLATION, Opens("s.txt", c.secondAccess, OPEN_EXISTING, c.secondShare)));
+        }
+    }
 }
 
 TEST_F(Files, AccessRightsAndShareModesAreEnforcedInTheProcess) {
@@ -298,6 +403,24 @@ TEST(FilePaths, FullPathsAndTheTemporaryFolder) {
     length = GetTempPathW(4096, buffer);
     EXPECT_EQ(std::wstring(buffer, length), L"/var/tmp/");
     EXPECT_EQ(GetTempPathW(3, buffer), 10u);
+}
+
+// A temporary folder is new, private (0700) and unpredictably named in the
+// temporary folder.
+TEST_F(Files, TemporaryFoldersAreNewPrivateAndUnpredictable) {
+    const std::string folder = m_dir.Path().string();
+    const vlibtest::EnvScope tmp("TMPDIR", folder.c_str());
+    std::wstring first, second;
+    ASSERT_TRUE(vplatform::CreateTemporaryFolder(L"demo-", first));
+    ASSERT_TRUE(vplatform::CreateTemporaryFolder(L"demo-", second));
+    EXPECT_NE(first, second);
+    for (const fs::path& made : {fs::path(first), fs::path(second)}) {
+        EXPECT_EQ(made.parent_path(), m_dir.Path());
+        EXPECT_TRUE(made.filename().string().starts_with("demo-"));
+        EXPECT_EQ(made.filename().string().size(), 21u);
+        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all);
+        EXPECT_FALSE(fs::is_symlink(made));
+    }
 }
 
 TEST_F(Files, FileTimesAreSetAndReadAndNeedWriteAccess) {

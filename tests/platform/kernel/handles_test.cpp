@@ -59,10 +59,9 @@ TEST_F(Handles, BadAndForeignHandlesFailEveryCall) {
         nullptr,
         GetCurrentProcess(),
         closed,
-        FromValue(Value(event) & 0xFFFFFFFFu),                      // truncated to 32 bits
-        FromValue(Value(event) + (std::uintptr_t{1} << 32)),        // next generation
-        FromValue(Value(event) | (std::uintptr_t{0xFFFFFF} << 2)),  // a slot never used
-        FromValue(Value(event) + 1),                                // misaligned
+        FromValue(Value(event) + (std::uintptr_t{1} << 20)),       // next generation
+        FromValue(Value(event) | (std::uintptr_t{0x3FFFF} << 2)),  // a slot never used
+        FromValue(Value(event) | (std::uintptr_t{1} << 31)),       // sign bit
         FromValue(static_cast<std::uintptr_t>(-7)),
         reinterpret_cast<HANDLE>(window),
         reinterpret_cast<HANDLE>(&m_dir),
@@ -77,8 +76,9 @@ TEST_F(Handles, BadAndForeignHandlesFailEveryCall) {
         EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetFileSizeEx(h, &size); }));
         EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return SetEvent(h); }));
         EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return ReleaseMutex(h); }));
-        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return WaitForSingleObject(h, 0) != WAIT_FAILED; }));
         EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetThreadId(h) != 0; }));
+        if (h == GetCurrentProcess()) continue;  // waitable, as on Windows
+        EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return WaitForSingleObject(h, 0) != WAIT_FAILED; }));
     }
     const std::function<bool()> foreign[] = {
         [&] { return ReadFile(event, &byte, 1, &count, nullptr); },
@@ -96,12 +96,43 @@ TEST_F(Handles, BadAndForeignHandlesFailEveryCall) {
     for (HANDLE h : {event, mutex, file}) EXPECT_TRUE(CloseHandle(h));
 }
 
+// As on 64-bit Windows, a kernel handle is a multiple of 4 below 2^31 that
+// counts by its low 32 bits only (sign-extended) and with its two low bits
+// ignored: kept in a DWORD and tagged, it still names its object, and
+// closing it so closes the object for every form.
+TEST_F(Handles, KernelHandlesCountByTheirLow32BitsWithTheTwoLowBitsIgnored) {
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(Value(event) % 4, 0u);
+    EXPECT_LT(Value(event), std::uintptr_t{1} << 31);
+    const auto dword = static_cast<std::uint32_t>(Value(event));
+    const HANDLE forms[] = {
+        FromValue(dword),                                                          // ULongToHandle(HandleToULong(h))
+        FromValue(static_cast<std::uintptr_t>(static_cast<std::int32_t>(dword))),  // LongToHandle
+        FromValue(dword | 1u),
+        FromValue(dword | 2u),
+        FromValue(dword | 3u),
+        FromValue(Value(event) | (std::uintptr_t{0xABCD} << 40)),  // garbage above the low 32 bits
+    };
+    for (HANDLE form : forms) {
+        SCOPED_TRACE(Value(form));
+        EXPECT_TRUE(SetEvent(form));
+        EXPECT_EQ(WaitForSingleObject(form, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(ResetEvent(form));
+    }
+    EXPECT_TRUE(CloseHandle(FromValue(dword | 3u)));
+    for (HANDLE h : {event, forms[2]}) EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return SetEvent(h); }));
+    // The pseudo handle of the process, kept in a DWORD, is still the process.
+    DWORD count = 0;
+    EXPECT_TRUE(GetProcessHandleCount(FromValue(static_cast<std::uint32_t>(Value(GetCurrentProcess()))), &count));
+}
+
 // A closed slot comes back only after the free list has filled, and then
 // under a new generation: its old handles fail, the new one works.
 TEST_F(Handles, AReusedSlotRefusesItsOldHandles) {
     const HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(CloseHandle(first));
-    const auto slot = [](HANDLE h) { return Value(h) & 0x03FFFFFCu; };
+    const auto slot = [](HANDLE h) { return Value(h) & 0x000FFFFCu; };
     int created = 0;
     HANDLE reused = nullptr;
     while (reused == nullptr && created < 2000) {

@@ -146,7 +146,8 @@ TEST_F(Process, TerminateProcessEndsARunningProcessOnceWithTheGivenCode) {
     EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetExitCodeProcess(info.hProcess, &code); }));
 }
 
-TEST_F(Process, ExecFailuresFailTheCallItself) {
+// A failed start zeroes the caller's PROCESS_INFORMATION, as on Windows.
+TEST_F(Process, ExecFailuresFailTheCallItselfAndZeroTheProcessInformation) {
     const fs::path plain = m_dir.Write("plain", "text");
     const fs::path garbage = m_dir.Write("garbage", std::string(64, '\x7f'));
     fs::permissions(garbage, fs::perms::owner_all);
@@ -162,8 +163,10 @@ TEST_F(Process, ExecFailuresFailTheCallItself) {
         {garbage.wstring(), ERROR_BAD_EXE_FORMAT},
     };
     for (const auto& c : cases) {
-        PROCESS_INFORMATION info{};
+        PROCESS_INFORMATION info{reinterpret_cast<HANDLE>(0x1234), reinterpret_cast<HANDLE>(0x5678), 7, 8};
         EXPECT_TRUE(FailsWith(c.error, [&] { return Start(c.line, info); })) << fs::path(c.line);
+        EXPECT_TRUE(info.hProcess == nullptr && info.hThread == nullptr && info.dwProcessId == 0 &&
+                    info.dwThreadId == 0);
     }
 }
 

@@ -6,7 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +31,95 @@ using vplatform::ReplacingFileWriter;
 using vlibtest::Names;
 using vlibtest::Wide;
 
+// A process of another user (uid and gid 4243) that runs `plant` and then
+// stays until the end of the scope, keeping its descriptors (and the locks on
+// them) open.
+class OtherUser {
+public:
+    static constexpr uid_t kId = 4243;
+    explicit OtherUser(const std::function<bool()>& plant) {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(ready[0]);
+            const char ok = setgid(kId) == 0 && setuid(kId) == 0 && plant() ? '1' : '0';
+            if (write(ready[1], &ok, 1) != 1) _exit(1);
+            for (;;) pause();
+        }
+        close(ready[1]);
+        char ok = '0';
+        m_planted = m_pid > 0 && read(ready[0], &ok, 1) == 1 && ok == '1';
+        close(ready[0]);
+    }
+    ~OtherUser() {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    OtherUser(const OtherUser&) = delete;
+    OtherUser& operator=(const OtherUser&) = delete;
+    bool Planted() const { return m_planted; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_planted = false;
+};
+
+// A sticky folder everyone may write, as /tmp, in a folder others may enter.
+fs::path SharedFolder(const vlibtest::TempDir& dir) {
+    fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const fs::path shared = dir.Path() / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    return shared;
+}
+
+// In a sticky folder everyone may write, a save follows only the links of
+// its own user or of the folder's owner, as the kernel does: another user's
+// link to the user's file fails with ERROR_ACCESS_DENIED and leaves the file.
+TEST(ReplacingFile, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a second user";
+    vlibtest::TempDir dir;
+    const fs::path shared = SharedFolder(dir);
+    const fs::path victim = dir.Write("victim.json", "secret");
+    const OtherUser other([&] { return symlink(victim.c_str(), (shared / "x.json").c_str()) == 0; });
+    ASSERT_TRUE(other.Planted());
+    EXPECT_TRUE(vlibtest::FailsWith(
+        ERROR_ACCESS_DENIED, [&] { return vplatform::ReplaceFileContent(Wide(shared / "x.json"), "new") == 0; }));
+    EXPECT_EQ(vlibtest::TempDir::Read(victim), "secret");
+    EXPECT_TRUE(fs::is_symlink(shared / "x.json"));
+    fs::create_symlink(victim, shared / "own.json");
+    EXPECT_EQ(vplatform::ReplaceFileContent(Wide(shared / "own.json"), "mine"), ERROR_SUCCESS);
+    EXPECT_EQ(vlibtest::TempDir::Read(victim), "mine");
+}
+
+// Temporary names cannot be computed beforehand: another user who occupies
+// (and locks) the names a save could once be predicted to use does not stop
+// it.
+TEST(ReplacingFile, AnotherUsersFilesInAStickyFolderDoNotStopASave) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a second user";
+    vlibtest::TempDir dir;
+    const fs::path shared = SharedFolder(dir);
+    const fs::path file = dir.Write("shared/x.json", "old");
+    const OtherUser other([&] {
+        std::uint32_t hash = 2166136261u;  // the hash of the name
+        for (const char c : std::string("x.json")) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        for (int slot = 0; slot < 16; ++slot) {
+            char name[32];
+            std::snprintf(name, sizeof name, ".%08x~%x.tmp", hash, static_cast<unsigned>(slot));
+            const int fd = open((shared / name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            if (fd < 0 || fcntl(fd, F_OFD_SETLK, &lock) != 0) return false;
+        }
+        return true;
+    });
+    ASSERT_TRUE(other.Planted());
+    EXPECT_EQ(vplatform::ReplaceFileContent(Wide(file), "new"), ERROR_SUCCESS);
+    EXPECT_EQ(vlibtest::TempDir::Read(file), "new");
+}
+
 TEST(ReplacingFile, OverlappingSavesOfOneFileEachReplaceItWhole) {
     vlibtest::TempDir dir;
     const fs::path file = dir.Write(std::string(200, 'f') + ".json", "old");
@@ -31,7 +129,7 @@ TEST(ReplacingFile, OverlappingSavesOfOneFileEachReplaceItWhole) {
     // The first save's temporary file is in use: the second leaves it alone.
     const std::vector<std::string> during = Names(dir.Path());
     ASSERT_EQ(during.size(), 2u);
-    EXPECT_LE(std::min(during[0].size(), during[1].size()), 16u);  // short, whatever the name's length
+    EXPECT_LE(std::min(during[0].size(), during[1].size()), 32u);  // short, whatever the name's length
     EXPECT_EQ(vplatform::ReplaceFileContent(Wide(file), "second"), ERROR_SUCCESS);
     EXPECT_EQ(vlibtest::TempDir::Read(file), "second");
     EXPECT_EQ(Names(dir.Path()).size(), 2u);

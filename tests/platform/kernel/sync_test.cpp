@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
@@ -95,8 +96,8 @@ TEST_F(Sync, WaitAnyTakesOneObjectAndWaitAllTakesAllInOneStep) {
     const HANDLE c = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     EXPECT_EQ(Wait({c, a, b}, false), WAIT_OBJECT_0 + 1);
     EXPECT_EQ(Wait({c, a, b}, false), WAIT_OBJECT_0 + 2);
-    // One object twice is fine here; a running thread is not signalled.
-    EXPECT_EQ(Wait({c, c, GetCurrentThread()}, false, 20), WAIT_TIMEOUT);
+    // One object twice is fine here.
+    EXPECT_EQ(Wait({c, c}, false, 20), WAIT_TIMEOUT);
 
     EXPECT_TRUE(SetEvent(a));
     EXPECT_EQ(Wait({a, b}, true, 20), WAIT_TIMEOUT);
@@ -126,6 +127,27 @@ TEST_F(Sync, BadWaitsAndNamedEventsFail) {
     }
     EXPECT_EQ(WaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, many.data(), FALSE, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(FailsWith(ERROR_NOT_SUPPORTED, [] { return CreateEventW(nullptr, TRUE, FALSE, L"quotes"); }));
+    EXPECT_TRUE(CloseHandle(e));
+}
+
+// As on Windows, the pseudo handles are waitable alone (the running process
+// and thread are not signalled), also kept in 32 bits, and refused with
+// ERROR_INVALID_HANDLE in a wait for several objects.
+TEST_F(Sync, PseudoHandlesWaitAloneAndFailAmongSeveral) {
+    const HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    const auto low32 = [](HANDLE h) {
+        return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(reinterpret_cast<std::uintptr_t>(h) & 0xFFFFFFFFu));
+    };
+    for (HANDLE pseudo : {GetCurrentProcess(), GetCurrentThread(), low32(GetCurrentProcess())}) {
+        EXPECT_EQ(WaitForSingleObject(pseudo, 0), WAIT_TIMEOUT);
+        for (const std::vector<HANDLE>& handles : {std::vector<HANDLE>{pseudo}, std::vector<HANDLE>{e, pseudo}}) {
+            EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] {
+                return WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, 20) !=
+                       WAIT_FAILED;
+            }));
+        }
+    }
+    EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 20), WAIT_TIMEOUT);
     EXPECT_TRUE(CloseHandle(e));
 }
 
