@@ -88,7 +88,11 @@ void TaskLoopExecutor::ThreadProcedure(const std::function<bool()>& startCheck) 
 void TaskLoopExecutor::StopLoopExecute() {
     std::unique_lock lock(m_mutex);
     internal::RefuseSelfJoin(m_worker);
-    if (m_running && m_ready && !m_stopPosted) {
+    // A start under way on another thread (it waits for the loop thread
+    // without the lock): its loop thread first makes its queue, then gets
+    // the stop like any running loop.
+    m_ended.wait(lock, [this] { return !m_running || m_ready; });
+    if (m_running && !m_stopPosted) {
         // Posted under the lock and only while running: the id is this
         // executor's loop thread, never a thread that got the id later.
         m_stopPosted = true;

@@ -9,7 +9,9 @@
 // holds 10,000 messages) the task still runs, at the loop's next turn.
 // StopLoopExecute posts the stop message and returns after the loop thread
 // has run every task added before it and has been joined; tasks added from
-// then on are dropped, as are tasks added while the executor is stopped.
+// then on are dropped, as are tasks added while the executor is stopped.  A
+// stop that meets a start under way on another thread waits until the loop
+// thread has its queue, then stops that loop.
 // The loop thread installs the crash reporter for itself, each task runs
 // under a crash guard of its own, and an exception escaping a task is
 // written to the log ("Executor: <name>, MESSAGE: <text>: ", function

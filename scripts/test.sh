@@ -3,11 +3,12 @@
 # one with AddressSanitizer and UndefinedBehaviorSanitizer (which also runs
 # every fuzz target over its seed corpus and a few seconds of mutations); then
 # runs the concurrency tests (threads, executors, the log, handles and waits,
-# message queues, mail) under ThreadSanitizer.  The normal build's suite also
-# builds the examples against an install and runs them, and makes, unpacks
-# and consumes the Debian package; the API reference is built once after it.
-# Also checks the formatting of the sources and that their includes keep to
-# the layers.  Real fuzzing with
+# message queues, mail, and the suites of the display's, the clipboard's and
+# the process reaper's threads) under ThreadSanitizer.  The normal build's
+# suite also builds the examples against an install and runs them, and makes,
+# unpacks and consumes the Debian package; the API reference is built once
+# after it.  Also checks the formatting of the sources and that their
+# includes keep to the layers.  Real fuzzing with
 # libFuzzer: scripts/fuzz.sh.  Benchmarks: configure with VLIB_BUILD_BENCH=ON.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,5 +48,5 @@ light=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG")
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/sanitize -- -DVLIB_SANITIZE=address,undefined -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_FUZZ=ON "${light[@]}"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests text_tests mail_tests mail_exit_child" \
+  TARGETS="multithreading_tests diagnostics_tests log_writer_child platform_tests system_tests text_tests mail_tests mail_exit_child" \
   run_suite build/thread -L 'multithreading|diagnostics|races|mail' -- -DVLIB_SANITIZE=thread -DVLIB_BUILD_BENCH=OFF -DVLIB_BUILD_TOOLS=OFF "${light[@]}"

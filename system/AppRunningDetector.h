@@ -31,7 +31,8 @@ public:
     // before, that is, another instance holds it (or this object did).  A
     // handle from an earlier call is closed once the new one exists; when the
     // mutex cannot be created the earlier handle stays and the result is
-    // false.  Never throws.
+    // false with the last error telling why (after a true "not running" the
+    // last error is ERROR_SUCCESS).  Never throws.
     bool IsAppAlreadyRunning();
 
     // The name with every backslash made an underscore, cut to its last 260

@@ -21,6 +21,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdint.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -142,6 +143,16 @@ struct Syscalls {
     int (*dlclose)(void* handle);
     // dlinfo(RTLD_DI_LINKMAP): the library's entry in the loader's list.
     int (*dlinfo_linkmap)(void* handle, struct link_map** map);
+    // Reads and writes at an explicit offset (the message table's records: a
+    // forked child's inherited descriptor shares its offset with the parent).
+    ssize_t (*pread)(int fd, void* buffer, size_t count, off_t offset);
+    ssize_t (*pwrite)(int fd, const void* buffer, size_t count, off_t offset);
+    // mkdtemp(3): the private fallback folder of the user's shared state.
+    char* (*mkdtemp)(char* path_template);
+    // Named events watch their files for changes made by other processes.
+    int (*inotify_init1)(int flags);
+    int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
+    int (*inotify_rm_watch)(int fd, int watch);
 };
 
 // The table in use.

@@ -30,6 +30,9 @@
 //     stays readable for good) or drain the descriptor (an X connection's
 //     events move into the queue), or the wait would spin.  No thread polls
 //     on a timer.
+//   - state shared with other processes (a named event in a file every
+//     holder maps): IsSignalled reads it, Claim takes it atomically (another
+//     process may have taken it first) and Unclaim gives it back.
 //   - MsgWaitForMultipleObjects-like calls look their handles up and call
 //     WaitForObjects with their own object (the queue) appended.
 // The members below marked "lock held" run with the wait lock held: they
@@ -69,6 +72,13 @@ public:
     // Lock held: takes the signal for `thread`, which IsSignalled allowed.
     // True when the wait is to report WAIT_ABANDONED.  Does nothing here.
     virtual bool Acquire(ThreadRecord& thread);
+    // Lock held, before Acquire: an object whose state other processes share
+    // (a named event) takes its signal from them in one atomic step; false
+    // when another process took it since IsSignalled.  True here.
+    virtual bool Claim();
+    // Lock held: gives back a signal Claim took, when a wait for all could
+    // not take its other objects after all.  Does nothing here.
+    virtual void Unclaim();
     // Lock held: the thread that held this object (ThreadRecord::AddOwned)
     // ended without giving it back.  Does nothing here.
     virtual void OwnerEnded();

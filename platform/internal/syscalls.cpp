@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
@@ -153,6 +154,12 @@ constexpr Syscalls kReal = {
     .dlopen = ::dlopen,
     .dlclose = ::dlclose,
     .dlinfo_linkmap = DlinfoLinkMap,
+    .pread = ::pread,
+    .pwrite = ::pwrite,
+    .mkdtemp = ::mkdtemp,
+    .inotify_init1 = ::inotify_init1,
+    .inotify_add_watch = ::inotify_add_watch,
+    .inotify_rm_watch = ::inotify_rm_watch,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

@@ -5,8 +5,27 @@
 // Waitable handles are thread handles (OpenThread, GetCurrentThread),
 // events and mutexes; a thread handle is signalled once its thread has
 // ended.  Other handles (files) fail a wait with ERROR_INVALID_HANDLE.
-// Objects have no names yet: a non-empty name fails with
-// ERROR_NOT_SUPPORTED.  Security attributes are accepted and ignored.
+// Security attributes and access rights are accepted and ignored.
+//
+// Names.  Mutexes and events may have names, which they share (one name, one
+// object, of one kind): an optional "Local\\" or "Global\\" prefix, both
+// naming the objects of the user's processes (there is no session or machine
+// namespace), then up to 260 characters without a backslash, compared with
+// case.  A second creation of an existing name, in this or another process
+// of the user, gives a new handle to the existing object and sets
+// ERROR_ALREADY_EXISTS (ERROR_SUCCESS after creating); a name held by an
+// object of the other kind fails with ERROR_INVALID_HANDLE; a backslash in
+// the name fails with ERROR_PATH_NOT_FOUND, a longer name with
+// ERROR_FILENAME_EXCED_RANGE, and a name that cannot be made (no private
+// folder for the names' files) with that error, ERROR_ACCESS_DENIED when
+// there is no such folder.  A name exists while any process holds a handle
+// to its object; the kernel lets go of a process's holds when it ends in any
+// way.  How, on Linux: each name is a lock file (held with a shared flock)
+// in a folder of the user's own, closed to others: $XDG_RUNTIME_DIR/
+// vlibincludes-objects, else /tmp/vlibincludes-objects-<uid>, else (when
+// another user has made that name first) the vlibincludes-objects folder in
+// a private mkdtemp folder whose path the user's processes find in
+// ~/.cache/vlibincludes/state-folder.
 //
 // Threads: every function may be called from any thread, also on a handle
 // that another thread is waiting on, signalling or closing.  A wait holds
@@ -36,9 +55,21 @@ extern "C" {
 
 // A new event, manual-reset (it stays signalled until ResetEvent) or
 // auto-reset (a satisfied wait resets it), signalled at once when
-// `bInitialState`.  Null with ERROR_NOT_SUPPORTED for a non-empty name.
+// `bInitialState`.  With a non-empty name the event is shared by name (see
+// Names above); an existing event keeps its kind of reset and its state.  A
+// named event's state lives in its file, which every process holding it
+// maps; SetEvent tells the other holders through that file, whose changes
+// their waits watch (inotify), so a wait in one process is satisfied by
+// SetEvent in another, an auto-reset event waking exactly one waiter of all
+// the processes.  PulseEvent of a named event reaches only the waits of the
+// calling process (other processes may see nothing: PulseEvent is
+// unreliable on Windows too).
 VPLATFORM_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                                   LPCWSTR lpName);
+// A new handle to the existing named event `lpName`.  Null with
+// ERROR_FILE_NOT_FOUND when no process holds the name, ERROR_INVALID_HANDLE
+// when a mutex holds it, the name errors of CreateEventW otherwise.
+VPLATFORM_API HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
 // Signals the event: every wait on a manual-reset event is satisfied until it
 // is reset; one wait on an auto-reset event is (or the next one, when none
 // waits).  FALSE with ERROR_INVALID_HANDLE for a handle that is not an event.
@@ -54,16 +85,9 @@ VPLATFORM_API BOOL PulseEvent(HANDLE hEvent);
 // recursive: its owner may wait on it again and releases it as often.  When
 // its owner ends without releasing it, the next wait that takes it reports
 // WAIT_ABANDONED_0 + i.
-// With a non-empty name (an optional "Local\\" or "Global\\" prefix, both
-// naming the user's objects, then up to 260 characters without a backslash)
-// the mutex is shared by name: a second creation in the process gives a new
-// handle to the same mutex, and the last error is ERROR_ALREADY_EXISTS when
-// the name existed before the call (held by this or any other process of the
-// user), else ERROR_SUCCESS; `bInitialOwner` is honoured only by the creator.
-// Other processes share the name's existence (a lock file, which the kernel
-// releases when a holder ends in any way), not ownership or waits.  Null with
-// ERROR_PATH_NOT_FOUND for a backslash in the name, ERROR_FILENAME_EXCED_RANGE
-// for a longer name, or the error of the lock file's folder.
+// With a non-empty name the mutex is shared by name (see Names above):
+// `bInitialOwner` is honoured only by the creator.  Other processes share
+// the name's existence, not ownership or waits.
 VPLATFORM_API HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCWSTR lpName);
 // Gives up one level of ownership.  FALSE with ERROR_NOT_OWNER when the
 // calling thread does not own the mutex, ERROR_INVALID_HANDLE for a handle

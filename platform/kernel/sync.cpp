@@ -3,6 +3,8 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -11,12 +13,15 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
@@ -48,7 +53,7 @@ struct WaitQueue {
         const auto count = static_cast<DWORD>(waiter.objects.size());
         if (!waiter.all) {
             for (DWORD i = 0; i < count; ++i) {
-                if (waiter.objects[i]->IsSignalled(thread)) {
+                if (waiter.objects[i]->IsSignalled(thread) && waiter.objects[i]->Claim()) {
                     waiter.result = (waiter.objects[i]->Acquire(thread) ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + i;
                     return true;
                 }
@@ -57,6 +62,12 @@ struct WaitQueue {
         }
         for (Waitable* object : waiter.objects) {
             if (!object->IsSignalled(thread)) return false;
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            if (!waiter.objects[i]->Claim()) {
+                while (i > 0) waiter.objects[--i]->Unclaim();
+                return false;
+            }
         }
         waiter.result = WAIT_OBJECT_0;
         for (DWORD i = 0; i < count; ++i) {
@@ -127,6 +138,12 @@ Waitable::~Waitable() = default;
 bool Waitable::Acquire(ThreadRecord&) {
     return false;
 }
+
+bool Waitable::Claim() {
+    return true;
+}
+
+void Waitable::Unclaim() {}
 
 void Waitable::OwnerEnded() {}
 
@@ -253,32 +270,179 @@ DWORD WaitForObjects(std::span<Waitable* const> objects, bool waitAll, DWORD mil
 
 namespace {
 
+// A named event's state, shared by every process that holds the event: the
+// first page of the name's lock file, which each of them maps.  The kind
+// byte ('E') and the manual-reset byte lead; the state word (0 or 1) is
+// changed atomically in the mapping; a write of the notice byte through the
+// file, after a change, is what the other holders' inotify watches see.
+constexpr std::size_t kEventFileSize = 4096;
+constexpr std::size_t kEventManualOffset = 1;
+constexpr std::size_t kEventStateOffset = 64;
+constexpr off_t kEventNoticeOffset = 128;
+
+// The process's one inotify descriptor, watching the files of its named
+// events; -1 when it cannot be made.
+int EventWatchFd() {
+    static const int fd = Sys().inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    return fd;
+}
+
+// The watches of the process's named-event files: one per file, counted,
+// since the kernel gives the same watch to the same file.
+std::mutex g_watchesMutex;
+std::map<int, int> g_watches;
+
+class SharedEventState {
+public:
+    // Maps the file and watches it; null with the last error set.
+    static std::unique_ptr<SharedEventState> Map(std::unique_ptr<NamedLock> file) {
+        const int watchFd = EventWatchFd();
+        if (watchFd < 0) {
+            SetLastErrorFromErrno(errno);
+            return nullptr;
+        }
+        void* page = Sys().mmap(nullptr, kEventFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, file->Fd(), 0);
+        if (page == MAP_FAILED) {
+            SetLastErrorFromErrno(errno);
+            return nullptr;
+        }
+        const std::string path = "/proc/self/fd/" + std::to_string(file->Fd());
+        int watch = -1;
+        {
+            const std::lock_guard lock(g_watchesMutex);
+            watch = Sys().inotify_add_watch(watchFd, path.c_str(), IN_MODIFY);
+            if (watch >= 0) ++g_watches[watch];
+        }
+        if (watch < 0) {
+            SetLastErrorFromErrno(errno);
+            Sys().munmap(page, kEventFileSize);
+            return nullptr;
+        }
+        return std::unique_ptr<SharedEventState>(new SharedEventState(std::move(file), page, watchFd, watch));
+    }
+    ~SharedEventState() {
+        {
+            const std::lock_guard lock(g_watchesMutex);
+            if (--g_watches[m_watch] == 0) {
+                g_watches.erase(m_watch);
+                Sys().inotify_rm_watch(m_watchFd, m_watch);
+            }
+        }
+        Sys().munmap(m_page, kEventFileSize);  // before the file (and its lock) goes
+    }
+    SharedEventState(const SharedEventState&) = delete;
+    SharedEventState& operator=(const SharedEventState&) = delete;
+
+    bool Manual() const { return static_cast<const unsigned char*>(m_page)[kEventManualOffset] != 0; }
+    int WatchFd() const { return m_watchFd; }
+    bool Signalled() const { return Word().load(std::memory_order_acquire) != 0; }
+    void Store(bool signalled) { Word().store(signalled ? 1 : 0, std::memory_order_release); }
+    // Takes the signal of an auto-reset event.
+    bool Take() {
+        std::uint32_t expected = 1;
+        return Word().compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+    }
+    // Tells the other holders' watches that the state changed.
+    void Notify() const {
+        const char notice = 1;
+        ssize_t put = -1;
+        while ((put = Sys().pwrite(m_file->Fd(), &notice, 1, kEventNoticeOffset)) < 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    SharedEventState(std::unique_ptr<NamedLock> file, void* page, int watchFd, int watch)
+        : m_file(std::move(file)), m_page(page), m_watchFd(watchFd), m_watch(watch) {}
+    std::atomic_ref<std::uint32_t> Word() const {
+        return std::atomic_ref<std::uint32_t>(
+            *reinterpret_cast<std::uint32_t*>(static_cast<char*>(m_page) + kEventStateOffset));
+    }
+
+    std::unique_ptr<NamedLock> m_file;
+    void* m_page;
+    int m_watchFd;
+    int m_watch;
+};
+
+class Event;
+// The named events of the process, for the one whose watch reads the
+// descriptor to look at all (the descriptor is shared).  Wait lock held.
+std::vector<Event*> g_namedEvents;
+
 class Event final : public Waitable {
 public:
     static constexpr ObjectType kType = ObjectType::Event;
 
     Event(bool manualReset, bool signalled) : m_manualReset(manualReset), m_signalled(signalled) {}
+    // A named event; its kind of reset is the file's.
+    explicit Event(std::unique_ptr<SharedEventState> shared)
+        : m_manualReset(shared->Manual()), m_signalled(false), m_shared(std::move(shared)) {
+        const auto lock = LockWaits();
+        g_namedEvents.push_back(this);
+    }
+    ~Event() override {
+        if (m_shared) {
+            const auto lock = LockWaits();
+            std::erase(g_namedEvents, this);
+        }
+    }
 
-    bool IsSignalled(const ThreadRecord&) const override { return m_signalled; }
+    bool IsSignalled(const ThreadRecord&) const override { return SignalledNow(); }
+    bool SignalledNow() const { return m_shared ? m_shared->Signalled() : m_signalled; }
+    bool Claim() override { return !m_shared || m_manualReset || m_shared->Take(); }
+    void Unclaim() override {
+        if (!m_shared || m_manualReset) return;
+        m_shared->Store(true);
+        m_shared->Notify();
+    }
     bool Acquire(ThreadRecord&) override {
-        if (!m_manualReset) m_signalled = false;
+        if (!m_manualReset && !m_shared) m_signalled = false;
         return false;
     }
-
-    // Lock held.
-    void Set() {
-        m_signalled = true;
-        Signalled();
+    int WatchFd() const override { return m_shared ? m_shared->WatchFd() : -1; }
+    // Another process may have changed any named event of this one: the
+    // descriptor is drained and every one of them looked at.
+    void FdReady() override {
+        std::array<char, 4096> events{};
+        while (Sys().read(m_shared->WatchFd(), events.data(), events.size()) > 0) {
+        }
+        for (Event* event : g_namedEvents) {
+            if (event->SignalledNow()) event->Signalled();
+        }
     }
-    void Reset() { m_signalled = false; }
+
+    // Lock held.  Set and Pulse return whether other processes are to be
+    // told (Notify, after the lock).
+    bool Set() {
+        if (!m_shared) {
+            m_signalled = true;
+            Signalled();
+            return false;
+        }
+        m_shared->Store(true);
+        Signalled();
+        // An auto-reset event a waiter here has taken tells nobody.
+        return m_manualReset || m_shared->Signalled();
+    }
+    void Reset() {
+        if (m_shared) {
+            m_shared->Store(false);
+        } else {
+            m_signalled = false;
+        }
+    }
     void Pulse() {
         Set();
-        m_signalled = false;
+        Reset();
+    }
+    void Notify() const {
+        if (m_shared) m_shared->Notify();
     }
 
 private:
     const bool m_manualReset;
     bool m_signalled;
+    const std::unique_ptr<SharedEventState> m_shared;
 };
 
 class Mutex final : public Waitable, public std::enable_shared_from_this<Mutex> {
@@ -304,11 +468,7 @@ public:
     }
 
     // The lock file of a named mutex, held for the mutex's life.
-    void SetName(std::wstring name, std::unique_ptr<NamedLock> lock) {
-        m_name = std::move(name);
-        m_lock = std::move(lock);
-    }
-    const std::wstring& Name() const { return m_name; }
+    void SetName(std::unique_ptr<NamedLock> lock) { m_lock = std::move(lock); }
 
     // Lock held; false when `thread` is not the owner.
     bool Release(ThreadRecord& thread) {
@@ -328,32 +488,31 @@ private:
     ThreadRecord* m_owner = nullptr;
     DWORD m_count = 0;
     bool m_abandoned = false;
-    std::wstring m_name;
     std::unique_ptr<NamedLock> m_lock;
 };
 
-// The named mutexes of this process by name: a second CreateMutexW of a
-// name gives a handle to the same mutex.
-class NamedMutexes {
+// The named objects of this process by name (mutexes and events share the
+// names): a second creation of a name gives a handle to the same object.
+class NamedObjects {
 public:
     std::mutex& Lock() { return m_mutex; }
-    // With Mutex() held.
-    std::shared_ptr<Mutex> Find(const std::wstring& name) {
-        const auto it = m_mutexes.find(name);
-        if (it == m_mutexes.end()) return nullptr;
-        auto mutex = it->second.lock();
-        if (!mutex) m_mutexes.erase(it);
-        return mutex;
+    // With Lock() held.
+    std::shared_ptr<Waitable> Find(const std::wstring& name) {
+        const auto it = m_objects.find(name);
+        if (it == m_objects.end()) return nullptr;
+        auto object = it->second.lock();
+        if (!object) m_objects.erase(it);
+        return object;
     }
-    void Add(const std::shared_ptr<Mutex>& mutex) { m_mutexes[mutex->Name()] = mutex; }
+    void Add(const std::wstring& name, const std::shared_ptr<Waitable>& object) { m_objects[name] = object; }
 
 private:
     std::mutex m_mutex;
-    std::map<std::wstring, std::weak_ptr<Mutex>> m_mutexes;
+    std::map<std::wstring, std::weak_ptr<Waitable>> m_objects;
 };
 
-NamedMutexes& Named() {
-    static auto* named = new NamedMutexes;  // never destroyed: handles may outlive static destruction
+NamedObjects& Named() {
+    static auto* named = new NamedObjects;  // never destroyed: handles may outlive static destruction
     return *named;
 }
 
@@ -382,12 +541,6 @@ bool ObjectName(LPCWSTR name, std::wstring& out) {
     return true;
 }
 
-bool Unnamed(LPCWSTR name) {
-    if (name == nullptr || *name == 0) return true;
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return false;
-}
-
 // A new handle to the named mutex `name`: the process's own when it has
 // one, else a new mutex holding the name's lock file.
 HANDLE CreateNamedMutex(bool initialOwner, LPCWSTR lpName) {
@@ -397,20 +550,24 @@ HANDLE CreateNamedMutex(bool initialOwner, LPCWSTR lpName) {
     bool existed = false;
     {
         const std::lock_guard lock(Named().Lock());
-        mutex = Named().Find(name);
-        if (mutex) {
+        if (const auto object = Named().Find(name)) {
+            mutex = std::dynamic_pointer_cast<Mutex>(object);
+            if (!mutex) {
+                SetLastError(ERROR_INVALID_HANDLE);  // the name is another kind's
+                return nullptr;
+            }
             existed = true;
         } else {
-            auto file = NamedLock::Acquire(name, existed);
+            auto file = NamedLock::Acquire(name, "M", false, existed);
             if (!file) return nullptr;
             mutex = std::make_shared<Mutex>();
-            mutex->SetName(std::move(name), std::move(file));
+            mutex->SetName(std::move(file));
             // The creator may own it at once; an opener of an existing one may not.
             if (initialOwner && !existed) {
                 const auto waits = LockWaits();
                 mutex->Acquire(CurrentThread());
             }
-            Named().Add(mutex);
+            Named().Add(name, mutex);
         }
     }
     const HANDLE handle = KernelHandles().Insert(mutex);
@@ -425,6 +582,43 @@ HANDLE CreateNamedMutex(bool initialOwner, LPCWSTR lpName) {
         return nullptr;
     }
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+// A new handle to the named event `name`: the process's own when it has
+// one, else the event of the name's file, made by this call unless
+// `openOnly`.
+HANDLE NamedEvent(bool manualReset, bool initialState, LPCWSTR lpName, bool openOnly) {
+    std::wstring name;
+    if (!ObjectName(lpName, name)) return nullptr;
+    std::shared_ptr<Event> event;
+    bool existed = false;
+    {
+        const std::lock_guard lock(Named().Lock());
+        if (const auto object = Named().Find(name)) {
+            event = std::dynamic_pointer_cast<Event>(object);
+            if (!event) {
+                SetLastError(ERROR_INVALID_HANDLE);  // the name is another kind's
+                return nullptr;
+            }
+            existed = true;
+        } else {
+            std::string initial(kEventFileSize, '\0');
+            initial[0] = 'E';
+            initial[kEventManualOffset] = manualReset ? 1 : 0;
+            const std::uint32_t state = initialState ? 1 : 0;
+            std::memcpy(initial.data() + kEventStateOffset, &state, sizeof state);
+            auto file = NamedLock::Acquire(name, initial, openOnly, existed);
+            if (!file) return nullptr;
+            auto shared = SharedEventState::Map(std::move(file));
+            if (!shared) return nullptr;
+            event = std::make_shared<Event>(std::move(shared));
+            Named().Add(name, event);
+        }
+    }
+    const HANDLE handle = KernelHandles().Insert(event);
+    if (handle == nullptr) return nullptr;
+    SetLastError(existed && !openOnly ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
 
@@ -459,12 +653,18 @@ private:
 };
 
 // Runs `change` on the event of `handle` with the lock held.
+// A named event's other holders are told after the lock when `change`
+// returns true.
 template <class Change>
 BOOL ChangeEvent(HANDLE handle, Change change) {
     const auto event = KernelHandles().Lookup<Event>(handle);
     if (!event) return FALSE;
-    const auto lock = LockWaits();
-    change(*event);
+    bool notify = false;
+    {
+        const auto lock = LockWaits();
+        notify = change(*event);
+    }
+    if (notify) event->Notify();
     return TRUE;
 }
 
@@ -488,20 +688,39 @@ using namespace vplatform;
 extern "C" {
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
-    if (!Unnamed(lpName)) return nullptr;
+    if (lpName != nullptr && *lpName != 0)
+        return NamedEvent(bManualReset != FALSE, bInitialState != FALSE, lpName, false);
     return KernelHandles().Insert(std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
 }
 
+HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) {
+    if (lpName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (*lpName == 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    return NamedEvent(false, false, lpName, true);
+}
+
 BOOL SetEvent(HANDLE hEvent) {
-    return ChangeEvent(hEvent, [](Event& event) { event.Set(); });
+    return ChangeEvent(hEvent, [](Event& event) { return event.Set(); });
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
-    return ChangeEvent(hEvent, [](Event& event) { event.Reset(); });
+    return ChangeEvent(hEvent, [](Event& event) {
+        event.Reset();
+        return false;
+    });
 }
 
 BOOL PulseEvent(HANDLE hEvent) {
-    return ChangeEvent(hEvent, [](Event& event) { event.Pulse(); });
+    return ChangeEvent(hEvent, [](Event& event) {
+        event.Pulse();
+        return false;
+    });
 }
 
 HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {

@@ -75,6 +75,9 @@ thread_local std::shared_ptr<ThreadRecord>* t_record = nullptr;
 VPLATFORM_SIGNAL_TLS ThreadControl* t_control = nullptr;
 VPLATFORM_SIGNAL_TLS std::atomic<int> t_platformLocks{0};
 VPLATFORM_SIGNAL_TLS std::atomic<bool> t_suspendDeferred{false};
+// The thread is inside ParkWhileSuspended (a handler that runs there parks
+// nothing more).
+VPLATFORM_SIGNAL_TLS std::atomic<bool> t_parking{false};
 #undef VPLATFORM_SIGNAL_TLS
 
 // Futex words to wake once the thread holds no platform lock.
@@ -97,17 +100,46 @@ void WakeAll(ThreadControl& control) {
 
 // Parks the calling thread while its suspend count is not 0 (and, in a
 // start-up hold, until it is told to end).  Async-signal-safe.
+//
+// kParked is set for as long as the thread stays here and is cleared only
+// together with a count of 0 (one compare and swap): a suspension counted
+// meanwhile makes the exchange fail, so the thread stays parked for it and
+// the suspender, seeing kParked, is right.  A suspension signal handled while
+// the thread is parked here (under ThreadSanitizer, which runs deferred
+// handlers at its atomic operations, at every turn of the loop) parks
+// nothing more: a nested park would clear kParked on its way out while this
+// one went on sleeping, and the next suspender would wait for kParked for
+// good.  A suspension whose signal came just before the guard was lowered is
+// found by the last look at the count.
 void ParkWhileSuspended(ThreadControl& control) {
-    unsigned state = control.state.load(std::memory_order_acquire);
-    if ((state & ThreadControl::kCountMask) == 0) return;
-    control.state.fetch_or(ThreadControl::kParked, std::memory_order_acq_rel);
-    WakeAll(control);
+    if (t_parking.load(std::memory_order_relaxed)) return;
+    constexpr unsigned kLeave = ThreadControl::kTerminate;
     for (;;) {
-        state = control.state.load(std::memory_order_acquire);
-        if ((state & ThreadControl::kCountMask) == 0 || (state & ThreadControl::kTerminate) != 0) break;
-        Sys().futex_wait(reinterpret_cast<const unsigned*>(&control.state), state, nullptr);
+        unsigned state = control.state.load(std::memory_order_acquire);
+        if ((state & ThreadControl::kCountMask) == 0 || (state & kLeave) != 0) return;
+        t_parking.store(true, std::memory_order_relaxed);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        for (;;) {
+            state = control.state.load(std::memory_order_acquire);
+            if ((state & ThreadControl::kCountMask) == 0 || (state & kLeave) != 0) {
+                if (control.state.compare_exchange_weak(state, state & ~ThreadControl::kParked,
+                                                        std::memory_order_acq_rel)) {
+                    break;
+                }
+                continue;
+            }
+            if ((state & ThreadControl::kParked) == 0) {
+                if (control.state.compare_exchange_weak(state, state | ThreadControl::kParked,
+                                                        std::memory_order_acq_rel)) {
+                    WakeAll(control);
+                }
+                continue;
+            }
+            Sys().futex_wait(reinterpret_cast<const unsigned*>(&control.state), state, nullptr);
+        }
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        t_parking.store(false, std::memory_order_relaxed);
     }
-    control.state.fetch_and(~ThreadControl::kParked, std::memory_order_acq_rel);
 }
 
 void OnSuspendSignal(int) {

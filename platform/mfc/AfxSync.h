@@ -4,7 +4,7 @@
 // A CSyncObject owns its handle (m_hObject) and closes it when destroyed.
 // The constructors of CEvent and CMutex throw CResourceException (MFC's
 // AfxThrowResourceException) when the object cannot be created, so also for
-// a named event (events have no names yet) or a name no mutex can have (see
+// a name no event or mutex can have or one the other kind holds (see
 // platform/kernel/Sync.h).
 //
 // Threads: the objects' members may be called from any thread, as the

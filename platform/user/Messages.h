@@ -32,14 +32,19 @@
 // in 0xC000-0xFFFF, the same in all processes of the user: record i of the
 // table file "vlib-window-messages" is 0xC000 + i.  The file lives in
 // $XDG_RUNTIME_DIR, or, when that is unset, in /tmp/vlib-<uid>, made with
-// mode 0700.  The folder must be the user's own, not a symbolic link, and
-// open to nobody else (mode 0700 or stricter); the file likewise (0600).  It
-// is read and appended under flock, waiting at most two seconds for the
-// lock.  Names compare without case (simple Unicode upper case).  Numbers are
-// kept per process, so a name costs one file access.  When the table cannot
-// be used (no safe folder, the lock not had in time, a damaged file, 16,384
-// names), the process switches for good to a table of its own, which keeps
-// the numbers it has given and gives new names numbers of their own.
+// mode 0700, or, when another user has made that name first, in the user's
+// private fallback folder (a mkdtemp folder whose path the user's processes
+// find in ~/.cache/vlibincludes/state-folder).  The folder must be the
+// user's own, not a symbolic link, and open to nobody else (mode 0700 or
+// stricter); the file likewise (0600).  Records are read and appended at
+// their offsets under flock, waiting at most two seconds for the lock; a
+// child forked from a process that had the file open opens it anew at its
+// first registration.  Names compare without case (simple Unicode upper
+// case).  Numbers are kept per process, so a name costs one file access.
+// When the table cannot be used (no safe folder, the lock not had in time, a
+// damaged file, 16,384 names), the process switches for good to a table of
+// its own, which keeps the numbers it has given and gives new names numbers
+// of their own, and says so once on standard error.
 //
 // Threads: PostMessageW, PostThreadMessageW, SendMessageW,
 // RegisterWindowMessageW and the waits may be called from any thread.

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/internal/Syscalls.h"
+#include "platform/internal/UserStateFolder.h"
 #include "platform/nls/CodePage.h"
 #include "platform/user/Messages.h"
 #include "platform/user/internal/MessageTable.h"
@@ -42,26 +43,27 @@ constexpr const char* kFileName = "vlib-window-messages";
 
 std::atomic<DWORD> g_lockTimeout{2000};
 
-// Whole reads and writes at `offset`; false on failure or end of file.
+// Whole reads and writes at `offset` (never through the descriptor's
+// offset, which a forked child shares); false on failure or end of file.
 bool ReadAt(int fd, off_t offset, char* data, std::size_t size) {
-    if (Sys().lseek(fd, offset, SEEK_SET) != offset) return false;
     while (size > 0) {
-        const ssize_t got = Sys().read(fd, data, size);
+        const ssize_t got = Sys().pread(fd, data, size, offset);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         data += got;
+        offset += got;
         size -= static_cast<std::size_t>(got);
     }
     return true;
 }
 
 bool WriteAt(int fd, off_t offset, const char* data, std::size_t size) {
-    if (Sys().lseek(fd, offset, SEEK_SET) != offset) return false;
     while (size > 0) {
-        const ssize_t put = Sys().write(fd, data, size);
+        const ssize_t put = Sys().pwrite(fd, data, size, offset);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         data += put;
+        offset += put;
         size -= static_cast<std::size_t>(put);
     }
     return true;
@@ -74,26 +76,40 @@ bool Private(int fd, unsigned type, struct statx& info) {
 }
 
 // Opens the table's folder: $XDG_RUNTIME_DIR, else /tmp/vlib-<uid> (made
-// with mode 0700).  -1 when there is no safe one.
+// with mode 0700), else, when another user has taken that name, the user's
+// private fallback folder.  -1 when there is no safe one.
 int OpenFolder(std::string& path) {
     const char* runtime = Sys().getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != '\0') {
+    const bool inRuntime = runtime != nullptr && *runtime != '\0';
+    if (inRuntime) {
         path = runtime;
         if (path.front() != '/') return -1;
     } else {
         path = "/tmp/vlib-" + std::to_string(Sys().geteuid());
         if (Sys().mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return -1;
     }
-    int fd;
-    while ((fd = Sys().open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0)) < 0 && errno == EINTR) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd;
+        while ((fd = Sys().open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0)) < 0 &&
+               errno == EINTR) {
+        }
+        struct statx info {};
+        if (fd >= 0 && Private(fd, S_IFDIR, info)) return fd;
+        if (fd >= 0) Sys().close(fd);
+        if (inRuntime || attempt > 0 || !UserStateFallbackFolder(Sys().geteuid(), path)) break;
     }
-    if (fd < 0) return -1;
-    struct statx info {};
-    if (!Private(fd, S_IFDIR, info)) {
-        Sys().close(fd);
-        return -1;
-    }
-    return fd;
+    return -1;
+}
+
+// Tells once per process, on standard error, that this process numbers its
+// messages alone: other processes give the same names other numbers.
+void WarnLocal(const char* reason) {
+    static std::atomic<bool> told{false};
+    if (told.exchange(true)) return;
+    const std::string line = std::string("vlibincludes: RegisterWindowMessageW: ") + reason +
+                             "; this process numbers its registered messages alone, other processes of the user "
+                             "give the same names other numbers\n";
+    [[maybe_unused]] const ssize_t written = Sys().write(2, line.data(), line.size());
 }
 
 class MessageTable {
@@ -102,13 +118,14 @@ public:
         const std::wstring folded = FoldCase(name);
         const std::lock_guard lock(m_mutex);
         if (const auto it = m_given.find(folded); it != m_given.end()) return it->second;
+        ReopenInChild();
         if (m_state == State::Unopened) Open();
         UINT number = 0;
         if (m_state == State::Shared) {
             if (const auto it = m_inFile.find(folded); it != m_inFile.end()) {
                 number = it->second;
             } else if (!Shared(name, folded, number)) {
-                SwitchToLocal();
+                SwitchToLocal("the table file cannot be used (its lock not had in time, damaged or full)");
             }
         }
         if (m_state == State::Local && number == 0) {
@@ -126,6 +143,7 @@ public:
 
     bool SharedPath(std::string& path) {
         const std::lock_guard lock(m_mutex);
+        ReopenInChild();
         if (m_state == State::Unopened) Open();
         if (m_state != State::Shared) return false;
         path = m_path;
@@ -135,11 +153,21 @@ public:
 private:
     enum class State { Unopened, Shared, Local };
 
+    // A forked child shares the open file (its lock among others) with its
+    // parent: the lock would not keep the two apart, so the child opens the
+    // file anew.  What the parent had read stays valid.
+    void ReopenInChild() {
+        if (m_state != State::Shared || m_pid == Sys().getpid()) return;
+        Sys().close(m_fd);
+        m_fd = -1;
+        m_state = State::Unopened;
+    }
+
     void Open() {
         std::string folder;
         const int dir = OpenFolder(folder);
         if (dir < 0) {
-            SwitchToLocal();
+            SwitchToLocal("no private folder for the shared table");
             return;
         }
         int fd;
@@ -150,15 +178,17 @@ private:
         struct statx info {};
         if (fd < 0 || !Private(fd, S_IFREG, info)) {
             if (fd >= 0) Sys().close(fd);
-            SwitchToLocal();
+            SwitchToLocal("the shared table file cannot be opened or is not the user's own");
             return;
         }
         m_fd = fd;
+        m_pid = Sys().getpid();
         m_path = folder + "/" + kFileName;
         m_state = State::Shared;
     }
 
-    void SwitchToLocal() {
+    void SwitchToLocal(const char* reason) {
+        WarnLocal(reason);
         if (m_fd >= 0) Sys().close(m_fd);
         m_fd = -1;
         m_inFile.clear();
@@ -243,6 +273,7 @@ private:
     std::mutex m_mutex;  // held across file access: not a platform lock
     State m_state = State::Unopened;
     int m_fd = -1;
+    pid_t m_pid = 0;  // the process that opened m_fd
     std::string m_path;
     std::size_t m_read = 0;                                  // records of the file read
     std::unordered_map<std::wstring, UINT> m_inFile;         // folded name → number, from the file

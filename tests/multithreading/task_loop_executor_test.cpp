@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -163,6 +164,35 @@ TEST_F(TaskLoop, ABurstBeyondTheQueueQuotaAllRunsBeforeStopReturns) {
     ASSERT_EQ(order.size(), static_cast<std::size_t>(kTasks));
     for (int i = 0; i < kTasks; ++i) ASSERT_EQ(order[static_cast<std::size_t>(i)], i);
     CloseHandle(release);
+}
+
+// A stop from one thread meeting a start from another ends the loop (or
+// finds it not started yet): it never waits for a loop that gets no stop.
+TEST_F(TaskLoop, RaceAStopMeetingAStartOnAnotherThreadReturns) {
+    for (int round = 0; round < 300; ++round) {
+        TaskLoopExecutor executor("StartStop");
+        std::atomic<int> arrived{0};
+        std::atomic<bool> stopped{false};
+        auto together = [&] {
+            ++arrived;
+            while (arrived.load() < 2) {
+            }
+        };
+        std::thread starter([&] {
+            together();
+            executor.StartLoopExecute();
+        });
+        std::thread stopper([&] {
+            together();
+            executor.StopLoopExecute();
+            stopped = true;
+        });
+        starter.join();
+        const bool returned = vlibtest::WaitFor([&] { return stopped.load(); }, std::chrono::seconds(5));
+        if (!returned) executor.StopLoopExecute();  // a second stop frees the first
+        stopper.join();
+        ASSERT_TRUE(returned) << "round " << round;
+    }
 }
 
 TEST_F(TaskLoop, RaceManyStartsAndStopsLeaveNoHandleOrThreadBehind) {

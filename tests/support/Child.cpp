@@ -86,6 +86,17 @@ std::optional<std::string> Child::ReadLine(std::chrono::milliseconds timeout) {
     }
 }
 
+bool Child::WriteLine(const std::string& line) {
+    const std::string text = line + "\n";
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t put = write(m_input, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 void Child::CloseInput() {
     if (m_input >= 0) close(m_input);
     m_input = -1;

@@ -27,6 +27,9 @@ public:
     // The next line of its output (without the newline); none at its end or
     // after `timeout`.
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Writes `line` and a newline to its standard input; false when it
+    // cannot (the child has ended).
+    bool WriteLine(const std::string& line);
     // Ends its standard input.
     void CloseInput();
     void Signal(int signal) const;

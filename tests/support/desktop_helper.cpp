@@ -10,6 +10,12 @@
 //                                      holds it until its input ends
 //   desktop_helper clipboard FILE      puts the UTF-8 text of FILE on the
 //                                      clipboard, prints "set", and exits
+//   desktop_helper event NAME manual|auto
+//                                      CreateEventW: prints "created",
+//                                      "existed" or "failed ERROR", then runs
+//                                      the lines of its input: "set", "reset"
+//                                      (print "done"), "wait MS" (prints
+//                                      "signalled" or "timeout")
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -58,6 +64,24 @@ int main(int argc, char** argv) {
         AppRunningDetector detector(Wide(argv[2]), true);
         std::cout << (detector.IsAppAlreadyRunning() ? "running" : "alone") << std::endl;
         WaitForEndOfInput();
+        return 0;
+    }
+    if (command == "event" && argc == 4) {
+        const HANDLE event = CreateEventW(nullptr, std::string(argv[3]) == "manual", FALSE, Wide(argv[2]).c_str());
+        if (event == nullptr) {
+            std::cout << "failed " << GetLastError() << std::endl;
+            return 1;
+        }
+        std::cout << (GetLastError() == ERROR_ALREADY_EXISTS ? "existed" : "created") << std::endl;
+        for (std::string line; std::getline(std::cin, line);) {
+            if (line == "set" || line == "reset") {
+                std::cout << ((line == "set" ? SetEvent(event) : ResetEvent(event)) ? "done" : "failed") << std::endl;
+            } else if (line.starts_with("wait ")) {
+                const DWORD result = WaitForSingleObject(event, static_cast<DWORD>(std::stoul(line.substr(5))));
+                std::cout << (result == WAIT_OBJECT_0 ? "signalled" : "timeout") << std::endl;
+            }
+        }
+        CloseHandle(event);
         return 0;
     }
     if (command == "clipboard") {

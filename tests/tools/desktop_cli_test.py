@@ -1,12 +1,22 @@
 #!/usr/bin/env python3
 """vtools cmdline, instance, run, monitors and clipboard: with and without an X server of the test's own."""
 import os
+import pwd
+import shutil
 import subprocess
 import tempfile
 import time
 import unittest
 
 from vtools_run import run, VTOOLS
+
+
+def known_uid(uid):
+    try:
+        pwd.getpwuid(uid)
+        return True
+    except KeyError:
+        return False
 
 
 def run_on(display, *args):
@@ -50,6 +60,32 @@ class Processes(unittest.TestCase):
                 out = subprocess.run([VTOOLS, "instance", f"cli-{os.getpid()}", *options], capture_output=True,
                                      env=env, timeout=60)
                 self.assertEqual(out.stdout, b"alone\n", options)
+
+    @unittest.skipUnless(os.geteuid() == 0, "acting as other users needs root")
+    def test_an_instance_whose_mutex_cannot_be_made_fails_instead_of_saying_alone(self):
+        user, other = [uid for uid in range(62000, 63000) if not known_uid(uid)][:2]
+        # Another user takes the fixed folder's name; the user has no cache folder of its own.
+        taken = f"/tmp/vlibincludes-objects-{user}"
+        shutil.rmtree(taken, ignore_errors=True)
+        pid = os.fork()
+        if pid == 0:
+            os.setgroups([])
+            os.setgid(other)
+            os.setuid(other)
+            os.mkdir(taken, 0o777)
+            os._exit(0)
+        self.assertEqual(os.waitpid(pid, 0)[1], 0)
+        try:
+            env = {k: v for k, v in os.environ.items() if k not in ("XDG_RUNTIME_DIR", "XDG_CACHE_HOME")}
+            env["HOME"] = "/"
+            out = subprocess.run([VTOOLS, "instance", f"cli-{os.getpid()}"], capture_output=True, env=env,
+                                 user=user, group=user, extra_groups=[], timeout=60)
+            self.assertEqual(out.returncode, 1, out.stdout)
+            self.assertEqual(out.stdout, b"")
+            self.assertIn(b"cannot be made", out.stderr)
+        finally:
+            shutil.rmtree(taken, ignore_errors=True)
+            shutil.rmtree(f"/tmp/vlib-{user}", ignore_errors=True)  # its message table
 
 
 class Desktop(unittest.TestCase):

@@ -161,7 +161,16 @@ int InstanceCommand(const std::vector<std::string>& args) {
         throw UsageError("expected 'NAME [--per-folder]'");
     }
     AppRunningDetector detector(FromTerminal(args[0]), perFolder);
-    std::cout << (detector.IsAppAlreadyRunning() ? "running" : "alone") << "\n";
+    if (detector.IsAppAlreadyRunning()) {
+        std::cout << "running\n";
+        return 0;
+    }
+    // False also when the mutex could not be made: the last error tells.
+    if (const DWORD error = GetLastError(); error != ERROR_SUCCESS) {
+        throw InputError("the single-instance mutex cannot be made: " +
+                         VTools::WindowsError::TranlateErrorMessage(static_cast<std::int32_t>(error)));
+    }
+    std::cout << "alone\n";
     return 0;
 }
 
@@ -259,7 +268,8 @@ const Registration instanceRegistration{{
     "tell whether a named instance is running",
     "usage: vtools instance NAME [--per-folder]\n\n"
     "Prints 'running' when another process holds the single-instance mutex of\n"
-    "NAME (prefixed by vtools' own folder with --per-folder), else 'alone'.\n",
+    "NAME (prefixed by vtools' own folder with --per-folder), else 'alone'.\n"
+    "Fails (status 1) when the mutex cannot be made.\n",
     InstanceCommand,
 }};
 

@@ -11,6 +11,7 @@
 
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/internal/UserStateFolder.h"
 #include "platform/kernel/WinError.h"
 
 namespace vplatform {
@@ -37,6 +38,12 @@ bool ObjectsFolder(std::string& folder) {
     }
     folder = "/tmp/vlibincludes-objects-" + std::to_string(Sys().getuid());
     if (UsableFolder(folder)) return true;
+    // The fixed name is another user's: the user's private fallback folder.
+    std::string fallback;
+    if (UserStateFallbackFolder(Sys().getuid(), fallback)) {
+        folder = fallback + "/vlibincludes-objects";
+        if (UsableFolder(folder)) return true;
+    }
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
 }
@@ -108,7 +115,8 @@ std::string LockFilePathOf(std::wstring_view name) {
     }
 }
 
-std::unique_ptr<NamedLock> NamedLock::Acquire(std::wstring_view name, bool& existed) {
+std::unique_ptr<NamedLock> NamedLock::Acquire(std::wstring_view name, std::string_view initial, bool openOnly,
+                                              bool& existed) {
     std::string folder;
     if (!ObjectsFolder(folder)) return nullptr;
     const Guard guard(folder);
@@ -140,6 +148,34 @@ std::unique_ptr<NamedLock> NamedLock::Acquire(std::wstring_view name, bool& exis
     } else {
         SetLastErrorFromErrno(errno);
         return nullptr;
+    }
+    if (!existed && openOnly) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!existed) {
+        // The first holder: the kind and the initial state, for the openers.
+        ssize_t put = -1;
+        while ((put = Sys().pwrite(fd, initial.data(), initial.size(), 0)) < 0 && errno == EINTR) {
+        }
+        if (put != static_cast<ssize_t>(initial.size())) {
+            SetLastErrorFromErrno(put < 0 ? errno : ENOSPC);
+            return nullptr;
+        }
+    } else {
+        char kind = 0;
+        ssize_t got = -1;
+        while ((got = Sys().pread(fd, &kind, 1, 0)) < 0 && errno == EINTR) {
+        }
+        if (got < 0) {
+            SetLastErrorFromErrno(errno);
+            return nullptr;
+        }
+        if (got == 0) kind = 'M';
+        if (initial.empty() || kind != initial.front()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
     }
     if (Lock(fd, LOCK_SH | LOCK_NB) != 0) {
         SetLastError(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));

@@ -15,6 +15,7 @@
 #include "tests/platform/kernel/HandleTestSupport.h"
 #include "tests/support/Child.h"
 #include "tests/support/EnvScope.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
 
@@ -169,6 +170,52 @@ TEST_F(NamedMutex, RaceCreateAndCloseTheSameNamesFromManyThreads) {
         });
     }
     for (auto& thread : threads) thread.join();
+}
+
+// Another user who makes /tmp/vlibincludes-objects-<uid> first takes
+// nothing from the user: the user's processes meet in a private folder made
+// with mkdtemp, which they find recorded in their cache folder; without a
+// cache folder of its own a named mutex fails rather than seem alone.
+TEST(NamedObjectsOfAnotherUser, AFolderAnotherUserMadeFirstNeitherStopsNorSplitsNamedMutexes) {
+    if (geteuid() != 0) GTEST_SKIP() << "acting as other users needs root";
+    const uid_t user = vlibtest::UnusedUid(0), other = vlibtest::UnusedUid(1);
+    vlibtest::TempDir dir;
+    chmod(dir.Path().c_str(), 0755);
+    const fs::path home = dir.Path() / "home";
+    fs::create_directory(home);
+    ASSERT_EQ(chown(home.c_str(), user, user), 0);
+    const std::string taken = "/tmp/vlibincludes-objects-" + std::to_string(user);
+    fs::remove_all(taken);
+    ASSERT_EQ(vlibtest::RunAsUser(other, [&] { return mkdir(taken.c_str(), 0777) == 0 ? 0 : 1; }), 0);
+    const vlibtest::EnvScope noRuntime("XDG_RUNTIME_DIR", nullptr), noCache("XDG_CACHE_HOME", nullptr);
+    const std::string name = "vlib-test-taken-" + std::to_string(getpid());
+    auto start = [&](const fs::path& homeFolder) {
+        auto argv = vlibtest::AsUser(user);
+        argv.insert(argv.end(), {VLIB_DESKTOP_HELPER, "mutex", name});
+        auto child = vlibtest::Child::Start(argv, {"HOME=" + homeFolder.string()});
+        EXPECT_TRUE(child);
+        return child;
+    };
+    const auto first = start(home);
+    EXPECT_EQ(first->ReadLine(), "created");
+    const auto second = start(home);
+    EXPECT_EQ(second->ReadLine(), "existed");
+    std::string recorded = vlibtest::TempDir::Read(home / ".cache/vlibincludes/state-folder");
+    recorded = recorded.substr(0, recorded.find('\n'));
+    struct stat info {};
+    ASSERT_EQ(lstat((recorded + "/vlibincludes-objects").c_str(), &info), 0) << recorded;
+    EXPECT_EQ(info.st_uid, user);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    // The test's folder is root's: no cache folder of the user's own.
+    const auto homeless = start(dir.Path());
+    EXPECT_EQ(homeless->ReadLine(), "failed " + std::to_string(ERROR_ACCESS_DENIED));
+    for (const auto* child : {&first, &second}) {
+        (*child)->CloseInput();
+        EXPECT_EQ((*child)->Wait(), 0);
+    }
+    fs::remove_all(taken);
+    fs::remove_all(recorded);
+    fs::remove_all("/tmp/vlib-" + std::to_string(user));  // the helper's message table
 }
 
 }  // namespace

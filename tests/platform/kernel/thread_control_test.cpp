@@ -189,12 +189,6 @@ TEST_F(ThreadControl, PrioritiesAreNiceValues) {
 // all the time) is suspended again and again while other threads post to
 // it: no post ever blocks behind the parked thread.
 TEST_F(ThreadControl, RaceSuspendingABusyQueueNeverBlocksItsPosters) {
-#if defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer delivers the suspension signal only at its next
-    // intercepted call, and this loop of suspensions then hangs; the cause is
-    // not understood yet, so the test runs in the other builds only.
-    GTEST_SKIP() << "hangs under ThreadSanitizer's deferred signal delivery";
-#endif
     std::atomic<bool> stop{false};
     DWORD id = 0;
     const HANDLE thread = CreateThread(

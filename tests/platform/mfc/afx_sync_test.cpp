@@ -7,6 +7,8 @@
 
 #include "platform/mfc/AfxException.h"
 #include "tests/platform/kernel/HandleTestSupport.h"
+#include "tests/support/EnvScope.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -51,8 +53,12 @@ TEST_F(AfxSync, ASingleLockHoldsAMutexForItsScope) {
     EXPECT_TRUE(owned.Unlock());
 }
 
-TEST_F(AfxSync, NamedEventsAndImpossibleMutexNamesThrowAResourceException) {
-    EXPECT_THROW(CEvent(FALSE, FALSE, L"quotes"), CResourceException*);
+TEST_F(AfxSync, ImpossibleNamesAndNamesOfTheOtherKindThrowAResourceException) {
+    const vlibtest::TempDir runtime;
+    const vlibtest::EnvScope environment("XDG_RUNTIME_DIR", runtime.Path().c_str());
+    const CEvent named(FALSE, FALSE, L"quotes");
+    EXPECT_THROW(CMutex(FALSE, L"quotes"), CResourceException*);
+    EXPECT_THROW(CEvent(FALSE, FALSE, L"a\\b"), CResourceException*);
     EXPECT_THROW(CMutex(FALSE, L"a\\b"), CResourceException*);
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 
 #include "tests/support/Child.h"
 #include "tests/support/EnvScope.h"
+#include "tests/support/OtherUser.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -31,14 +33,18 @@ struct Registration {
 
 // Starts the child on `names` with $XDG_RUNTIME_DIR set to `runtime` (unset
 // when null); it gives up waiting for the table's lock after `lockTimeout` ms.
+// With `forkOrder` the child forks and the two halves of the names are
+// registered by the two processes at once (message_table_child.cpp).
 std::unique_ptr<vlibtest::Child> Start(const vlibtest::TempDir& dir, const std::vector<std::string>& names,
-                                       const char* runtime, int lockTimeout = 2000) {
+                                       const char* runtime, int lockTimeout = 2000, const char* forkOrder = nullptr) {
     static int files = 0;
     std::string text;
     for (const auto& name : names) text += name + "\n";
     const auto file = dir.Write("names" + std::to_string(++files), text);
     const vlibtest::EnvScope environment("XDG_RUNTIME_DIR", runtime);
-    return vlibtest::Child::Start({VLIB_MESSAGE_TABLE_CHILD, std::to_string(lockTimeout), file.string()});
+    std::vector<std::string> argv{VLIB_MESSAGE_TABLE_CHILD, std::to_string(lockTimeout), file.string()};
+    if (forkOrder != nullptr) argv.emplace_back(forkOrder);
+    return vlibtest::Child::Start(argv);
 }
 
 Registration Finish(const std::unique_ptr<vlibtest::Child>& child) {
@@ -118,6 +124,22 @@ TEST(MessageTable, ProcessesRacingToRegisterAgreeOnEveryNumber) {
     EXPECT_EQ(Register(dir, some, runtime.c_str()).numbers, expected);
 }
 
+// A child forked without exec after the table file was opened shares that
+// open file (its lock among others) with its parent: each must still get
+// numbers of its own, which a later process finds again.
+TEST(MessageTable, AParentAndItsForkedChildRegisteringAtOnceGiveEveryNameItsOwnNumber) {
+    for (const char* order : {"parent-first", "child-first"}) {
+        vlibtest::TempDir dir;
+        const std::string runtime = PrivateFolder(dir, "run");
+        std::vector<std::string> names;
+        for (int i = 0; i < 4000; ++i) names.push_back("Vlib_Fork_" + std::to_string(i));
+        const Registration forked = Finish(Start(dir, names, runtime.c_str(), 2000, order));
+        ASSERT_EQ(forked.numbers.size(), names.size()) << order;
+        EXPECT_EQ(std::set<unsigned>(forked.numbers.begin(), forked.numbers.end()).size(), names.size()) << order;
+        EXPECT_EQ(Register(dir, names, runtime.c_str()).numbers, forked.numbers) << order;
+    }
+}
+
 TEST(MessageTable, FoldersAndFilesOthersCouldChangeAreRefused) {
     vlibtest::TempDir dir;
     const std::string open = PrivateFolder(dir, "open");
@@ -167,6 +189,65 @@ TEST(MessageTable, WithoutARuntimeFolderTheTableIsInAPrivateFolderInTmp) {
     EXPECT_TRUE(S_ISDIR(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_EQ(info.st_uid, geteuid());
+}
+
+// Another user who makes /tmp/vlib-<uid> first neither splits the user's
+// numbers (the user's processes meet in a private folder made with mkdtemp,
+// recorded in their cache folder) nor makes a process number alone
+// silently: without a cache folder of its own it says so, once.
+TEST(MessageTable, AFolderAnotherUserMadeFirstNeitherSplitsNumbersNorGoesUnsaid) {
+    if (geteuid() != 0) GTEST_SKIP() << "acting as other users needs root";
+    const uid_t user = vlibtest::UnusedUid(0), other = vlibtest::UnusedUid(1);
+    vlibtest::TempDir dir;
+    chmod(dir.Path().c_str(), 0755);
+    const auto home = dir.Path() / "home";
+    std::filesystem::create_directory(home);
+    ASSERT_EQ(chown(home.c_str(), user, user), 0);
+    const std::string taken = "/tmp/vlib-" + std::to_string(user);
+    std::filesystem::remove_all(taken);
+    ASSERT_EQ(vlibtest::RunAsUser(other, [&] { return mkdir(taken.c_str(), 0777) == 0 ? 0 : 1; }), 0);
+    const vlibtest::EnvScope noRuntime("XDG_RUNTIME_DIR", nullptr), noCache("XDG_CACHE_HOME", nullptr);
+    std::vector<std::string> names{"Vlib_Taken_A", "Vlib_Taken_B", "Vlib_Taken_C"};
+    const auto file = dir.Write("names", names[0] + "\n" + names[1] + "\n" + names[2] + "\n");
+    const auto reversedFile = dir.Write("reversed", names[2] + "\n" + names[1] + "\n" + names[0] + "\n");
+    // Its numbers, its table, and every other line it wrote (standard error too).
+    auto run = [&](const std::filesystem::path& names, const std::filesystem::path& homeFolder,
+                   std::vector<std::string>& said) {
+        std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh"};
+        for (auto& arg : vlibtest::AsUser(user)) argv.push_back(arg);
+        argv.insert(argv.end(), {VLIB_MESSAGE_TABLE_CHILD, "2000", names.string()});
+        const auto child = vlibtest::Child::Start(argv, {"HOME=" + homeFolder.string()});
+        Registration result;
+        while (const auto line = child ? child->ReadLine() : std::nullopt) {
+            if (!line->empty() && std::isdigit(static_cast<unsigned char>(line->front()))) {
+                result.numbers.push_back(static_cast<unsigned>(std::stoul(*line)));
+            } else if (line->starts_with("shared ") || *line == "local") {
+                result.table = *line;
+            } else {
+                said.push_back(*line);
+            }
+        }
+        EXPECT_TRUE(child && child->Wait() == 0);
+        return result;
+    };
+    std::vector<std::string> said;
+    const Registration first = run(file, home, said);
+    const Registration second = run(reversedFile, home, said);
+    std::string recorded = vlibtest::TempDir::Read(home / ".cache/vlibincludes/state-folder");
+    recorded = recorded.substr(0, recorded.find('\n'));
+    EXPECT_EQ(first.table, "shared " + recorded + "/" + kTableName);
+    EXPECT_EQ(second.table, first.table);
+    ASSERT_EQ(first.numbers.size(), 3u);
+    EXPECT_EQ(first.numbers, std::vector<unsigned>(second.numbers.rbegin(), second.numbers.rend()));
+    EXPECT_TRUE(said.empty());
+    // The test's folder is root's: no cache folder of the user's own.
+    const Registration alone = run(file, dir.Path(), said);
+    EXPECT_EQ(alone.table, "local");
+    EXPECT_EQ(alone.numbers.size(), 3u);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find("numbers its registered messages alone"), std::string::npos) << said[0];
+    std::filesystem::remove_all(taken);
+    std::filesystem::remove_all(recorded);
 }
 
 }  // namespace
