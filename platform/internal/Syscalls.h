@@ -153,6 +153,10 @@ struct Syscalls {
     int (*inotify_init1)(int flags);
     int (*inotify_add_watch)(int fd, const char* path, uint32_t mask);
     int (*inotify_rm_watch)(int fd, int watch);
+    // The standard handles: their own descriptor (fcntl F_DUPFD_CLOEXEC) and
+    // whether it is a terminal (isatty(3)).
+    int (*dupfd_cloexec)(int fd);
+    int (*isatty)(int fd);
 };
 
 // The table in use.

@@ -160,6 +160,8 @@ constexpr Syscalls kReal = {
     .inotify_init1 = ::inotify_init1,
     .inotify_add_watch = ::inotify_add_watch,
     .inotify_rm_watch = ::inotify_rm_watch,
+    .dupfd_cloexec = [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
+    .isatty = ::isatty,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

@@ -263,6 +263,48 @@ VPLATFORM_API BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesT
 VPLATFORM_API BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                              LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 
+// --- Standard handles ------------------------------------------------------------
+
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
+#define FILE_TYPE_REMOTE 0x8000
+
+#define ENABLE_PROCESSED_INPUT 0x0001
+#define ENABLE_LINE_INPUT 0x0002
+#define ENABLE_ECHO_INPUT 0x0004
+#define ENABLE_PROCESSED_OUTPUT 0x0001
+#define ENABLE_WRAP_AT_EOL_OUTPUT 0x0002
+
+// The handle of standard input, output or error.  Each is made at the first
+// call from its own copy of descriptor 0, 1 or 2 (so closing the handle
+// leaves the C library's streams open) and is the same handle on every later
+// call; input has FILE_GENERIC_READ, output and error FILE_GENERIC_WRITE.
+// NULL when the process has no such descriptor (as for a Windows program
+// without standard handles); INVALID_HANDLE_VALUE with ERROR_INVALID_HANDLE
+// for another number.  Safe from any thread.
+VPLATFORM_API HANDLE GetStdHandle(DWORD nStdHandle);
+
+// The kind of an open file: FILE_TYPE_DISK for a file or folder,
+// FILE_TYPE_CHAR for a terminal or another character device (the null
+// device among them), FILE_TYPE_PIPE for a pipe or socket.  FILE_TYPE_UNKNOWN
+// with ERROR_INVALID_HANDLE for a handle that is no file.
+VPLATFORM_API DWORD GetFileType(HANDLE hFile);
+
+// TRUE with the mode of a terminal (Linux has no console: a handle whose
+// descriptor is a terminal stands for one), ENABLE_PROCESSED_INPUT |
+// ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT for a handle opened for reading
+// only, else ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT.  FALSE with
+// ERROR_INVALID_HANDLE for any handle that is not a terminal, as Windows
+// answers for a file, pipe or the null device; ERROR_INVALID_PARAMETER for a
+// null `lpMode`.  The usual test of whether output goes to a person.
+VPLATFORM_API BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
+
 // Writes the file's data and metadata to the disk (fsync).  FALSE with
 // ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED for a handle without
 // FILE_WRITE_DATA or FILE_APPEND_DATA, ERROR_WRITE_FAULT when the disk reports an I/O error (data

@@ -603,6 +603,50 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     return error == 0 ? TRUE : Fail(WriteError(error));
 }
 
+HANDLE GetStdHandle(DWORD nStdHandle) {
+    if (nStdHandle < STD_ERROR_HANDLE || nStdHandle > STD_INPUT_HANDLE) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = static_cast<int>(STD_INPUT_HANDLE - nStdHandle);  // 0, 1 or 2
+    static std::once_flag once[3];
+    static HANDLE handles[3] = {};
+    std::call_once(once[fd], [fd] {
+        const int own = Sys().dupfd_cloexec(fd);
+        if (own < 0) return;  // no such descriptor: no handle, as on Windows
+        struct statx info {};
+        const bool known = StatFd(own, info);
+        const DWORD access = fd == 0 ? (FILE_GENERIC_READ & ~SYNCHRONIZE) : (FILE_GENERIC_WRITE & ~SYNCHRONIZE);
+        auto object = std::make_shared<FileObject>(own, access, known && S_ISREG(info.stx_mode), false);
+        handles[fd] = KernelHandles().Insert(std::move(object));
+    });
+    return handles[fd];
+}
+
+DWORD GetFileType(HANDLE hFile) {
+    const auto file = KernelHandles().Lookup<FileObject>(hFile);
+    if (!file) return FILE_TYPE_UNKNOWN;
+    struct statx info {};
+    if (!StatFd(file->Fd(), info)) {
+        SetLastError(ErrorFromErrno(errno));
+        return FILE_TYPE_UNKNOWN;
+    }
+    SetLastError(ERROR_SUCCESS);
+    if (S_ISCHR(info.stx_mode)) return FILE_TYPE_CHAR;
+    if (S_ISFIFO(info.stx_mode) || S_ISSOCK(info.stx_mode)) return FILE_TYPE_PIPE;
+    return FILE_TYPE_DISK;
+}
+
+BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
+    const auto file = KernelHandles().Lookup<FileObject>(hConsoleHandle);
+    if (!file) return FALSE;
+    if (lpMode == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (Sys().isatty(file->Fd()) != 1) return Fail(ERROR_INVALID_HANDLE);
+    *lpMode = file->CanWrite() ? ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT
+                               : ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+    return TRUE;
+}
+
 BOOL FlushFileBuffers(HANDLE hFile) {
     const auto file = KernelHandles().Lookup<FileObject>(hFile);
     if (!file) return FALSE;

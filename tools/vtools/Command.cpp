@@ -115,12 +115,8 @@ std::string ToTerminal(std::wstring_view text) {
 }
 
 bool StandardErrorIsTerminal() {
-    // The descriptor's target names a terminal device (a pseudo-terminal or
-    // a console).
-    std::error_code error;
-    const std::string target = std::filesystem::read_symlink("/proc/self/fd/2", error).string();
-    return !error &&
-           (target.starts_with("/dev/pts/") || target.starts_with("/dev/tty") || target.starts_with("/dev/console"));
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
 }
 
 void WriteOutput(const std::string& bytes) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -140,13 +141,18 @@ void Demo(std::ostream& out) {
     out << "== crash: a child vtools crashes, the reporter writes its report\n";
     wchar_t self[4096];
     const DWORD length = GetModuleFileNameW(nullptr, self, 4096);
-    std::error_code error;
-    const fs::path folder =
-        fs::temp_directory_path(error) / ("vtools-demo-crash-" + std::to_string(GetCurrentProcessId()));
-    if (length == 0 || length >= 4096 || error || !fs::create_directories(folder, error)) {
+    // A private folder with a name no other user can predict: the child's
+    // reports are written there.
+    std::optional<TemporaryFolder> temporary;
+    try {
+        temporary.emplace(L"vtools-demo-crash-");
+    } catch (const InputError&) {
+    }
+    if (length == 0 || length >= 4096 || !temporary) {
         out << "  no temporary folder for the child\n";
         return;
     }
+    const fs::path& folder = temporary->Path();
     const std::wstring reports = (folder / "reports").wstring();
     std::wstring commandLine = L"\"" + std::wstring(self, length) + L"\" crash segv --reports \"" + reports + L"\"";
     // The child's own messages are not part of the demo: its standard
@@ -176,7 +182,6 @@ void Demo(std::ostream& out) {
             out << "  " << failure.what() << "\n";
         }
     }
-    fs::remove_all(folder, error);
 }
 
 const DemoRegistration demoSection(95, Demo);

@@ -132,15 +132,15 @@ private:
     iconv_t m_cd;
 };
 
-std::unique_ptr<SingleByteCodePage> BuildSingleByte(const GeneratedPage& spec) {
-    Iconv cd("UTF-16LE", spec.iconvName);
+std::unique_ptr<SingleByteCodePage> BuildSingleByte(const GeneratedPage& table) {
+    Iconv cd("UTF-16LE", table.iconvName);
     if (!cd.Ok()) return nullptr;
     auto page = std::make_unique<SingleByteCodePage>();
-    page->codePage = spec.codePage;
+    page->codePage = table.codePage;
     for (int b = 0; b < 256; ++b) {
         const char byte = static_cast<char>(b);
         char16_t unit = b < 0x80 ? static_cast<char16_t>(b) : cd.DecodeOne(&byte, 1);
-        for (const Override& o : spec.overrides) {
+        for (const Override& o : table.overrides) {
             if (o.unit != 0 && o.byte == b) unit = o.unit;
         }
         if (unit == 0 && b != 0) unit = static_cast<char16_t>(b);  // the C1 range
@@ -150,27 +150,27 @@ std::unique_ptr<SingleByteCodePage> BuildSingleByte(const GeneratedPage& spec) {
     return page;
 }
 
-std::unique_ptr<DoubleByteCodePage> BuildDoubleByte(const DoubleBytePage& spec) {
-    Iconv cd("UTF-16LE", spec.iconvName);
+std::unique_ptr<DoubleByteCodePage> BuildDoubleByte(const DoubleBytePage& table) {
+    Iconv cd("UTF-16LE", table.iconvName);
     if (!cd.Ok()) return nullptr;
     auto page = std::make_unique<DoubleByteCodePage>();
-    page->codePage = spec.codePage;
-    page->unicodeDefault = spec.unicodeDefault;
+    page->codePage = table.codePage;
+    page->unicodeDefault = table.unicodeDefault;
     page->pairs = std::make_unique<char16_t[]>(0x10000);
     page->fromWide = std::make_unique<std::uint16_t[]>(0x10000);
-    for (std::size_t i = 0; i + 1 < std::size(spec.leadRanges) && spec.leadRanges[i] != 0; i += 2) {
-        page->leadRanges[i] = spec.leadRanges[i];
-        page->leadRanges[i + 1] = spec.leadRanges[i + 1];
-        for (int b = spec.leadRanges[i]; b <= spec.leadRanges[i + 1]; ++b) page->lead[b] = true;
+    for (std::size_t i = 0; i + 1 < std::size(table.leadRanges) && table.leadRanges[i] != 0; i += 2) {
+        page->leadRanges[i] = table.leadRanges[i];
+        page->leadRanges[i + 1] = table.leadRanges[i + 1];
+        for (int b = table.leadRanges[i]; b <= table.leadRanges[i + 1]; ++b) page->lead[b] = true;
     }
     for (int b = 0; b < 256; ++b) {
         if (page->lead[b]) continue;
         const char byte = static_cast<char>(b);
         char16_t unit = b < 0x80 ? static_cast<char16_t>(b) : cd.DecodeOne(&byte, 1);
-        for (const Override& o : spec.singles) {
+        for (const Override& o : table.singles) {
             if (o.unit != 0 && o.byte == b) unit = o.unit;
         }
-        if (unit == 0 && b != 0) unit = spec.unicodeDefault;
+        if (unit == 0 && b != 0) unit = table.unicodeDefault;
         page->single[b] = unit;
         if (b >= 0x80 && page->fromWide[unit] == 0) page->fromWide[unit] = static_cast<std::uint16_t>(b);
     }
@@ -192,7 +192,7 @@ std::unique_ptr<DoubleByteCodePage> BuildDoubleByte(const DoubleBytePage& spec) 
             }
         }
     }
-    Iconv encoder(spec.iconvName, "UTF-16LE");
+    Iconv encoder(table.iconvName, "UTF-16LE");
     for (const char16_t unit : duplicates) {
         const char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
         const int code = encoder.Ok() ? encoder.Convert(in, 2) : -1;
@@ -203,13 +203,13 @@ std::unique_ptr<DoubleByteCodePage> BuildDoubleByte(const DoubleBytePage& spec) 
     return page;
 }
 
-template <class Page, class Spec, std::size_t N, class Build>
-const Page* FindLazily(unsigned codePage, const Spec (&specs)[N], Build build) {
+template <class Page, class Table, std::size_t N, class Build>
+const Page* FindLazily(unsigned codePage, const Table (&tables)[N], Build build) {
     static std::once_flag once[N];
     static std::unique_ptr<Page> pages[N];
     for (std::size_t i = 0; i < N; ++i) {
-        if (specs[i].codePage != codePage) continue;
-        std::call_once(once[i], [&] { pages[i] = build(specs[i]); });
+        if (tables[i].codePage != codePage) continue;
+        std::call_once(once[i], [&] { pages[i] = build(tables[i]); });
         return pages[i].get();
     }
     return nullptr;

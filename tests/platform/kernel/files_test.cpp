@@ -2,6 +2,9 @@
 // injected ENOSPC, EIO, EINTR and short transfers), names, folders,
 // attributes, paths and file times.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -442,3 +445,55 @@ TEST_F(Files, FileTimesAreSetAndReadAndNeedWriteAccess) {
 }
 
 }  // namespace
+
+// A terminal, the null device, a FIFO and a file are told apart as Windows
+// tells a console, a device, a pipe and a disk file; only the terminal has a
+// console mode.  The standard handles are one handle each for the process.
+TEST_F(Files, FileTypesAndConsoleModesTellTerminalsFromDevicesPipesAndFiles) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    char slaveName[64] = {};
+    ASSERT_EQ(ttyname_r(slave, slaveName, sizeof slaveName), 0);
+    ASSERT_EQ(mkfifo((m_dir.Path() / "fifo").c_str(), 0600), 0);
+    m_dir.Write("file", "x");
+    const std::wstring terminal = fs::path(slaveName).wstring();
+    const auto open = [](const std::wstring& path, DWORD access) {
+        return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    };
+    const struct {
+        std::wstring path;
+        DWORD access, type, mode;
+    } cases[] = {
+        {terminal, GENERIC_WRITE, FILE_TYPE_CHAR, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT},
+        {terminal, GENERIC_READ, FILE_TYPE_CHAR, ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT},
+        {L"/dev/null", GENERIC_WRITE, FILE_TYPE_CHAR, 0},
+        {W("fifo"), GENERIC_READ | GENERIC_WRITE, FILE_TYPE_PIPE, 0},
+        {W("file"), GENERIC_READ, FILE_TYPE_DISK, 0},
+    };
+    for (const auto& c : cases) {
+        const Handle h{open(c.path, c.access)};
+        ASSERT_TRUE(h.Valid()) << fs::path(c.path) << " " << GetLastError();
+        EXPECT_EQ(GetFileType(h), c.type) << fs::path(c.path);
+        DWORD mode = 0xdeadbeef;
+        if (c.mode != 0) {
+            EXPECT_TRUE(GetConsoleMode(h, &mode)) << fs::path(c.path);
+            EXPECT_EQ(mode, c.mode);
+        } else {
+            EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetConsoleMode(h, &mode) != FALSE; }))
+                << fs::path(c.path);
+        }
+    }
+    close(slave);
+    close(master);
+
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(GetStdHandle(STD_ERROR_HANDLE), error);
+    EXPECT_NE(GetStdHandle(STD_INPUT_HANDLE), error);
+    EXPECT_NE(GetFileType(error), static_cast<DWORD>(FILE_TYPE_UNKNOWN));
+    SetLastError(0);
+    EXPECT_EQ(GetStdHandle(0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(GetFileType(nullptr), static_cast<DWORD>(FILE_TYPE_UNKNOWN));
+}
