@@ -265,13 +265,15 @@ TEST_F(Clipboard, AnsiOemAndUnicodeTextAreMadeFromEachOtherInTheirCodePages) {
         // Unicode text set here reads as ANSI, a missing character as '?'.
         ASSERT_TRUE(Set(Utf8ToWide(polish)));
         EXPECT_EQ(ThreeFormats()[1], cp1250);
-        // Another program's text too.
-        SetByPeer(polish);
-        EXPECT_TRUE(vlibtest::WaitFor([&] { return ThreeFormats()[1] == cp1250; }));
+        // Another program's text too (other than ours, so that the wait
+        // ends only once the peer owns the clipboard).
+        SetByPeer(polish + " (peer)");
+        EXPECT_TRUE(vlibtest::WaitFor([&] { return ThreeFormats()[1] == cp1250 + " (peer)"; }));
     }
     // Under UTF-8 both narrow formats are UTF-8.
     const vlibtest::AcpScope acp(CP_UTF8);
-    EXPECT_EQ(ThreeFormats(), (std::vector<std::string>{polish, polish, polish}));
+    const std::string peer = polish + " (peer)";
+    EXPECT_EQ(ThreeFormats(), (std::vector<std::string>{peer, peer, peer}));
     ASSERT_TRUE(OpenClipboard(nullptr));
     ASSERT_TRUE(EmptyClipboard());
     const std::string lodz =
