@@ -1,14 +1,11 @@
 #!/usr/bin/env python3
 """vtools convert, scramble, log, error, help and demo: output and exit codes."""
 import os
-import pty
 import re
-import select
-import subprocess
 import tempfile
 import unittest
 
-from vtools_run import run, VTOOLS
+from vtools_run import run, run_on_terminal, VTOOLS
 
 POLISH = "Zażółć gęślą jaźń – kurs WIG20"
 
@@ -100,19 +97,7 @@ class Progress(unittest.TestCase):
     def test_reading_a_large_file_shows_progress_on_a_terminal_only(self):
         with tempfile.NamedTemporaryFile() as f:
             f.truncate(80 << 20)
-            main, terminal = pty.openpty()
-            done = subprocess.run([VTOOLS, "sha256", f.name], stdout=subprocess.PIPE, stderr=terminal, timeout=120)
-            os.close(terminal)
-            shown = b""
-            while select.select([main], [], [], 0)[0]:
-                try:
-                    chunk = os.read(main, 65536)
-                except OSError:  # the terminal's other end is closed: all is read
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            os.close(main)
+            done, shown = run_on_terminal([VTOOLS, "sha256", f.name], timeout=120)
             self.assertEqual(done.returncode, 0)
             self.assertIn(f"reading {f.name}: 100%".encode(), shown)
             piped = run("sha256", f.name)

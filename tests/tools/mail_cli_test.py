@@ -4,15 +4,13 @@ import email
 import email.policy
 import json
 import os
-import pty
-import select
 import socket
 import subprocess
 import tempfile
 import time
 import unittest
 
-from vtools_run import run, VTOOLS
+from vtools_run import run, run_on_terminal, VTOOLS
 
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")
 
@@ -142,19 +140,7 @@ class MailSend(unittest.TestCase):
                 f.flush()
                 args = [VTOOLS, "mail", "send", "--server", "127.0.0.1", "--port", str(server.port), "--to",
                         "a@example.com", "--attach", f.name]
-                main, terminal = pty.openpty()
-                done = subprocess.run(args, stdout=subprocess.PIPE, stderr=terminal, timeout=60)
-                os.close(terminal)
-                shown = b""
-                while select.select([main], [], [], 0)[0]:
-                    try:
-                        chunk = os.read(main, 65536)
-                    except OSError:  # the terminal's other end is closed: all is read
-                        break
-                    if not chunk:
-                        break
-                    shown += chunk
-                os.close(main)
+                done, shown = run_on_terminal(args, timeout=60)
                 self.assertEqual(done.returncode, 0)
                 self.assertIn(b"sending: 100%", shown)
                 piped = subprocess.run(args, capture_output=True, timeout=60)
