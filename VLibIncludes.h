@@ -3,6 +3,7 @@
 #pragma once
 
 // Platform layer: Win32 and MFC facilities under their Windows names.
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/com/Com.h"
 #include "platform/com/ObjIdl.h"
@@ -30,7 +31,6 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/Time.h"
-#include "platform/kernel/WinError.h"
 #include "platform/mail/Mail.h"
 #include "platform/mfc/AfxArchive.h"
 #include "platform/mfc/AfxCmdTarget.h"

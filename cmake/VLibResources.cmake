@@ -3,7 +3,7 @@
 # Embeds the resources listed in the resource file into the target (an
 # executable or a shared library), where FindResourceW and the other resource
 # functions find them through the module's handle.  The resource file names
-# one resource per line (NAME TYPE "file"; see platform/kernel/rc/vlib_rc.cpp); the
+# one resource per line (NAME TYPE "file"; see platform/rc/vlib_rc.cpp); the
 # resource compiler vlib-rc turns it into one generated source of assembler
 # that includes the resources' bytes, and reruns whenever the resource file,
 # a header it includes or a resource changes.  A module has one resource

@@ -21,10 +21,10 @@
 #include <utility>
 
 #include "diagnostics/Log.h"
+#include "platform/WinError.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/ReplacingFile.h"
-#include "platform/kernel/WinError.h"
 #include "settings/Settings.h"
 #include "settings/internal/XmlName.h"
 #include "text/StringConversion.h"

@@ -8,12 +8,12 @@
 #include <system_error>
 
 #include "diagnostics/Log.h"
+#include "platform/WinError.h"
 #include "platform/com/Com.h"
 #include "platform/kernel/ErrorCategory.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Module.h"
-#include "platform/kernel/WinError.h"
 #include "platform/shell/Shell.h"
 #include "system/internal/PathText.h"
 #include "text/StringConversion.h"

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/internal/Clock.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/kernel/internal/Clock.h"
 
 namespace {
 

@@ -22,13 +22,13 @@
 #include <thread>
 #include <typeinfo>
 
+#include "platform/WinError.h"
 #include "platform/crashreport/internal/ReportText.h"
 #include "platform/crashreport/internal/ReporterProtocol.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
-#include "platform/kernel/WinError.h"
 #include "platform/kernel/internal/Processes.h"
 
 extern char** environ;

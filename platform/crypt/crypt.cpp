@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/crypt/internal/Base64.h"
 #include "platform/crypt/internal/RootBundle.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform {
 namespace {

@@ -5,10 +5,10 @@
 #include <new>
 #include <utility>
 
+#include "platform/WinError.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/internal/Objects.h"
 #include "platform/gdi/internal/WindowDc.h"
-#include "platform/kernel/WinError.h"
 #include "platform/user/SystemMetrics.h"
 #include "platform/user/Window.h"
 #include "platform/user/internal/WindowObject.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "platform/WinError.h"
 #include "platform/gdi/Icons.h"
+#include "platform/gdi/internal/ImageDecoder.h"
 #include "platform/gdi/internal/Objects.h"
-#include "platform/internal/ImageDecoder.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform::gdi {
 namespace {

@@ -1,9 +1,9 @@
 // Icons: copies of a mask and a colour bitmap behind a GDI-table handle.
 #include <new>
 
+#include "platform/WinError.h"
 #include "platform/gdi/Icons.h"
 #include "platform/gdi/internal/Objects.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform::gdi {
 namespace {

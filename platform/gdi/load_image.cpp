@@ -1,8 +1,8 @@
 // LoadImageW over the module's resources and the icon functions.
 #include "platform/gdi/LoadImage.h"
 
+#include "platform/WinError.h"
 #include "platform/kernel/Resource.h"
-#include "platform/kernel/WinError.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <new>
 
+#include "platform/WinError.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/internal/GdiCalls.h"
 #include "platform/gdi/internal/Objects.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform::gdi {
 namespace {

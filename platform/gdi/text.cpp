@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/gdi/DrawText.h"
 #include "platform/gdi/Fonts.h"
 #include "platform/gdi/internal/Objects.h"
-#include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
 
 namespace vplatform::gdi {

@@ -10,10 +10,10 @@
 #include <set>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/Icons.h"
-#include "platform/internal/ImageDecoder.h"
-#include "platform/kernel/WinError.h"
+#include "platform/gdi/internal/ImageDecoder.h"
 
 namespace Gdiplus {
 

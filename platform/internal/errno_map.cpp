@@ -3,9 +3,9 @@
 
 #include <cerrno>
 
+#include "platform/WinError.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 
 namespace vplatform {
 namespace {

@@ -48,10 +48,10 @@
 #include <string_view>
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Time.h"
-#include "platform/kernel/WinError.h"
 
 // A signed 64-bit value with access to its 32-bit halves.
 union LARGE_INTEGER {

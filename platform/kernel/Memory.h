@@ -23,8 +23,8 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
-#include "platform/kernel/WinError.h"
 
 constexpr UINT LMEM_FIXED = 0x0000;
 constexpr UINT LMEM_ZEROINIT = 0x0040;

@@ -2,7 +2,7 @@
 // FORMAT_MESSAGE_FROM_SYSTEM.
 //
 // The platform holds the English texts of the Windows error codes it produces
-// or reports (the codes of platform/kernel/WinError.h and the common Winsock codes
+// or reports (the codes of platform/WinError.h and the common Winsock codes
 // 10004-10061) and of the common COM HRESULTs (E_FAIL, E_NOTIMPL, E_POINTER,
 // E_UNEXPECTED, ...), exactly as Windows words them, each ending in "\r\n" as
 // Windows returns them.  A failure HRESULT of FACILITY_WIN32 (0x8007xxxx, as
@@ -18,8 +18,8 @@
 #include <cstdarg>
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
-#include "platform/kernel/WinError.h"
 
 constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100u;
 constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200u;

@@ -19,8 +19,8 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
-#include "platform/kernel/WinError.h"
 
 // The classic size of a path buffer, in characters (the terminating NUL
 // included).  Paths on this platform may be longer.

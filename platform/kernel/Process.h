@@ -40,10 +40,10 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Threads.h"
-#include "platform/kernel/WinError.h"
 
 using LPBYTE = BYTE*;
 

@@ -47,8 +47,8 @@
 #include <string_view>
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform {
 

@@ -29,9 +29,9 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Message.h"  // language ids
-#include "platform/kernel/WinError.h"
 
 // An integer id passed where a name is expected: a pointer value below 65536.
 inline bool IS_INTRESOURCE(const void* name) {

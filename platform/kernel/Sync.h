@@ -35,9 +35,9 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Files.h"
-#include "platform/kernel/WinError.h"
 
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
 constexpr DWORD WAIT_OBJECT_0 = 0;

@@ -48,9 +48,9 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Sync.h"
-#include "platform/kernel/WinError.h"
 
 constexpr DWORD THREAD_ALL_ACCESS = 0x001FFFFFu;
 constexpr DWORD THREAD_QUERY_LIMITED_INFORMATION = 0x0800u;

@@ -9,8 +9,8 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
-#include "platform/kernel/WinError.h"
 
 using LPFILETIME = FILETIME*;
 using LPSYSTEMTIME = SYSTEMTIME*;

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/WinError.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/WinError.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Message.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform {
 namespace {

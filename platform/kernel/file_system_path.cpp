@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 #include "platform/nls/internal/utf.h"
 
 namespace vplatform {

@@ -1,8 +1,8 @@
 // Closing kernel handles; the handle counts of the process.
 #include "platform/kernel/Handles.h"
 
+#include "platform/WinError.h"
 #include "platform/internal/HandleTable.h"
-#include "platform/kernel/WinError.h"
 
 using vplatform::GdiHandles;
 using vplatform::KernelHandles;

@@ -21,15 +21,15 @@
 #include <thread>
 #include <vector>
 
+#include "platform/internal/CommandLine.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/internal/Utf8.h"
-#include "platform/internal/Waitable.h"
 #include "platform/kernel/internal/FileDescriptors.h"
 #include "platform/kernel/internal/Processes.h"
+#include "platform/kernel/internal/Waitable.h"
 #include "platform/nls/CodePage.h"
-#include "platform/shell/internal/CommandLine.h"
+#include "platform/nls/internal/Utf8.h"
 
 namespace vplatform {
 namespace {

@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform {
 namespace {

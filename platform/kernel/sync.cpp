@@ -1,4 +1,4 @@
-// Waits, events and mutexes over the waitable model of internal/Waitable.h.
+// Waits, events and mutexes over the waitable model of kernel/internal/Waitable.h.
 #include "platform/kernel/Sync.h"
 
 #include <poll.h>
@@ -26,8 +26,8 @@
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/internal/Waitable.h"
 #include "platform/kernel/internal/NamedObjects.h"
+#include "platform/kernel/internal/Waitable.h"
 
 namespace vplatform {
 

@@ -22,15 +22,15 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/WinError.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/internal/Utf8.h"
-#include "platform/internal/Waitable.h"
 #include "platform/kernel/Memory.h"
-#include "platform/kernel/WinError.h"
 #include "platform/kernel/internal/Processes.h"
+#include "platform/kernel/internal/Waitable.h"
 #include "platform/nls/CodePage.h"
+#include "platform/nls/internal/Utf8.h"
 
 namespace vplatform {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "platform/internal/Calendar.h"
-#include "platform/internal/Clock.h"
 #include "platform/internal/Syscalls.h"
+#include "platform/kernel/internal/Clock.h"
 
 namespace vplatform {
 

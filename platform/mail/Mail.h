@@ -46,9 +46,9 @@
 #include <vector>
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Threads.h"
-#include "platform/kernel/WinError.h"
 
 // Sends running at once, and sends waiting for a worker, in the process.
 constexpr int VPLATFORM_MAIL_MAX_RUNNING = 4;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/internal/Calendar.h"
-#include "platform/internal/Clock.h"
 #include "platform/kernel/Time.h"
+#include "platform/kernel/internal/Clock.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 
 // --- CException -------------------------------------------------------------------
 

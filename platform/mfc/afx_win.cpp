@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 
 // Reaches the hooked window's members from the hook procedure.
 struct CWndAccess {

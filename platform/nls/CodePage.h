@@ -47,8 +47,8 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
-#include "platform/kernel/WinError.h"
 
 #ifndef MAX_PATH
 #define MAX_PATH 260

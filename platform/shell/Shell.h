@@ -19,9 +19,9 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/com/Com.h"
-#include "platform/kernel/WinError.h"
 
 using KNOWNFOLDERID = GUID;
 using REFKNOWNFOLDERID = const KNOWNFOLDERID&;

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
+#include "platform/internal/CommandLine.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Module.h"
-#include "platform/kernel/WinError.h"
-#include "platform/shell/internal/CommandLine.h"
 
 extern "C" {
 

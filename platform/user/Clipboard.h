@@ -48,9 +48,9 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Memory.h"
-#include "platform/kernel/WinError.h"
 
 constexpr UINT CF_TEXT = 1;
 constexpr UINT CF_BITMAP = 2;

@@ -55,9 +55,9 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/Sync.h"
-#include "platform/kernel/WinError.h"
 
 struct MSG {
     HWND hwnd;

@@ -27,8 +27,8 @@
 #pragma once
 
 #include "platform/PlatformExport.h"
+#include "platform/WinError.h"
 #include "platform/WinTypes.h"
-#include "platform/kernel/WinError.h"
 
 constexpr DWORD MONITOR_DEFAULTTONULL = 0x00000000u;
 constexpr DWORD MONITOR_DEFAULTTOPRIMARY = 0x00000001u;

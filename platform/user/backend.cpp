@@ -3,7 +3,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 #include "platform/user/Messages.h"
 #include "platform/user/internal/WindowBackend.h"
 #include "platform/user/internal/WindowObject.h"

@@ -11,8 +11,8 @@
 #include <unordered_map>
 
 #include "platform/internal/Syscalls.h"
-#include "platform/internal/ThreadControl.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/internal/ThreadControl.h"
 #include "platform/user/internal/WindowBackend.h"
 #include "platform/user/internal/WindowObject.h"
 

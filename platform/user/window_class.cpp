@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/WinError.h"
 #include "platform/internal/PlatformLock.h"
 #include "platform/kernel/Module.h"
-#include "platform/kernel/WinError.h"
 #include "platform/user/internal/WindowClasses.h"
 
 namespace vplatform::user {

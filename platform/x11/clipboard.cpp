@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/internal/Utf8.h"
-#include "platform/internal/WideText.h"
-#include "platform/kernel/WinError.h"
 #include "platform/kernel/internal/Processes.h"
+#include "platform/nls/internal/Utf8.h"
+#include "platform/nls/internal/WideText.h"
 #include "platform/x11/internal/Connection.h"
 #include "platform/x11/internal/Desktop.h"
 #include "platform/x11/internal/SelectionServer.h"

@@ -13,8 +13,8 @@
 #include <set>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/kernel/WinError.h"
 #include "platform/x11/internal/Desktop.h"
 #include "platform/x11/internal/ErrorHook.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 #include "platform/nls/CodePage.h"
 #include "platform/x11/internal/Connection.h"
 #include "platform/x11/internal/Desktop.h"

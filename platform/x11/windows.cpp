@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/internal/Syscalls.h"
-#include "platform/internal/Utf8.h"
-#include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
+#include "platform/nls/internal/Utf8.h"
 #include "platform/user/Messages.h"
 #include "platform/user/internal/WindowBackend.h"
 #include "platform/x11/internal/Connection.h"

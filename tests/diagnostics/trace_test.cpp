@@ -12,8 +12,8 @@
 #include <string>
 
 #include "diagnostics/Trace.h"
+#include "platform/WinError.h"
 #include "platform/kernel/Debug.h"
-#include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 
 namespace vlibtest {
 

@@ -15,10 +15,10 @@
 #include <tuple>
 #include <utility>
 
+#include "platform/WinError.h"
 #include "platform/gdi/internal/GdiCalls.h"
-#include "platform/internal/Utf8.h"
-#include "platform/kernel/WinError.h"
 #include "platform/nls/CodePage.h"
+#include "platform/nls/internal/Utf8.h"
 
 namespace vplatform::gdi {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/WinTypes.h"
 #include "platform/internal/HandleTable.h"
-#include "platform/internal/WideText.h"
+#include "platform/nls/internal/WideText.h"
 
 namespace vplatform {
 

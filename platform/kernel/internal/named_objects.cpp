@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/WinError.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/internal/UserStateFolder.h"
-#include "platform/kernel/WinError.h"
 
 namespace vplatform {
 namespace {

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/internal/PlatformLock.h"
-#include "platform/internal/Waitable.h"
+#include "platform/kernel/internal/Waitable.h"
 #include "platform/user/Messages.h"
 
 namespace vplatform::user {

@@ -59,7 +59,7 @@
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
-#include "platform/internal/Waitable.h"
+#include "platform/kernel/internal/Waitable.h"
 #include "platform/user/Window.h"
 
 namespace vplatform::user {

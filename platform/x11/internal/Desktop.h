@@ -14,7 +14,7 @@
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
-#include "platform/internal/WideText.h"
+#include "platform/nls/internal/WideText.h"
 
 namespace vplatform::x11 {
 

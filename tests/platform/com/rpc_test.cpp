@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
+#include "platform/WinError.h"
 #include "platform/com/Rpc.h"
-#include "platform/kernel/WinError.h"
 #include "tests/support/Seam.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/WinError.h"
 #include "platform/crashreport/internal/ReportText.h"
-#include "platform/kernel/WinError.h"
 #include "tests/support/LastError.h"
 #include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/crypt/Crypt.h"
 #include "platform/crypt/internal/RootBundle.h"
-#include "platform/kernel/WinError.h"
 #include "tests/support/LastError.h"
 #include "tests/support/Peer.h"
 #include "tests/support/RootFileScope.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/Icons.h"
-#include "platform/kernel/WinError.h"
 #include "tests/support/GdiTest.h"
 #include "tests/support/Peer.h"
 #include "tests/support/TempDir.h"

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/WinError.h"
 #include "platform/kernel/Debug.h"
-#include "platform/kernel/WinError.h"
 #include "tests/support/Seam.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 
 namespace {
 

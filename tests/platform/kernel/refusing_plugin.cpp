@@ -1,6 +1,6 @@
 // A library whose DLL entry refuses to attach.
+#include "platform/WinError.h"
 #include "platform/kernel/DllEntry.h"
-#include "platform/kernel/WinError.h"
 
 namespace {
 

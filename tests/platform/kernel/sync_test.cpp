@@ -16,10 +16,10 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/internal/Waitable.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/internal/Waitable.h"
 #include "tests/platform/kernel/HandleTestSupport.h"
 #include "tests/support/Seam.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 #include "platform/mfc/AfxException.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 #include "platform/mfc/AfxWin.h"
 #include "tests/support/GdiTest.h"
 #include "tests/support/LastError.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/internal/WideText.h"
 #include "platform/nls/CodePage.h"
+#include "platform/nls/internal/WideText.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/internal/WideText.h"
+#include "platform/nls/internal/WideText.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include <csetjmp>
 #include <cstring>
 
-#include "platform/internal/ImageDecoder.h"
+#include "platform/gdi/internal/ImageDecoder.h"
 
 namespace vplatform::image {
 namespace {

@@ -1,7 +1,7 @@
 // Colour management by Little CMS: pixels from an embedded RGB profile to sRGB.
 #include <lcms2.h>
 
-#include "platform/internal/ImageDecoder.h"
+#include "platform/gdi/internal/ImageDecoder.h"
 
 namespace vplatform::image {
 

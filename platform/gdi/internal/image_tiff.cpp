@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "platform/internal/ImageDecoder.h"
+#include "platform/gdi/internal/ImageDecoder.h"
 
 namespace vplatform::image {
 namespace {

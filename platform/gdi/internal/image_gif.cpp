@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/internal/ImageDecoder.h"
+#include "platform/gdi/internal/ImageDecoder.h"
 
 namespace vplatform::image {
 namespace {

@@ -52,7 +52,7 @@
 #include "platform/WinTypes.h"
 #include "platform/internal/HandleTable.h"
 #include "platform/internal/PlatformLock.h"
-#include "platform/internal/ThreadControl.h"
+#include "platform/kernel/internal/ThreadControl.h"
 
 namespace vplatform {
 

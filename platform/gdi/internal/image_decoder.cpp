@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/internal/ImageDecoder.h"
+#include "platform/gdi/internal/ImageDecoder.h"
 
 namespace vplatform::image {
 namespace {

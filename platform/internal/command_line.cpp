@@ -1,5 +1,5 @@
 // Splitting a command line by the CommandLineToArgvW rules.
-#include "platform/shell/internal/CommandLine.h"
+#include "platform/internal/CommandLine.h"
 
 namespace vplatform {
 namespace {

@@ -1,5 +1,5 @@
 // The per-thread last error.
-#include "platform/kernel/WinError.h"
+#include "platform/WinError.h"
 
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
