@@ -6,9 +6,10 @@
 // handle table), it would block every thread that posts to it or looks a
 // handle up.  So each thread counts the platform locks it holds or is
 // acquiring, and a suspension signal that arrives while the count is not 0
-// is only noted: the thread parks when its last platform lock is released
-// (kernel/threads.cpp).  Posting to a suspended thread therefore never
-// blocks.
+// is only noted: the thread parks when its last platform lock is released.
+// Posting to a suspended thread therefore never blocks.  The count lives
+// here (platform_lock.cpp); the parking itself is the kernel's
+// (kernel/threads.cpp), which installs it as the park hook below.
 //
 // Every lock of the platform that another thread may wait for belongs here:
 // PlatformMutex in place of std::mutex (with std::lock_guard, std::unique_lock
@@ -34,6 +35,17 @@ VPLATFORM_API void LeavePlatformLock() noexcept;
 // lock would only wake to wait for that lock.  The word's owner must stand
 // a late (spurious) wake-up, as every futex sleeper does.
 VPLATFORM_API void WakeAfterPlatformLocks(const unsigned* word) noexcept;
+
+// For the suspension signal's handler (async-signal-safe): when the calling
+// thread holds or is acquiring a platform lock, notes the suspension and
+// returns true; the park hook then runs as its last platform lock is
+// released.  False when the thread holds none (it may park at once).
+bool DeferSuspensionInsidePlatformLock() noexcept;
+
+// The kernel's parking of the calling thread for a suspension it deferred;
+// installed before the first suspension signal can arrive.
+using PlatformParkHook = void (*)() noexcept;
+void SetPlatformParkHook(PlatformParkHook park) noexcept;
 
 class PlatformMutex {
 public:

@@ -73,22 +73,10 @@ thread_local std::shared_ptr<ThreadRecord>* t_record = nullptr;
 // handler may touch (no lazy allocation), of trivial types.
 #define VPLATFORM_SIGNAL_TLS __attribute__((tls_model("initial-exec"))) thread_local constinit
 VPLATFORM_SIGNAL_TLS ThreadControl* t_control = nullptr;
-VPLATFORM_SIGNAL_TLS std::atomic<int> t_platformLocks{0};
-VPLATFORM_SIGNAL_TLS std::atomic<bool> t_suspendDeferred{false};
 // The thread is inside ParkWhileSuspended (a handler that runs there parks
 // nothing more).
 VPLATFORM_SIGNAL_TLS std::atomic<bool> t_parking{false};
 #undef VPLATFORM_SIGNAL_TLS
-
-// Futex words to wake once the thread holds no platform lock.
-constexpr int kPendingWakes = 16;
-thread_local constinit std::array<const unsigned*, kPendingWakes> t_pendingWakes{};
-thread_local constinit int t_pendingWakeCount = 0;
-
-void FlushWakes() noexcept {
-    for (int i = 0; i < t_pendingWakeCount; ++i) Sys().futex_wake(t_pendingWakes[static_cast<std::size_t>(i)], 1);
-    t_pendingWakeCount = 0;
-}
 
 int SuspendSignal() {
     return SIGRTMAX - 2;
@@ -145,19 +133,22 @@ void ParkWhileSuspended(ThreadControl& control) {
 void OnSuspendSignal(int) {
     const int saved = errno;
     if (ThreadControl* control = t_control) {
-        if (t_platformLocks.load(std::memory_order_relaxed) > 0) {
-            t_suspendDeferred.store(true, std::memory_order_relaxed);
-        } else {
-            ParkWhileSuspended(*control);
-        }
+        if (!DeferSuspensionInsidePlatformLock()) ParkWhileSuspended(*control);
     }
     errno = saved;
+}
+
+// The park hook of PlatformLock.h: a suspension deferred while the thread
+// held platform locks parks it once it has released the last one.
+void ParkDeferredSuspension() noexcept {
+    if (ThreadControl* control = t_control) ParkWhileSuspended(*control);
 }
 
 // Installs the handler once; false with the last error set when Linux
 // refuses it.
 bool InstallSuspendHandler() {
     static const int error = [] {
+        SetPlatformParkHook(ParkDeferredSuspension);
         struct sigaction action {};
         action.sa_handler = OnSuspendSignal;
 #if defined(__SANITIZE_THREAD__)
@@ -221,41 +212,10 @@ pthread_key_t EndKey() {
 
 }  // namespace
 
-void WakeAfterPlatformLocks(const unsigned* word) noexcept {
-    if (t_platformLocks.load(std::memory_order_relaxed) == 0 || t_pendingWakeCount == kPendingWakes) {
-        Sys().futex_wake(word, 1);
-        return;
-    }
-    t_pendingWakes[static_cast<std::size_t>(t_pendingWakeCount++)] = word;
-}
-
 ThreadHookRegistration::ThreadHookRegistration(ThreadHook atStart, ThreadHook atEnd) noexcept {
     Hooks& hooks = ThreadHooks();
     if (atStart != nullptr && hooks.starts < hooks.atStart.size()) hooks.atStart[hooks.starts++] = atStart;
     if (atEnd != nullptr && hooks.ends < hooks.atEnd.size()) hooks.atEnd[hooks.ends++] = atEnd;
-}
-
-// The count is the calling thread's own: plain loads and stores (no locked
-// instructions) suffice, ordered against its signal handler by fences.  The
-// handler never changes the count, so a signal between a load and its store
-// loses nothing.
-void EnterPlatformLock() noexcept {
-    t_platformLocks.store(t_platformLocks.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-}
-
-void LeavePlatformLock() noexcept {
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    const int held = t_platformLocks.load(std::memory_order_relaxed) - 1;
-    // Woken while still counted inside a lock, so that no suspension parks
-    // the thread between its last unlock and these wake-ups.
-    if (held == 0 && t_pendingWakeCount != 0) FlushWakes();
-    t_platformLocks.store(held, std::memory_order_relaxed);
-    if (held != 0) return;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (!t_suspendDeferred.load(std::memory_order_relaxed)) return;
-    t_suspendDeferred.store(false, std::memory_order_relaxed);
-    if (ThreadControl* control = t_control) ParkWhileSuspended(*control);
 }
 
 ThreadRecord::~ThreadRecord() = default;
