@@ -7,8 +7,8 @@
 
 #include "platform/WinError.h"
 #include "platform/gdi/Gdi.h"
-#include "platform/gdi/internal/GdiCalls.h"
 #include "platform/gdi/internal/Objects.h"
+#include "platform/internal/Syscalls.h"
 
 namespace vplatform::gdi {
 namespace {
@@ -175,7 +175,7 @@ std::shared_ptr<Bitmap> Bitmap::Make(LONG width, LONG height, WORD bitsPixel, bo
     bitmap->dib = dib;
     bitmap->stride = static_cast<std::size_t>(stride);
     bitmap->bytes = static_cast<std::size_t>(stride * static_cast<unsigned long long>(height));
-    bitmap->pixels.reset(static_cast<BYTE*>(GdiCalls().calloc(std::max<std::size_t>(bitmap->bytes, 1), 1)));
+    bitmap->pixels.reset(static_cast<BYTE*>(Sys().calloc(std::max<std::size_t>(bitmap->bytes, 1), 1)));
     if (!bitmap->pixels) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;

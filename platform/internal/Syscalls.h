@@ -3,9 +3,9 @@
 // (EINTR, short counts) where the real system would not do so on demand.
 //
 // Every call the platform makes to the operating system, the C library's
-// queries of the environment, the user database and the clock included, and
-// the mail client's sockets, goes through Sys(); nothing else changes the
-// table.  The setters below are for tests only: they are exported so that the
+// queries of the environment, the user database and the clock included, the
+// mail client's sockets, and GDI's font library and pixel allocation, goes
+// through Sys(); nothing else changes the table.  The setters below are for tests only: they are exported so that the
 // test binaries can reach them, but they belong to no public header and are
 // not installed.  A replacement table is copied into storage of its own and
 // then published with one atomic store, so a thread that calls the platform
@@ -29,6 +29,13 @@
 #include <time.h>
 
 #include "platform/PlatformExport.h"
+
+// Fontconfig's and FreeType's handles, declared as their own headers declare
+// them, so that includers of the table need neither library's headers.
+typedef struct _FcPattern FcPattern;
+typedef struct _FcConfig FcConfig;
+typedef struct FT_LibraryRec_* FT_Library;
+typedef struct FT_FaceRec_* FT_Face;
 
 namespace vplatform {
 
@@ -157,6 +164,16 @@ struct Syscalls {
     // whether it is a terminal (isatty(3)).
     int (*dupfd_cloexec)(int fd);
     int (*isatty)(int fd);
+
+    // --- Fonts and bitmaps (gdi/) ---
+    // FcFontMatch(3) without its result code: the best font for `pattern`,
+    // null when there is none.
+    FcPattern* (*fc_font_match)(FcConfig* config, FcPattern* pattern);
+    // FT_New_Face: opens face `index` of the font file `path`; 0 or
+    // FreeType's error code.
+    int (*ft_new_face)(FT_Library library, const char* path, long index, FT_Face* face);
+    // calloc(3): the zero-filled pixels of a bitmap, released with free().
+    void* (*calloc)(size_t count, size_t size);
 };
 
 // The table in use.

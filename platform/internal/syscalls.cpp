@@ -15,6 +15,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -162,6 +166,13 @@ constexpr Syscalls kReal = {
     .inotify_rm_watch = ::inotify_rm_watch,
     .dupfd_cloexec = [](int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); },
     .isatty = ::isatty,
+    .fc_font_match =
+        [](FcConfig* config, FcPattern* pattern) {
+            FcResult result = FcResultNoMatch;
+            return FcFontMatch(config, pattern, &result);
+        },
+    .ft_new_face = FT_New_Face,
+    .calloc = ::calloc,
 };
 
 std::atomic<const Syscalls*> g_table{&kReal};

@@ -1,6 +1,9 @@
 // VTools::NumberFormatter in Liberation Sans 11 px (Arial at 8 points).
 #include <gtest/gtest.h>
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -13,9 +16,9 @@
 #include <vector>
 
 #include "platform/gdi/DrawText.h"
-#include "platform/gdi/internal/GdiCalls.h"
 #include "tests/support/GdiTest.h"
 #include "tests/support/Peer.h"
+#include "tests/support/Seam.h"
 #include "tests/support/TempDir.h"
 #include "text/NumberFormatter.h"
 
@@ -243,12 +246,12 @@ TEST_F(NumberFormatting, FastFormatWorksOnlyInAnOpenRun) {
 TEST_F(NumberFormatting, FontsThatCannotBeSelectedOrMeasuredFormatNothing) {
     const HFONT gone = CreateFontW(-11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial");
     DeleteObject(gone);
-    vplatform::gdi::GdiCallTable table = vplatform::gdi::test::RealGdiCalls();
-    table.newFace = [](FT_Library, const char*, FT_Long, FT_Face*) -> FT_Error { return FT_Err_Cannot_Open_Resource; };
     const FontScope unreadable(L"Arial", -83);  // a size no other test realises
     std::wstring out = L"unchanged";
     {
-        const vplatform::gdi::test::ScopedGdiCallsForTesting scope(table);
+        const vlibtest::SeamScope seam([](auto& s) {
+            s.ft_new_face = [](FT_Library, const char*, long, FT_Face*) -> int { return FT_Err_Cannot_Open_Resource; };
+        });
         for (const HFONT font : {gone, static_cast<HFONT>(unreadable)}) {
             EXPECT_EQ(Slow(1234567.5, 40, ePrecision2, ePrecisionNone, L"%s PLN", font), L"unchanged");
         }

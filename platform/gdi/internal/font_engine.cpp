@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "platform/WinError.h"
-#include "platform/gdi/internal/GdiCalls.h"
+#include "platform/internal/Syscalls.h"
 #include "platform/nls/CodePage.h"
 #include "platform/nls/internal/Utf8.h"
 
@@ -157,8 +157,7 @@ bool Resolve(Engine& engine, const LOGFONTW& logfont, long long pixels, Resolved
     FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
     FcConfigSubstitute(engine.config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    FcPattern* match = GdiCalls().fontMatch(engine.config, pattern, &result);
+    FcPattern* match = Sys().fc_font_match(engine.config, pattern);
     FcPatternDestroy(pattern);
     if (match == nullptr) return false;
     FcChar8* file = nullptr;
@@ -346,7 +345,7 @@ std::shared_ptr<FontInstance> RealizeFont(const LOGFONTW& logfont, unsigned long
         const long long height = logfont.lfHeight;
         Resolved resolved;
         if (!Resolve(engine, logfont, ClampPixels(height == 0 ? 16 : (height < 0 ? -height : height)), &resolved) ||
-            GdiCalls().newFace(engine.library, resolved.file.c_str(), resolved.index, &face) != 0 || face == nullptr ||
+            Sys().ft_new_face(engine.library, resolved.file.c_str(), resolved.index, &face) != 0 || face == nullptr ||
             !FT_IS_SCALABLE(face)) {
             if (face != nullptr) FT_Done_Face(face);
             *error = ERROR_FILE_NOT_FOUND;

@@ -11,10 +11,10 @@
 
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/Icons.h"
-#include "platform/gdi/internal/GdiCalls.h"
 #include "platform/gdi/internal/WindowDc.h"
 #include "tests/support/GdiTest.h"
 #include "tests/support/Rect.h"
+#include "tests/support/Seam.h"
 
 namespace {
 
@@ -224,9 +224,8 @@ TEST_F(Dcs, BitmapSizesAreCheckedInSixtyFourBits) {
     EXPECT_EQ(description.bmBitsPixel, 1);
     DeleteObject(tiny);
 
-    vplatform::gdi::GdiCallTable failing = vplatform::gdi::test::RealGdiCalls();
-    failing.calloc = [](std::size_t, std::size_t) -> void* { return nullptr; };
-    const vplatform::gdi::test::ScopedGdiCallsForTesting scope(failing);
+    const vlibtest::SeamScope seam(
+        [](auto& s) { s.calloc = [](std::size_t, std::size_t) -> void* { return nullptr; }; });
     EXPECT_TRUE(FailsWith(ERROR_NOT_ENOUGH_MEMORY, [&] { return CreateCompatibleBitmap(dc, 10, 10) != nullptr; }));
 }
 

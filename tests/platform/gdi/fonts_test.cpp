@@ -22,9 +22,9 @@
 
 #include "platform/gdi/DrawText.h"
 #include "platform/gdi/Fonts.h"
-#include "platform/gdi/internal/GdiCalls.h"
 #include "tests/support/GdiTest.h"
 #include "tests/support/Peer.h"
+#include "tests/support/Seam.h"
 
 namespace {
 
@@ -352,26 +352,23 @@ TEST_F(Fonts, WidthsOfRandomLatin2TextsAgreeWithHarfBuzz) {
 }
 
 TEST_F(Fonts, FontsThatCannotBeFoundOrReadFailTheMeasuringCalls) {
-    using vplatform::gdi::GdiCallTable;
     const ScreenDc dc;
     SIZE size{};
     for (int failing = 0; failing < 2; ++failing) {
-        GdiCallTable table = vplatform::gdi::test::RealGdiCalls();
-        if (failing == 0) {
-            table.fontMatch = [](FcConfig*, FcPattern*, FcResult* result) -> FcPattern* {
-                *result = FcResultNoMatch;
-                return nullptr;
-            };
-        } else {
-            table.newFace = [](FT_Library, const char*, FT_Long, FT_Face*) -> FT_Error {
-                return FT_Err_Cannot_Open_Resource;
-            };
-        }
+        const auto fail = [failing](vplatform::Syscalls& s) {
+            if (failing == 0) {
+                s.fc_font_match = [](FcConfig*, FcPattern*) -> FcPattern* { return nullptr; };
+            } else {
+                s.ft_new_face = [](FT_Library, const char*, long, FT_Face*) -> int {
+                    return FT_Err_Cannot_Open_Resource;
+                };
+            }
+        };
         // A size no other test uses, so that no live font shares it.
         const FontScope font(L"Arial", -(71 + failing));
         const Selection selection(dc, font);
         {
-            const vplatform::gdi::test::ScopedGdiCallsForTesting scope(table);
+            const vlibtest::SeamScope seam(fail);
             EXPECT_TRUE(FailsWith(ERROR_FILE_NOT_FOUND, [&] { return GetTextExtentPoint32W(dc, L"a", 1, &size); }));
         }
         // A font is realised once: it keeps failing.
