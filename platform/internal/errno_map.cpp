@@ -5,65 +5,17 @@
 
 #include "platform/WinError.h"
 #include "platform/internal/ErrnoMap.h"
+#include "platform/internal/ErrorTable.h"
 #include "platform/internal/Syscalls.h"
 
 namespace vplatform {
 
 DWORD ErrorFromErrno(int error) {
-    switch (error) {
-        case 0:
-            return ERROR_SUCCESS;
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return ERROR_ACCESS_DENIED;
-        case EROFS:
-            return ERROR_WRITE_PROTECT;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOSPC:
-        case EDQUOT:
-            return ERROR_DISK_FULL;
-        case EMFILE:
-        case ENFILE:
-            return ERROR_TOO_MANY_OPEN_FILES;
-        case EBADF:
-            return ERROR_INVALID_HANDLE;
-        case ENOTEMPTY:
-            return ERROR_DIR_NOT_EMPTY;
-        case ENAMETOOLONG:
-            return ERROR_FILENAME_EXCED_RANGE;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        case EBUSY:
-        case ETXTBSY:
-            return ERROR_SHARING_VIOLATION;
-        case EXDEV:
-            return ERROR_NOT_SAME_DEVICE;
-        case EIO:
-            return ERROR_IO_DEVICE;
-        case EFBIG:
-            return ERROR_FILE_TOO_LARGE;
-        case ELOOP:
-            return ERROR_CANT_RESOLVE_FILENAME;
-        case ESPIPE:
-            return ERROR_SEEK_ON_DEVICE;
-        case EPIPE:
-            return ERROR_BROKEN_PIPE;
-        case ETIMEDOUT:
-            return ERROR_TIMEOUT;
-        case ENOSYS:
-        case EOPNOTSUPP:
-            return ERROR_NOT_SUPPORTED;
-        default:
-            return ERROR_GEN_FAILURE;
+    if (error == 0) return ERROR_SUCCESS;
+    for (const ErrorRow& row : kErrorTable) {
+        if (row.errnoValue == error) return row.code;
     }
+    return ERROR_GEN_FAILURE;
 }
 
 DWORD PathErrorFromErrno(int error, const std::string& path) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/WinError.h"
+#include "platform/internal/ErrorTable.h"
 #include "platform/kernel/Memory.h"
 #include "platform/kernel/Message.h"
 
@@ -13,90 +14,13 @@ namespace {
 
 // The portable condition of a Windows error code, where there is one.
 bool ConditionOf(DWORD error, std::errc& out) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_MOD_NOT_FOUND:
-            out = std::errc::no_such_file_or_directory;
+    for (const ErrorRow& row : kErrorTable) {
+        if (row.code == error) {
+            out = row.condition;
             return true;
-        case ERROR_ACCESS_DENIED:
-            out = std::errc::permission_denied;
-            return true;
-        case ERROR_SHARING_VIOLATION:
-            out = std::errc::device_or_resource_busy;
-            return true;
-        case ERROR_ALREADY_EXISTS:
-        case ERROR_FILE_EXISTS:
-            out = std::errc::file_exists;
-            return true;
-        case ERROR_DISK_FULL:
-            out = std::errc::no_space_on_device;
-            return true;
-        case ERROR_WRITE_PROTECT:
-            out = std::errc::read_only_file_system;
-            return true;
-        case ERROR_NOT_SAME_DEVICE:
-            out = std::errc::cross_device_link;
-            return true;
-        case ERROR_DIR_NOT_EMPTY:
-            out = std::errc::directory_not_empty;
-            return true;
-        case ERROR_FILENAME_EXCED_RANGE:
-            out = std::errc::filename_too_long;
-            return true;
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_PATHNAME:
-        case ERROR_INVALID_PARAMETER:
-        case ERROR_INVALID_FLAGS:
-        case ERROR_NEGATIVE_SEEK:
-            out = std::errc::invalid_argument;
-            return true;
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            out = std::errc::not_enough_memory;
-            return true;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            out = std::errc::too_many_files_open;
-            return true;
-        case ERROR_INVALID_HANDLE:
-            out = std::errc::bad_file_descriptor;
-            return true;
-        case ERROR_CANT_RESOLVE_FILENAME:
-            out = std::errc::too_many_symbolic_link_levels;
-            return true;
-        case ERROR_FILE_TOO_LARGE:
-            out = std::errc::file_too_large;
-            return true;
-        case ERROR_NOT_SUPPORTED:
-        case ERROR_CALL_NOT_IMPLEMENTED:
-            out = std::errc::not_supported;
-            return true;
-        case ERROR_DIRECTORY:
-            out = std::errc::not_a_directory;
-            return true;
-        case ERROR_IO_DEVICE:
-        case ERROR_READ_FAULT:
-        case ERROR_WRITE_FAULT:
-        case ERROR_GEN_FAILURE:
-            out = std::errc::io_error;
-            return true;
-        case ERROR_SEEK_ON_DEVICE:
-            out = std::errc::invalid_seek;
-            return true;
-        case ERROR_BROKEN_PIPE:
-        case ERROR_NO_DATA:
-            out = std::errc::broken_pipe;
-            return true;
-        case ERROR_WAIT_TIMEOUT:
-        case ERROR_TIMEOUT:
-            out = std::errc::timed_out;
-            return true;
-        case ERROR_INSUFFICIENT_BUFFER:
-            out = std::errc::no_buffer_space;
-            return true;
-        default:
-            return false;
+        }
     }
+    return false;
 }
 
 class Win32ErrorCategory final : public std::error_category {
