@@ -39,6 +39,14 @@ VPLATFORM_API BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETI
 // argument or a result outside 0..2^63-1 ticks.
 VPLATFORM_API BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, LPFILETIME lpLocalFileTime);
 VPLATFORM_API BOOL LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME lpFileTime);
+
+// Milliseconds since the system started, from the coarse monotonic clock (a
+// few milliseconds' resolution, as on Windows); the clock that stamps posted
+// messages (MSG::time), so the two agree.  Unlike Windows, the count stands
+// still while the machine sleeps.  GetTickCount is the low 32 bits (it wraps
+// after 49.7 days).  Never fail.
+VPLATFORM_API ULONGLONG GetTickCount64();
+VPLATFORM_API DWORD GetTickCount();
 }
 
 namespace vplatform {

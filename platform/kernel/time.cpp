@@ -28,6 +28,16 @@ std::int64_t CurrentUtcOffset() noexcept {
 
 }  // namespace clock
 
+extern "C" ULONGLONG GetTickCount64() {
+    timespec now{};
+    Sys().clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<ULONGLONG>(now.tv_sec) * 1000 + static_cast<ULONGLONG>(now.tv_nsec) / 1'000'000;
+}
+
+extern "C" DWORD GetTickCount() {
+    return static_cast<DWORD>(GetTickCount64());
+}
+
 namespace {
 
 using namespace calendar;

@@ -12,6 +12,7 @@
 
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/Time.h"
 #include "platform/kernel/internal/ThreadControl.h"
 #include "platform/user/internal/WindowBackend.h"
 #include "platform/user/internal/WindowObject.h"
@@ -69,14 +70,10 @@ void TearDownAtEnd() {
 
 const ThreadHookRegistration kQueueHooks{MakeQueueAtStart, TearDownAtEnd};
 
-// Milliseconds since boot, as GetTickCount counts them: the coarse
-// monotonic clock (a few milliseconds' resolution, as on Windows) costs a
-// fraction of the precise one, and every post reads it.
+// Milliseconds since boot: GetTickCount, whose coarse monotonic clock costs
+// a fraction of the precise one, and every post reads it.
 DWORD TickCount() {
-    timespec now{};
-    Sys().clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<DWORD>(static_cast<std::uint64_t>(now.tv_sec) * 1000 +
-                              static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000);
+    return GetTickCount();
 }
 
 // How often a waiting thread looks for its input before it sleeps.  The

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/kernel/Threads.h"
 #include "platform/kernel/Time.h"
+#include "platform/user/Messages.h"
 #include "tests/support/EnvScope.h"
 #include "tests/support/LastError.h"
 #include "tests/support/Seam.h"
@@ -86,6 +88,23 @@ TEST(Time, TheClockAndTheZoneRulesComeThroughTheSyscallTable) {
     }));
     EXPECT_EQ(Fields(local), Fields(utc));
     EXPECT_EQ(FileTimeTicks(shifted), FileTimeTicks(now));
+}
+
+// The tick counts are the coarse monotonic clock's milliseconds, the count
+// that stamps posted messages; the 32-bit count wraps.
+TEST(Time, TickCountsReadTheClockThatStampsMessages) {
+    const vlibtest::SeamScope seam([](auto& s) {
+        s.clock_gettime = [](clockid_t clock, timespec* now) {
+            if (clock != CLOCK_MONOTONIC_COARSE) return vplatform::test::RealSyscalls().clock_gettime(clock, now);
+            return *now = {4'294'968, 123'999'999}, 0;
+        };
+    });
+    EXPECT_EQ(GetTickCount64(), 4'294'968'123ull);
+    EXPECT_EQ(GetTickCount(), 4'294'968'123ull - (1ull << 32));
+    ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_USER, 0, 0));
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_REMOVE));
+    EXPECT_EQ(msg.time, GetTickCount());
 }
 
 }  // namespace
