@@ -11,11 +11,27 @@
 // here (platform_lock.cpp); the parking itself is the kernel's
 // (kernel/threads.cpp), which installs it as the park hook below.
 //
-// Every lock of the platform that another thread may wait for belongs here:
-// PlatformMutex in place of std::mutex (with std::lock_guard, std::unique_lock
-// and std::condition_variable_any, whose waits release the lock, so that a
-// thread waiting for a condition can be parked).  A platform lock is held
-// only for short, non-blocking work.
+// The platform locks are the locks of what Windows keeps in its kernel and
+// every thread reaches through handles, waits and posts: the handle tables,
+// the wait lock, the thread records (registry, control blocks,
+// descriptions), the message queues and their registry, window objects and
+// window classes, and the share modes of open files.  Each is a
+// PlatformMutex in place of std::mutex (with std::lock_guard,
+// std::unique_lock and std::condition_variable_any, whose waits release the
+// lock, so that a thread waiting for a condition can be parked), held only
+// for short, non-blocking work.
+//
+// The other locks of the platform are plain std::mutex, because they are
+// held across blocking or long work, which would hold a suspension off for
+// as long: the X11 connection, X11 windows, the monitors and the clipboard
+// (round trips to the server), named objects and the message table (their files), the
+// inheritable descriptors (while a process starts), the process reaper
+// (starting its thread), GDI's objects, selections and fonts (drawing and
+// font loading), the mail client (the network), modules and resources
+// (loading).  So are global-memory bookkeeping, MFC's, GDI+'s and the
+// shell streams' state, which Windows keeps in user mode too.  A thread suspended while it holds
+// one of these blocks every thread that needs it until it is resumed, as a
+// thread suspended inside a critical section does on Windows.
 #pragma once
 
 #include <mutex>

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/WinTypes.h"
+#include "platform/internal/PlatformLock.h"
 #include "platform/kernel/Files.h"
 
 namespace vplatform::files {
@@ -95,7 +96,7 @@ public:
     }
 
 private:
-    std::mutex m_mutex;
+    PlatformMutex m_mutex;
     std::multimap<FileId, ShareEntry> m_entries;
 };
 

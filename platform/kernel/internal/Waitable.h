@@ -147,7 +147,7 @@ private:
     bool m_ended = false;                            // lock held
     std::vector<std::shared_ptr<Waitable>> m_owned;  // lock held
     int m_wakeFd = -1;                               // the thread itself
-    mutable std::mutex m_descriptionMutex;
+    mutable PlatformMutex m_descriptionMutex;
     std::wstring m_description;
     ThreadControl m_control;
 };
