@@ -28,16 +28,6 @@ std::int64_t CurrentUtcOffset() noexcept {
 
 }  // namespace clock
 
-extern "C" ULONGLONG GetTickCount64() {
-    timespec now{};
-    Sys().clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<ULONGLONG>(now.tv_sec) * 1000 + static_cast<ULONGLONG>(now.tv_nsec) / 1'000'000;
-}
-
-extern "C" DWORD GetTickCount() {
-    return static_cast<DWORD>(GetTickCount64());
-}
-
 namespace {
 
 using namespace calendar;
@@ -81,6 +71,16 @@ bool ShiftTicks(std::uint64_t ticks, std::int64_t seconds, std::uint64_t& out) {
 using namespace vplatform;
 
 extern "C" {
+
+ULONGLONG GetTickCount64() {
+    timespec now{};
+    Sys().clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<ULONGLONG>(now.tv_sec) * 1000 + static_cast<ULONGLONG>(now.tv_nsec) / 1'000'000;
+}
+
+DWORD GetTickCount() {
+    return static_cast<DWORD>(GetTickCount64());
+}
 
 void GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
     if (lpSystemTimeAsFileTime == nullptr) return;
