@@ -4,20 +4,16 @@
 
 #include <atomic>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include <unistd.h>
 
-#include "platform/kernel/Files.h"
-#include "platform/kernel/Memory.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/Messages.h"
 #include "tests/platform/kernel/HandleTestSupport.h"
 #include "tests/support/Seam.h"
-#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -222,64 +218,6 @@ TEST_F(ThreadControl, RaceSuspendingABusyQueueNeverBlocksItsPosters) {
     stop = true;
     EXPECT_EQ(WaitForSingleObject(thread, 10'000), WAIT_OBJECT_0);
     CloseHandle(thread);
-}
-
-// A thread busy in calls that take kernel-side locks (its description, the
-// share modes of open files) is suspended again and again while the test
-// makes the same kind of call: none ever waits for the parked thread.
-TEST_F(ThreadControl, RaceSuspendingAThreadInsideKernelCallsNeverBlocksOthers) {
-    const vlibtest::TempDir dir;
-    static std::wstring busyFile, otherFile;
-    busyFile = vlibtest::Wide(dir.Path() / "busy");
-    otherFile = vlibtest::Wide(dir.Path() / "other");
-    const auto openAndClose = [](const std::wstring& path) {
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        return file != INVALID_HANDLE_VALUE;
-    };
-    struct Case {
-        const char* name;
-        LPTHREAD_START_ROUTINE busy;        // loops until *stop
-        std::function<bool(HANDLE)> other;  // the same kind of call, on the suspended thread or beside it
-    };
-    const Case cases[] = {
-        {"description",
-         [](LPVOID stop) -> DWORD {
-             while (!static_cast<std::atomic<bool>*>(stop)->load()) SetThreadDescription(GetCurrentThread(), L"busy");
-             return 0;
-         },
-         [](HANDLE thread) {
-             LPWSTR text = nullptr;
-             const bool read = SUCCEEDED(GetThreadDescription(thread, &text));
-             LocalFree(text);
-             return read;
-         }},
-        {"share modes",
-         [](LPVOID stop) -> DWORD {
-             while (!static_cast<std::atomic<bool>*>(stop)->load()) {
-                 const HANDLE file = CreateFileW(busyFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-                 if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-             }
-             return 0;
-         },
-         [&](HANDLE) { return openAndClose(otherFile); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::atomic<bool> stop{false};
-        const HANDLE thread = CreateThread(nullptr, 0, c.busy, &stop, 0, nullptr);
-        ASSERT_NE(thread, nullptr);
-        for (int i = 0; i < 300; ++i) {
-            ASSERT_EQ(SuspendThread(thread), 0u);
-            EXPECT_TRUE(c.other(thread));
-            ASSERT_EQ(ResumeThread(thread), 1u);
-        }
-        stop = true;
-        EXPECT_EQ(WaitForSingleObject(thread, 10'000), WAIT_OBJECT_0);
-        CloseHandle(thread);
-    }
 }
 
 }  // namespace
