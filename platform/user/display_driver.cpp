@@ -1,19 +1,24 @@
-// The window backend's installation, its default answers, and the windows of
-// other programs it brings in.
+// The display driver's installation, its answers without a display, and the
+// windows of other programs it brings in.  The one file of the window layer
+// that names the X11 driver.
 #include <atomic>
 #include <mutex>
 
 #include "platform/kernel/WinError.h"
 #include "platform/user/Messages.h"
-#include "platform/user/internal/WindowBackend.h"
+#include "platform/user/internal/DisplayDriver.h"
 #include "platform/user/internal/WindowObject.h"
-#include "platform/x11/internal/Windows.h"
+
+namespace vplatform::x11 {
+// The display's own driver (platform/x11/).
+user::DisplayDriver& X11DisplayDriver();
+}  // namespace vplatform::x11
 
 namespace vplatform::user {
 namespace {
 
-// Null: the display's own backend.
-std::atomic<WindowBackend*> g_backend{nullptr};
+// Null: the display's own driver.
+std::atomic<DisplayDriver*> g_driver{nullptr};
 
 std::shared_ptr<Window> ForeignOne(HWND hwnd) {
     auto window = UserHandles().Find<Window>(hwnd);
@@ -40,64 +45,88 @@ void Describe(Window& window, const ForeignWindow& foreign) {
 
 }  // namespace
 
-WindowBackend::~WindowBackend() = default;
+DisplayDriver::~DisplayDriver() = default;
 
-void WindowBackend::Created(TopLevelWindow&) {}
+void DisplayDriver::Created(TopLevelWindow&) {}
 
-void WindowBackend::Destroyed(HWND) {}
+void DisplayDriver::Destroyed(HWND) {}
 
-void WindowBackend::Shown(HWND, bool) {}
+void DisplayDriver::Shown(HWND, bool) {}
 
-void WindowBackend::Moved(HWND, const RECT&) {}
+void DisplayDriver::Moved(HWND, const RECT&) {}
 
-void WindowBackend::TextChanged(HWND, std::wstring_view) {}
+void DisplayDriver::TextChanged(HWND, std::wstring_view) {}
 
-void WindowBackend::Deliver(const MSG&) {}
+void DisplayDriver::Deliver(const MSG&) {}
 
-std::shared_ptr<Waitable> WindowBackend::InputSource() {
+std::shared_ptr<Waitable> DisplayDriver::InputSource() {
     return nullptr;
 }
 
-bool WindowBackend::TranslateKey(const MSG&, std::wstring&) {
+bool DisplayDriver::TranslateKey(const MSG&, std::wstring&) {
     return false;
 }
 
-BOOL WindowBackend::PostForeign(HWND, UINT, WPARAM, LPARAM) {
+BOOL DisplayDriver::PostForeign(HWND, UINT, WPARAM, LPARAM) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
-LRESULT WindowBackend::SendForeign(HWND, UINT, WPARAM, LPARAM) {
+LRESULT DisplayDriver::SendForeign(HWND, UINT, WPARAM, LPARAM) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
 }
 
-BOOL WindowBackend::PlaceForeign(HWND, HWND, int, int, int, int, UINT) {
+BOOL DisplayDriver::PlaceForeign(HWND, HWND, int, int, int, int, UINT) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
-bool WindowBackend::RefreshForeign(HWND) {
+bool DisplayDriver::RefreshForeign(HWND) {
     return true;
 }
 
-bool WindowBackend::EnumTopLevel(std::vector<HWND>&) {
+bool DisplayDriver::EnumTopLevel(std::vector<HWND>&) {
     SetLastError(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
     return false;
 }
 
-void SetWindowBackend(WindowBackend* backend) {
-    g_backend.store(backend, std::memory_order_release);
+std::shared_ptr<const DesktopLayout> DisplayDriver::CurrentLayout() {
+    SetLastError(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+    return nullptr;
 }
 
-UINT BackendMessage() {
-    static const UINT message = RegisterWindowMessageW(L"VPlatform_WindowBackend");
+bool DisplayDriver::ReadKeyboard(KeyboardState&, bool) {
+    SetLastError(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+    return false;
+}
+
+std::uint64_t DisplayDriver::OwnClipboard(const std::wstring*) {
+    SetLastError(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+    return 0;
+}
+
+bool DisplayDriver::StillOwned(std::uint64_t) {
+    return false;
+}
+
+ClipboardRead DisplayDriver::ReadClipboard(WideText&) {
+    SetLastError(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+    return ClipboardRead::Failed;
+}
+
+void SetDisplayDriver(DisplayDriver* driver) {
+    g_driver.store(driver, std::memory_order_release);
+}
+
+UINT DriverMessage() {
+    static const UINT message = RegisterWindowMessageW(L"VPlatform_DisplayDriver");
     return message;
 }
 
-WindowBackend* CurrentWindowBackend() {
-    WindowBackend* backend = g_backend.load(std::memory_order_acquire);
-    return backend != nullptr ? backend : &x11::DisplayWindowBackend();
+DisplayDriver* CurrentDisplayDriver() {
+    DisplayDriver* driver = g_driver.load(std::memory_order_acquire);
+    return driver != nullptr ? driver : &x11::X11DisplayDriver();
 }
 
 HWND AddForeignWindow(const ForeignWindow& foreign) {
@@ -126,19 +155,19 @@ bool RemoveForeignWindow(HWND hwnd) {
     return UserHandles().Remove<Window>(hwnd) != nullptr;
 }
 
-bool SetBackendData(HWND hwnd, std::shared_ptr<void> data) {
+bool SetDriverData(HWND hwnd, std::shared_ptr<void> data) {
     const auto window = LookupWindow(hwnd);
     if (!window) return false;
     const std::lock_guard lock(window->mutex);
-    window->backendData = std::move(data);
+    window->driverData = std::move(data);
     return true;
 }
 
-std::shared_ptr<void> BackendData(HWND hwnd) {
+std::shared_ptr<void> DriverData(HWND hwnd) {
     const auto window = LookupWindow(hwnd);
     if (!window) return nullptr;
     const std::lock_guard lock(window->mutex);
-    return window->backendData;
+    return window->driverData;
 }
 
 }  // namespace vplatform::user

@@ -7,8 +7,8 @@
 
 #include "platform/gdi/internal/WindowDc.h"
 #include "platform/kernel/Threads.h"
+#include "platform/user/internal/DisplayDriver.h"
 #include "platform/user/internal/Queue.h"
-#include "platform/user/internal/WindowBackend.h"
 #include "platform/user/internal/WindowClasses.h"
 #include "platform/user/internal/WindowObject.h"
 
@@ -27,7 +27,7 @@ std::vector<HWND>& TopLevelWindows() {
 std::shared_ptr<Window> LookupWindow(HWND hwnd) {
     auto window = UserHandles().Lookup<Window>(hwnd);
     // Another program's window is asked for again: it may have changed or gone.
-    if (window && window->foreign && !CurrentWindowBackend()->RefreshForeign(hwnd)) {
+    if (window && window->foreign && !CurrentDisplayDriver()->RefreshForeign(hwnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
@@ -90,13 +90,13 @@ LPARAM Pack(LONG low, LONG high) {
 }
 
 void TellShown(const Window& window, bool visible) {
-    WindowBackend* backend = CurrentWindowBackend();
-    if (backend != nullptr && IsTopLevel(window)) backend->Shown(window.handle, visible);
+    DisplayDriver* driver = CurrentDisplayDriver();
+    if (driver != nullptr && IsTopLevel(window)) driver->Shown(window.handle, visible);
 }
 
 void TellMoved(const Window& window) {
-    WindowBackend* backend = CurrentWindowBackend();
-    if (backend != nullptr && IsTopLevel(window)) backend->Moved(window.handle, ScreenRect(window));
+    DisplayDriver* driver = CurrentDisplayDriver();
+    if (driver != nullptr && IsTopLevel(window)) driver->Moved(window.handle, ScreenRect(window));
 }
 
 // The top-level window above `hwnd` (itself when it is one).
@@ -109,7 +109,7 @@ HWND TopLevelAncestor(HWND hwnd) {
     }
 }
 
-// Removes a destroyed window's handle and its links; tells the backend.
+// Removes a destroyed window's handle and its links; tells the driver.
 void Release(HWND hwnd) {
     const auto window = UserHandles().Remove<Window>(hwnd);
     if (!window) return;
@@ -128,8 +128,8 @@ void Release(HWND hwnd) {
     if (window->wndClass) window->wndClass->windows.fetch_sub(1);
     // The DCs its users did not release stop working and counting.
     vplatform::gdi::ReleaseWindowDcs(hwnd);
-    WindowBackend* backend = CurrentWindowBackend();
-    if (backend != nullptr && topLevel) backend->Destroyed(hwnd);
+    DisplayDriver* driver = CurrentDisplayDriver();
+    if (driver != nullptr && topLevel) driver->Destroyed(hwnd);
 }
 
 std::vector<HWND> Children(const Window& window) {
@@ -168,14 +168,14 @@ void SetText(Window& window, LPCWSTR text) {
         const std::lock_guard lock(window.mutex);
         window.text = text != nullptr && !IS_INTRESOURCE(text) ? text : L"";
     }
-    WindowBackend* backend = CurrentWindowBackend();
-    if (backend != nullptr && IsTopLevel(window)) {
+    DisplayDriver* driver = CurrentDisplayDriver();
+    if (driver != nullptr && IsTopLevel(window)) {
         std::wstring copy;
         {
             const std::lock_guard lock(window.mutex);
             copy = window.text;
         }
-        backend->TextChanged(window.handle, copy);
+        driver->TextChanged(window.handle, copy);
     }
 }
 
@@ -418,7 +418,7 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
         }
     }
     queue.AddWindow(hwnd);
-    if (WindowBackend* backend = CurrentWindowBackend(); backend != nullptr && parent == nullptr) {
+    if (DisplayDriver* driver = CurrentDisplayDriver(); driver != nullptr && parent == nullptr) {
         TopLevelWindow info{hwnd,
                             window->threadId,
                             window->style,
@@ -427,7 +427,7 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
                             window->rect,
                             lpWindowName != nullptr && !IS_INTRESOURCE(lpWindowName) ? lpWindowName : L"",
                             wndClass->name};
-        backend->Created(info);
+        driver->Created(info);
         const std::lock_guard lock(window->mutex);
         window->rect = info.rect;
         window->client = info.rect;
@@ -728,7 +728,7 @@ BOOL IsWindowVisible(HWND hWnd) {
 BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags) {
     const auto window = LookupWindow(hWnd);
     if (!window) return FALSE;
-    if (window->foreign) return CurrentWindowBackend()->PlaceForeign(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
+    if (window->foreign) return CurrentDisplayDriver()->PlaceForeign(hWnd, hWndInsertAfter, X, Y, cx, cy, uFlags);
     RECT old;
     bool wasVisible = false;
     {
@@ -831,7 +831,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam) {
         return FALSE;
     }
     std::vector<HWND> windows;
-    if (!CurrentWindowBackend()->EnumTopLevel(windows)) windows.clear();
+    if (!CurrentDisplayDriver()->EnumTopLevel(windows)) windows.clear();
     {
         // The process's windows the display does not list (hidden ones, or
         // all without a display) follow, newest first.
