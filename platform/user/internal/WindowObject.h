@@ -76,6 +76,23 @@ std::vector<HWND>& TopLevelWindows();
 // message-only, and of this process.
 bool IsTopLevel(const Window& window);
 
+// The top-level window above `hwnd` (itself when it is one).
+HWND TopLevelAncestor(HWND hwnd);
+
+// True for a window of the calling thread (never another program's).
+bool IsOwnThread(const Window& window);
+
+// Tells the display driver that a top-level window was shown or hidden.
+void TellShown(const Window& window, bool visible);
+
+// Sets a window's text (empty for null or a resource id) and tells the
+// display driver of a top-level window's new title.
+void SetText(Window& window, LPCWSTR text);
+
+// Copies `text` into `buffer` of `size` characters, cut to fit and
+// terminated; returns the characters copied (0 without a buffer).
+int CopyText(const std::wstring& text, LPWSTR buffer, int size);
+
 // Destroys a window of an ended thread, and its children: no messages, the
 // handle goes at once (the queue's teardown).
 void DestroyWithoutMessages(HWND hwnd);
