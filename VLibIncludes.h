@@ -49,6 +49,7 @@
 #include "platform/shell/ShellApi.h"
 #include "platform/shell/ShlwApi.h"
 #include "platform/user/Clipboard.h"
+#include "platform/user/DisplayDc.h"
 #include "platform/user/Keyboard.h"
 #include "platform/user/Messages.h"
 #include "platform/user/Monitor.h"

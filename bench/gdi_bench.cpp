@@ -36,6 +36,7 @@
 #include "platform/gdi/Fonts.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/nls/CodePage.h"
+#include "platform/user/DisplayDc.h"
 #include "text/NumberFormatter.h"
 
 namespace {

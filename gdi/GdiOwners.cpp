@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/gdi/Icons.h"
+#include "platform/user/DisplayDc.h"
 
 // --- ClipRegion ---------------------------------------------------------------
 

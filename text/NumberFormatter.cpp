@@ -8,6 +8,7 @@
 
 #include "platform/gdi/DrawText.h"
 #include "platform/gdi/Gdi.h"
+#include "platform/user/DisplayDc.h"
 
 namespace VTools {
 

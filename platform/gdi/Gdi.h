@@ -3,10 +3,10 @@
 // measuring are in platform/gdi/Fonts.h, DrawTextW in platform/gdi/DrawText.h,
 // icons in platform/gdi/Icons.h.
 //
-// There is no display server behind these DCs.  GetDC(nullptr) is a screen DC
-// with or without one: 32 bits per pixel at 96 dots per inch (what Windows
-// reports to a process that is not DPI-aware), so that measured widths never
-// depend on the machine.  Nothing is drawn: the DCs hold their attributes and
+// There is no display server behind these DCs.  GetDC(nullptr) (USER's,
+// platform/user/DisplayDc.h) is a screen DC with or without one: 32 bits per
+// pixel at 96 dots per inch (what Windows reports to a process that is not
+// DPI-aware), so that measured widths never depend on the machine.  Nothing is drawn: the DCs hold their attributes and
 // selected objects, and bitmaps hold real, zero-filled pixels.
 //
 // Handles.  Every DC and object is an entry of the process's GDI handle table
@@ -182,20 +182,8 @@ extern "C" {
 
 // --- Device contexts --------------------------------------------------------
 
-// The DC of a window's client area, or of the screen for a null window.  The
-// screen DC works with or without a display.  A window's DC has the screen's
-// format and the default attributes (SYSTEM_FONT: the window's own font is
-// not selected, callers select it) and is released with ReleaseDC and the
-// same window; destroying the window releases the DCs still out (their
-// handles fail from then on and no longer count).  Each call gives a new DC.
-// Null with ERROR_INVALID_WINDOW_HANDLE for a window that does not exist (a
-// destroyed one included), ERROR_NOT_ENOUGH_QUOTA beyond the GDI quota.
-VPLATFORM_API HDC GetDC(HWND hWnd);
-// Gives back a DC of GetDC: 1, or 0 with ERROR_INVALID_HANDLE for a handle
-// that is no live DC (one already released included) and
-// ERROR_INVALID_PARAMETER for a memory DC or a DC of another window.  The
-// objects the DC had selected are no longer selected.
-VPLATFORM_API int ReleaseDC(HWND hWnd, HDC hDC);
+// The DCs of the screen and of windows come from USER: GetDC and ReleaseDC
+// in platform/user/DisplayDc.h.
 // A memory DC compatible with `hdc` (null: the screen), with a 1x1 monochrome
 // bitmap selected.  Null with ERROR_INVALID_HANDLE for a bad DC.
 VPLATFORM_API HDC CreateCompatibleDC(HDC hdc);

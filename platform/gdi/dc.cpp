@@ -1,5 +1,5 @@
-// Device contexts: getting, releasing, creating and deleting them, their
-// saved states, selections and attributes, and the DCs of windows.
+// Device contexts: making and ending them (the display's for the window
+// layer), their saved states, selections and attributes.
 #include <algorithm>
 #include <map>
 #include <new>
@@ -9,9 +9,6 @@
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/internal/Objects.h"
 #include "platform/gdi/internal/WindowDc.h"
-#include "platform/user/SystemMetrics.h"
-#include "platform/user/Window.h"
-#include "platform/user/internal/WindowObject.h"
 
 namespace vplatform::gdi {
 namespace {
@@ -83,8 +80,12 @@ T ReadAttribute(HDC hdc, T DcState::*field, T failed) {
 
 }  // namespace
 
-HDC MakeWindowDc(HWND window) {
-    const HDC hdc = MakeDc(DcKind::Window, window);
+HDC MakeScreenDc(SurfaceOf surface) {
+    return MakeDc(DcKind::Screen, nullptr, surface);
+}
+
+HDC MakeWindowDc(HWND window, SurfaceOf surface) {
+    const HDC hdc = MakeDc(DcKind::Window, window, surface);
     if (hdc == nullptr) return nullptr;
     try {
         WindowDcs& all = TheWindowDcs();
@@ -96,6 +97,21 @@ HDC MakeWindowDc(HWND window) {
         return nullptr;
     }
     return hdc;
+}
+
+int ReleaseDisplayDc(HWND window, HDC hdc) {
+    const auto dc = FindDc(hdc);
+    if (!dc) return 0;
+    if (dc->kind == DcKind::Memory || dc->window != window) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!CloseDc(hdc, dc)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (dc->kind == DcKind::Window) ForgetWindowDc(window, hdc);
+    return 1;
 }
 
 int ReleaseWindowDcs(HWND window) {
@@ -120,35 +136,6 @@ using namespace vplatform::gdi;
 using vplatform::GdiHandles;
 
 extern "C" {
-
-HDC GetDC(HWND hWnd) {
-    if (hWnd == nullptr) return MakeDc(DcKind::Screen, nullptr);
-    if (!vplatform::user::LookupWindow(hWnd)) return nullptr;
-    const HDC hdc = MakeWindowDc(hWnd);
-    // A window destroyed meanwhile has released its DCs already, perhaps
-    // before this one was made: then it goes too, and the call fails.
-    if (hdc != nullptr && !vplatform::user::LookupWindow(hWnd)) {
-        ReleaseWindowDcs(hWnd);
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
-    return hdc;
-}
-
-int ReleaseDC(HWND hWnd, HDC hDC) {
-    const auto dc = FindDc(hDC);
-    if (!dc) return 0;
-    if (dc->kind == DcKind::Memory || dc->window != hWnd) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (!CloseDc(hDC, dc)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    if (dc->kind == DcKind::Window) ForgetWindowDc(hWnd, hDC);
-    return 1;
-}
 
 HDC CreateCompatibleDC(HDC hdc) {
     if (hdc != nullptr && !FindDc(hdc)) return nullptr;
@@ -368,21 +355,14 @@ int GetClipBox(HDC hdc, LPRECT lprect) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ERROR;
     }
-    // The surface, read without the DC's lock (the window's size comes from
-    // the window layer).
+    // The surface, read without the DC's lock (a display DC's size comes
+    // from the window layer).
     RECT surface{};
     switch (dc->kind) {
         case DcKind::Window:
-            if (!GetClientRect(dc->window, &surface)) surface = RECT{};
+        case DcKind::Screen:
+            if (dc->surface != nullptr) surface = dc->surface(dc->window);
             break;
-        case DcKind::Screen: {
-            // Without a display the screen has no size; that is no failure.
-            const DWORD error = GetLastError();
-            surface =
-                RECT{0, 0, std::max(GetSystemMetrics(SM_CXSCREEN), 0), std::max(GetSystemMetrics(SM_CYSCREEN), 0)};
-            SetLastError(error);
-            break;
-        }
         case DcKind::Memory: {
             const std::lock_guard lock(dc->mutex);
             if (const auto* bitmap = static_cast<const Bitmap*>(dc->state.bitmap.object.get())) {

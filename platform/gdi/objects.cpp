@@ -229,9 +229,9 @@ void CountSelections(const DcState& state) {
     }
 }
 
-HDC MakeDc(DcKind kind, HWND window) {
+HDC MakeDc(DcKind kind, HWND window, SurfaceOf surface) {
     try {
-        auto dc = std::make_shared<Dc>(kind, window);
+        auto dc = std::make_shared<Dc>(kind, window, surface);
         const auto& stock = StockObjects();
         dc->state.font = {StockHandle(SYSTEM_FONT), stock[SYSTEM_FONT]};
         dc->state.brush = {StockHandle(WHITE_BRUSH), stock[WHITE_BRUSH]};

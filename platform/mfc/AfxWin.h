@@ -41,6 +41,7 @@
 #include "platform/mfc/AfxGdi.h"
 #include "platform/mfc/AfxGeometry.h"
 #include "platform/mfc/AfxString.h"
+#include "platform/user/DisplayDc.h"
 #include "platform/user/Messages.h"
 #include "platform/user/StaticControl.h"
 #include "platform/user/Window.h"

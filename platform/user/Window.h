@@ -9,13 +9,13 @@
 // count: a destroyed window's HWND fails every call with
 // ERROR_INVALID_WINDOW_HANDLE and never names a later window.  Top-level
 // windows (neither WS_CHILD nor HWND_MESSAGE) may be given a place on a
-// display by a window backend (platform/user/internal/WindowBackend.h);
+// display by a display driver (platform/user/internal/DisplayDriver.h);
 // without one they exist only here.  Message-only windows (parent
-// HWND_MESSAGE) are never shown to a backend.
+// HWND_MESSAGE) are never shown to a driver.
 //
-// Windows of other programs.  Through the backend (the X11 one, see
-// platform/x11/internal/Windows.h) other programs' windows are HWNDs of the
-// same table, made at first sight (EnumWindows, GetWindow).  IsWindow,
+// Windows of other programs.  Through the driver (the X11 one, in
+// platform/x11/) other programs' windows are HWNDs of the same table, made
+// at first sight (EnumWindows, GetWindow).  IsWindow,
 // GetWindowRect (with the window manager's frame), GetWindowThreadProcessId
 // (0 when the process is unknown), GetWindow(GW_OWNER), IsWindowVisible (a
 // minimised window is visible), GetWindowTextW and GetClassNameW read them;
@@ -46,7 +46,7 @@
 // Rectangles.  A window keeps its window rectangle and its client rectangle;
 // without a non-client area (DefWindowProcW leaves WM_NCCALCSIZE's rectangle
 // as it is) both are the same.  CW_USEDEFAULT gives position 0 and size 0
-// unless a backend places the window.  Coordinates of a child are relative
+// unless a driver places the window.  Coordinates of a child are relative
 // to its parent's client area, those of other windows are screen
 // coordinates.
 //
@@ -320,14 +320,14 @@ VPLATFORM_API int GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
 VPLATFORM_API int GetWindowTextLengthW(HWND hWnd);
 
 // Shows or hides a window (SW_HIDE hides, every other command shows; the
-// minimized and maximized states are left to a backend).  Sends
+// minimized and maximized states are left to a driver).  Sends
 // WM_SHOWWINDOW, WM_WINDOWPOSCHANGING and WM_WINDOWPOSCHANGED when the
 // visibility changes.  Returns TRUE when the window was visible before.
 VPLATFORM_API BOOL ShowWindow(HWND hWnd, int nCmdShow);
 // TRUE when the window and all its ancestors have WS_VISIBLE.
 VPLATFORM_API BOOL IsWindowVisible(HWND hWnd);
 // Moves, sizes, shows or hides a window (SWP_NOMOVE, SWP_NOSIZE,
-// SWP_SHOWWINDOW, SWP_HIDEWINDOW; the Z order is left to a backend).  Sends
+// SWP_SHOWWINDOW, SWP_HIDEWINDOW; the Z order is left to a driver).  Sends
 // WM_WINDOWPOSCHANGING (its WINDOWPOS may be changed), WM_NCCALCSIZE when the
 // size changes, and WM_WINDOWPOSCHANGED.  FALSE with
 // ERROR_INVALID_WINDOW_HANDLE.

@@ -1,5 +1,5 @@
-// The clipboard: the Win32 opening rules and data blocks over the X11
-// CLIPBOARD selection.
+// The clipboard: the Win32 opening rules and data blocks over the display
+// driver's clipboard (the X11 CLIPBOARD selection).
 #include "platform/user/Clipboard.h"
 
 #include <algorithm>
@@ -13,7 +13,7 @@
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/internal/GlobalMemory.h"
 #include "platform/nls/CodePage.h"
-#include "platform/x11/internal/Desktop.h"
+#include "platform/user/internal/DisplayDriver.h"
 
 namespace vplatform {
 namespace {
@@ -60,7 +60,7 @@ public:
     // With the lock held: frees the set blocks once the process no longer
     // owns what it set.
     void ForgetLost() {
-        if (!set.Empty() && !x11::StillOwned(ticket)) set.FreeAll();
+        if (!set.Empty() && !user::CurrentDisplayDriver()->StillOwned(ticket)) set.FreeAll();
     }
 };
 
@@ -179,7 +179,7 @@ extern "C" {
 
 BOOL OpenClipboard(HWND hWndNewOwner) {
     // Without a display there is no clipboard to open.
-    if (!x11::CurrentLayout()) return FALSE;
+    if (!user::CurrentDisplayDriver()->CurrentLayout()) return FALSE;
     ClipboardState& state = State();
     const std::lock_guard lock(state.mutex);
     const pid_t self = Sys().gettid();
@@ -204,7 +204,7 @@ BOOL EmptyClipboard() {
     ClipboardState& state = State();
     const std::lock_guard lock(state.mutex);
     if (!OpenedHere(state)) return Fail(ERROR_CLIPBOARD_NOT_OPEN);
-    const std::uint64_t ticket = x11::OwnClipboard(nullptr);
+    const std::uint64_t ticket = user::CurrentDisplayDriver()->OwnClipboard(nullptr);
     if (ticket == 0) return FALSE;
     state.set.FreeAll();
     state.made.FreeAll();
@@ -237,7 +237,7 @@ HANDLE SetClipboardData(UINT uFormat, HANDLE hMem) {
     } else if (!SetText(state, text)) {
         return nullptr;
     }
-    const std::uint64_t ticket = x11::OwnClipboard(&text);
+    const std::uint64_t ticket = user::CurrentDisplayDriver()->OwnClipboard(&text);
     if (ticket == 0) return nullptr;
     HGLOBAL& slot = state.set[uFormat];
     if (slot != nullptr) FreeGlobalBlock(slot);
@@ -268,13 +268,13 @@ HANDLE GetClipboardData(UINT uFormat) {
         if (!SetText(state, converted)) return nullptr;
     } else {
         WideText text;
-        switch (x11::ReadClipboard(text)) {
-            case x11::ClipboardRead::Failed:
+        switch (user::CurrentDisplayDriver()->ReadClipboard(text)) {
+            case user::ClipboardRead::Failed:
                 return nullptr;
-            case x11::ClipboardRead::NoText:
+            case user::ClipboardRead::NoText:
                 SetLastError(ERROR_NOT_FOUND);
                 return nullptr;
-            case x11::ClipboardRead::Text:
+            case user::ClipboardRead::Text:
                 break;
         }
         if (uFormat == CF_UNICODETEXT) {

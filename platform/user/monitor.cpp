@@ -1,5 +1,5 @@
-// Monitors: handles of the USER table for the monitors of the current
-// layout, and the Win32 queries over them.
+// Monitors: handles of the USER table for the monitors of the display
+// driver's current layout, and the Win32 queries over them.
 #include "platform/user/Monitor.h"
 
 #include <algorithm>
@@ -11,8 +11,8 @@
 #include "platform/internal/HandleTable.h"
 #include "platform/user/SystemMetrics.h"
 #include "platform/user/Window.h"
+#include "platform/user/internal/DisplayDriver.h"
 #include "platform/user/internal/MonitorQuery.h"
-#include "platform/x11/internal/Desktop.h"
 
 namespace vplatform {
 namespace {
@@ -24,7 +24,7 @@ public:
 
 // The layout with a handle for each of its monitors.
 struct Snapshot {
-    std::shared_ptr<const x11::DesktopLayout> layout;
+    std::shared_ptr<const user::DesktopLayout> layout;
     std::vector<HMONITOR> handles;  // by the layout's index
 
     std::optional<std::size_t> IndexOf(HMONITOR handle) const {
@@ -41,7 +41,7 @@ class Monitors {
 public:
     // The current layout and its handles; null with the last error set.
     std::shared_ptr<const Snapshot> Current() {
-        auto layout = x11::CurrentLayout();
+        auto layout = user::CurrentDisplayDriver()->CurrentLayout();
         if (!layout) return nullptr;
         std::vector<std::shared_ptr<HandleObject>> gone;  // released outside the lock
         const std::lock_guard lock(m_mutex);
@@ -185,7 +185,7 @@ int GetSystemMetrics(int nIndex) {
     if (nIndex != SM_CXSCREEN && nIndex != SM_CYSCREEN && (nIndex < SM_XVIRTUALSCREEN || nIndex > SM_CMONITORS)) {
         return 0;
     }
-    const auto layout = x11::CurrentLayout();
+    const auto layout = user::CurrentDisplayDriver()->CurrentLayout();
     if (!layout) return 0;
     const RECT& primary = layout->monitors.front().rect;
     const RECT& bounds = layout->bounds;

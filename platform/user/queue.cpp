@@ -14,7 +14,7 @@
 #include "platform/kernel/Threads.h"
 #include "platform/kernel/Time.h"
 #include "platform/kernel/internal/ThreadControl.h"
-#include "platform/user/internal/WindowBackend.h"
+#include "platform/user/internal/DisplayDriver.h"
 #include "platform/user/internal/WindowObject.h"
 
 namespace vplatform::user {
@@ -359,7 +359,7 @@ DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD
     std::size_t count = objects.size();
     all[count++] = this;
     std::shared_ptr<Waitable> source;
-    if (WindowBackend* backend = CurrentWindowBackend()) source = backend->InputSource();
+    if (DisplayDriver* driver = CurrentDisplayDriver()) source = driver->InputSource();
     if (source && count < all.size()) all[count++] = source.get();
     std::optional<Clock::time_point> deadline;
     if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -388,7 +388,7 @@ DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD
         if (waitAll) return result;
         const DWORD index = result >= WAIT_ABANDONED_0 ? result - WAIT_ABANDONED_0 : result - WAIT_OBJECT_0;
         if (index == objects.size()) return input;
-        // The backend's source has moved its events into the queues.
+        // The driver's source has moved its events into the queues.
         if (index > objects.size()) continue;
         return result;
     }
@@ -618,8 +618,8 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     }
     if (window->foreign) {
-        WindowBackend* backend = CurrentWindowBackend();
-        if (backend != nullptr) return backend->PostForeign(hWnd, Msg, wParam, lParam);
+        DisplayDriver* driver = CurrentDisplayDriver();
+        if (driver != nullptr) return driver->PostForeign(hWnd, Msg, wParam, lParam);
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -641,10 +641,10 @@ BOOL TranslateMessage(const MSG* lpMsg) {
     if (message != WM_KEYDOWN && message != WM_KEYUP && message != WM_SYSKEYDOWN && message != WM_SYSKEYUP) {
         return FALSE;
     }
-    WindowBackend* backend = CurrentWindowBackend();
+    DisplayDriver* driver = CurrentDisplayDriver();
     std::wstring characters;
-    if ((message == WM_KEYDOWN || message == WM_SYSKEYDOWN) && backend != nullptr &&
-        backend->TranslateKey(*lpMsg, characters)) {
+    if ((message == WM_KEYDOWN || message == WM_SYSKEYDOWN) && driver != nullptr &&
+        driver->TranslateKey(*lpMsg, characters)) {
         const UINT character = message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
         for (const wchar_t unit : characters) {
             PostMessageW(lpMsg->hwnd, character, static_cast<WPARAM>(unit), lpMsg->lParam);
@@ -671,8 +671,8 @@ LRESULT DispatchMessageW(const MSG* lpMsg) {
         SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
         return 0;
     }
-    if (lpMsg->message >= 0xC000 && lpMsg->message == BackendMessage()) {
-        CurrentWindowBackend()->Deliver(*lpMsg);
+    if (lpMsg->message >= 0xC000 && lpMsg->message == DriverMessage()) {
+        CurrentDisplayDriver()->Deliver(*lpMsg);
         return 0;
     }
     return CallWindow(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);

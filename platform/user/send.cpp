@@ -1,7 +1,7 @@
 // SendMessageW: a window procedure called on its own thread, the sender
 // waiting and serving the messages sent to it meanwhile.
+#include "platform/user/internal/DisplayDriver.h"
 #include "platform/user/internal/Queue.h"
-#include "platform/user/internal/WindowBackend.h"
 #include "platform/user/internal/WindowObject.h"
 
 using namespace vplatform;
@@ -15,7 +15,7 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         const auto window = LookupWindow(hWnd);
         if (!window) return 0;
         if (window->foreign) {
-            if (WindowBackend* backend = CurrentWindowBackend()) return backend->SendForeign(hWnd, Msg, wParam, lParam);
+            if (DisplayDriver* driver = CurrentDisplayDriver()) return driver->SendForeign(hWnd, Msg, wParam, lParam);
             SetLastError(ERROR_ACCESS_DENIED);
             return 0;
         }

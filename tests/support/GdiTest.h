@@ -13,6 +13,7 @@
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Threads.h"
 #include "platform/nls/CodePage.h"
+#include "platform/user/DisplayDc.h"
 #include "tests/platform/kernel/HandleTestSupport.h"
 
 namespace vlibtest {

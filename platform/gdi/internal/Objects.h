@@ -28,6 +28,7 @@
 #include "platform/gdi/Gdi.h"
 #include "platform/gdi/internal/FontEngine.h"
 #include "platform/gdi/internal/Region.h"
+#include "platform/gdi/internal/WindowDc.h"
 #include "platform/internal/HandleTable.h"
 
 namespace vplatform::gdi {
@@ -148,10 +149,11 @@ enum class DcKind { Screen, Window, Memory };
 class VPLATFORM_API Dc final : public HandleObject {
 public:
     static constexpr ObjectType kType = ObjectType::Dc;
-    Dc(DcKind kind, HWND window) : kind(kind), window(window) {}
+    Dc(DcKind kind, HWND window, SurfaceOf surface) : kind(kind), window(window), surface(surface) {}
 
     const DcKind kind;
-    const HWND window;  // the window of a window DC, null otherwise
+    const HWND window;        // the window of a window DC, null otherwise
+    const SurfaceOf surface;  // of a display DC; null: an empty surface (and for a memory DC)
     std::mutex mutex;
     DcState state;               // under mutex
     std::vector<DcState> saved;  // SaveDC's stack, under mutex
@@ -191,7 +193,7 @@ std::shared_ptr<T> Find(HGDIOBJ handle) {
 
 // A new DC of `kind` with the default attributes and objects, in the handle
 // table; null with the last error set.
-VPLATFORM_API HDC MakeDc(DcKind kind, HWND window);
+VPLATFORM_API HDC MakeDc(DcKind kind, HWND window, SurfaceOf surface = nullptr);
 // Takes a DC's handle out of the table and ends its selections.  False when
 // `hdc` is no live DC.
 bool CloseDc(HDC hdc, const std::shared_ptr<Dc>& dc);

@@ -1,10 +1,10 @@
 // The object behind an HWND: one model for the windows of the process and,
-// through a window backend, for windows of other programs.
+// through a display driver, for windows of other programs.
 //
 // What a window keeps: its thread and queue, its class, procedure, styles,
 // instance, identifier, user data, extra bytes, text, its window and client
 // rectangles (in its parent's client coordinates; screen coordinates for a
-// window without a parent), and data a backend attaches.  These change under
+// window without a parent), and data a driver attaches.  These change under
 // the window's own lock (`mutex`).  The parent is fixed at creation; owner
 // and children change under the window tree lock (TreeMutex()), which is
 // taken before a window's lock when both are needed, and never while a
@@ -37,9 +37,9 @@ public:
     HWND handle = nullptr;
     HWND parent = nullptr;  // null: top-level; HWND_MESSAGE: message-only
     bool child = false;     // WS_CHILD with a parent window: coordinates relative to it
-    DWORD threadId = 0;     // 0 for a window of another program until its backend tells
+    DWORD threadId = 0;     // 0 for a window of another program until its driver tells
     DWORD processId = 0;
-    bool foreign = false;                   // a window of another program, known to the backend
+    bool foreign = false;                   // a window of another program, known to the driver
     std::shared_ptr<MessageQueue> queue;    // the owner thread's queue; null when foreign
     std::shared_ptr<WindowClass> wndClass;  // null when foreign
 
@@ -52,11 +52,11 @@ public:
     LONG_PTR id = 0;
     LONG_PTR userData = 0;
     std::wstring text;
-    std::wstring className;  // the class's name as registered (or as the backend tells)
+    std::wstring className;  // the class's name as registered (or as the driver tells)
     RECT rect{};             // window rectangle, parent client coordinates
     RECT client{};           // client rectangle, the same coordinates
     std::vector<unsigned char> extra;
-    std::shared_ptr<void> backendData;
+    std::shared_ptr<void> driverData;
     bool destroying = false;
 
     // Under TreeMutex().
@@ -72,9 +72,26 @@ std::shared_ptr<Window> LookupWindow(HWND hwnd);
 PlatformMutex& TreeMutex();
 std::vector<HWND>& TopLevelWindows();
 
-// True for a window that a backend is told about: not a child, not
+// True for a window that a driver is told about: not a child, not
 // message-only, and of this process.
 bool IsTopLevel(const Window& window);
+
+// The top-level window above `hwnd` (itself when it is one).
+HWND TopLevelAncestor(HWND hwnd);
+
+// True for a window of the calling thread (never another program's).
+bool IsOwnThread(const Window& window);
+
+// Tells the display driver that a top-level window was shown or hidden.
+void TellShown(const Window& window, bool visible);
+
+// Sets a window's text (empty for null or a resource id) and tells the
+// display driver of a top-level window's new title.
+void SetText(Window& window, LPCWSTR text);
+
+// Copies `text` into `buffer` of `size` characters, cut to fit and
+// terminated; returns the characters copied (0 without a buffer).
+int CopyText(const std::wstring& text, LPWSTR buffer, int size);
 
 // Destroys a window of an ended thread, and its children: no messages, the
 // handle goes at once (the queue's teardown).

@@ -23,7 +23,7 @@ Wide Gap(Wide a, Wide b, Wide c, Wide d) {
     return 0;
 }
 
-std::optional<std::size_t> Fallback(const x11::DesktopLayout& layout, const Box& box, DWORD flags) {
+std::optional<std::size_t> Fallback(const user::DesktopLayout& layout, const Box& box, DWORD flags) {
     if (flags == MONITOR_DEFAULTTONULL) return std::nullopt;
     if (flags == MONITOR_DEFAULTTOPRIMARY) return 0;
     std::optional<std::size_t> best;
@@ -43,7 +43,7 @@ std::optional<std::size_t> Fallback(const x11::DesktopLayout& layout, const Box&
 
 }  // namespace
 
-std::optional<std::size_t> MonitorOfPoint(const x11::DesktopLayout& layout, POINT point, DWORD flags) {
+std::optional<std::size_t> MonitorOfPoint(const user::DesktopLayout& layout, POINT point, DWORD flags) {
     for (std::size_t i = 0; i < layout.monitors.size(); ++i) {
         const RECT& m = layout.monitors[i].rect;
         if (point.x >= m.left && point.x < m.right && point.y >= m.top && point.y < m.bottom) return i;
@@ -51,7 +51,7 @@ std::optional<std::size_t> MonitorOfPoint(const x11::DesktopLayout& layout, POIN
     return Fallback(layout, {point.x, point.y, Wide{point.x} + 1, Wide{point.y} + 1}, flags);
 }
 
-std::optional<std::size_t> MonitorOfRect(const x11::DesktopLayout& layout, const RECT& rect, DWORD flags) {
+std::optional<std::size_t> MonitorOfRect(const user::DesktopLayout& layout, const RECT& rect, DWORD flags) {
     if (rect.right <= rect.left || rect.bottom <= rect.top) return MonitorOfPoint(layout, {rect.left, rect.top}, flags);
     std::optional<std::size_t> best;
     Wide bestArea = 0;

@@ -232,11 +232,18 @@ private:
     std::thread m_thread;
 };
 
+}  // namespace vplatform::x11
+
+namespace vplatform::user {
 struct DesktopLayout;
+}  // namespace vplatform::user
+
+namespace vplatform::x11 {
+
 // The current layout (Desktop.h's CurrentLayout) for a holder of the shared
 // connection's lock; WatchLayout must have been called first, without the
 // lock (it adds the layout's watcher).
-std::shared_ptr<const DesktopLayout> LayoutLocked(Connection& connection);
+std::shared_ptr<const user::DesktopLayout> LayoutLocked(Connection& connection);
 void WatchLayout();
 
 // Drops the shared connection and forgets the time of the last failed

@@ -1,46 +1,33 @@
 // The desktop services of the X11 layer, in Win32 terms and without Xlib:
-// what platform/user/ builds the monitor, keyboard and clipboard functions
-// on.  Every function may be called from any thread; each fails with
-// ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION (1459) when there is no display
-// (see Connection.h for when the platform tries again).
+// the monitors, keys and clipboard of the X11 display driver
+// (platform/user/internal/DisplayDriver.h has their types).  Every function may be called from any thread; each fails
+// with ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION (1459) when there is no display (see Connection.h for when the platform
+// tries again).
 #pragma once
 
-#include <bitset>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
 #include "platform/nls/internal/WideText.h"
+#include "platform/user/internal/DisplayDriver.h"
 
 namespace vplatform::x11 {
 
+using user::ClipboardRead;
+using user::DesktopLayout;
+using user::KeyboardState;
+using user::ScreenMonitor;
+
 // --- Monitors (layout.cpp) ------------------------------------------------------------
 
-// One monitor in virtual-screen coordinates: the primary monitor's top-left
-// corner is 0,0; the rectangles' right and bottom edges are exclusive.
-struct ScreenMonitor {
-    std::wstring name;  // the RandR monitor name
-    RECT rect;
-    RECT work;  // never empty
-    bool primary;
-};
-
-// The monitors of the display.  Monitors come from XRRGetMonitors (active
-// monitors only), the primary one first (RandR's primary, else the first
-// listed); without RandR 1.5 the whole screen is one monitor.  A layout is
-// never changed once made: a change of the server's layout makes a new one
-// with a new generation.
-struct DesktopLayout {
-    std::vector<ScreenMonitor> monitors;  // at least one
-    RECT bounds;                          // the virtual screen: all monitors' union
-    POINT origin;                         // the primary monitor's top-left corner in X root coordinates
-    std::uint64_t generation;             // differs between different layouts
-};
-
+// The monitors of the display: from XRRGetMonitors (active monitors only,
+// each named by its RandR name), the primary one first (RandR's primary,
+// else the first listed); without RandR 1.5 the whole screen is one monitor.
+// The layout's origin is in X root coordinates.
+//
 // The current layout.  It is kept between calls and read again only after
 // the server announced a change (a root ConfigureNotify, RandR screen, CRTC
 // or output changes, the properties that make work areas); announcements are
@@ -62,13 +49,6 @@ VPLATFORM_API std::shared_ptr<const DesktopLayout> CurrentLayout();
 
 // --- Keys (keys.cpp) ----------------------------------------------------------------
 
-// Which virtual keys are down (bits 0-255 by virtual-key code), and the
-// toggle state of Caps Lock, Num Lock and Scroll Lock.
-struct KeyboardState {
-    std::bitset<256> down;
-    std::bitset<256> toggled;
-};
-
 // The current state of the keyboard and pointer buttons (XQueryKeymap,
 // XQueryPointer) through a table of every keycode of each key's keysyms,
 // made again when the keyboard mapping changes.  Either Shift, Ctrl or Alt
@@ -88,7 +68,6 @@ std::uint64_t OwnClipboard(const std::wstring* text);
 // selection or the process owns it again.
 bool StillOwned(std::uint64_t ticket);
 
-enum class ClipboardRead { Text, NoText, Failed };
 // The text on the clipboard: the process's own, or asked from the owner as
 // UTF8_STRING, else STRING (ISO 8859-1), through INCR transfers when large;
 // `text` receives it as UTF-16, each piece of a transfer decoded as it arrives (ill-formed UTF-8 as

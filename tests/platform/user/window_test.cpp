@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/user/internal/WindowBackend.h"
+#include "platform/user/internal/DisplayDriver.h"
 #include "tests/platform/kernel/HandleTestSupport.h"
 #include "tests/platform/user/UserTestSupport.h"
 #include "tests/support/Rect.h"
@@ -204,7 +204,7 @@ TEST_F(Windows, OnlyTheOwnerThreadDestroysAndWindowsGoWithTheirThread) {
 }
 
 // A backend that notes what it is told.
-struct NotingBackend : vplatform::user::WindowBackend {
+struct NotingBackend : vplatform::user::DisplayDriver {
     std::vector<std::string> events;
     void Created(vplatform::user::TopLevelWindow& window) override {
         events.push_back("created " + std::to_string(window.rect.right));
@@ -222,7 +222,7 @@ struct NotingBackend : vplatform::user::WindowBackend {
 
 TEST_F(Windows, TheBackendHearsOfTopLevelWindowsAndBringsForeignOnes) {
     NotingBackend backend;
-    vplatform::user::SetWindowBackend(&backend);
+    vplatform::user::SetDisplayDriver(&backend);
     Recorder log;
     const HWND top = CreateWindowExW(0, vlibtest::RecordingClass(), L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                      CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, nullptr, &log);
@@ -263,7 +263,7 @@ TEST_F(Windows, TheBackendHearsOfTopLevelWindowsAndBringsForeignOnes) {
     EXPECT_TRUE(vplatform::user::RemoveForeignWindow(foreign));
     EXPECT_FALSE(IsWindow(foreign));
     EXPECT_EQ(backend.events, std::vector<std::string>{"post " + std::to_string(WM_APP)});
-    vplatform::user::SetWindowBackend(nullptr);
+    vplatform::user::SetDisplayDriver(nullptr);
 }
 
 }  // namespace

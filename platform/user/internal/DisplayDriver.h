@@ -1,11 +1,19 @@
-// The window backend: how a display (an X11 connection, in x11/) learns of
-// the process's top-level windows and brings in windows of other programs.
+// The display driver: what the window layer needs of a display (an X11
+// connection, in x11/), in Win32 terms and without the display's own headers.
+// It covers the process's top-level windows and the windows of other
+// programs, the monitors, the keyboard and the clipboard.  platform/user/
+// reaches the display only through the driver installed here, and x11/
+// implements it (and includes no other header of user/internal/).
 //
-// Without a backend, windows exist only in the platform: creating, showing,
-// moving and destroying them works and sends the messages of
-// platform/user/Window.h, and nothing is drawn anywhere.  A backend installed
-// with SetWindowBackend (once, at start-up, before windows are made; it is
-// never deleted by the platform) is told:
+// Without a display every part answers as a machine with no display would:
+// windows exist only in the platform (creating, showing, moving and
+// destroying them works and sends the messages of platform/user/Window.h,
+// and nothing is drawn anywhere); monitors, keys and the clipboard fail with
+// ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION (1459).  A driver installed with
+// SetDisplayDriver (once, at start-up, before windows are made; it is never
+// deleted by the platform) replaces the display's own for all of them.
+//
+// Windows.  The driver is told:
 //
 //   Created    a top-level window now exists (before WM_NCCREATE, so that
 //              the window has its display side while its procedure sets
@@ -22,13 +30,13 @@
 // process.  Every call comes on the thread that made the change, which is
 // the window's own thread except for cross-thread SetWindowPos, ShowWindow
 // and SetWindowTextW, and at its thread's end; no platform lock is held, so
-// the backend may call the platform's window functions (but must not destroy
+// the driver may call the platform's window functions (but must not destroy
 // the window it is told about).
 //
 // The other direction:
 //   - NoteWindowRect: the display moved or sized a window (the user dragged
 //     it): the platform keeps the new rectangle and sends the window
-//     WM_WINDOWPOSCHANGED (with WM_MOVE and WM_SIZE); the backend is not told
+//     WM_WINDOWPOSCHANGED (with WM_MOVE and WM_SIZE); the driver is not told
 //     back.  It sends, so it is called with no platform lock held (not from
 //     FdReady, which holds the wait lock: post a message and call it from
 //     the window's thread).
@@ -38,10 +46,10 @@
 //     IsWindow, GetWindowThreadProcessId, GetWindowRect, GetWindowTextW,
 //     GetClassNameW and GetWindowLongPtrW (styles) work on them; changing
 //     them fails with ERROR_ACCESS_DENIED; posting and sending go to the
-//     backend's PostForeign/SendForeign.
-//   - BackendMessage / Deliver: a message the backend posts to a window of
-//     this process (a move the display made, read on the backend's own
-//     thread) comes back to the backend's Deliver from DispatchMessageW, on
+//     driver's PostForeign/SendForeign.
+//   - DriverMessage / Deliver: a message the driver posts to a window of
+//     this process (a move the display made, read on the driver's own
+//     thread) comes back to the driver's Deliver from DispatchMessageW, on
 //     the window's thread with no platform lock held: there it may call
 //     NoteWindowRect.
 //   - InputSource: an object that every wait of a message queue includes
@@ -49,9 +57,13 @@
 //     display events wake GetMessageW; its FdReady moves them into the
 //     queues (PostMessageW).
 //   - TranslateKey: the characters of a key message for TranslateMessage.
-//   - SetBackendData / BackendData: the backend's own object for a window.
+//   - SetDriverData / DriverData: the driver's own object for a window.
+//
+// Monitors, keys and the clipboard may be asked from any thread.
 #pragma once
 
+#include <bitset>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,11 +72,12 @@
 #include "platform/PlatformExport.h"
 #include "platform/WinTypes.h"
 #include "platform/kernel/internal/Waitable.h"
+#include "platform/nls/internal/WideText.h"
 #include "platform/user/Window.h"
 
 namespace vplatform::user {
 
-// What a backend is told of a top-level window at its creation.
+// What a driver is told of a top-level window at its creation.
 struct TopLevelWindow {
     HWND hwnd;
     DWORD threadId;
@@ -76,9 +89,39 @@ struct TopLevelWindow {
     std::wstring className;
 };
 
-class VPLATFORM_API WindowBackend {
+// One monitor in virtual-screen coordinates: the primary monitor's top-left
+// corner is 0,0; the rectangles' right and bottom edges are exclusive.
+struct ScreenMonitor {
+    std::wstring name;  // the display's name of the monitor
+    RECT rect;
+    RECT work;  // never empty
+    bool primary;
+};
+
+// The monitors of the display, the primary one first.  A layout is never
+// changed once made: a change of the display's layout makes a new one with a
+// new generation.
+struct DesktopLayout {
+    std::vector<ScreenMonitor> monitors;  // at least one
+    RECT bounds;                          // the virtual screen: all monitors' union
+    POINT origin;                         // the primary monitor's top-left corner in the display's coordinates
+    std::uint64_t generation;             // differs between different layouts
+};
+
+// Which virtual keys are down (bits 0-255 by virtual-key code), and the
+// toggle state of Caps Lock, Num Lock and Scroll Lock.
+struct KeyboardState {
+    std::bitset<256> down;
+    std::bitset<256> toggled;
+};
+
+enum class ClipboardRead { Text, NoText, Failed };
+
+class VPLATFORM_API DisplayDriver {
 public:
-    virtual ~WindowBackend();
+    virtual ~DisplayDriver();
+
+    // --- Windows -----------------------------------------------------------------------
 
     // `window.rect` may be changed (a window created with CW_USEDEFAULT has
     // position and size 0); the platform keeps what it holds afterwards.
@@ -88,7 +131,7 @@ public:
     virtual void Moved(HWND hwnd, const RECT& screenRect);
     virtual void TextChanged(HWND hwnd, std::wstring_view text);
 
-    // A message of BackendMessage() dispatched to one of the process's
+    // A message of DriverMessage() dispatched to one of the process's
     // windows.  Does nothing here.
     virtual void Deliver(const MSG& message);
 
@@ -115,15 +158,42 @@ public:
     // when there is no display.  Here: false with
     // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
     virtual bool EnumTopLevel(std::vector<HWND>& windows);
+
+    // --- Monitors ----------------------------------------------------------------------
+
+    // The current layout; null with the last error set.  Here: null with
+    // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
+    virtual std::shared_ptr<const DesktopLayout> CurrentLayout();
+
+    // --- Keys --------------------------------------------------------------------------
+
+    // The current state of the keyboard (and of the pointer buttons with
+    // `withPointer`); false with the last error set.  Here: false with
+    // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
+    virtual bool ReadKeyboard(KeyboardState& state, bool withPointer);
+
+    // --- The clipboard -----------------------------------------------------------------
+
+    // Makes the process the owner of the clipboard, serving `text` (UTF-16)
+    // or, with null, nothing (an emptied clipboard).  Returns a ticket naming
+    // this ownership, 0 with the last error set.  Here: 0 with
+    // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
+    virtual std::uint64_t OwnClipboard(const std::wstring* text);
+    // True while the ownership `ticket` lasts: until another program takes
+    // the clipboard or the process owns it again.  Here: false.
+    virtual bool StillOwned(std::uint64_t ticket);
+    // The text on the clipboard, into `text` as UTF-16: NoText when there is
+    // none, Failed with the last error set.  Here: Failed with
+    // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION.
+    virtual ClipboardRead ReadClipboard(WideText& text);
 };
 
-// Installs the backend (null goes back to the display's own: the X11
-// backend of platform/x11, which does nothing without a display).  Calls
-// already made keep the backend they started with, which must therefore stay
-// alive.
-VPLATFORM_API void SetWindowBackend(WindowBackend* backend);
-// The backend installed, else the display's own; never null.
-WindowBackend* CurrentWindowBackend();
+// Installs the driver (null goes back to the display's own: the X11 driver
+// of platform/x11, which acts as above without a display).  Calls already
+// made keep the driver they started with, which must therefore stay alive.
+VPLATFORM_API void SetDisplayDriver(DisplayDriver* driver);
+// The driver installed, else the display's own; never null.
+DisplayDriver* CurrentDisplayDriver();
 
 // A window of another program.
 struct ForeignWindow {
@@ -144,16 +214,16 @@ VPLATFORM_API bool UpdateForeignWindow(HWND hwnd, const ForeignWindow& window);
 // Its handle fails from here on.
 VPLATFORM_API bool RemoveForeignWindow(HWND hwnd);
 
-// The registered message a backend posts to the process's windows for
-// itself (0 if it could not be registered).
-VPLATFORM_API UINT BackendMessage();
+// The registered message a driver posts to the process's windows for itself
+// (0 if it could not be registered).
+VPLATFORM_API UINT DriverMessage();
 
 // The display moved or sized a window of this process (see above).  False
 // with ERROR_INVALID_WINDOW_HANDLE.
 VPLATFORM_API bool NoteWindowRect(HWND hwnd, const RECT& screenRect);
 
-// The backend's own data of a window (null at first).
-VPLATFORM_API bool SetBackendData(HWND hwnd, std::shared_ptr<void> data);
-VPLATFORM_API std::shared_ptr<void> BackendData(HWND hwnd);
+// The driver's own data of a window (null at first).
+VPLATFORM_API bool SetDriverData(HWND hwnd, std::shared_ptr<void> data);
+VPLATFORM_API std::shared_ptr<void> DriverData(HWND hwnd);
 
 }  // namespace vplatform::user
