@@ -31,6 +31,7 @@
 #include <VLibIncludes.h>
 
 #include "MedianReporter.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -138,7 +139,8 @@ double CrashOnce(const std::string& kind, const fs::path& folder) {
 }
 
 void Crashes(benchmark::State& state, const std::string& kind) {
-    const fs::path folder = fs::temp_directory_path() / ("crash-bench-" + std::to_string(getpid()) + "-" + kind);
+    static const vlibtest::TempDir temporary;
+    const fs::path folder = temporary.Path() / kind;
     for (auto _ : state) {
         const double nanoseconds = CrashOnce(kind, folder);
         if (nanoseconds == 0) {

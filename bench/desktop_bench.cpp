@@ -4,7 +4,7 @@
 // GetNearestMonitor, IsOnMonitor and MoveAndClipRectToMonitor on three
 // monitors (LEFT, MAIN the primary, RIGHT), against the same questions
 // answered from XRRGetMonitors at each call, as code without a cached layout
-// would.  Runs on $DISPLAY, or on an Xvfb of its own when none is set.  The
+// would.  Runs on $DISPLAY, or on the tests' Xvfb when none is set.  The
 // ratios of the rates follow the usual output, twice: per second of CPU time,
 // which a loaded machine disturbs less but which leaves out the peer's wait
 // for the server (so it understates the peer's cost), and per second of
@@ -17,10 +17,9 @@
 //          its start are the same on both sides, the owner differs;
 //   Read   xclip owns the text and the process reads it into a std::wstring
 //          (GetClipboardString) or as the platform's block of UTF-16 units
-//          (GetClipboardData), beside `xclip -o` reading it into a pipe whose
-//          bytes are counted (its rate includes starting the program),
-//          beside `xclip -o` whose output is kept in a std::string (the text
-//          in the process's memory, as the block), and beside that output
+//          (GetClipboardData), beside `xclip -o` whose output is kept in a
+//          std::string (the text in the process's memory, as the block; its
+//          rate includes starting the program), and beside that output
 //          converted into a std::wstring with iconv (the same result as
 //          GetClipboardString's).
 // The ratios of the rates follow the monitors'.
@@ -35,11 +34,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <iconv.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +43,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,8 +52,8 @@
 #include "platform/user/Clipboard.h"
 #include "platform/user/Window.h"
 #include "system/Clipboard.h"
-
-extern char** environ;
+#include "tests/support/Peer.h"
+#include "tests/support/XServer.h"
 
 namespace {
 
@@ -205,53 +201,10 @@ std::wstring Utf16Of(const std::string& utf8) {
     return out;
 }
 
-// Runs `argv` with `input` on its standard input and its output thrown
-// away (a program that stays in the background keeps no pipe open), or,
-// without input, with its output read and counted (and kept in `output`
-// when given); the bytes it wrote, -1 on failure.
-long long RunPeer(const std::vector<const char*>& args, const std::string* input, std::string* output = nullptr) {
-    int in[2];
-    int out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    if (input != nullptr) {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    }
-    for (const int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-    std::vector<char*> argv;
-    for (const char* arg : args) argv.push_back(const_cast<char*>(arg));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    if (input != nullptr && failed == 0) {
-        for (std::size_t at = 0; at < input->size();) {
-            const ssize_t wrote = write(in[1], input->data() + at, input->size() - at);
-            if (wrote <= 0) break;
-            at += static_cast<std::size_t>(wrote);
-        }
-    }
-    close(in[1]);
-    long long total = 0;
-    char buffer[1 << 16];
-    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) {
-        total += got;
-        if (output != nullptr) output->append(buffer, static_cast<std::size_t>(got));
-    }
-    close(out[0]);
-    int status = 0;
-    if (failed != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return total;
-}
-
-long long XclipRead(std::string* output = nullptr) {
-    return RunPeer({"xclip", "-o", "-selection", "clipboard", "-target", "UTF8_STRING"}, nullptr, output);
+// The clipboard's bytes as `xclip -o` writes them into a pipe; none when
+// it fails.
+std::optional<std::string> XclipRead() {
+    return vlibtest::RunPeer({"xclip", "-o", "-selection", "clipboard", "-target", "UTF8_STRING"});
 }
 
 // UTF-8 into wchar_t with iconv, as a program without the platform would.
@@ -272,9 +225,10 @@ std::wstring IconvWide(const std::string& utf8) {
 // comes.  It owns it once it answers (its background part takes it).  False,
 // with the benchmark skipped, when it does not.
 bool XclipOwn(benchmark::State& state) {
-    if (RunPeer({"xclip", "-i", "-selection", "clipboard", "-silent"}, &ClipboardText()) >= 0) {
+    // Its background part keeps no pipe of ours open.
+    if (vlibtest::RunPeer({"sh", "-c", "exec xclip -i -selection clipboard -silent >/dev/null"}, ClipboardText())) {
         for (int i = 0; i < 200; ++i) {
-            if (XclipRead() == static_cast<long long>(ClipboardText().size())) return true;
+            if (XclipRead() == ClipboardText()) return true;
             usleep(10'000);
         }
     }
@@ -287,10 +241,11 @@ void CountBytes(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<long long>(ClipboardText().size()));
 }
 
-// `xclip -o` reads the clipboard at each iteration, its output counted.
+// `xclip -o` reads the clipboard at each iteration, its output kept.
 void ReadByXclip(benchmark::State& state) {
     for (auto _ : state) {
-        if (XclipRead() != static_cast<long long>(ClipboardText().size())) state.SkipWithError("xclip read too little");
+        const auto bytes = XclipRead();
+        if (!bytes || bytes->size() != ClipboardText().size()) state.SkipWithError("xclip read too little");
     }
     CountBytes(state);
 }
@@ -326,22 +281,12 @@ void BM_Ours_ClipboardReadBlock(benchmark::State& state) {
     CountBytes(state);
 }
 
-void BM_Peer_ClipboardReadKept(benchmark::State& state) {
-    if (!XclipOwn(state)) return;
-    for (auto _ : state) {
-        std::string bytes;
-        if (XclipRead(&bytes) != static_cast<long long>(ClipboardText().size())) state.SkipWithError("read too little");
-    }
-    CountBytes(state);
-}
-
 void BM_Peer_ClipboardReadWide(benchmark::State& state) {
     if (!XclipOwn(state)) return;
     const std::size_t expected = Utf16Of(ClipboardText()).size();
     for (auto _ : state) {
-        std::string bytes;
-        XclipRead(&bytes);
-        if (IconvWide(bytes).size() != expected) state.SkipWithError("read too little");
+        const auto bytes = XclipRead();
+        if (!bytes || IconvWide(*bytes).size() != expected) state.SkipWithError("read too little");
     }
     CountBytes(state);
 }
@@ -355,7 +300,6 @@ void BM_Peer_ClipboardRead(benchmark::State& state) {
 BENCHMARK(BM_Ours_ClipboardServe)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ours_ClipboardRead)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Ours_ClipboardReadBlock)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Peer_ClipboardReadKept)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Peer_ClipboardReadWide)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Peer_ClipboardRead)->UseRealTime()->Unit(benchmark::kMillisecond);
 
@@ -434,34 +378,14 @@ public:
     std::map<std::string, double> realRates;
 };
 
-// An Xvfb of the benchmark's own with the three monitors; its pid.
-pid_t StartServer() {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-noreset",     "-nolisten",
-                          "tcp",  "-screen",    "0",        "5760x2400x24", nullptr};
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return -1;
-    close(fds[1]);
-    char number[16] = {};
-    const ssize_t got = read(fds[0], number, sizeof number - 1);
-    close(fds[0]);
-    if (got <= 0) return -1;
-    setenv("DISPLAY", (":" + std::string(number, std::strcspn(number, "\n"))).c_str(), 1);
-    return pid;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    const pid_t server = std::getenv("DISPLAY") == nullptr ? StartServer() : -1;
-    if (server > 0) {
-        std::system(
-            "xrandr --setmonitor '*MAIN' 1920/500x1200/300+1920+0 screen >/dev/null 2>&1 &&"
-            " xrandr --setmonitor LEFT 1920/500x1080/300+0+120 none >/dev/null 2>&1 &&"
-            " xrandr --setmonitor RIGHT 1920/500x1200/300+3840+0 none >/dev/null 2>&1");
+    // The tests' X server with the three monitors when there is none.
+    if (std::getenv("DISPLAY") == nullptr) {
+        const vlibtest::XServer* server = vlibtest::XServer::Shared();
+        if (server == nullptr || !server->SetMonitors(vlibtest::ThreeMonitors())) return 1;
     }
     g_display = XOpenDisplay(nullptr);
     if (g_display == nullptr || !Monitors::GetPrimaryMonitor()) {
@@ -493,7 +417,6 @@ int main(int argc, char** argv) {
     } pairs[] = {
         {"serve", "ClipboardServe", "ClipboardRead"},
         {"read, UTF-16 block / xclip -o", "ClipboardReadBlock", "ClipboardRead"},
-        {"read, UTF-16 block / xclip -o kept", "ClipboardReadBlock", "ClipboardReadKept"},
         {"read, std::wstring / xclip -o", "ClipboardRead", "ClipboardRead"},
         {"read, std::wstring / xclip -o + iconv", "ClipboardRead", "ClipboardReadWide"},
     };
@@ -510,9 +433,5 @@ int main(int argc, char** argv) {
     }
     XCloseDisplay(g_display);
     benchmark::Shutdown();
-    if (server > 0) {
-        kill(server, SIGTERM);
-        waitpid(server, nullptr, 0);
-    }
     return 0;
 }

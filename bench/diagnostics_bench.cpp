@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "diagnostics/Log.h"
+#include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
 
 namespace {
@@ -40,7 +41,8 @@ constexpr int kWarmUpCallsPerThread = 2 * kCallsPerThread;
 const int kThreadCounts[] = {1, 2, 4};
 
 std::filesystem::path TempFile(const char* name) {
-    const auto path = std::filesystem::temp_directory_path() / name;
+    static const vlibtest::TempDir folder;
+    const auto path = folder.Path() / name;
     std::filesystem::remove(path);
     return path;
 }

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "settings/Settings.h"
+#include "tests/support/TempDir.h"
 
 #include "MedianReporter.h"
 
@@ -75,14 +76,10 @@ Settings MakeTree() {
 struct Data {
     Settings tree = MakeTree();
     std::string text = tree.ConvertToString();
-    std::filesystem::path folder = std::filesystem::temp_directory_path() / "vlib-settings-bench";
-    std::filesystem::path file = folder / "tree.xml";
+    vlibtest::TempDir folder;
+    std::filesystem::path file = folder.Path() / "tree.xml";
 
-    Data() {
-        std::filesystem::create_directories(folder);
-        tree.SaveToFile(file.wstring(), "data");
-    }
-    ~Data() { std::filesystem::remove_all(folder); }
+    Data() { tree.SaveToFile(file.wstring(), "data"); }
 };
 
 Data& TheData() {
@@ -180,7 +177,7 @@ void ParsePropertyTree(benchmark::State& state) {
 // --- file/save --------------------------------------------------------------
 
 void SaveSettings(benchmark::State& state) {
-    const std::wstring path = (TheData().folder / "settings.xml").wstring();
+    const std::wstring path = (TheData().folder.Path() / "settings.xml").wstring();
     for (auto _ : state) benchmark::DoNotOptimize(TheData().tree.SaveToFile(path, "data"));
     Finish(state);
 }
@@ -188,14 +185,14 @@ void SaveSettings(benchmark::State& state) {
 void SaveTinyxml2(benchmark::State& state) {
     tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
     document.Parse(TheData().text.data(), TheData().text.size());
-    const std::string path = (TheData().folder / "tinyxml2.xml").string();
+    const std::string path = (TheData().folder.Path() / "tinyxml2.xml").string();
     for (auto _ : state) benchmark::DoNotOptimize(document.SaveFile(path.c_str()));
     Finish(state);
 }
 
 void SavePropertyTree(benchmark::State& state) {
     const pt::ptree tree = PropertyTree();
-    const std::string path = (TheData().folder / "ptree.xml").string();
+    const std::string path = (TheData().folder.Path() / "ptree.xml").string();
     for (auto _ : state) pt::write_xml(path, tree, std::locale(), kIndent);
     Finish(state);
 }

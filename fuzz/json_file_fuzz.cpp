@@ -14,13 +14,14 @@
 #include <boost/json/src.hpp>
 
 #include "encoding/Json.h"
+#include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
 
 namespace {
 
 const std::filesystem::path& InputFile() {
-    static const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("json_file_fuzz_" + std::to_string(std::rand()) + ".json");
+    static const vlibtest::TempDir folder;
+    static const std::filesystem::path file = folder.Path() / "input.json";
     return file;
 }
 

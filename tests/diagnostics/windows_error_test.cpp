@@ -35,27 +35,6 @@ TEST(WindowsError, ErrorTextsAreTheSystemsUpToTheLineEnd) {
     EXPECT_EQ(TranlateErrorMessage(-2147024891), "Error code: -2147024891, message: Access is denied.");
 }
 
-// Codes the platform sets (every one has a text: tests/platform/kernel).
-TEST(WindowsError, CodesThePlatformSetsReadAsWindowsTexts) {
-    const struct {
-        std::uint32_t code;
-        const char* text;
-    } cases[] = {
-        {11, "An attempt was made to load a program with an incorrect format."},
-        {170, "The requested resource is in use."},
-        {193, "%1 is not a valid Win32 application."},
-        {288, "Attempt to release mutex not owned by caller."},
-        {1247,
-         "An attempt was made to perform an initialization operation when initialization has already been "
-         "completed."},
-        {1450, "Insufficient system resources exist to complete the requested service."},
-        {1812, "The specified image file did not contain a resource section."},
-        {1813, "The specified resource type cannot be found in the image file."},
-        {1814, "The specified resource name cannot be found in the image file."},
-    };
-    for (const auto& c : cases) EXPECT_EQ(ErrorToString(static_cast<std::int32_t>(c.code)), c.text) << c.code;
-}
-
 TEST(WindowsError, ExceptionTextsCarryThePolishPrefix) {
     const std::wstring failed = L"Wyj\u0105tek MFC: B\u0142\u0105d podczas formatowania wyj\u0105tku";
     EXPECT_EQ(ExceptionToWString(nullptr), failed);

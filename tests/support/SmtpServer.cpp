@@ -1,26 +1,22 @@
 #include "tests/support/SmtpServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/json.hpp>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
+#include "tests/support/Child.h"
+#include "tests/support/Peer.h"
+#include "tests/support/TempDir.h"
 
 namespace vlibtest {
 namespace {
@@ -36,69 +32,9 @@ std::string ReadFile(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-fs::path MakeTempFolder(const char* prefix) {
-    std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
-    return pattern;
-}
-
-// Runs `argv` with standard input and output on pipes (stderr to `errors`);
-// returns the child's pid.
-pid_t Spawn(const std::vector<std::string>& argv, int& input, int& output, const fs::path& errors) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int failed = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    if (failed != 0) {
-        close(in[1]);
-        close(out[0]);
-        throw std::runtime_error("cannot start " + argv[0]);
-    }
-    input = in[1];
-    output = out[0];
-    return pid;
-}
-
-// Waits for the child to end, killing it after `limit`.
-void Reap(pid_t pid, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-// Runs a shell script; throws when it fails.
+// Runs a shell script in `folder`; throws when it fails.
 void RunShell(const std::string& script, const fs::path& folder) {
-    int input = -1, output = -1;
-    const pid_t pid =
-        Spawn({"/bin/sh", "-c", "cd '" + folder.string() + "' && " + script}, input, output, folder / "openssl.log");
-    close(input);
-    char buffer[256];
-    while (read(output, buffer, sizeof buffer) > 0) {
-    }
-    close(output);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!RunPeer({"/bin/sh", "-c", "cd '" + folder.string() + "' && { " + script + "} 2>openssl.log"})) {
         throw std::runtime_error("openssl failed: " + ReadFile(folder / "openssl.log"));
     }
 }
@@ -142,11 +78,10 @@ fs::path CertificateFolder() {
     const auto day = std::chrono::duration_cast<std::chrono::days>(std::chrono::system_clock::now().time_since_epoch());
     const fs::path shared = fs::temp_directory_path() / (prefix + std::to_string(day.count()));
     if (UsableCertificateFolder(shared)) return shared;
-    const fs::path made = MakeTempFolder("vlib-mail-ca-");
-    MakeCertificates(made);
+    const TempDir made;
+    MakeCertificates(made.Path());
     std::error_code error;
-    fs::rename(made, shared, error);
-    if (error) fs::remove_all(made, error);
+    fs::rename(made.Path(), shared, error);
     if (!UsableCertificateFolder(shared)) throw std::runtime_error("no usable folder for the test certificates");
     for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(), error)) {
         const std::string name = entry.path().filename().string();
@@ -160,25 +95,16 @@ fs::path CertificateFolder() {
 }  // namespace
 
 SmtpServer::SmtpServer(SmtpServerOptions options)
-    : m_options(std::move(options)), m_state(MakeTempFolder("vlib-smtp-")) {
-    try {
-        Start(0);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove_all(m_state, ignored);
-        throw;
-    }
-}
-
-SmtpServer::~SmtpServer() {
-    Stop();
-    std::error_code ignored;
-    fs::remove_all(m_state, ignored);
-}
-
-void SmtpServer::Start(int port) {
-    std::vector<std::string> argv = {kPython,  VLIB_SMTP_SERVER_SCRIPT, "--state", m_state.string(),
-                                     "--port", std::to_string(port)};
+    : m_options(std::move(options)), m_state(std::make_unique<TempDir>()) {
+    const fs::path state = m_state->Path();
+    std::vector<std::string> argv = {"/bin/sh",
+                                     "-c",
+                                     "exec \"$@\" 2>\"$0\"",
+                                     (state / "server.log").string(),
+                                     kPython,
+                                     VLIB_SMTP_SERVER_SCRIPT,
+                                     "--state",
+                                     state.string()};
     using Mode = SmtpServerOptions::Mode;
     static const char* const kModes[] = {"plain", "starttls", "tls", "silent"};
     argv.insert(argv.end(), {"--mode", kModes[static_cast<int>(m_options.mode)]});
@@ -193,58 +119,45 @@ void SmtpServer::Start(int port) {
     if (m_options.hold) argv.push_back("--hold");
     if (m_options.dropReused) argv.push_back("--drop-reused");
 
-    int output = -1;
-    m_pid = Spawn(argv, m_input, output, m_state / "server.log");
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{output, POLLIN, 0};
-        if (poll(&ready, 1, 100) <= 0) continue;
-        char buffer[64];
-        const ssize_t n = read(output, buffer, sizeof buffer);
-        if (n <= 0) break;
-        line.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(output);
-    if (!line.starts_with("PORT ")) {
+    m_server = Child::Start(argv);
+    if (!m_server) throw std::runtime_error("cannot start the SMTP server");
+    const auto line = m_server->ReadLine(kStartLimit);
+    if (!line || !line->starts_with("PORT ")) {
         Stop();
-        throw std::runtime_error("the SMTP server did not start: " + ReadFile(m_state / "server.log"));
+        throw std::runtime_error("the SMTP server did not start: " + ReadFile(state / "server.log"));
     }
-    m_port = std::atoi(line.c_str() + 5);
+    m_port = std::atoi(line->c_str() + 5);
 }
 
-void SmtpServer::Stop() {
-    if (m_pid < 0) return;
-    close(m_input);
-    m_input = -1;
-    Reap(m_pid, kStopLimit);
-    m_pid = -1;
-}
-
-void SmtpServer::Restart() {
-    const int port = m_port;
+SmtpServer::~SmtpServer() {
     Stop();
-    Start(port);
+}
+
+// The server ends at the end of its input; it is killed when it has not
+// ended within kStopLimit.
+void SmtpServer::Stop() {
+    if (!m_server) return;
+    m_server->CloseInput();
+    m_server->Wait(kStopLimit);
+    m_server.reset();
 }
 
 void SmtpServer::Release() {
-    static constexpr char kRelease[] = "release\n";
-    if (write(m_input, kRelease, sizeof kRelease - 1) < 0) throw std::runtime_error("the SMTP server is gone");
+    if (!m_server->WriteLine("release")) throw std::runtime_error("the SMTP server is gone");
 }
 
 void SmtpServer::Hold() {
-    static constexpr char kHold[] = "hold\n";
-    if (write(m_input, kHold, sizeof kHold - 1) < 0) throw std::runtime_error("the SMTP server is gone");
+    if (!m_server->WriteLine("hold")) throw std::runtime_error("the SMTP server is gone");
 }
 
 std::vector<ReceivedMail> SmtpServer::Messages() const {
     std::vector<ReceivedMail> messages;
     for (int n = 1;; ++n) {
-        const fs::path meta = m_state / (std::to_string(n) + ".json");
+        const fs::path meta = m_state->Path() / (std::to_string(n) + ".json");
         if (!fs::exists(meta)) break;
         const auto json = boost::json::parse(ReadFile(meta)).as_object();
         ReceivedMail mail;
-        mail.bytes = ReadFile(m_state / (std::to_string(n) + ".eml"));
+        mail.bytes = ReadFile(m_state->Path() / (std::to_string(n) + ".eml"));
         mail.mailFrom = json.at("mail_from").as_string().c_str();
         for (const auto& to : json.at("rcpt_tos").as_array()) mail.recipients.emplace_back(to.as_string().c_str());
         mail.authenticated = json.at("authenticated").as_bool();
@@ -258,7 +171,7 @@ std::vector<ReceivedMail> SmtpServer::Messages() const {
 
 bool SmtpServer::WaitForMessages(std::size_t count, std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    const fs::path last = m_state / (std::to_string(count) + ".json");
+    const fs::path last = m_state->Path() / (std::to_string(count) + ".json");
     while (count > 0 && !fs::exists(last)) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -267,7 +180,7 @@ bool SmtpServer::WaitForMessages(std::size_t count, std::chrono::milliseconds ti
 }
 
 int SmtpServer::Connections() const {
-    return std::atoi(ReadFile(m_state / "connections").c_str());
+    return std::atoi(ReadFile(m_state->Path() / "connections").c_str());
 }
 
 const TestCertificates& TestCertificates::Get() {

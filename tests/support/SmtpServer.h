@@ -2,19 +2,19 @@
 // Debian's /usr/bin/python3 (tests/support/smtp_server.py), on 127.0.0.1 and
 // a port of its own, storing every accepted message with its envelope and
 // its log-in and TLS state.  Certificates for its TLS modes come from a test
-// CA made with the openssl command-line tool.
-//
-// Independent of GoogleTest, so that the benchmarks use it too.
+// CA made with the openssl command-line tool.  The tests' only SMTP server:
+// the benchmarks use it too.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace vlibtest {
+
+class Child;
+class TempDir;
 
 struct SmtpServerOptions {
     enum class Mode { Plain, StartTls, ImplicitTls, Silent };
@@ -63,18 +63,13 @@ public:
     void Release();
     // Holds the messages that come from now on, until Release.
     void Hold();
-    // Stops the server and starts it again on the same port (every session
-    // is dropped; stored messages stay).
-    void Restart();
 
 private:
-    void Start(int port);
     void Stop();
 
     SmtpServerOptions m_options;
-    std::filesystem::path m_state;
-    pid_t m_pid = -1;
-    int m_input = -1;
+    std::unique_ptr<TempDir> m_state;
+    std::unique_ptr<Child> m_server;
     int m_port = 0;
 };
 

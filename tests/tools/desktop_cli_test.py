@@ -9,6 +9,7 @@ import time
 import unittest
 
 from vtools_run import run, VTOOLS
+from servers import XServer
 
 
 def known_uid(uid):
@@ -91,21 +92,12 @@ class Processes(unittest.TestCase):
 class Desktop(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        read, write = os.pipe()
-        cls.server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-noreset", "-nolisten", "tcp",
-                                       "-screen", "0", "3840x1200x24"], pass_fds=[write],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as f:
-            cls.display = ":" + f.readline().strip()
-        env = dict(os.environ, DISPLAY=cls.display)
-        subprocess.run(["xrandr", "--setmonitor", "*MAIN", "1920/500x1200/300+1920+0", "screen"], env=env, check=True, capture_output=True)
-        subprocess.run(["xrandr", "--setmonitor", "LEFT", "1920/500x1080/300+0+120", "none"], env=env, check=True, capture_output=True)
+        cls.server = XServer([("*MAIN", 1920, 0, 1920, 1200), ("LEFT", 0, 120, 1920, 1080)], screen="3840x1200x24")
+        cls.display = cls.server.display
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.kill()
-        cls.server.wait()
+        cls.server.close()
 
     def test_monitors_are_listed_and_rectangles_placed(self):
         out = run_on(self.display, "monitors")

@@ -2,7 +2,6 @@
 """Runs `vtools mail send` against the tests' aiosmtpd server."""
 import email
 import email.policy
-import json
 import os
 import socket
 import subprocess
@@ -11,40 +10,7 @@ import time
 import unittest
 
 from vtools_run import run, run_on_terminal, VTOOLS
-
-SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "smtp_server.py")
-
-
-class Server:
-    """The aiosmtpd server of tests/support, under Debian's python3."""
-
-    def __init__(self, *options):
-        self.state = tempfile.TemporaryDirectory()
-        self.process = subprocess.Popen(["/usr/bin/python3", SERVER, "--state", self.state.name, *options],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        line = self.process.stdout.readline().decode()
-        if not line.startswith("PORT "):
-            raise RuntimeError("the SMTP server did not start")
-        self.port = int(line.split()[1])
-
-    def messages(self):
-        found = []
-        n = 1
-        while os.path.exists(os.path.join(self.state.name, f"{n}.json")):
-            with open(os.path.join(self.state.name, f"{n}.json")) as f:
-                meta = json.load(f)
-            with open(os.path.join(self.state.name, f"{n}.eml"), "rb") as f:
-                meta["message"] = email.message_from_bytes(f.read(), policy=email.policy.default)
-            found.append(meta)
-            n += 1
-        return found
-
-    def close(self):
-        self.process.stdin.close()
-        self.process.wait(timeout=30)
-        self.process.stdout.close()
-        self.state.cleanup()
-
+from servers import SmtpServer as Server
 
 class MailSend(unittest.TestCase):
     def test_delivers_with_log_in_and_attachment(self):

@@ -7,6 +7,8 @@ import sys
 import tempfile
 
 VTOOLS = sys.argv.pop(1) if len(sys.argv) > 1 else "vtools"
+# The X server and the SMTP server of the tests (tests/support/servers.py).
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 
 
 def run(*args, stdin=b"", env=None):
