@@ -246,26 +246,15 @@ TEST_F(Files, ShareModesHoldForEveryAccessRight) {
                 FailsWith(ERROR_SHARING_VIOLATION, Opens("s.txt", c.secondAccess, OPEN_EXISTING, c.secondShare)));
         }
     }
-}
-
-TEST_F(Files, AccessRightsAndShareModesAreEnforcedInTheProcess) {
-    m_dir.Write("log.txt", "x");
-    const HANDLE writer = Open("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ);
-    // A reader must share writing with the writer; a second writer is refused.
-    const HANDLE reader = Open("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    ASSERT_TRUE(writer != INVALID_HANDLE_VALUE && reader != INVALID_HANDLE_VALUE);
-    char byte = 0;
-    DWORD count = 0;
-    ExpectFailures(
-        {{ERROR_ACCESS_DENIED, [&] { return ReadFile(writer, &byte, 1, &count, nullptr); }},
-         {ERROR_ACCESS_DENIED, [&] { return WriteFile(reader, "y", 1, &count, nullptr); }},
-         {ERROR_SHARING_VIOLATION, Opens("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ)},
-         {ERROR_SHARING_VIOLATION, Opens("log.txt", GENERIC_WRITE, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE)},
-         {ERROR_SHARING_VIOLATION, [&] { return DeleteFileW(W("log.txt").c_str()); }},
-         {ERROR_SHARING_VIOLATION, [&] { return MoveFileExW(W("log.txt").c_str(), W("m").c_str(), 0); }}});
-    EXPECT_TRUE(CloseHandle(writer) && CloseHandle(reader));
-    Handle deletable{Open("log.txt", GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_DELETE)};
-    EXPECT_TRUE(DeleteFileW(W("log.txt").c_str()));
+    // Deleting and renaming are opens for DELETE: refused unless every handle shares it.
+    {
+        Handle reader{Open("s.txt", GENERIC_READ, OPEN_EXISTING, R | W)};
+        ExpectFailures({{ERROR_SHARING_VIOLATION, [&] { return DeleteFileW(this->W("s.txt").c_str()); }},
+                        {ERROR_SHARING_VIOLATION,
+                         [&] { return MoveFileExW(this->W("s.txt").c_str(), this->W("m").c_str(), 0); }}});
+    }
+    Handle deletable{Open("s.txt", GENERIC_READ, OPEN_EXISTING, R | D)};
+    EXPECT_TRUE(DeleteFileW(this->W("s.txt").c_str()));
 }
 
 // --- Injected system-call failures -------------------------------------------------
