@@ -9,7 +9,7 @@ and for tools/vtools and examples/, applications of the library:
   internal     a folder's internal/ headers are included only from that folder
                (platform's areas share platform's internal/ headers);
   dependency   a layer includes public headers only of itself and of the layers
-               it declares, directly or through them; module/Export.h, the
+               it declares, directly or through them; VLibExport.h, the
                export macro (a leaf), is open to every layer;
   system       outside platform/, angle includes name only the standard C++
                library and the dependencies Boost, GSL, tinyxml2, Crypto++,
@@ -66,7 +66,7 @@ fontconfig/* curl/* elfutils/* libdwfl.h glib.h immintrin.h
 EXEMPT_FOLDERS = {"tests", "bench", "fuzz"}
 APPLICATION_FOLDERS = {"tools", "examples"}
 UMBRELLA = "VLibIncludes.h"
-EXPORT_MACRO = "module/Export.h"
+EXPORT_MACRO = "VLibExport.h"
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc", ".inl")
 
 # Crossings that wait for the file helpers (the file-system form of a path,
@@ -139,7 +139,7 @@ def check(root):
         top = path.split("/")[0] if "/" in path else ""
         if top in EXEMPT_FOLDERS:
             continue
-        if path == UMBRELLA:
+        if path in (UMBRELLA, EXPORT_MACRO):
             owner_layer = None
         elif top in layer_of_folder:
             owner_layer = layer_of_folder[top]
@@ -161,7 +161,7 @@ def check(root):
                 used_waivers.add((path, name))
                 continue
             head = name.split("/")[0] if "/" in name else ""
-            project = name == UMBRELLA or head in layer_of_folder
+            project = name in (UMBRELLA, EXPORT_MACRO) or head in layer_of_folder
             if bracket == '"' and not project:
                 local = os.path.normpath(os.path.join(os.path.dirname(path), name))
                 if local in file_set:
