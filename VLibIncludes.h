@@ -84,6 +84,7 @@
 #include "multithreading/TimerExecutor.h"
 #include "multithreading/UniqueMessage.h"
 #include "multithreading/VWinThread.h"
+#include "multithreading/WorkerHooks.h"
 
 // Data encoding.
 #include "encoding/BinaryStringSerializer.h"
