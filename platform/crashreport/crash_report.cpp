@@ -24,6 +24,7 @@
 
 #include "platform/crashreport/internal/ReportText.h"
 #include "platform/crashreport/internal/ReporterProtocol.h"
+#include "platform/internal/Clock.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
@@ -560,8 +561,7 @@ void RecordFacts(int signal, const siginfo_t* info, void* context) {
     facts.uThreadId = static_cast<std::uint64_t>(Sys().gettid());
     if (Sys().get_thread_name(facts.szThreadName) != 0) facts.szThreadName[0] = '\0';
     facts.szThreadName[sizeof facts.szThreadName - 1] = '\0';
-    struct timespec now {};
-    Sys().clock_gettime(CLOCK_REALTIME, &now);
+    const timespec now = vplatform::clock::Now();
     facts.nTimeSeconds = now.tv_sec;
     facts.nTimeNanoseconds = static_cast<std::int32_t>(now.tv_nsec);
     if (context != nullptr) RecordFrames(context);
@@ -821,9 +821,7 @@ int InstallProcess(const CR_INSTALL_INFOW& info) {
         CloseSaveFolder();
         return Fail(error, text);
     }
-    const time_t now = time(nullptr);
-    struct tm local {};
-    g_state.utcOffsetSeconds = Sys().localtime_r(&now, &local) != nullptr ? local.tm_gmtoff : 0;
+    g_state.utcOffsetSeconds = static_cast<long>(vplatform::clock::CurrentUtcOffset());
     g_state.pid = Sys().getpid();
     g_state.facts = {};
     g_reportWritten = false;
