@@ -85,6 +85,7 @@
 #include "multithreading/TimerExecutor.h"
 #include "multithreading/UniqueMessage.h"
 #include "multithreading/VWinThread.h"
+#include "multithreading/WorkerHooks.h"
 
 // Data encoding.
 #include "encoding/BinaryStringSerializer.h"

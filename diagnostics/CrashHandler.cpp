@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "diagnostics/Log.h"
+#include "diagnostics/internal/ThreadGuard.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
 #include "text/StringConversion.h"
@@ -310,8 +311,19 @@ void CrashHandler::CrashCallbackImpl::CopyExtraFiles(std::wstring_view reportFol
     CopyDesktop(m_desktopFile, destination);
 }
 
-CrashHandler::AutoThreadInstaller::AutoThreadInstaller()
-    : m_result(Installed.load() ? crInstallToCurrentThread2(0) : 0) {}
+namespace VTools::internal {
+
+std::int32_t GuardThread() noexcept {
+    return CrashHandler::Installed.load() ? crInstallToCurrentThread2(0) : 0;
+}
+
+void UnguardThread(std::int32_t result) noexcept {
+    if (CrashHandler::Installed.load() && result == 0) crUninstallFromCurrentThread();
+}
+
+}  // namespace VTools::internal
+
+CrashHandler::AutoThreadInstaller::AutoThreadInstaller() : m_result(VTools::internal::GuardThread()) {}
 
 CrashHandler::AutoThreadInstaller& CrashHandler::AutoThreadInstaller::operator=(const AutoThreadInstaller& other) {
     m_result = other.m_result;
@@ -319,8 +331,5 @@ CrashHandler::AutoThreadInstaller& CrashHandler::AutoThreadInstaller::operator=(
 }
 
 CrashHandler::AutoThreadInstaller::~AutoThreadInstaller() {
-    if (Installed.load() && m_result == 0) {
-        crUninstallFromCurrentThread();
-        m_result = 0;
-    }
+    VTools::internal::UnguardThread(m_result);
 }

@@ -50,7 +50,7 @@
 #include <string_view>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/crashreport/CrashReport.h"
 
 class VLIB_API CrashHandler {

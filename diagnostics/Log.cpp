@@ -1,8 +1,5 @@
 #include "diagnostics/Log.h"
 
-#include <boost/date_time/c_local_time_adjustor.hpp>
-#include <boost/date_time/posix_time/posix_time.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -10,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <future>
@@ -24,6 +20,7 @@
 #include "platform/kernel/Files.h"
 #include "platform/kernel/Handles.h"
 #include "platform/kernel/Threads.h"
+#include "platform/kernel/Time.h"
 #include "text/StringConversion.h"
 
 namespace VTools {
@@ -302,16 +299,18 @@ void Log::PrepareMessage(std::string& entry, std::string_view function, std::int
 }
 
 char* Log::GetFormatedTime(std::array<char, 13>& buffer) {
-    namespace pt = boost::posix_time;
-    // The instant comes from the system clock (microseconds or finer).  The
-    // local time of day of its whole second ("HH:MM:SS", the offset from
-    // Boost.Date_Time's local adjustor) is made once per second per thread,
-    // since offsets change only on whole seconds and the time-zone lookup is
-    // too slow to make for every entry; the milliseconds are patched in.
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    const long long microseconds = std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count();
-    const long long utcSeconds = microseconds / 1'000'000;
-    const long long milliseconds = microseconds / 1000 % 1000;  // truncated, not rounded
+    // The instant comes from the platform's clock (100-nanosecond ticks since
+    // 1601-01-01, a midnight in UTC).  The local time of day of its whole
+    // second ("HH:MM:SS", with the offset from UTC in force now) is made once
+    // per second per thread, since offsets change only on whole seconds and
+    // the time-zone lookup is too slow to make for every entry; the
+    // milliseconds are patched in.
+    constexpr long long kTicksPerSecond = 10'000'000;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = static_cast<long long>(vplatform::FileTimeTicks(now));
+    const long long utcSeconds = ticks / kTicksPerSecond;
+    const long long milliseconds = ticks / 10'000 % 1000;  // truncated, not rounded
 
     struct SecondText {
         long long second = std::numeric_limits<long long>::min();
@@ -323,9 +322,11 @@ char* Log::GetFormatedTime(std::array<char, 13>& buffer) {
         at[1] = static_cast<char>('0' + value % 10);
     };
     if (utcSeconds != cached.second) {
-        using Adjustor = boost::date_time::c_local_adjustor<pt::ptime>;
-        const pt::ptime utc = pt::from_time_t(static_cast<std::time_t>(utcSeconds));
-        const long long offsetSeconds = (Adjustor::utc_to_local(utc) - utc).total_seconds();
+        FILETIME shifted;
+        const long long offsetSeconds =
+            FileTimeToLocalFileTime(&now, &shifted)
+                ? (static_cast<long long>(vplatform::FileTimeTicks(shifted)) - ticks) / kTicksPerSecond
+                : 0;
         constexpr long long kSecondsPerDay = 86400;
         const long long local = ((utcSeconds + offsetSeconds) % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay;
         // "%02lld:%02lld:%02lld"

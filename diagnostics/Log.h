@@ -46,7 +46,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "multithreading/TaskExecutor.h"
 #include "multithreading/TimerExecutor.h"
 #include "platform/WinTypes.h"

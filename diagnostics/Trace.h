@@ -8,7 +8,7 @@
 // concurrent texts reach standard error).
 #pragma once
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::Trace {
 

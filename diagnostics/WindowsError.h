@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 class CException;
 

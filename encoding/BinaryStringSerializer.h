@@ -32,7 +32,7 @@
 #include <boost/json/value.hpp>
 #pragma pop_macro("Bool")
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/mfc/AfxArchive.h"
 
 class VLIB_API BinaryStringSerializer {

@@ -23,7 +23,7 @@
 #include <boost/json/value.hpp>
 #pragma pop_macro("Bool")
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::Json {
 

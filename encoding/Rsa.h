@@ -31,7 +31,7 @@
 
 #include <gsl/span>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::Encryption::Rsa {
 

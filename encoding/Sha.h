@@ -9,7 +9,7 @@
 
 #include <gsl/span>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::Encryption::Sha {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <type_traits>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/mfc/AfxString.h"
 
 // The polymorphic base through which nested values are owned.

@@ -13,7 +13,7 @@
 // context to itself: no connection may be made from the context meanwhile.
 #pragma once
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace boost::asio::ssl {
 class context;

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools {
 

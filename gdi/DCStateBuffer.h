@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/mfc/AfxGdi.h"
 
 class VLIB_API DCStateBuffer {

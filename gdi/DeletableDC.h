@@ -4,7 +4,7 @@
 // Threads: as CDC, it belongs to the thread that attached its DC.
 #pragma once
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/mfc/AfxGdi.h"
 
 class VLIB_API DeletableDC : public CDC {

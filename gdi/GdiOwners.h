@@ -13,7 +13,7 @@
 // window to that window's thread.
 #pragma once
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 #include "platform/gdi/Gdi.h"
 #include "platform/mfc/AfxGeometry.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 #include "platform/mfc/AfxGeometry.h"
 #include "platform/user/Monitor.h"

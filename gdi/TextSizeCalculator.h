@@ -18,8 +18,8 @@
 #include <string_view>
 #include <utility>
 
+#include "VLibExport.h"
 #include "gdi/GdiOwners.h"
-#include "module/Export.h"
 #include "platform/WinTypes.h"
 #include "platform/mfc/AfxGeometry.h"
 #include "platform/mfc/AfxWin.h"

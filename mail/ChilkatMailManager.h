@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/mail/Mail.h"
 
 // The SMTP settings, filled by the caller (positional braces follow the

@@ -19,7 +19,7 @@
 
 #include <string>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 #include "platform/mfc/AfxModule.h"
 

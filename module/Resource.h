@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 #include "platform/gdiplus/GdiPlus.h"
 

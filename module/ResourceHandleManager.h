@@ -14,7 +14,7 @@
 // a manager on one thread, and do not interleave managers of several threads.
 #pragma once
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 class VLIB_API ResourceHandleManager {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace Multithreading {
 

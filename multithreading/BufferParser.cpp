@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "diagnostics/Log.h"
+#include "multithreading/internal/Hooks.h"
 #include "multithreading/internal/WorkQueue.h"
 
 namespace Multithreading {
@@ -20,7 +20,8 @@ void BufferParser::StartParsing(const Callback& callback) {
         try {
             callback(buffer);
         } catch (...) {
-            LogAllExceptions("Multithreading::BufferParser::StartParsing::<lambda_1>::operator ()", __LINE__);
+            internal::LogCurrentException("Multithreading::BufferParser::StartParsing::<lambda_1>::operator ()",
+                                          __LINE__);
         }
     });
 }

@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace Multithreading {
 

@@ -3,8 +3,8 @@
 #include <system_error>
 #include <utility>
 
-#include "diagnostics/CrashHandler.h"
 #include "multithreading/Thread.h"
+#include "multithreading/internal/Hooks.h"
 #include "multithreading/internal/TaskReport.h"
 #include "multithreading/internal/WorkerThread.h"
 #include "platform/kernel/Threads.h"
@@ -55,7 +55,7 @@ void TaskLoopExecutor::StartLoopExecute(std::function<bool()> startCheck) {
 
 void TaskLoopExecutor::ThreadProcedure(const std::function<bool()>& startCheck) {
     {
-        CrashHandler::AutoThreadInstaller crashGuard;
+        internal::ThreadGuard crashGuard;
         VTools::Thread::SetThreadName(m_name);
         // The queue exists from the first message call on.
         MSG msg;
@@ -143,7 +143,7 @@ TaskLoopExecutor::Task TaskLoopExecutor::GetTask() {
 void TaskLoopExecutor::ExecuteTask() {
     Task task = GetTask();
     if (!task) return;
-    CrashHandler::AutoThreadInstaller crashGuard;
+    internal::ThreadGuard crashGuard;
     internal::RunReporting(task, kReporter, m_name);
 }
 

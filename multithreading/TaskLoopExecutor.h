@@ -36,7 +36,7 @@
 #include <string>
 #include <thread>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "multithreading/UniqueMessage.h"
 
 namespace Multithreading {

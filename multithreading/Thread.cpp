@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "diagnostics/Log.h"
+#include "multithreading/internal/Hooks.h"
 #include "platform/kernel/Threads.h"
 #include "text/Converter.h"
 #include "text/StringConversion.h"
@@ -17,7 +17,7 @@ void SetThreadName(std::string_view name) {
         message.append(name.data(), name.size()).append(", MESSAGE: ");
         message += String::Utf8ToAnsi("Nie uda\xC5\x82o si\xC4\x99 ustawi\xC4\x87 nazwy w\xC4\x85tkowi");
         message += ": ";
-        Log::Instance().Write("VTools::Thread::SetThreadName", __LINE__, message);
+        Multithreading::internal::WriteReport("VTools::Thread::SetThreadName", __LINE__, message);
     }
 }
 

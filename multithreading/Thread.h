@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 namespace VTools::Thread {

@@ -31,7 +31,7 @@
 #include <string>
 #include <thread>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace Multithreading {
 

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 class VLIB_API UniqueMessage {
 public:

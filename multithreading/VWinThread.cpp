@@ -1,7 +1,7 @@
 #include "multithreading/VWinThread.h"
 
-#include "diagnostics/CrashHandler.h"
 #include "multithreading/Thread.h"
+#include "multithreading/internal/Hooks.h"
 #include "platform/kernel/Handles.h"
 #include "platform/mfc/AfxException.h"
 
@@ -107,7 +107,7 @@ std::uint32_t VWinThread::GetThreadId() const {
 int VWinThread::Run() {
     int exitCode = 0;
     {
-        CrashHandler::AutoThreadInstaller crashGuard;
+        Multithreading::internal::ThreadGuard crashGuard;
         VTools::Thread::SetThreadName(m_name);
         _AFX_THREAD_STATE* state = AfxGetThreadState();
         while (!m_stopping) {

@@ -38,7 +38,7 @@
 #include <mutex>
 #include <string>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/mfc/AfxSync.h"
 #include "platform/mfc/AfxThread.h"
 

@@ -60,7 +60,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/mfc/AfxDateTime.h"
 #include "platform/mfc/AfxGeometry.h"
 

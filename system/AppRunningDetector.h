@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 class VLIB_API AppRunningDetector {

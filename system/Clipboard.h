@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 namespace VTools::Clipboard {

@@ -8,7 +8,7 @@
 // Threads: any thread.
 #pragma once
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::Keyboard {
 

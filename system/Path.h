@@ -31,7 +31,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 namespace VTools::Path {

@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 namespace VTools::Process {

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 namespace VTools {

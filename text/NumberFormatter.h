@@ -40,7 +40,7 @@
 #include <string_view>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 #include "platform/WinTypes.h"
 
 // Decimal places, shared with the application: 0 to 6.  Any other value

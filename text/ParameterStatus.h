@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 class VLIB_API ParameterStatus {
 public:

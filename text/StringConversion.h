@@ -18,7 +18,7 @@
 #include <boost/json/string.hpp>
 #pragma pop_macro("Bool")
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::String {
 

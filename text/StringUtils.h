@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::String {
 

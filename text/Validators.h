@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 // The abstract root: a set of allowed characters (order and repeats do not
 // matter) and the two checks every validator adds.

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "module/Export.h"
+#include "VLibExport.h"
 
 namespace VTools::internal {
 

@@ -2,8 +2,7 @@
 
 #include <exception>
 
-#include "diagnostics/Log.h"
-#include "diagnostics/WindowsError.h"
+#include "multithreading/internal/Hooks.h"
 #include "platform/mfc/AfxException.h"
 #include "text/StringConversion.h"
 
@@ -25,7 +24,7 @@ std::string DescribeAndRelease(CException* exception) {
             if (exception != nullptr) exception->Delete();
         }
     } release{exception};
-    return VTools::WindowsError::ExceptionToString(exception);
+    return DescribeException(exception);
 }
 }  // namespace
 
@@ -44,7 +43,7 @@ void ReportCurrentException(const Reporter& reporter, const std::string& name) n
         } catch (...) {
             message += VTools::String::Utf8ToAnsi("; MESSAGE: Nieznany Wyj\xC4\x85tek; ");
         }
-        VTools::Log::Instance().Write(reporter.function, reporter.line, message);
+        WriteReport(reporter.function, reporter.line, message);
     } catch (...) {
         // The report itself failed (allocation, conversion): nothing more to do.
     }

@@ -10,8 +10,8 @@
 #include <thread>
 #include <utility>
 
-#include "diagnostics/CrashHandler.h"
 #include "multithreading/Thread.h"
+#include "multithreading/internal/Hooks.h"
 
 namespace Multithreading::internal {
 
@@ -27,7 +27,7 @@ void StartWorker(std::thread& worker, std::mutex& mutex, std::atomic<bool>& runn
     running = true;
     try {
         worker = std::thread([&name, loop = std::move(loop)]() mutable {
-            CrashHandler::AutoThreadInstaller crashGuard;
+            ThreadGuard crashGuard;
             VTools::Thread::SetThreadName(name);
             loop();
         });

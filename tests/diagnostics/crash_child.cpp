@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "diagnostics/CrashHandler.h"
 #include "diagnostics/Log.h"
 #include "multithreading/TaskExecutor.h"
+#include "tests/support/FixedClock.h"
 #include "text/StringConversion.h"
 
 // Exported (the executable exports its symbols) so that the report names them.
@@ -75,6 +77,9 @@ int main(int argc, char** argv) {
     const bool killReporter = mode == "reporter-killed" || mode == "hang-reporter-killed" || mode == "planted-raw";
     if (mode == "relative" && chdir(std::filesystem::path(argv[3]).parent_path().c_str()) != 0) return 8;
     if (mode == "full-disk") dup2(STDOUT_FILENO, STDERR_FILENO);
+    // "fixed-clock" runs at 2024-02-29 12:34:56.789 UTC in a zone 5:30 ahead.
+    std::optional<vlibtest::FixedClock> clock;
+    if (mode == "fixed-clock") clock.emplace(timespec{1'709'210'096, 789'654'321}, 19'800);
     if (!VTools::Log::Instance().Open(VTools::String::Utf8ToWide(argv[3]))) return 3;
     // Short enough for the tests, long enough for a loaded machine.
     vplatformSetCrashCallbackLimit(mode.starts_with("hang") || mode == "callback-segv" ? 300 : 20000);
@@ -104,7 +109,7 @@ int main(int argc, char** argv) {
         }
     }
     if (mode == "segv" || mode == "no-ptrace" || mode == "reporter-killed" || mode == "relative" ||
-        mode == "full-disk" || mode.starts_with("planted"))
+        mode == "full-disk" || mode == "fixed-clock" || mode.starts_with("planted"))
         StaticStep(null);
     if (mode == "abort") std::abort();
     if (mode == "throw") CrashChildThrow();

@@ -137,6 +137,20 @@ TEST_F(CrashReportTest, ANullPointerLeavesAReportNamingTheCrashingFunctionAndThe
               2);
 }
 
+// The report's time and folder name and the log's stamps come from the
+// platform's clock, in its local time.
+TEST_F(CrashReportTest, TheReportAndTheLogAreStampedByThePlatformClock) {
+    const Ended child = Crash("fixed-clock");
+    const fs::path report = Report(child);
+    EXPECT_EQ(report.filename().string().substr(0, 22), "crash-20240229-180456-");
+    if (!report.empty()) {
+        EXPECT_EQ(Facts(report).at("time").as_string(), "2024-02-29T18:04:56.789+05:30");
+    }
+    const auto log = vlibtest::ParseLog(vlibtest::TempDir::Read(Log()));
+    EXPECT_FALSE(log.empty());
+    for (const auto& entry : log) EXPECT_EQ(entry.time, "18:04:56.789") << entry.message;
+}
+
 TEST_F(CrashReportTest, AbortAndAnUncaughtExceptionDieBySigabrtWithTheExceptionInTheReport) {
     const Ended aborted = Crash("abort", 128 + SIGABRT);
     const auto abortFacts = Facts(Report(aborted));

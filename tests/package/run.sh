@@ -27,8 +27,9 @@ for library in libc6 libstdc++6 libcurl4 libfontconfig1 libx11-6 libdw1 libmsgsl
 done
 contents=$(dpkg-deb -c "$deb")
 for file in usr/bin/vtools usr/bin/vlib-rc usr/include/vlibincludes/VLibIncludes.h \
-  usr/lib/pkgconfig/vlibincludes.pc usr/lib/cmake/VLibIncludes/VLibIncludesConfig.cmake \
-  usr/libexec/vlibincludes/vlib-crash-reporter usr/share/doc/VLibIncludes/LICENSE; do
+  usr/include/vlibincludes/VLibExport.h usr/lib/pkgconfig/vlibincludes.pc \
+  usr/lib/cmake/VLibIncludes/VLibIncludesConfig.cmake usr/libexec/vlibincludes/vlib-crash-reporter \
+  usr/share/doc/VLibIncludes/LICENSE; do
   grep -q " ./$file\$" <<<"$contents" || fail "the package lacks $file"
 done
 

@@ -2,14 +2,14 @@
 // quoted-printable and base64.
 #include "platform/mail/internal/Mime.h"
 
-#include <time.h>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
+
+#include "platform/kernel/Time.h"
 
 namespace vplatform::mail {
 namespace {
@@ -479,15 +479,22 @@ std::string CurrentDate() {
     static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const time_t now = time(nullptr);
-    struct tm local {};
-    localtime_r(&now, &local);
-    const long offset = local.tm_gmtoff / 60;
+    // The platform's clock, shifted by the offset from UTC in force now.
+    FILETIME utc;
+    GetSystemTimeAsFileTime(&utc);
+    FILETIME shifted;
+    if (!FileTimeToLocalFileTime(&utc, &shifted)) shifted = utc;
+    SYSTEMTIME local{};
+    FileTimeToSystemTime(&shifted, &local);
+    constexpr long long kTicksPerMinute = 600'000'000;
+    const long offset = static_cast<long>(
+        (static_cast<long long>(FileTimeTicks(shifted)) - static_cast<long long>(FileTimeTicks(utc))) /
+        kTicksPerMinute);
     const long magnitude = offset < 0 ? -offset : offset;
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
-                  local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
-                  local.tm_sec, offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.wDayOfWeek % 7],
+                  local.wDay, kMonths[(local.wMonth + 11) % 12], local.wYear, local.wHour, local.wMinute, local.wSecond,
+                  offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
     return text;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/mail/Mail.h"
 #include "platform/mail/internal/Mime.h"
 #include "tests/support/AcpScope.h"
+#include "tests/support/FixedClock.h"
 #include "tests/support/LastError.h"
 #include "tests/support/MailDecode.h"
 #include "tests/support/TempDir.h"
@@ -177,6 +178,25 @@ TEST(MimeComposer, HeaderTextsCannotStartFieldsOfTheirOwn) {
     ASSERT_EQ(decoded.attachments.size(), 1u);
     EXPECT_EQ(decoded.attachments[0].fileName, "a.txt  Content-Type: text/html");
     EXPECT_EQ(mime.find("\r\nBcc"), std::string::npos);
+}
+
+// Without a date of its own a message is dated by the platform's clock, in
+// local time with its offset from UTC.
+TEST(MimeComposer, AMessageWithoutADateIsDatedByThePlatformClock) {
+    const struct {
+        long utcOffset;
+        const char* date;
+    } cases[] = {
+        {19'800, "Thu, 29 Feb 2024 18:04:56 +0530"},
+        {-12'600, "Thu, 29 Feb 2024 09:04:56 -0330"},
+        {-46'800, "Wed, 28 Feb 2024 23:34:56 -1300"},
+    };
+    for (const auto& c : cases) {
+        const vlibtest::FixedClock clock({1'709'210'096, 789'654'321}, c.utcOffset);  // 2024-02-29 12:34:56.789 UTC
+        EmailData email = Message();
+        email.date.clear();
+        EXPECT_EQ(ComposeMime(email).substr(0, 39), std::string("Date: ") + c.date + "\r\n");
+    }
 }
 
 TEST(CkEmail, NarrowTextIsInTheAnsiCodePageUnlessUtf8IsSet) {
