@@ -19,13 +19,13 @@
 #include <exception>
 #include <typeinfo>
 
+#include "platform/WinError.h"
 #include "platform/crashreport/internal/ReportText.h"
 #include "platform/crashreport/internal/ReporterProtocol.h"
-#include "platform/kernel/internal/Clock.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
-#include "platform/WinError.h"
+#include "platform/kernel/internal/Clock.h"
 #include "platform/kernel/internal/Processes.h"
 
 namespace vplatform::crash::handling {

@@ -24,11 +24,11 @@
 #include "platform/crashreport/internal/CrashState.h"
 #include "platform/crashreport/internal/ReportText.h"
 #include "platform/crashreport/internal/ReporterProtocol.h"
-#include "platform/kernel/internal/Clock.h"
 #include "platform/internal/ErrnoMap.h"
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
+#include "platform/kernel/internal/Clock.h"
 #include "platform/kernel/internal/Processes.h"
 
 extern char** environ;

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "platform/gdi/internal/WindowDc.h"
 #include "platform/WinError.h"
+#include "platform/gdi/internal/WindowDc.h"
 #include "platform/user/SystemMetrics.h"
 #include "platform/user/Window.h"
 #include "platform/user/internal/WindowObject.h"

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "platform/internal/Syscalls.h"
 #include "platform/WinError.h"
+#include "platform/internal/Syscalls.h"
 #include "platform/nls/CodePage.h"
 #include "platform/user/Messages.h"
 #include "platform/x11/internal/Windows.h"
