@@ -19,6 +19,12 @@ std::optional<std::string> RunPeer(const std::vector<std::string>& argv, const s
         close(in[1]);
         return std::nullopt;
     }
+    // The arguments are made before fork: the child of a process with other
+    // threads may not allocate (a lock of the allocator can be held by a
+    // thread that does not exist in the child).
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid < 0) return std::nullopt;
     if (pid == 0) {
@@ -28,9 +34,6 @@ std::optional<std::string> RunPeer(const std::vector<std::string>& argv, const s
         close(in[1]);
         close(out[0]);
         close(out[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }
