@@ -368,6 +368,12 @@ int main(int argc, char** argv) {
     vbench::Report("mail", "STARTTLS and AUTH, aiosmtpd", "ChilkatMailManager",
                    reporter.Figures("BM_Throughput_Manager_AiosmtpdStartTlsAuth"), curl,
                    reporter.Figures("BM_Throughput_Curl4_AiosmtpdStartTlsAuth"), "messages/s", ">= 1.2");
+    const double oursBusy = reporter.Counter("BM_Throughput_Manager_Plain", "sink_busy").max;
+    const double peerBusy = reporter.Counter("BM_Throughput_Curl4_Plain", "sink_busy").max;
+    if (oursBusy > 0 || peerBusy > 0) {
+        std::printf("  the sink's threads were busy at most %.0f%% (ours) and %.0f%% (libcurl) of one core\n",
+                    oursBusy * 100, peerBusy * 100);
+    }
     for (const char* counter : {"median_ns", "p99_ns"}) {
         const vbench::Spread asio = reporter.Counter("BM_CallerCost_AsioPostCopy", counter);
         for (const char* caller : {"Manager", "MailMan"}) {

@@ -1,7 +1,7 @@
-// A fast SMTP sink inside the process, on 127.0.0.1 and a free port, served
-// by one Boost.Asio thread: it accepts every message (plain SMTP only, no
-// TLS or AUTH) and counts it, so that throughput benchmarks measure the
-// senders rather than the server.  SmtpServer (aiosmtpd) is the one to use
+// A fast SMTP sink inside the process, on 127.0.0.1 and a free port, one
+// thread per session with blocking reads and writes: it accepts every
+// message (plain SMTP only, no TLS or AUTH) and counts it, so that
+// throughput benchmarks measure the senders rather than the server.  SmtpServer (aiosmtpd) is the one to use
 // where the session's details matter.
 #pragma once
 
@@ -28,7 +28,7 @@ public:
     std::size_t Count() const;
     std::size_t Connections() const;
     std::string Last() const;
-    // CPU time the serving thread has used so far, in seconds: beside the
+    // CPU time the serving threads have used so far, in seconds: beside the
     // wall time it shows whether the sink could have held a sender back.
     double ServerCpuSeconds() const;
     // Waits until `count` messages were accepted; false when `timeout` passes.
