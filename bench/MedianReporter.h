@@ -1,6 +1,7 @@
 // Console output as usual, plus the figures of every repetition
-// (--benchmark_repetitions, 5 unless given when the benchmark starts through
-// vbench::Initialize) for the ratio tables the benchmarks print.  A ratio row
+// (--benchmark_repetitions: 5, interleaved, unless given, when the benchmark
+// starts through vbench::Initialize) for the ratio tables the benchmarks
+// print.  A ratio row
 // is ours / peer of one figure: the ratio of the two medians, with the range
 // of the rounds (round i of ours against round i of the peer) and each side's
 // own range.  With VLIB_BENCH_JSON=<file> in the environment every ratio row
@@ -40,19 +41,26 @@ inline double ProcessCpuNs() {
     return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-// benchmark::Initialize with at least `repetitions` repetitions unless the
-// command line asks for a number.
+// benchmark::Initialize with `repetitions` repetitions and the repetitions of
+// all benchmarks run in a shuffled interleaving (so that ours and the peer's
+// rounds see the same changes of load on the machine, and round i of each
+// ran at about the same time), unless the command line says otherwise.
 inline void Initialize(int& argc, char**& argv, int repetitions = 5) {
     static std::vector<char*> args;
-    static std::string flag;
+    static std::string repeat, interleave = "--benchmark_enable_random_interleaving=true";
     args.assign(argv, argv + argc);
-    bool given = false;
-    for (int i = 1; i < argc; ++i) given = given || std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
-    if (!given) {
-        flag = "--benchmark_repetitions=" + std::to_string(repetitions);
-        args.push_back(flag.data());
-        ++argc;
+    const auto given = [&](const char* flag) {
+        for (int i = 1; i < argc; ++i) {
+            if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0) return true;
+        }
+        return false;
+    };
+    if (!given("--benchmark_repetitions")) {
+        repeat = "--benchmark_repetitions=" + std::to_string(repetitions);
+        args.push_back(repeat.data());
     }
+    if (!given("--benchmark_enable_random_interleaving")) args.push_back(interleave.data());
+    argc = static_cast<int>(args.size());
     args.push_back(nullptr);
     argv = args.data();
     benchmark::Initialize(&argc, argv);
