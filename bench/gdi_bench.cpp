@@ -556,11 +556,11 @@ void PrintRatios(const std::map<std::string, double>& times) {
         {"SlowFormat / ICU + FreeType cached", "fit/SlowFormat", "fit/ICU+FreeTypeCache", kCells, 1e3, ""},
     };
     std::printf("\nRates per second of CPU time (medians) and ratios, ours / peer\n");
-    std::printf("%-40s %14s %14s %8s  %s\n", "case", "ours", "peer", "ratio", "goal");
+    std::printf("%-42s %14s %14s %8s  %s\n", "case", "ours", "peer", "ratio", "goal");
     for (const Row& row : rows) {
         const double ours = rate(row.ours, row.items, row.units), peer = rate(row.peer, row.items, row.units);
         if (ours <= 0 || peer <= 0) continue;
-        std::printf("%-40s %14.0f %14.0f %7.2fx  %s\n", row.label, ours, peer, ours / peer, row.goal);
+        std::printf("%-42s %14.0f %14.0f %7.2fx  %s\n", row.label, ours, peer, ours / peer, row.goal);
     }
 }
 
