@@ -53,6 +53,7 @@
 #include <string>
 #include <vector>
 
+#include "MedianReporter.h"
 #include "gdi/Monitor.h"
 #include "platform/kernel/Memory.h"
 #include "platform/user/Clipboard.h"
@@ -506,53 +507,64 @@ void BM_Peer_WindowLife(benchmark::State& state) {
 BENCHMARK(BM_Ours_WindowLife)->UseRealTime();
 BENCHMARK(BM_Peer_WindowLife)->UseRealTime();
 
+// Keeps, per benchmark, every round's CPU and wall-clock time per iteration
+// (in seconds) and its items per second.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
-            // With repetitions, the median stands for the benchmark.
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            const std::string& name = run.run_name.function_name;
             const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
-            const double cpu = run.GetAdjustedCPUTime() / unit;
-            const double real = run.GetAdjustedRealTime() / unit;
-            // Per second of CPU time (per second of wall-clock time for the
-            // benchmarks that use real time).
+            cpu[name].push_back(run.GetAdjustedCPUTime() / unit);
+            real[name].push_back(run.GetAdjustedRealTime() / unit);
             const auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) rates[run.run_name.function_name] = it->second;
-            if (cpu > 0) cpuRates[run.run_name.function_name] = 1 / cpu;
-            if (real > 0) realRates[run.run_name.function_name] = 1 / real;
+            if (it != run.counters.end()) rates[name].push_back(it->second);
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> rates;
-    std::map<std::string, double> cpuRates;
-    std::map<std::string, double> realRates;
+    // Rounds' rates (1 / time per iteration) of one benchmark.
+    static vbench::Spread PerSecond(const std::map<std::string, std::vector<double>>& times, const std::string& name) {
+        std::vector<double> values;
+        const auto it = times.find(name);
+        if (it != times.end()) {
+            for (const double t : it->second) {
+                if (t > 0) values.push_back(1 / t);
+            }
+        }
+        return vbench::Spread(std::move(values));
+    }
+    vbench::Spread Rates(const std::string& name) const {
+        const auto it = rates.find(name);
+        return it == rates.end() ? vbench::Spread() : vbench::Spread(it->second);
+    }
+    std::map<std::string, std::vector<double>> cpu, real, rates;
 };
 
-// Queries per second of CPU time and of wall-clock time (medians), ours over
-// the caching peer's (the judged ratio) and over the peer asking per call.
-void PrintMonitorRatios(RatioReporter& reporter) {
-    std::printf("\nQueries per second, ours / the caching RandR peer (goal >= 1.5x) and / the peer asking per call:\n");
-    std::printf("  %-26s %11s %11s %11s %8s %8s %11s %11s %11s %8s %8s\n", "", "ours CPU", "cached CPU", "asked CPU",
-                "ratio", "asked", "ours wall", "cached wall", "asked wall", "ratio", "asked");
+// Queries per second of CPU time and of wall-clock time, ours against the
+// caching peer (the judged rows) and against the peer asking per call.
+void PrintMonitorRatios(const RatioReporter& reporter) {
     for (const char* name : {"MonitorInfo", "GetNearestMonitor", "IsOnMonitor", "MoveAndClipRectToMonitor"}) {
-        double cpu[3], wall[3];
-        int i = 0;
-        for (const char* who : {"BM_Ours_", "BM_Peer_", "BM_PerCall_"}) {
-            cpu[i] = reporter.cpuRates[who + std::string(name)];
-            wall[i++] = reporter.realRates[who + std::string(name)];
+        const std::string ours = std::string("BM_Ours_") + name;
+        const bool judged = std::string(name) == "MonitorInfo";
+        for (const char* peer : {"BM_Peer_", "BM_PerCall_"}) {
+            const std::string other = peer + std::string(name);
+            const bool cached = std::string(peer) == "BM_Peer_";
+            const std::string against = cached ? " vs RandR cached, refreshed on events" : " vs RandR asked per call";
+            vbench::Report("Monitors", name + against + ", CPU", ours, RatioReporter::PerSecond(reporter.cpu, ours),
+                           other, RatioReporter::PerSecond(reporter.cpu, other), "queries/s",
+                           judged && cached ? ">= 1.5" : "");
+            vbench::Report("Monitors", name + against + ", wall", ours, RatioReporter::PerSecond(reporter.real, ours),
+                           other, RatioReporter::PerSecond(reporter.real, other), "queries/s",
+                           judged && cached ? ">= 1.5" : "");
         }
-        if (cpu[0] <= 0 || cpu[1] <= 0 || cpu[2] <= 0 || wall[0] <= 0 || wall[1] <= 0 || wall[2] <= 0) continue;
-        std::printf("  %-26s %11.0f %11.0f %11.0f %8.2f %8.2f %11.0f %11.0f %11.0f %8.2f %8.2f\n", name, cpu[0], cpu[1],
-                    cpu[2], cpu[0] / cpu[1], cpu[0] / cpu[2], wall[0], wall[1], wall[2], wall[0] / wall[1],
-                    wall[0] / wall[2]);
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     // The tests' X server with the three monitors when there is none.
     const vlibtest::XServer* server = nullptr;
     if (std::getenv("DISPLAY") == nullptr) {
@@ -571,28 +583,24 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintMonitorRatios(reporter);
-    std::printf("\n10 MB transfers per second (wall clock), ours / xclip:\n");
+    // 10 MB transfers per second (wall clock), ours against xclip.
     const struct {
-        const char* label;
+        const char* what;
         const char* ours;
         const char* peer;
     } pairs[] = {
-        {"serve", "ClipboardServe", "ClipboardRead"},
-        {"read, UTF-16 block / xclip -o", "ClipboardReadBlock", "ClipboardRead"},
-        {"read, std::wstring / xclip -o", "ClipboardRead", "ClipboardRead"},
-        {"read, std::wstring / xclip -o + iconv", "ClipboardRead", "ClipboardReadWide"},
+        {"serve 10 MB vs xclip -o reading it", "ClipboardServe", "ClipboardRead"},
+        {"read 10 MB as a UTF-16 block vs xclip -o", "ClipboardReadBlock", "ClipboardRead"},
+        {"read 10 MB as std::wstring vs xclip -o", "ClipboardRead", "ClipboardRead"},
+        {"read 10 MB as std::wstring vs xclip -o + iconv", "ClipboardRead", "ClipboardReadWide"},
     };
     for (const auto& pair : pairs) {
-        const double ours = reporter.rates[std::string("BM_Ours_") + pair.ours];
-        const double peer = reporter.rates[std::string("BM_Peer_") + pair.peer];
-        if (ours > 0 && peer > 0) std::printf("  %-40s %8.2f %8.2f  ratio %.2f\n", pair.label, ours, peer, ours / peer);
+        const std::string ours = std::string("BM_Ours_") + pair.ours, peer = std::string("BM_Peer_") + pair.peer;
+        vbench::Report("Clipboard", pair.what, ours, reporter.Rates(ours), peer, reporter.Rates(peer), "transfers/s");
     }
-    const double oursLife = reporter.rates["BM_Ours_WindowLife"];
-    const double peerLife = reporter.rates["BM_Peer_WindowLife"];
-    if (oursLife > 0 && peerLife > 0) {
-        std::printf("\nWindow lives per second (wall clock), ours / Xlib alone:\n  %-40s %8.0f %8.0f  ratio %.2f\n",
-                    "create visible, move, destroy", oursLife, peerLife, oursLife / peerLife);
-    }
+    vbench::Report("Windows", "create visible, move, destroy vs Xlib alone", "BM_Ours_WindowLife",
+                   reporter.Rates("BM_Ours_WindowLife"), "BM_Peer_WindowLife", reporter.Rates("BM_Peer_WindowLife"),
+                   "windows/s");
     XCloseDisplay(g_display);
     benchmark::Shutdown();
     return 0;

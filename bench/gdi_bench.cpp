@@ -526,41 +526,55 @@ bool CompareWithPeers() {
 
 // The rates and the ratios of ours to each peer, from the medians of CPU time
 // per iteration (milliseconds for a table, microseconds for a set of texts).
-void PrintRatios(const std::map<std::string, double>& times) {
-    const auto rate = [&](const std::string& name, double itemsPerIteration, double unitsPerSecond) {
-        const auto it = times.find(name);
-        return it != times.end() && it->second > 0 ? itemsPerIteration * unitsPerSecond / it->second : 0.0;
+// The ratio rows: rates per second of CPU time, ours against each peer, from
+// the rounds' figures (vbench::Report prints them and writes the JSON rows).
+void PrintRatios(const vbench::MedianReporter& reporter) {
+    const auto rates = [&](const std::string& name, double itemsPerIteration, double unitsPerSecond) {
+        std::vector<double> values;
+        for (const double time : reporter.Figures(name).values) {
+            if (time > 0) values.push_back(itemsPerIteration * unitsPerSecond / time);
+        }
+        return vbench::Spread(std::move(values));
     };
     struct Row {
-        const char* label;
+        const char* area;
+        const char* what;
         std::string ours, peer;
         double items, units;
+        const char* unit;
         const char* goal;
     };
+    const char* const kWidths = "Text measuring (1,000 texts)";
+    const char* const kDistinct = "Text measuring (50,000 texts that never repeat)";
+    const char* const kFitting = "Fitting (100,000 distinct cells)";
     const Row rows[] = {
-        {"GetTextExtent / FreeType cached advances", "width/GetTextExtentPoint32W", "width/FreeTypeCache", kTexts, 1e6,
-         ">= 1.0x"},
-        {"GetTextExtent / HarfBuzz advances", "width/GetTextExtentPoint32W", "width/HarfBuzzAdvances", kTexts, 1e6,
-         ">= 15x"},
-        {"GetTextExtent / HarfBuzz shaping", "width/GetTextExtentPoint32W", "width/HarfBuzzShaping", kTexts, 1e6, ""},
-        {"GetTextExtent / Pango layout", "width/GetTextExtentPoint32W", "width/Pango", kTexts, 1e6, ""},
-        {"50,000 distinct texts / FreeType cached", "distinct/GetTextExtentPoint32W", "distinct/FreeTypeCache",
-         kDistinctTexts, 1e6, ""},
-        {"50,000 distinct texts / HarfBuzz advances", "distinct/GetTextExtentPoint32W", "distinct/HarfBuzzAdvances",
-         kDistinctTexts, 1e6, ""},
-        {"50,000 distinct texts / HarfBuzz shaping", "distinct/GetTextExtentPoint32W", "distinct/HarfBuzzShaping",
-         kDistinctTexts, 1e6, ">= 60x"},
-        {"FastFormat / ICU + FreeType cached", "fit/FastFormat", "fit/ICU+FreeTypeCache", kCells, 1e3, ">= 5x"},
-        {"FastFormat / ICU + HarfBuzz advances", "fit/FastFormat", "fit/ICU+HarfBuzzAdvances", kCells, 1e3, ">= 6x"},
-        {"FastFormat / ICU + HarfBuzz shaping", "fit/FastFormat", "fit/ICU+HarfBuzzShaping", kCells, 1e3, ""},
-        {"SlowFormat / ICU + FreeType cached", "fit/SlowFormat", "fit/ICU+FreeTypeCache", kCells, 1e3, ""},
+        {kWidths, "vs FreeType with cached advances", "width/GetTextExtentPoint32W", "width/FreeTypeCache", kTexts, 1e6,
+         "texts/s", ">= 1.0"},
+        {kWidths, "vs HarfBuzz advances", "width/GetTextExtentPoint32W", "width/HarfBuzzAdvances", kTexts, 1e6,
+         "texts/s", ">= 15"},
+        {kWidths, "vs HarfBuzz shaping", "width/GetTextExtentPoint32W", "width/HarfBuzzShaping", kTexts, 1e6, "texts/s",
+         ""},
+        {kWidths, "vs Pango layout (kerns: widths differ)", "width/GetTextExtentPoint32W", "width/Pango", kTexts, 1e6,
+         "texts/s", ""},
+        {kDistinct, "vs FreeType with cached advances", "distinct/GetTextExtentPoint32W", "distinct/FreeTypeCache",
+         kDistinctTexts, 1e6, "texts/s", ""},
+        {kDistinct, "vs HarfBuzz advances", "distinct/GetTextExtentPoint32W", "distinct/HarfBuzzAdvances",
+         kDistinctTexts, 1e6, "texts/s", ""},
+        {kDistinct, "vs HarfBuzz shaping", "distinct/GetTextExtentPoint32W", "distinct/HarfBuzzShaping", kDistinctTexts,
+         1e6, "texts/s", ">= 60"},
+        {kFitting, "FastFormat vs ICU + FreeType cached advances", "fit/FastFormat", "fit/ICU+FreeTypeCache", kCells,
+         1e3, "cells/s", ">= 5"},
+        {kFitting, "FastFormat vs ICU + HarfBuzz advances", "fit/FastFormat", "fit/ICU+HarfBuzzAdvances", kCells, 1e3,
+         "cells/s", ">= 6"},
+        {kFitting, "FastFormat vs ICU + HarfBuzz shaping", "fit/FastFormat", "fit/ICU+HarfBuzzShaping", kCells, 1e3,
+         "cells/s", ""},
+        {kFitting, "SlowFormat vs ICU + FreeType cached advances", "fit/SlowFormat", "fit/ICU+FreeTypeCache", kCells,
+         1e3, "cells/s", ""},
     };
-    std::printf("\nRates per second of CPU time (medians) and ratios, ours / peer\n");
-    std::printf("%-42s %14s %14s %8s  %s\n", "case", "ours", "peer", "ratio", "goal");
+    std::printf("\nRates per second of CPU time, ours / peer (median of the rounds, range of the rounds)\n");
     for (const Row& row : rows) {
-        const double ours = rate(row.ours, row.items, row.units), peer = rate(row.peer, row.items, row.units);
-        if (ours <= 0 || peer <= 0) continue;
-        std::printf("%-42s %14.0f %14.0f %7.2fx  %s\n", row.label, ours, peer, ours / peer, row.goal);
+        vbench::Report(row.area, row.what, row.ours, rates(row.ours, row.items, row.units), row.peer,
+                       rates(row.peer, row.items, row.units), row.unit, row.goal);
     }
 }
 
@@ -585,7 +599,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((p + "HarfBuzzShaping").c_str(), PeerWidths<HarfBuzz>, texts)->Unit(unit);
     }
     benchmark::RegisterBenchmark("width/Pango", PangoLayoutSize)->Unit(benchmark::kMicrosecond);
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (!CompareWithPeers()) {
         std::fprintf(stderr, "a peer's results differ from ours: nothing timed\n");
@@ -593,7 +607,7 @@ int main(int argc, char** argv) {
     }
     vbench::MedianReporter reporter(vbench::MedianReporter::Figure::CpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintRatios(reporter.Medians());
+    PrintRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -408,38 +408,33 @@ bool PeersDoTheSameWork() {
     return true;
 }
 
-// The time ratios of ours over each peer (CPU time medians), and the peak
-// memory of one file load.
-void PrintRatios(const std::map<std::string, double>& times, const char* self) {
-    const auto find = [&](const std::string& name) {
-        const auto it = times.find(name);
-        return it == times.end() ? 0.0 : it->second;
-    };
-    const auto ratio = [](double a, double b) { return a > 0 && b > 0 ? a / b : 0.0; };
-    std::printf("\nTime ratios (lower is faster for Settings; - where one did not run)\n%-14s %18s %22s\n", "case",
-                "Settings/tinyxml2", "Settings/PropertyTree");
-    const auto cell = [](double value) { return value > 0 ? std::to_string(value).substr(0, 5) : std::string("-"); };
+// The ratio rows (vbench::Report prints them and writes the JSON rows): CPU
+// time of ours over each peer, from the rounds' figures, and the peak memory
+// of one file load (one child process a side).
+void PrintRatios(const vbench::MedianReporter& reporter, const char* self) {
+    const char* const kArea = "Settings";
+    const char* const kUnit = "ms CPU";
     for (const Case& c : kCases) {
         const std::string name = c.name;
-        const double ours = find(name + "/Settings");
-        std::printf("%-14s %18s %22s\n", c.name, cell(ratio(ours, find(name + "/tinyxml2"))).c_str(),
-                    cell(ratio(ours, find(name + "/PropertyTree"))).c_str());
+        for (const char* peer : {"tinyxml2", "PropertyTree"}) {
+            vbench::Report(kArea, name + " vs " + peer, name + "/Settings", reporter.Figures(name + "/Settings"),
+                           name + "/" + peer, reporter.Figures(name + "/" + peer), kUnit);
+        }
     }
     for (const char* name : {"string/parse", "file/load"}) {
         const std::string n = name;
-        std::printf("%-14s %18s   (tinyxml2 reading every name and value)%s\n", name,
-                    cell(ratio(find(n + "/Settings"), find(n + "/tinyxml2+values"))).c_str(),
-                    n == "file/load" ? "  goal <= 1.2" : "");
+        vbench::Report(kArea, n + " vs tinyxml2 reading every name and value", n + "/Settings",
+                       reporter.Figures(n + "/Settings"), n + "/tinyxml2+values",
+                       reporter.Figures(n + "/tinyxml2+values"), kUnit, n == "file/load" ? "<= 1.2" : "");
     }
     const long ours = MeasurePeak(self, "Settings"), tiny = MeasurePeak(self, "tinyxml2"),
                values = MeasurePeak(self, "tinyxml2+values");
     if (ours > 0 && tiny > 0 && values > 0) {
-        std::printf(
-            "\nPeak memory of one file load, rise of the resident set's high-water mark:\n"
-            "  Settings %.1f MiB, tinyxml2 %.1f MiB, tinyxml2 reading every value %.1f MiB\n"
-            "  Settings/tinyxml2 = %.2f, Settings/tinyxml2 reading every value = %.2f  (goal <= 1.5)\n",
-            ours / 1024.0, tiny / 1024.0, values / 1024.0, static_cast<double>(ours) / tiny,
-            static_cast<double>(ours) / values);
+        const auto mib = [](long kib) { return vbench::Spread({kib / 1024.0}); };
+        vbench::Report(kArea, "peak memory of a file load vs tinyxml2", "Settings", mib(ours), "tinyxml2", mib(tiny),
+                       "MiB");
+        vbench::Report(kArea, "peak memory of a file load vs tinyxml2 reading every value", "Settings", mib(ours),
+                       "tinyxml2+values", mib(values), "MiB", "<= 1.5");
     }
 }
 
@@ -457,7 +452,7 @@ int main(int argc, char** argv) {
     }
     benchmark::RegisterBenchmark("string/parse/tinyxml2+values", ParseTinyxml2Values)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("file/load/tinyxml2+values", LoadTinyxml2Values)->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     std::printf("document: %zu bytes, tree of %llu groups\n", TheData().text.size(),
                 static_cast<unsigned long long>(TheData().tree.GetVariablesCount()));
@@ -467,7 +462,7 @@ int main(int argc, char** argv) {
     }
     vbench::MedianReporter reporter(vbench::MedianReporter::Figure::CpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintRatios(reporter.Medians(), argv[0]);
+    PrintRatios(reporter, argv[0]);
     benchmark::Shutdown();
     return 0;
 }

@@ -1,22 +1,25 @@
 #!/usr/bin/python3
 """Writes docs/PERFORMANCE.md and its chart from the benchmarks' ratio rows.
 
-Usage: bench_report.py RESULTS_DIR PERFORMANCE.md CHART.png REPETITIONS
+Usage: bench_report.py RESULTS_DIR PERFORMANCE.md CHART.png
 
 RESULTS_DIR holds, per benchmark binary NAME, NAME.jsonl (one JSON object a
 ratio row, written by bench/MedianReporter.h when VLIB_BENCH_JSON names a
 file) and NAME.load (the 1-, 5- and 15-minute load averages before and after
-the run).  A row has:
-  area       the table it belongs to (e.g. "Text measuring")
-  case       what is measured, ours against which peer
-  unit       the unit of "ours" and "peer" (e.g. "ns/call", "MB/s")
-  ours, peer the medians of the rounds, in that unit
-  ratio      the median of the rounds' ratios, > 1 where ours is better
-  ratio_min, ratio_max   the range of the rounds' ratios
-  goal       optional: ">= 1.5" or "<= 1.2" on the ratio
-  note       optional: a short remark
-The chart is a bar a row (the median ratio, the range as a whisker, the goal
-as a mark), on a logarithmic axis, with 1 (even with the peer) drawn.
+the run).  A row (bench/MedianReporter.h, vbench::Report) has:
+  area, case         the table it belongs to and what is measured
+  ours, peer         who is measured (names)
+  unit               the unit of both figures (e.g. "ns/call", "messages/s")
+  ours_median, ours_min, ours_max, peer_median, peer_min, peer_max
+                     each side's figure over the rounds
+  ratio              ours / peer of the medians, in the unit (so below 1 is
+                     better for a cost such as ns/call, above 1 for a rate)
+  ratio_min, ratio_max   the range of the rounds' ratios (round i of ours
+                     against round i of the peer)
+  rounds, goal (">= x" or "<= x" on the ratio, or null), met (or null)
+The chart shows each row as how many times better ours is than the peer (the
+ratio for a rate, its inverse for a cost: above 1, ours is better), the
+range as a whisker and the goal as a mark, on a logarithmic axis.
 """
 import datetime
 import glob
@@ -45,7 +48,20 @@ def load_rows(results):
     return rows, loads
 
 
+def is_rate(row):
+    return row.get("unit", "").endswith("/s")
+
+
+def advantage(row, value):
+    """How many times better ours is, from a ratio ours / peer in the row's unit."""
+    if value is None or value <= 0:
+        return None
+    return value if is_rate(row) else 1.0 / value
+
+
 def goal_met(row):
+    if row.get("met") is not None:
+        return bool(row["met"])
     goal = (row.get("goal") or "").replace("≥", ">=").replace("≤", "<=").strip()
     match = re.fullmatch(r"(>=|<=)\s*([0-9.]+)\s*×?", goal)
     if not match:
@@ -85,11 +101,12 @@ def machine():
     return f"{model}, {os.cpu_count()} logical cores{memory}; Linux {platform.release()}"
 
 
-def write_markdown(path, rows, loads, chart_name, repetitions):
+def write_markdown(path, rows, loads, chart_name):
     areas = []
     for row in rows:
         if row["area"] not in areas:
             areas.append(row["area"])
+    rounds = [int(r.get("rounds") or 0) for r in rows]
     met = sum(1 for r in rows if goal_met(r) is True)
     with_goal = sum(1 for r in rows if goal_met(r) is not None)
     out = ["# Performance", "",
@@ -98,26 +115,31 @@ def write_markdown(path, rows, loads, chart_name, repetitions):
            "durability), with results checked equal before timing.",
            "",
            f"- Machine: {machine()}.",
-           f"- Run: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC, {repetitions} repetitions "
-           "a case; a ratio is the median of the rounds' ratios, its range the lowest and highest round.",
-           "- Ratios are above 1 where ours is better (less time or CPU per operation, more throughput); a goal "
-           "of the form `<= x` bounds a cost ratio instead.",
+           f"- Run: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; each case runs "
+           f"{min(rounds)}–{max(rounds)} rounds (repetitions, interleaved).  Each figure is the median of its rounds "
+           "with the lowest and highest round beside it.",
+           "- A ratio is ours / peer in the row's unit: below 1 is better for a cost (ns/call, CPU per message), "
+           "above 1 for a rate (messages/s, MB/s); goals bound that ratio.  The chart turns every row into how "
+           "many times better ours is (above 1: ours is better).",
            f"- Goals met: {met} of {with_goal}.",
            "",
            f"![Ratios against the peers]({chart_name})",
            ""]
     for area in areas:
         out += [f"## {area}", "",
-                "| case | unit | ours | peer | ratio (median) | range | goal | met |",
-                "|---|---|---:|---:|---:|---|---|---|"]
+                "| case | ours | peer | unit | ours (median, range) | peer (median, range) | ratio ours/peer "
+                "(median, rounds' range) | goal | met |",
+                "|---|---|---|---|---:|---:|---:|---|---|"]
         for row in rows:
             if row["area"] != area:
                 continue
             state = goal_met(row)
             mark = {True: "yes", False: "**no**", None: ""}[state]
             case = row["case"] + (f" ({row['note']})" if row.get("note") else "")
-            out.append(f"| {case} | {row.get('unit', '')} | {figure(row.get('ours'))} | {figure(row.get('peer'))} | "
-                       f"{row['ratio']:.2f}× | {row['ratio_min']:.2f}–{row['ratio_max']:.2f} | "
+            out.append(f"| {case} | {row.get('ours', '')} | {row.get('peer', '')} | {row.get('unit', '')} | "
+                       f"{figure(row.get('ours_median'))} ({figure(row.get('ours_min'))}–{figure(row.get('ours_max'))}) | "
+                       f"{figure(row.get('peer_median'))} ({figure(row.get('peer_min'))}–{figure(row.get('peer_max'))}) | "
+                       f"{row['ratio']:.3g}× ({row['ratio_min']:.3g}–{row['ratio_max']:.3g}) | "
                        f"{row.get('goal') or ''} | {mark} |")
         out.append("")
     if loads:
@@ -138,9 +160,10 @@ def write_chart(path, rows):
     import matplotlib.pyplot as plt
 
     labels = [f"{r['area']}: {r['case']}" for r in rows]
-    ratios = [r["ratio"] for r in rows]
-    low = [max(r["ratio"] - r["ratio_min"], 0) for r in rows]
-    high = [max(r["ratio_max"] - r["ratio"], 0) for r in rows]
+    ratios = [advantage(r, r["ratio"]) or 0 for r in rows]
+    ends = [sorted([advantage(r, r["ratio_min"]) or 0, advantage(r, r["ratio_max"]) or 0]) for r in rows]
+    low = [max(ratio - lo, 0) for ratio, (lo, _) in zip(ratios, ends)]
+    high = [max(hi - ratio, 0) for ratio, (_, hi) in zip(ratios, ends)]
     colours = []
     for r in rows:
         state = goal_met(r)
@@ -151,23 +174,23 @@ def write_chart(path, rows):
     ax.barh(y, ratios, color=colours, xerr=[low, high], capsize=2, error_kw={"elinewidth": 0.8})
     for yi, r in zip(y, rows):
         match = re.search(r"([0-9.]+)", r.get("goal") or "")
-        if match:
-            ax.plot([float(match.group(1))], [yi], marker="|", color="black", markersize=12)
+        if match and float(match.group(1)) > 0:
+            ax.plot([advantage(r, float(match.group(1)))], [yi], marker="|", color="black", markersize=12)
     ax.axvline(1.0, color="black", linewidth=0.8)
     ax.set_xscale("log")
     ax.set_yticks(y)
     ax.set_yticklabels(labels, fontsize=7)
-    ax.set_xlabel("ratio against the peer (median of the rounds; whiskers: range; |: goal; log scale)")
+    ax.set_xlabel("times better than the peer (median of the rounds; whiskers: range of the rounds; |: goal; log)")
     ax.set_title("Ours against the peers: green meets its goal, red does not, grey has none")
     fig.tight_layout()
     fig.savefig(path, dpi=110)
 
 
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 4:
         print(__doc__, file=sys.stderr)
         return 2
-    results, markdown, chart, repetitions = sys.argv[1:]
+    results, markdown, chart = sys.argv[1:]
     rows, loads = load_rows(results)
     if not rows:
         print(f"bench_report: no ratio rows in {results}", file=sys.stderr)
@@ -178,7 +201,7 @@ def main():
                 print(f"bench_report: a row of {row.get('bench')} lacks '{key}': {row}", file=sys.stderr)
                 return 1
     write_chart(chart, rows)
-    write_markdown(markdown, rows, loads, os.path.basename(chart), repetitions)
+    write_markdown(markdown, rows, loads, os.path.basename(chart))
     return 0
 
 
