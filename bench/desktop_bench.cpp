@@ -1,14 +1,20 @@
-// Monitor queries beside a peer that asks the X server per call, and the
-// clipboard beside xclip.
+// Monitor queries beside Xlib peers, and the clipboard beside xclip.
 //
-// GetNearestMonitor, IsOnMonitor and MoveAndClipRectToMonitor on three
-// monitors (LEFT, MAIN the primary, RIGHT), against the same questions
-// answered from XRRGetMonitors at each call, as code without a cached layout
-// would.  Runs on $DISPLAY, or on the tests' Xvfb when none is set.  The
-// ratios of the rates follow the usual output, twice: per second of CPU time,
-// which a loaded machine disturbs less but which leaves out the peer's wait
-// for the server (so it understates the peer's cost), and per second of
-// wall-clock time, which counts that round trip.
+// MonitorFromPoint with GetMonitorInfoW, GetNearestMonitor, IsOnMonitor and
+// MoveAndClipRectToMonitor on three monitors (LEFT, MAIN the primary, RIGHT),
+// against the same questions answered by two peers: one that keeps the
+// monitors from XRRGetMonitors and reads them again only after RandR
+// announced a change (it selects RandR's events and takes in what the
+// connection received, without blocking, before each query: what a careful
+// Xlib program does, and the peer the ratios are judged against), and one that
+// asks the server at each call.  Before timing, the peers' answers are
+// compared with ours, and on the tests' Xvfb both ours and the caching peer
+// must see a change of the monitors made just before the call.  Runs on
+// $DISPLAY, or on the tests' Xvfb when none is set (the change is checked only
+// there).  The ratios of the rates follow the usual output, twice: per second
+// of CPU time, which a loaded machine disturbs less but which leaves out a
+// peer's wait for the server, and per second of wall-clock time, which counts
+// that round trip.
 //
 // The clipboard moves 10 MB of text (UTF-8 on the wire, INCR transfers) in
 // both directions, in wall-clock time:
@@ -47,9 +53,11 @@
 #include <string>
 #include <vector>
 
+#include "MedianReporter.h"
 #include "gdi/Monitor.h"
 #include "platform/kernel/Memory.h"
 #include "platform/user/Clipboard.h"
+#include "platform/user/Monitor.h"
 #include "platform/user/Window.h"
 #include "system/Clipboard.h"
 #include "tests/support/Peer.h"
@@ -105,15 +113,108 @@ Box InX(const RECT& r) {
 
 Display* g_display = nullptr;
 
+// The monitors as a careful Xlib program keeps them, on a connection of its
+// own: read once, and again only after the server announced a change.  Each query
+// first takes in what the connection has received, without blocking, so a
+// change the server announced before the call is seen.
+class CachedMonitors {
+public:
+    CachedMonitors() : m_display(XOpenDisplay(nullptr)) {
+        if (m_display == nullptr) return;
+        int error = 0;
+        XRRQueryExtension(m_display, &m_eventBase, &error);
+        // A change of RandR's monitors alone comes as the root window's
+        // ConfigureNotify; outputs and CRTCs as RandR's events.
+        XSelectInput(m_display, DefaultRootWindow(m_display), StructureNotifyMask);
+        XRRSelectInput(m_display, DefaultRootWindow(m_display),
+                       RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+        m_boxes = FromServer(m_display);
+    }
+    ~CachedMonitors() {
+        if (m_display != nullptr) XCloseDisplay(m_display);
+    }
+    CachedMonitors(const CachedMonitors&) = delete;
+    CachedMonitors& operator=(const CachedMonitors&) = delete;
+
+    const std::vector<Box>& Get() {
+        if (m_display != nullptr && XEventsQueued(m_display, QueuedAfterReading) > 0) {
+            bool changed = false;
+            do {
+                XEvent event;
+                XNextEvent(m_display, &event);
+                if (event.type == m_eventBase + RRScreenChangeNotify ||
+                    (event.type == ConfigureNotify && event.xconfigure.window == DefaultRootWindow(m_display))) {
+                    XRRUpdateConfiguration(&event);
+                    changed = true;
+                } else if (event.type == m_eventBase + RRNotify) {
+                    changed = true;
+                }
+            } while (XEventsQueued(m_display, QueuedAlready) > 0);
+            if (changed) m_boxes = FromServer(m_display);
+        }
+        return m_boxes;
+    }
+
+private:
+    Display* m_display;
+    int m_eventBase = 0;
+    std::vector<Box> m_boxes;
+};
+
+CachedMonitors& Cached() {
+    static CachedMonitors cached;
+    return cached;
+}
+
+// The monitors from the cache, or from the server at each call.
+const std::vector<Box>& FromCache() {
+    return Cached().Get();
+}
+
+std::vector<Box> PerCall() {
+    return FromServer(g_display);
+}
+
+// Points spread like the rectangles' corners.
+constexpr POINT kPoints[] = {{500, 400}, {-1000, 600}, {3000, 400}, {-4500, -500}, {1900, 1200}, {6200, 100}};
+
+void BM_Ours_MonitorInfo(benchmark::State& state) {
+    std::size_t i = 0;
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    for (auto _ : state) {
+        const HMONITOR monitor = MonitorFromPoint(kPoints[i++ % 6], MONITOR_DEFAULTTONEAREST);
+        benchmark::DoNotOptimize(GetMonitorInfoW(monitor, &info));
+        benchmark::DoNotOptimize(info);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The nearest monitor's rectangle, in virtual-screen coordinates.
+template <class Boxes>
+RECT PeerMonitorOf(const Boxes& boxes, POINT p) {
+    const Box& b = boxes[Nearest(boxes, {p.x + kShift, p.y, p.x + kShift + 1, p.y + 1})];
+    return {static_cast<LONG>(b.left - kShift), static_cast<LONG>(b.top), static_cast<LONG>(b.right - kShift),
+            static_cast<LONG>(b.bottom)};
+}
+
+template <auto Boxes>
+void BM_Peer_MonitorInfo(benchmark::State& state) {
+    std::size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(PeerMonitorOf(Boxes(), kPoints[i++ % 6]));
+    state.SetItemsProcessed(state.iterations());
+}
+
 void BM_Ours_GetNearestMonitor(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) benchmark::DoNotOptimize(Monitors::GetNearestMonitor(&kQueries[i++ % 6]));
     state.SetItemsProcessed(state.iterations());
 }
 
+template <auto Boxes>
 void BM_Peer_GetNearestMonitor(benchmark::State& state) {
     std::size_t i = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(Nearest(FromServer(g_display), InX(kQueries[i++ % 6])));
+    for (auto _ : state) benchmark::DoNotOptimize(Nearest(Boxes(), InX(kQueries[i++ % 6])));
     state.SetItemsProcessed(state.iterations());
 }
 
@@ -124,10 +225,11 @@ void BM_Ours_IsOnMonitor(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+template <auto Boxes>
 void BM_Peer_IsOnMonitor(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) {
-        const auto boxes = FromServer(g_display);
+        const auto& boxes = Boxes();
         const Box r = InX(kQueries[i++ % 6]);
         const Box& m = boxes.front();
         benchmark::DoNotOptimize(r.left >= m.left && r.left < m.right && r.top >= m.top && r.top < m.bottom &&
@@ -146,10 +248,11 @@ void BM_Ours_MoveAndClipRectToMonitor(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+template <auto Boxes>
 void BM_Peer_MoveAndClipRectToMonitor(benchmark::State& state) {
     std::size_t i = 0;
     for (auto _ : state) {
-        const Box a = FromServer(g_display).front();
+        const Box a = Boxes().front();
         Box r = InX(kQueries[i++ % 6]);
         if (r.left < a.left || r.left >= a.right) r = {a.left, r.top, a.left + (r.right - r.left), r.bottom};
         if (r.top < a.top || r.top >= a.bottom) r = {r.left, a.top, r.right, a.top + (r.bottom - r.top)};
@@ -160,12 +263,61 @@ void BM_Peer_MoveAndClipRectToMonitor(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+BENCHMARK(BM_Ours_MonitorInfo);
+BENCHMARK(BM_Peer_MonitorInfo<FromCache>)->Name("BM_Peer_MonitorInfo");
+BENCHMARK(BM_Peer_MonitorInfo<PerCall>)->Name("BM_PerCall_MonitorInfo");
 BENCHMARK(BM_Ours_GetNearestMonitor);
-BENCHMARK(BM_Peer_GetNearestMonitor);
+BENCHMARK(BM_Peer_GetNearestMonitor<FromCache>)->Name("BM_Peer_GetNearestMonitor");
+BENCHMARK(BM_Peer_GetNearestMonitor<PerCall>)->Name("BM_PerCall_GetNearestMonitor");
 BENCHMARK(BM_Ours_IsOnMonitor);
-BENCHMARK(BM_Peer_IsOnMonitor);
+BENCHMARK(BM_Peer_IsOnMonitor<FromCache>)->Name("BM_Peer_IsOnMonitor");
+BENCHMARK(BM_Peer_IsOnMonitor<PerCall>)->Name("BM_PerCall_IsOnMonitor");
 BENCHMARK(BM_Ours_MoveAndClipRectToMonitor);
-BENCHMARK(BM_Peer_MoveAndClipRectToMonitor);
+BENCHMARK(BM_Peer_MoveAndClipRectToMonitor<FromCache>)->Name("BM_Peer_MoveAndClipRectToMonitor");
+BENCHMARK(BM_Peer_MoveAndClipRectToMonitor<PerCall>)->Name("BM_PerCall_MoveAndClipRectToMonitor");
+
+// Our monitor of each point beside the peers'; with `server`, the same after
+// the monitors changed just before the calls (RIGHT smaller), and after they
+// changed back.  False, with the reason printed, when one differs.
+bool CheckMonitors(const vlibtest::XServer* server) {
+    const auto ours = [](POINT p) {
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        GetMonitorInfoW(MonitorFromPoint(p, MONITOR_DEFAULTTONEAREST), &info);
+        return info.rcMonitor;
+    };
+    const auto same = [](const RECT& a, const RECT& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    const auto compare = [&](const char* when) {
+        for (const POINT& p : kPoints) {
+            const RECT mine = ours(p), cached = PeerMonitorOf(FromCache(), p), asked = PeerMonitorOf(PerCall(), p);
+            if (!same(mine, cached) || !same(mine, asked)) {
+                std::fprintf(stderr,
+                             "%s: the monitor of (%ld, %ld) differs: ours %ld,%ld-%ld,%ld, caching peer's "
+                             "%ld,%ld-%ld,%ld, asking peer's %ld,%ld-%ld,%ld\n",
+                             when, static_cast<long>(p.x), static_cast<long>(p.y), static_cast<long>(mine.left),
+                             static_cast<long>(mine.top), static_cast<long>(mine.right), static_cast<long>(mine.bottom),
+                             static_cast<long>(cached.left), static_cast<long>(cached.top),
+                             static_cast<long>(cached.right), static_cast<long>(cached.bottom),
+                             static_cast<long>(asked.left), static_cast<long>(asked.top),
+                             static_cast<long>(asked.right), static_cast<long>(asked.bottom));
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!compare("before timing")) return false;
+    if (server == nullptr) {
+        std::printf("on $DISPLAY: a change of the monitors is not checked\n");
+        return true;
+    }
+    auto smaller = vlibtest::ThreeMonitors();
+    smaller[2].width = 1280;
+    smaller[2].height = 1024;
+    if (!server->SetMonitors(smaller) || !compare("after a change") || ours({3000, 400}).right != 3200) return false;
+    if (!server->SetMonitors(vlibtest::ThreeMonitors()) || !compare("after the change back")) return false;
+    std::printf("ours and the caching peer saw the monitors change before each call\n");
+    return true;
+}
 
 // --- The clipboard -------------------------------------------------------------------
 
@@ -355,36 +507,68 @@ void BM_Peer_WindowLife(benchmark::State& state) {
 BENCHMARK(BM_Ours_WindowLife)->UseRealTime();
 BENCHMARK(BM_Peer_WindowLife)->UseRealTime();
 
+// Keeps, per benchmark, every round's CPU and wall-clock time per iteration
+// (in seconds) and its items per second.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
-            // With repetitions, the median stands for the benchmark.
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            const std::string& name = run.run_name.function_name;
             const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
-            const double cpu = run.GetAdjustedCPUTime() / unit;
-            const double real = run.GetAdjustedRealTime() / unit;
-            // Per second of CPU time (per second of wall-clock time for the
-            // benchmarks that use real time).
+            cpu[name].push_back(run.GetAdjustedCPUTime() / unit);
+            real[name].push_back(run.GetAdjustedRealTime() / unit);
             const auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) rates[run.run_name.function_name] = it->second;
-            if (cpu > 0) cpuRates[run.run_name.function_name] = 1 / cpu;
-            if (real > 0) realRates[run.run_name.function_name] = 1 / real;
+            if (it != run.counters.end()) rates[name].push_back(it->second);
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> rates;
-    std::map<std::string, double> cpuRates;
-    std::map<std::string, double> realRates;
+    // Rounds' rates (1 / time per iteration) of one benchmark.
+    static vbench::Spread PerSecond(const std::map<std::string, std::vector<double>>& times, const std::string& name) {
+        std::vector<double> values;
+        const auto it = times.find(name);
+        if (it != times.end()) {
+            for (const double t : it->second) {
+                if (t > 0) values.push_back(1 / t);
+            }
+        }
+        return vbench::Spread(std::move(values));
+    }
+    vbench::Spread Rates(const std::string& name) const {
+        const auto it = rates.find(name);
+        return it == rates.end() ? vbench::Spread() : vbench::Spread(it->second);
+    }
+    std::map<std::string, std::vector<double>> cpu, real, rates;
 };
+
+// Queries per second of CPU time and of wall-clock time, ours against the
+// caching peer (the judged rows) and against the peer asking per call.
+void PrintMonitorRatios(const RatioReporter& reporter) {
+    for (const char* name : {"MonitorInfo", "GetNearestMonitor", "IsOnMonitor", "MoveAndClipRectToMonitor"}) {
+        const std::string ours = std::string("BM_Ours_") + name;
+        const bool judged = std::string(name) == "MonitorInfo";
+        for (const char* peer : {"BM_Peer_", "BM_PerCall_"}) {
+            const std::string other = peer + std::string(name);
+            const bool cached = std::string(peer) == "BM_Peer_";
+            const std::string against = cached ? " vs RandR cached, refreshed on events" : " vs RandR asked per call";
+            vbench::Report("Monitors", name + against + ", CPU", ours, RatioReporter::PerSecond(reporter.cpu, ours),
+                           other, RatioReporter::PerSecond(reporter.cpu, other), "queries/s",
+                           judged && cached ? ">= 1.5" : "");
+            vbench::Report("Monitors", name + against + ", wall", ours, RatioReporter::PerSecond(reporter.real, ours),
+                           other, RatioReporter::PerSecond(reporter.real, other), "queries/s",
+                           judged && cached ? ">= 1.5" : "");
+        }
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     // The tests' X server with the three monitors when there is none.
+    const vlibtest::XServer* server = nullptr;
     if (std::getenv("DISPLAY") == nullptr) {
-        const vlibtest::XServer* server = vlibtest::XServer::Shared();
+        server = vlibtest::XServer::Shared();
         if (server == nullptr || !server->SetMonitors(vlibtest::ThreeMonitors())) return 1;
     }
     g_display = XOpenDisplay(nullptr);
@@ -392,45 +576,31 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no display\n");
         return 1;
     }
+    if (!CheckMonitors(server)) {
+        std::fprintf(stderr, "a peer's monitors differ from ours: nothing timed\n");
+        return 1;
+    }
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nQueries per second, ours / the peer asking XRRGetMonitors per call:\n");
-    std::printf("  %-26s %12s %12s %9s %12s %12s %9s\n", "", "ours (CPU)", "peer (CPU)", "ratio", "ours (wall)",
-                "peer (wall)", "ratio");
-    for (const char* name : {"GetNearestMonitor", "IsOnMonitor", "MoveAndClipRectToMonitor"}) {
-        const std::string ours = std::string("BM_Ours_") + name;
-        const std::string peer = std::string("BM_Peer_") + name;
-        const double oursCpu = reporter.cpuRates[ours];
-        const double peerCpu = reporter.cpuRates[peer];
-        const double oursReal = reporter.realRates[ours];
-        const double peerReal = reporter.realRates[peer];
-        if (oursCpu > 0 && peerCpu > 0 && oursReal > 0 && peerReal > 0) {
-            std::printf("  %-26s %12.0f %12.0f %9.1f %12.0f %12.0f %9.1f\n", name, oursCpu, peerCpu, oursCpu / peerCpu,
-                        oursReal, peerReal, oursReal / peerReal);
-        }
-    }
-    std::printf("\n10 MB transfers per second (wall clock), ours / xclip:\n");
+    PrintMonitorRatios(reporter);
+    // 10 MB transfers per second (wall clock), ours against xclip.
     const struct {
-        const char* label;
+        const char* what;
         const char* ours;
         const char* peer;
     } pairs[] = {
-        {"serve", "ClipboardServe", "ClipboardRead"},
-        {"read, UTF-16 block / xclip -o", "ClipboardReadBlock", "ClipboardRead"},
-        {"read, std::wstring / xclip -o", "ClipboardRead", "ClipboardRead"},
-        {"read, std::wstring / xclip -o + iconv", "ClipboardRead", "ClipboardReadWide"},
+        {"serve 10 MB vs xclip -o reading it", "ClipboardServe", "ClipboardRead"},
+        {"read 10 MB as a UTF-16 block vs xclip -o", "ClipboardReadBlock", "ClipboardRead"},
+        {"read 10 MB as std::wstring vs xclip -o", "ClipboardRead", "ClipboardRead"},
+        {"read 10 MB as std::wstring vs xclip -o + iconv", "ClipboardRead", "ClipboardReadWide"},
     };
     for (const auto& pair : pairs) {
-        const double ours = reporter.rates[std::string("BM_Ours_") + pair.ours];
-        const double peer = reporter.rates[std::string("BM_Peer_") + pair.peer];
-        if (ours > 0 && peer > 0) std::printf("  %-40s %8.2f %8.2f  ratio %.2f\n", pair.label, ours, peer, ours / peer);
+        const std::string ours = std::string("BM_Ours_") + pair.ours, peer = std::string("BM_Peer_") + pair.peer;
+        vbench::Report("Clipboard", pair.what, ours, reporter.Rates(ours), peer, reporter.Rates(peer), "transfers/s");
     }
-    const double oursLife = reporter.rates["BM_Ours_WindowLife"];
-    const double peerLife = reporter.rates["BM_Peer_WindowLife"];
-    if (oursLife > 0 && peerLife > 0) {
-        std::printf("\nWindow lives per second (wall clock), ours / Xlib alone:\n  %-40s %8.0f %8.0f  ratio %.2f\n",
-                    "create visible, move, destroy", oursLife, peerLife, oursLife / peerLife);
-    }
+    vbench::Report("Windows", "create visible, move, destroy vs Xlib alone", "BM_Ours_WindowLife",
+                   reporter.Rates("BM_Ours_WindowLife"), "BM_Peer_WindowLife", reporter.Rates("BM_Peer_WindowLife"),
+                   "windows/s");
     XCloseDisplay(g_display);
     benchmark::Shutdown();
     return 0;

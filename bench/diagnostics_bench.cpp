@@ -3,13 +3,16 @@
 //
 // Caller cost: nanoseconds per Write of a 100-byte message (median, p99 and
 // p99.9 of individually timed calls), with 1, 2 and 4 writing threads.
-// Writer rate: entries per second written and flushed one by one, measured
-// from the first Write until the last entry is in the file.
+// Beside it, the whole process's CPU time per entry (every thread, the
+// writer's included) from the first timed call until the last timed entry is
+// in the file.  Writer rate: entries per second written and flushed one by
+// one, measured from the first Write until the last entry is in the file,
+// with the CPU time per entry.
 //
 // The log and spdlog run in turns, round after round (--rounds=N, 5 unless
-// given), so that both see the same load on the machine; the closing tables
-// give, per case, the range over the rounds and the ratio of the two within
-// each round.
+// given), so that both see the same load on the machine; the closing rows
+// give, per case, each side's median and range over the rounds, and the
+// ratio of the medians with the range of the ratios within each round.
 #include <benchmark/benchmark.h>
 #include <spdlog/async.h>
 #include <spdlog/sinks/basic_file_sink.h>
@@ -28,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "MedianReporter.h"
 #include "diagnostics/Log.h"
 #include "tests/support/TempDir.h"
 #include "text/StringConversion.h"
@@ -103,7 +107,10 @@ Barrier g_barrier;
 
 // Results by implementation ("log", "spdlog") and thread count, one per round.
 std::map<std::string, std::map<int, std::vector<Percentiles>>> g_callerCost;
-std::map<std::string, std::vector<double>> g_rates;  // entries per second, one per round
+std::map<std::string, std::map<int, std::vector<double>>> g_callerCpu;  // CPU ns per entry, one per round
+std::map<std::string, std::vector<double>> g_rates;                     // entries per second, one per round
+std::map<std::string, std::vector<double>> g_rateCpu;                   // CPU ns per entry, one per round
+double g_cpuStart = 0;
 
 template <class Call>
 void TimeCalls(benchmark::State& state, Latencies& latencies, Call call) {
@@ -140,10 +147,21 @@ void LogCallerCost(benchmark::State& state) {
     g_barrier.Arrive(state.threads());
     for (int i = 0; i < kWarmUpCallsPerThread; ++i) VTools::Log::Instance().Write("Bench::Caller", 42, kMessage);
     g_barrier.Arrive(state.threads());
-    if (state.thread_index() == 0) VTools::Log::Instance().Flush(std::chrono::minutes(5));
+    static std::uintmax_t warmBytes = 0;
+    if (state.thread_index() == 0) {
+        VTools::Log::Instance().Flush(std::chrono::minutes(5));
+        warmBytes = std::filesystem::file_size(file);
+        g_cpuStart = vbench::ProcessCpuNs();
+    }
     g_barrier.Arrive(state.threads());
     TimeCalls(state, g_ourLatencies, [] { VTools::Log::Instance().Write("Bench::Caller", 42, kMessage); });
+    g_barrier.Arrive(state.threads());
     if (state.thread_index() == 0) {
+        // Every entry has the same length: the timed ones end where the file
+        // is as long again per call as the warm-up made it.
+        WaitForSize(file, warmBytes + warmBytes / kWarmUpCallsPerThread * kCallsPerThread);
+        g_callerCpu["log"][state.threads()].push_back((vbench::ProcessCpuNs() - g_cpuStart) /
+                                                      (double(state.threads()) * kCallsPerThread));
         VTools::Log::Instance().Close();
         Record(state, "log", g_ourLatencies);
         std::filesystem::remove(file);
@@ -171,10 +189,15 @@ void SpdlogCallerCost(benchmark::State& state) {
     if (state.thread_index() == 0) {
         // Until the queue has drained: 12 + 2 + 13 + 7 + 2 + 100 + 3 + 1 bytes an entry.
         WaitForSize(file, std::uintmax_t(state.threads()) * kWarmUpCallsPerThread * 140);
+        g_cpuStart = vbench::ProcessCpuNs();
     }
     g_barrier.Arrive(state.threads());
     TimeCalls(state, g_spdLatencies, [] { logger->info("{} ( {} )\r\n{}\r\n-", "Bench::Caller", 42, kMessage); });
+    g_barrier.Arrive(state.threads());
     if (state.thread_index() == 0) {
+        WaitForSize(file, std::uintmax_t(state.threads()) * (kWarmUpCallsPerThread + kCallsPerThread) * 140);
+        g_callerCpu["spdlog"][state.threads()].push_back((vbench::ProcessCpuNs() - g_cpuStart) /
+                                                         (double(state.threads()) * kCallsPerThread));
         logger.reset();
         spdlog::drop_all();
         spdlog::shutdown();
@@ -191,6 +214,7 @@ void LogWriterRate(benchmark::State& state) {
     const auto file = TempFile("vlib_bench_rate.txt");
     for (auto _ : state) {
         VTools::Log::Instance().Open(VTools::String::Utf8ToWide(file.string()));
+        const double cpu = vbench::ProcessCpuNs();
         const auto start = Clock::now();
         for (int i = 0; i < kRateEntries; ++i) VTools::Log::Instance().Write("Bench::Rate", 42, kMessage);
         // Each entry: time, two tabs, "Bench::Rate ( 42 )\r\n", message, "\r\n-\r\n".
@@ -198,6 +222,7 @@ void LogWriterRate(benchmark::State& state) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
         g_rates["log"].push_back(kRateEntries / seconds);
+        g_rateCpu["log"].push_back((vbench::ProcessCpuNs() - cpu) / kRateEntries);
         VTools::Log::Instance().Close();
         std::filesystem::remove(file);
     }
@@ -208,6 +233,7 @@ void SpdlogWriterRate(benchmark::State& state) {
     const auto file = TempFile("vlib_bench_spdrate.txt");
     for (auto _ : state) {
         auto logger = MakeSpdlog(file, 1 << 17);
+        const double cpu = vbench::ProcessCpuNs();
         const auto start = Clock::now();
         for (int i = 0; i < kRateEntries; ++i) logger->info("{} ( {} )\r\n{}\r\n-", "Bench::Rate", 42, kMessage);
         // spdlog writes "\n" after each entry: 12 + 2 + 11 + 7 + 2 + 100 + 3 + 1 bytes.
@@ -215,6 +241,7 @@ void SpdlogWriterRate(benchmark::State& state) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         state.SetIterationTime(seconds);
         g_rates["spdlog"].push_back(kRateEntries / seconds);
+        g_rateCpu["spdlog"].push_back((vbench::ProcessCpuNs() - cpu) / kRateEntries);
         logger.reset();
         spdlog::drop_all();
         spdlog::shutdown();
@@ -225,64 +252,33 @@ void SpdlogWriterRate(benchmark::State& state) {
 
 // --- Summary -------------------------------------------------------------------
 
-struct Range {
-    double low = 0, median = 0, high = 0;
-};
-
-Range RangeOf(std::vector<double> values) {
-    Range range;
-    if (values.empty()) return range;
-    std::sort(values.begin(), values.end());
-    return {values.front(), values[values.size() / 2], values.back()};
-}
-
-void PrintRange(const char* what, const Range& range, const char* unit) {
-    std::printf("  %-12s %8.0f %-3s (%.0f .. %.0f)\n", what, range.median, unit, range.low, range.high);
-}
-
-void PrintRatio(const char* what, const Range& range) {
-    std::printf("  %-12s %8.2f     (%.2f .. %.2f)\n", what, range.median, range.low, range.high);
-}
-
 void PrintSummary() {
-    std::printf("\nCaller cost per Write, median of the rounds (range over the rounds); lower is better.\n");
+    std::printf(
+        "\nMedian of the rounds (their range), ratio ours / peer of the medians (range of the ratios within "
+        "each round); caller cost and CPU: lower is better.\n");
+    const auto field = [](const std::vector<Percentiles>& runs, double Percentiles::*member) {
+        std::vector<double> values;
+        for (const Percentiles& run : runs) values.push_back(run.*member);
+        return vbench::Spread(values);
+    };
     for (const int threads : kThreadCounts) {
         const auto& ours = g_callerCost["log"][threads];
         const auto& peer = g_callerCost["spdlog"][threads];
-        if (ours.empty() || peer.empty()) continue;
-        std::printf("%d thread(s), %zu round(s):\n", threads, std::min(ours.size(), peer.size()));
-        const auto field = [](const std::vector<Percentiles>& runs, double Percentiles::*member) {
-            std::vector<double> values;
-            for (const Percentiles& run : runs) values.push_back(run.*member);
-            return RangeOf(values);
-        };
-        const auto ratio = [&](double Percentiles::*member) {
-            std::vector<double> values;
-            for (std::size_t i = 0; i < std::min(ours.size(), peer.size()); ++i) {
-                if (peer[i].*member > 0) values.push_back(ours[i].*member / (peer[i].*member));
-            }
-            return RangeOf(values);
-        };
-        PrintRange("log median", field(ours, &Percentiles::median), "ns");
-        PrintRange("spdlog", field(peer, &Percentiles::median), "ns");
-        PrintRatio("ratio", ratio(&Percentiles::median));
-        PrintRange("log p99", field(ours, &Percentiles::p99), "ns");
-        PrintRange("spdlog", field(peer, &Percentiles::p99), "ns");
-        PrintRatio("ratio", ratio(&Percentiles::p99));
-        PrintRange("log p99.9", field(ours, &Percentiles::p999), "ns");
-        PrintRange("spdlog", field(peer, &Percentiles::p999), "ns");
-        PrintRatio("ratio", ratio(&Percentiles::p999));
+        const std::string what = std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+        vbench::Report("log", "caller cost p50, " + what, "Log::Write", field(ours, &Percentiles::median),
+                       "spdlog async", field(peer, &Percentiles::median), "ns", "<= 1.0");
+        vbench::Report("log", "caller cost p99, " + what, "Log::Write", field(ours, &Percentiles::p99), "spdlog async",
+                       field(peer, &Percentiles::p99), "ns", "<= 1.0");
+        vbench::Report("log", "caller cost p99.9, " + what, "Log::Write", field(ours, &Percentiles::p999),
+                       "spdlog async", field(peer, &Percentiles::p999), "ns");
+        vbench::Report("log", "process CPU per entry, " + what, "Log::Write",
+                       vbench::Spread(g_callerCpu["log"][threads]), "spdlog async",
+                       vbench::Spread(g_callerCpu["spdlog"][threads]), "CPU ns/entry");
     }
-    const auto& ours = g_rates["log"];
-    const auto& peer = g_rates["spdlog"];
-    if (!ours.empty() && !peer.empty()) {
-        std::printf("Writer rate, entries per second flushed one by one (higher is better):\n");
-        PrintRange("log", RangeOf(ours), "/s");
-        PrintRange("spdlog", RangeOf(peer), "/s");
-        std::vector<double> ratios;
-        for (std::size_t i = 0; i < std::min(ours.size(), peer.size()); ++i) ratios.push_back(ours[i] / peer[i]);
-        PrintRatio("ratio", RangeOf(ratios));
-    }
+    vbench::Report("log", "writer rate, flushed one by one", "Log", vbench::Spread(g_rates["log"]), "spdlog async",
+                   vbench::Spread(g_rates["spdlog"]), "entries/s");
+    vbench::Report("log", "writer rate, process CPU", "Log", vbench::Spread(g_rateCpu["log"]), "spdlog async",
+                   vbench::Spread(g_rateCpu["spdlog"]), "CPU ns/entry");
 }
 
 // Takes "--rounds=N" out of the arguments.

@@ -1,8 +1,11 @@
 // Mail sending beside its peers, in the same binary:
 //  - messages per second through ChilkatMailManager::SendEmailAsync until
-//    delivered, beside a synchronous libcurl loop on one reused handle sending
-//    the same bytes, to the tests' aiosmtpd server (a) plain and (b) with
-//    STARTTLS and AUTH;
+//    delivered (its pool sends over up to VPLATFORM_MAIL_MAX_RUNNING
+//    connections at once), beside as many threads each sending its share of
+//    the same bytes on one reused libcurl handle, (a) plain to the support
+//    library's in-process sink (one Boost.Asio thread, far faster than
+//    either sender) and (b) with STARTTLS and AUTH to the tests' aiosmtpd
+//    server; every message is checked to have arrived;
 //  - the caller's cost of one SendEmailAsync (1 KiB message; median and p99)
 //    with a healthy and with a stalled server, beside posting a copy of the
 //    message to a boost::asio::thread_pool: ChilkatMailManager's (which also
@@ -14,18 +17,22 @@
 #include <boost/asio/thread_pool.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <barrier>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "MedianReporter.h"
 #include "mail/ChilkatMailManager.h"
 #include "platform/crypt/Crypt.h"
 #include "tests/support/SmtpServer.h"
+#include "tests/support/SmtpSink.h"
 
 namespace {
 
@@ -35,7 +42,7 @@ constexpr const char* kPassword = "bench-password";
 
 // The servers, started once.
 struct Servers {
-    std::unique_ptr<vlibtest::SmtpServer> plain;
+    vlibtest::SmtpSink sink;
     std::unique_ptr<vlibtest::SmtpServer> aiosmtpd;
     std::unique_ptr<vlibtest::SmtpServer> stalled;
 
@@ -48,7 +55,6 @@ struct Servers {
         options.certificate = certificates.serverCertificate;
         options.key = certificates.serverKey;
         aiosmtpd = std::make_unique<vlibtest::SmtpServer>(options);
-        plain = std::make_unique<vlibtest::SmtpServer>(vlibtest::SmtpServerOptions{});
         stalled = std::make_unique<vlibtest::SmtpServer>(vlibtest::SmtpServerOptions{});
     }
 };
@@ -92,6 +98,11 @@ std::size_t ReadUpload(char* buffer, std::size_t size, std::size_t count, void* 
     return n;
 }
 
+// Checks after a benchmark that the last message the server got is ours.
+void CheckLast(benchmark::State& state, const std::string& last) {
+    if (last.find("Notowania z dnia") == std::string::npos) state.SkipWithError("the server got another message");
+}
+
 void ManagerThroughput(benchmark::State& state, int port, int security, const std::function<std::size_t()>& delivered) {
     ChilkatMailManager manager;
     manager.SetupSender(Settings(port, security));
@@ -107,75 +118,130 @@ void ManagerThroughput(benchmark::State& state, int port, int security, const st
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
-void CurlLoopThroughput(benchmark::State& state, int port, int security,
-                        const std::function<std::size_t()>& delivered) {
+// kSenders threads, each with one libcurl handle it reuses (and so keeps
+// its connection), sending kBatch / kSenders messages per batch.
+constexpr int kSenders = VPLATFORM_MAIL_MAX_RUNNING;
+static_assert(kBatch % kSenders == 0);
+
+class CurlSenders {
+public:
+    CurlSenders(int port, int security, const std::string& mime) : m_mime(mime) {
+        const std::string url = "smtp://127.0.0.1:" + std::to_string(port);
+        m_recipients = curl_slist_append(nullptr, "<klient@example.com>");
+        for (int i = 0; i < kSenders; ++i) {
+            CURL* curl = curl_easy_init();
+            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(curl, CURLOPT_PROXY, "");
+            curl_easy_setopt(curl, CURLOPT_MAIL_FROM, "<jan@example.com>");
+            curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, m_recipients);
+            curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
+            curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(m_mime.size()));
+            if (security == 2) {
+                curl_easy_setopt(curl, CURLOPT_USE_SSL, CURLUSESSL_ALL);
+                curl_easy_setopt(curl, CURLOPT_CAINFO, vlibtest::TestCertificates::Get().caFile.c_str());
+                curl_easy_setopt(curl, CURLOPT_USERNAME, kUser);
+                curl_easy_setopt(curl, CURLOPT_PASSWORD, kPassword);
+            }
+            m_handles.push_back(curl);
+        }
+        for (int i = 0; i < kSenders; ++i) m_threads.emplace_back([this, i] { Run(i); });
+    }
+    ~CurlSenders() {
+        m_stop = true;
+        m_start.arrive_and_wait();
+        for (auto& thread : m_threads) thread.join();
+        for (CURL* curl : m_handles) curl_easy_cleanup(curl);
+        curl_slist_free_all(m_recipients);
+    }
+    // Sends one batch over all handles at once; the number of failures.
+    int SendBatch() {
+        m_failures = 0;
+        m_start.arrive_and_wait();
+        m_done.arrive_and_wait();
+        return m_failures;
+    }
+
+private:
+    void Run(int index) {
+        CURL* curl = m_handles[static_cast<std::size_t>(index)];
+        Upload upload{&m_mime, 0};
+        curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+        for (;;) {
+            m_start.arrive_and_wait();
+            if (m_stop) return;
+            for (int i = 0; i < kBatch / kSenders; ++i) {
+                upload.at = 0;
+                if (curl_easy_perform(curl) != CURLE_OK) ++m_failures;
+            }
+            m_done.arrive_and_wait();
+        }
+    }
+
+    const std::string m_mime;
+    curl_slist* m_recipients = nullptr;
+    std::vector<CURL*> m_handles;
+    std::vector<std::thread> m_threads;
+    std::barrier<> m_start{kSenders + 1};
+    std::barrier<> m_done{kSenders + 1};
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_failures{0};
+};
+
+void CurlThroughput(benchmark::State& state, int port, int security, const std::function<std::size_t()>& delivered) {
     Preview preview;
     preview.SetupSender(Settings(port, security));
-    const std::string mime = preview.Mime();
-    CURL* curl = curl_easy_init();
-    const std::string url = "smtp://127.0.0.1:" + std::to_string(port);
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROXY, "");
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, "<jan@example.com>");
-    curl_slist* recipients = curl_slist_append(nullptr, "<klient@example.com>");
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(mime.size()));
-    if (security == 2) {
-        curl_easy_setopt(curl, CURLOPT_USE_SSL, CURLUSESSL_ALL);
-        curl_easy_setopt(curl, CURLOPT_CAINFO, vlibtest::TestCertificates::Get().caFile.c_str());
-        curl_easy_setopt(curl, CURLOPT_USERNAME, kUser);
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, kPassword);
-    }
-    Upload upload{&mime, 0};
-    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    CurlSenders senders(port, security, preview.Mime());
     for (auto _ : state) {
         const std::size_t before = delivered();
-        for (int i = 0; i < kBatch; ++i) {
-            upload.at = 0;
-            const CURLcode code = curl_easy_perform(curl);
-            if (code != CURLE_OK) state.SkipWithError(curl_easy_strerror(code));
-        }
+        if (senders.SendBatch() != 0) state.SkipWithError("libcurl failed to send");
         if (delivered() != before + kBatch) state.SkipWithError("not every message was delivered");
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(recipients);
 }
 
-// The server stores each message before it answers; count the files.
-std::size_t PlainCount() {
-    return TheServers().plain->Messages().size();
+// The sink counts each message before it answers; aiosmtpd stores each
+// message before it answers: count the files.
+std::size_t SinkCount() {
+    return TheServers().sink.Count();
 }
 
 std::size_t AiosmtpdCount() {
     return TheServers().aiosmtpd->Messages().size();
 }
 
-void BM_Throughput_Manager_Plain(benchmark::State& state) {
-    ManagerThroughput(state, TheServers().plain->Port(), 0, PlainCount);
+// The share of the wall time the sink's thread was busy: far below 1 when
+// the sink is not what limits the rate.
+template <class Run>
+void OnSink(benchmark::State& state, Run run) {
+    const auto& sink = TheServers().sink;
+    const double cpu = sink.ServerCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.counters["sink_busy"] = (sink.ServerCpuSeconds() - cpu) / wall;
+    CheckLast(state, sink.Last());
 }
-void BM_Throughput_CurlLoop_Plain(benchmark::State& state) {
-    CurlLoopThroughput(state, TheServers().plain->Port(), 0, PlainCount);
+
+void BM_Throughput_Manager_Plain(benchmark::State& state) {
+    OnSink(state, [&] { ManagerThroughput(state, TheServers().sink.Port(), 0, SinkCount); });
+}
+void BM_Throughput_Curl4_Plain(benchmark::State& state) {
+    OnSink(state, [&] { CurlThroughput(state, TheServers().sink.Port(), 0, SinkCount); });
 }
 void BM_Throughput_Manager_AiosmtpdStartTlsAuth(benchmark::State& state) {
     ManagerThroughput(state, TheServers().aiosmtpd->Port(), 2, AiosmtpdCount);
+    CheckLast(state, TheServers().aiosmtpd->Messages().back().bytes);
 }
-void BM_Throughput_CurlLoop_AiosmtpdStartTlsAuth(benchmark::State& state) {
-    CurlLoopThroughput(state, TheServers().aiosmtpd->Port(), 2, AiosmtpdCount);
+void BM_Throughput_Curl4_AiosmtpdStartTlsAuth(benchmark::State& state) {
+    CurlThroughput(state, TheServers().aiosmtpd->Port(), 2, AiosmtpdCount);
+    CheckLast(state, TheServers().aiosmtpd->Messages().back().bytes);
 }
-BENCHMARK(BM_Throughput_Manager_Plain)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_Throughput_CurlLoop_Plain)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Throughput_Manager_Plain)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Throughput_Curl4_Plain)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_Throughput_Manager_AiosmtpdStartTlsAuth)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_Throughput_CurlLoop_AiosmtpdStartTlsAuth)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-// Per-call times of one benchmark, for the median and p99.
-std::map<std::string, std::vector<double>>& Samples() {
-    static std::map<std::string, std::vector<double>> samples;
-    return samples;
-}
+BENCHMARK(BM_Throughput_Curl4_AiosmtpdStartTlsAuth)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void ReportPercentiles(benchmark::State& state, std::vector<double>& samples) {
     std::sort(samples.begin(), samples.end());
@@ -186,9 +252,9 @@ void ReportPercentiles(benchmark::State& state, std::vector<double>& samples) {
 
 // Times each of kBatch calls of `send` (which queues one message to `port`).
 template <class Send>
-void TimeCalls(benchmark::State& state, bool stalled, const std::string& name, Send send) {
+void TimeCalls(benchmark::State& state, bool stalled, Send send) {
     auto& servers = TheServers();
-    auto& samples = Samples()[name];
+    std::vector<double> samples;
     for (auto _ : state) {
         // A stalled server accepts the connection and the data but never
         // answers the end of it: the workers wait while the queue fills.
@@ -214,20 +280,20 @@ void TimeCalls(benchmark::State& state, bool stalled, const std::string& name, S
 }
 
 int PortFor(bool stalled) {
-    return stalled ? TheServers().stalled->Port() : TheServers().plain->Port();
+    return stalled ? TheServers().stalled->Port() : TheServers().sink.Port();
 }
 
 // ChilkatMailManager::SendEmailAsync: fills a CkEmail, makes the task, runs it.
-void ManagerCallerCost(benchmark::State& state, bool stalled, const std::string& name) {
+void ManagerCallerCost(benchmark::State& state, bool stalled) {
     ChilkatMailManager manager;
     manager.SetupSender(Settings(PortFor(stalled), 0));
     const ChilkatMailDefine message = Message();
-    TimeCalls(state, stalled, name, [&] { return manager.SendEmailAsync(message); });
+    TimeCalls(state, stalled, [&] { return manager.SendEmailAsync(message); });
 }
 
 // CkMailMan::SendEmailAsync and Run on a message already built: the copy
 // into a task and the queueing, as asio's post of a copy.
-void MailManCallerCost(benchmark::State& state, bool stalled, const std::string& name) {
+void MailManCallerCost(benchmark::State& state, bool stalled) {
     CkMailMan man;
     man.put_SmtpHost("127.0.0.1");
     man.put_SmtpPort(PortFor(stalled));
@@ -237,7 +303,7 @@ void MailManCallerCost(benchmark::State& state, bool stalled, const std::string&
     email.AddTo("", message.recipient.c_str());
     email.put_Subject(message.subject.c_str());
     email.put_Body(message.body.c_str());
-    TimeCalls(state, stalled, name, [&] {
+    TimeCalls(state, stalled, [&] {
         CkTask* task = man.SendEmailAsync(email);
         const bool queued = task != nullptr && task->Run();
         delete task;
@@ -246,22 +312,22 @@ void MailManCallerCost(benchmark::State& state, bool stalled, const std::string&
 }
 
 void BM_CallerCost_Manager_Healthy(benchmark::State& state) {
-    ManagerCallerCost(state, false, "manager healthy");
+    ManagerCallerCost(state, false);
 }
 void BM_CallerCost_Manager_Stalled(benchmark::State& state) {
-    ManagerCallerCost(state, true, "manager stalled");
+    ManagerCallerCost(state, true);
 }
 void BM_CallerCost_MailMan_Healthy(benchmark::State& state) {
-    MailManCallerCost(state, false, "mailman healthy");
+    MailManCallerCost(state, false);
 }
 void BM_CallerCost_MailMan_Stalled(benchmark::State& state) {
-    MailManCallerCost(state, true, "mailman stalled");
+    MailManCallerCost(state, true);
 }
 
 void BM_CallerCost_AsioPostCopy(benchmark::State& state) {
     auto pool = std::make_unique<boost::asio::thread_pool>(VPLATFORM_MAIL_MAX_RUNNING);
     const ChilkatMailDefine message = Message();
-    auto& samples = Samples()["asio"];
+    std::vector<double> samples;
     for (auto _ : state) {
         double total = 0;
         for (int i = 0; i < kBatch; ++i) {
@@ -287,56 +353,36 @@ BENCHMARK(BM_CallerCost_MailMan_Healthy)->UseManualTime()->Iterations(50);
 BENCHMARK(BM_CallerCost_MailMan_Stalled)->UseManualTime()->Iterations(20);
 BENCHMARK(BM_CallerCost_AsioPostCopy)->UseManualTime()->Iterations(50);
 
-class Reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            for (const auto& [name, counter] : run.counters) values[run.benchmark_name()][name] = counter.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    // The median of the repetitions when there are some, else the one run.
-    double Get(const std::string& benchmark, const std::string& counter) const {
-        for (const auto& [name, counters] : values) {
-            if (!name.starts_with(benchmark) || !name.ends_with("_median")) continue;
-            const auto it = counters.find(counter);
-            if (it != counters.end()) return it->second;
-        }
-        for (const auto& [name, counters] : values) {
-            if (!name.starts_with(benchmark)) continue;
-            const auto it = counters.find(counter);
-            if (it != counters.end()) return it->second;
-        }
-        return 0;
-    }
-    std::map<std::string, std::map<std::string, double>> values;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     TheServers();
-    Reporter reporter;
+    vbench::MedianReporter reporter(vbench::MedianReporter::Figure::ItemsPerSecond);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-    std::printf("\nmessages per second (ours / libcurl loop):\n");
-    for (const char* server : {"Plain", "AiosmtpdStartTlsAuth"}) {
-        const double ours = reporter.Get(std::string("BM_Throughput_Manager_") + server, "items_per_second");
-        const double peer = reporter.Get(std::string("BM_Throughput_CurlLoop_") + server, "items_per_second");
-        std::printf("  %-22s %9.0f / %9.0f = %.2fx\n", server, ours, peer, ratio(ours, peer));
+    std::printf("\nMedian of the repetitions (their range), ratio ours / peer of the medians (range of the rounds):\n");
+    const std::string curl = "libcurl, " + std::to_string(kSenders) + " threads";
+    vbench::Report("mail", "plain, in-process sink", "ChilkatMailManager",
+                   reporter.Figures("BM_Throughput_Manager_Plain"), curl, reporter.Figures("BM_Throughput_Curl4_Plain"),
+                   "messages/s", ">= 1.2");
+    vbench::Report("mail", "STARTTLS and AUTH, aiosmtpd", "ChilkatMailManager",
+                   reporter.Figures("BM_Throughput_Manager_AiosmtpdStartTlsAuth"), curl,
+                   reporter.Figures("BM_Throughput_Curl4_AiosmtpdStartTlsAuth"), "messages/s", ">= 1.2");
+    const double oursBusy = reporter.Counter("BM_Throughput_Manager_Plain", "sink_busy").max;
+    const double peerBusy = reporter.Counter("BM_Throughput_Curl4_Plain", "sink_busy").max;
+    if (oursBusy > 0 || peerBusy > 0) {
+        std::printf("  the sink's threads were busy at most %.0f%% (ours) and %.0f%% (libcurl) of one core\n",
+                    oursBusy * 100, peerBusy * 100);
     }
-    std::printf("caller cost in ns, median / p99 (ours, and asio's post of a copy):\n");
-    const double asioMedian = reporter.Get("BM_CallerCost_AsioPostCopy", "median_ns");
-    const double asioP99 = reporter.Get("BM_CallerCost_AsioPostCopy", "p99_ns");
-    std::printf("  %-22s %9.0f / %9.0f\n", "asio post", asioMedian, asioP99);
-    for (const char* caller : {"Manager", "MailMan"}) {
-        for (const char* server : {"Healthy", "Stalled"}) {
-            const std::string name = std::string("BM_CallerCost_") + caller + "_" + server;
-            const double median = reporter.Get(name, "median_ns");
-            const double p99 = reporter.Get(name, "p99_ns");
-            std::printf("  %-22s %9.0f / %9.0f  (%.2fx / %.2fx asio)\n", (std::string(caller) + " " + server).c_str(),
-                        median, p99, ratio(median, asioMedian), ratio(p99, asioP99));
+    for (const char* counter : {"median_ns", "p99_ns"}) {
+        const vbench::Spread asio = reporter.Counter("BM_CallerCost_AsioPostCopy", counter);
+        for (const char* caller : {"Manager", "MailMan"}) {
+            for (const char* server : {"Healthy", "Stalled"}) {
+                const std::string name = std::string("BM_CallerCost_") + caller + "_" + server;
+                vbench::Report("mail", std::string("caller cost, ") + server + " server, " + counter,
+                               caller == std::string("Manager") ? "ChilkatMailManager" : "CkMailMan",
+                               reporter.Counter(name, counter), "asio post of a copy", asio, "ns");
+            }
         }
     }
     benchmark::Shutdown();

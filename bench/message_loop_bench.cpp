@@ -10,8 +10,11 @@
 //
 // Every GLib context is acquired by the thread that runs it before the
 // timing starts, so g_main_context_invoke from another thread queues an idle
-// source instead of running the function inline.  Figures are items per
-// second, the median of the repetitions; the ratios follow the tables.
+// source instead of running the function inline.  Figures per repetition:
+// items per second (wall) and the whole process's CPU time per item (every
+// thread: GetMessageW and the peers may spin before they sleep); the ratio
+// rows after the tables are of the medians, with the range of the rounds.
+// The producer waits for the last item on a futex, without spinning.
 #include <benchmark/benchmark.h>
 #include <glib.h>
 
@@ -19,14 +22,11 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <map>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "MedianReporter.h"
 #include "multithreading/TaskLoopExecutor.h"
 #include "platform/kernel/Threads.h"
 #include "platform/user/Messages.h"
@@ -37,8 +37,31 @@ constexpr int kOneWay = 100'000;
 constexpr int kRounds = 20'000;
 constexpr int kTasks = 100'000;
 
-void WaitUntil(const std::atomic<int>& done, int target) {
-    while (done.load(std::memory_order_acquire) < target) std::this_thread::yield();
+// Items taken; the producer sleeps until `target` (set before the first
+// item) is reached.
+struct Taken {
+    std::atomic<int> count{0};
+    int target = 0;
+    void Reset(int items) {
+        target = items;
+        count.store(0);
+    }
+    void Add() {
+        if (count.fetch_add(1, std::memory_order_release) + 1 == target) count.notify_one();
+    }
+    void Wait() {
+        for (int seen = count.load(std::memory_order_acquire); seen < target;
+             seen = count.load(std::memory_order_acquire)) {
+            count.wait(seen, std::memory_order_acquire);
+        }
+    }
+};
+
+// Items per second and the whole process's CPU time per item since `cpuStart`.
+void Finish(benchmark::State& state, int perIteration, double cpuStart) {
+    const double cpu = vbench::ProcessCpuNs() - cpuStart;
+    state.SetItemsProcessed(state.iterations() * perIteration);
+    state.counters["cpu_ns_per_item"] = cpu / static_cast<double>(state.iterations() * perIteration);
 }
 
 // --- Thread messages -----------------------------------------------------
@@ -55,7 +78,7 @@ public:
         m_thread.join();
     }
     DWORD Id() const { return m_id; }
-    std::atomic<int> taken{0};
+    Taken taken;
 
 private:
     void Loop() {
@@ -66,7 +89,7 @@ private:
             if (msg.message == WM_APP + 1) {
                 PostThreadMessageW(static_cast<DWORD>(msg.wParam), WM_APP + 2, 0, 0);
             } else {
-                taken.fetch_add(1, std::memory_order_release);
+                taken.Add();
             }
         }
     }
@@ -81,12 +104,13 @@ void Post(DWORD thread, UINT message, WPARAM wParam) {
 
 void BM_ThreadMessages_OneWay(benchmark::State& state) {
     MessageThread consumer;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
-        consumer.taken = 0;
+        consumer.taken.Reset(kOneWay);
         for (int i = 0; i < kOneWay; ++i) Post(consumer.Id(), WM_APP, 0);
-        WaitUntil(consumer.taken, kOneWay);
+        consumer.taken.Wait();
     }
-    state.SetItemsProcessed(state.iterations() * kOneWay);
+    Finish(state, kOneWay, cpu);
 }
 BENCHMARK(BM_ThreadMessages_OneWay)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -95,13 +119,16 @@ void BM_ThreadMessages_RoundTrip(benchmark::State& state) {
     const DWORD self = GetCurrentThreadId();
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    int answers = 0;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
         for (int i = 0; i < kRounds; ++i) {
             Post(echo.Id(), WM_APP + 1, self);
-            GetMessageW(&msg, nullptr, 0, 0);
+            if (GetMessageW(&msg, nullptr, 0, 0) > 0 && msg.message == WM_APP + 2) ++answers;
         }
     }
-    state.SetItemsProcessed(state.iterations() * kRounds);
+    Finish(state, kRounds, cpu);
+    if (answers != state.iterations() * kRounds) state.SkipWithError("an answer was missing");
 }
 BENCHMARK(BM_ThreadMessages_RoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -119,15 +146,14 @@ struct AsioThread {
 
 void BM_Asio_OneWay(benchmark::State& state) {
     AsioThread consumer;
-    std::atomic<int> taken{0};
+    Taken taken;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
-        taken = 0;
-        for (int i = 0; i < kOneWay; ++i) {
-            boost::asio::post(consumer.context, [&taken] { taken.fetch_add(1, std::memory_order_release); });
-        }
-        WaitUntil(taken, kOneWay);
+        taken.Reset(kOneWay);
+        for (int i = 0; i < kOneWay; ++i) boost::asio::post(consumer.context, [&taken] { taken.Add(); });
+        taken.Wait();
     }
-    state.SetItemsProcessed(state.iterations() * kOneWay);
+    Finish(state, kOneWay, cpu);
 }
 BENCHMARK(BM_Asio_OneWay)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -136,13 +162,16 @@ void BM_Asio_RoundTrip(benchmark::State& state) {
     boost::asio::io_context home{1};
     // Keeps run_one waiting for the answer.
     const auto guard = boost::asio::make_work_guard(home);
+    int answers = 0;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
         for (int i = 0; i < kRounds; ++i) {
-            boost::asio::post(echo.context, [&home] { boost::asio::post(home, [] {}); });
+            boost::asio::post(echo.context, [&home, &answers] { boost::asio::post(home, [&answers] { ++answers; }); });
             home.run_one();
         }
     }
-    state.SetItemsProcessed(state.iterations() * kRounds);
+    Finish(state, kRounds, cpu);
+    if (answers != state.iterations() * kRounds) state.SkipWithError("an answer was missing");
 }
 BENCHMARK(BM_Asio_RoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -184,25 +213,26 @@ private:
 };
 
 gboolean Count(gpointer counter) {
-    static_cast<std::atomic<int>*>(counter)->fetch_add(1, std::memory_order_release);
+    static_cast<Taken*>(counter)->Add();
     return G_SOURCE_REMOVE;
 }
 
 void BM_Glib_OneWay(benchmark::State& state) {
     GlibThread consumer;
-    std::atomic<int> taken{0};
+    Taken taken;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
-        taken = 0;
+        taken.Reset(kOneWay);
         for (int i = 0; i < kOneWay; ++i) g_main_context_invoke(consumer.Context(), Count, &taken);
-        WaitUntil(taken, kOneWay);
+        taken.Wait();
     }
-    state.SetItemsProcessed(state.iterations() * kOneWay);
+    Finish(state, kOneWay, cpu);
 }
 BENCHMARK(BM_Glib_OneWay)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 struct GlibRound {
     GMainContext* home;
-    std::atomic<int> answered{0};
+    Taken answered{};
 };
 
 void BM_Glib_RoundTrip(benchmark::State& state) {
@@ -210,8 +240,9 @@ void BM_Glib_RoundTrip(benchmark::State& state) {
     GlibRound round{g_main_context_new()};
     g_main_context_push_thread_default(round.home);
     g_main_context_acquire(round.home);
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
-        round.answered = 0;
+        round.answered.Reset(kRounds);
         for (int i = 0; i < kRounds; ++i) {
             g_main_context_invoke(
                 echo.Context(),
@@ -221,13 +252,15 @@ void BM_Glib_RoundTrip(benchmark::State& state) {
                     return G_SOURCE_REMOVE;
                 },
                 &round);
-            while (round.answered.load(std::memory_order_acquire) <= i) g_main_context_iteration(round.home, TRUE);
+            while (round.answered.count.load(std::memory_order_acquire) <= i) {
+                g_main_context_iteration(round.home, TRUE);
+            }
         }
     }
+    Finish(state, kRounds, cpu);
     g_main_context_release(round.home);
     g_main_context_pop_thread_default(round.home);
     g_main_context_unref(round.home);
-    state.SetItemsProcessed(state.iterations() * kRounds);
 }
 BENCHMARK(BM_Glib_RoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -236,86 +269,68 @@ BENCHMARK(BM_Glib_RoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_TaskLoopExecutor_Tasks(benchmark::State& state) {
     Multithreading::TaskLoopExecutor executor("Bench");
     executor.StartLoopExecute();
-    std::atomic<int> done{0};
+    Taken done;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
-        done = 0;
-        for (int i = 0; i < kTasks; ++i) executor.AddTask([&done] { done.fetch_add(1, std::memory_order_release); });
-        WaitUntil(done, kTasks);
+        done.Reset(kTasks);
+        for (int i = 0; i < kTasks; ++i) executor.AddTask([&done] { done.Add(); });
+        done.Wait();
     }
+    Finish(state, kTasks, cpu);
     executor.StopLoopExecute();
-    state.SetItemsProcessed(state.iterations() * kTasks);
 }
 BENCHMARK(BM_TaskLoopExecutor_Tasks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Glib_Tasks(benchmark::State& state) {
     GlibThread worker;
-    std::atomic<int> done{0};
+    Taken done;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
-        done = 0;
+        done.Reset(kTasks);
         for (int i = 0; i < kTasks; ++i) g_main_context_invoke(worker.Context(), Count, &done);
-        WaitUntil(done, kTasks);
+        done.Wait();
     }
-    state.SetItemsProcessed(state.iterations() * kTasks);
+    Finish(state, kTasks, cpu);
 }
 BENCHMARK(BM_Glib_Tasks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Asio_Tasks(benchmark::State& state) {
     AsioThread worker;
-    std::atomic<int> done{0};
+    Taken done;
+    const double cpu = vbench::ProcessCpuNs();
     for (auto _ : state) {
-        done = 0;
-        for (int i = 0; i < kTasks; ++i) {
-            boost::asio::post(worker.context, [&done] { done.fetch_add(1, std::memory_order_release); });
-        }
-        WaitUntil(done, kTasks);
+        done.Reset(kTasks);
+        for (int i = 0; i < kTasks; ++i) boost::asio::post(worker.context, [&done] { done.Add(); });
+        done.Wait();
     }
-    state.SetItemsProcessed(state.iterations() * kTasks);
+    Finish(state, kTasks, cpu);
 }
 BENCHMARK(BM_Asio_Tasks)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Collects items per second: the median of each benchmark's repetitions.
-class RateReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-            const auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) m_rates[run.run_name.function_name].push_back(it->second.value);
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    double Rate(const std::string& name) const {
-        const auto it = m_rates.find(name);
-        if (it == m_rates.end() || it->second.empty()) return 0;
-        std::vector<double> values = it->second;
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    }
-
-private:
-    std::map<std::string, std::vector<double>> m_rates;
-};
-
-void PrintRatio(const RateReporter& rates, const char* what, const char* ours, const char* peer, const char* goal) {
-    const double mine = rates.Rate(ours);
-    const double theirs = rates.Rate(peer);
-    if (mine <= 0 || theirs <= 0) return;
-    std::printf("%-28s %12.0f/s vs %-22s %12.0f/s  ratio %5.2f  (goal %s)\n", what, mine, peer, theirs, mine / theirs,
-                goal);
+// Two rows per pair: wall (items per second, higher is better) and the
+// whole process's CPU per item (lower is better), ours / peer.
+void PrintRatios(const vbench::MedianReporter& reporter, const char* what, const char* ours, const char* peer,
+                 const char* peerName, const char* wallGoal, const char* cpuGoal) {
+    const std::string name = ours == std::string("BM_TaskLoopExecutor_Tasks") ? "TaskLoopExecutor" : "thread messages";
+    vbench::Report("messages", std::string(what) + ", wall", name, reporter.Figures(ours), peerName,
+                   reporter.Figures(peer), "items/s", wallGoal);
+    vbench::Report("messages", std::string(what) + ", process CPU", name, reporter.Counter(ours, "cpu_ns_per_item"),
+                   peerName, reporter.Counter(peer, "cpu_ns_per_item"), "CPU ns/item", cpuGoal);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RateReporter reporter;
+    vbench::Initialize(argc, argv);
+    vbench::MedianReporter reporter(vbench::MedianReporter::Figure::ItemsPerSecond);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\n");
-    PrintRatio(reporter, "messages one-way", "BM_ThreadMessages_OneWay", "BM_Asio_OneWay", ">= 1.1");
-    PrintRatio(reporter, "messages one-way", "BM_ThreadMessages_OneWay", "BM_Glib_OneWay", "-");
-    PrintRatio(reporter, "messages round trips", "BM_ThreadMessages_RoundTrip", "BM_Asio_RoundTrip", ">= 1.1");
-    PrintRatio(reporter, "messages round trips", "BM_ThreadMessages_RoundTrip", "BM_Glib_RoundTrip", ">= 2");
-    PrintRatio(reporter, "TaskLoopExecutor tasks", "BM_TaskLoopExecutor_Tasks", "BM_Glib_Tasks", ">= 3");
-    PrintRatio(reporter, "TaskLoopExecutor tasks", "BM_TaskLoopExecutor_Tasks", "BM_Asio_Tasks", "reported");
+    std::printf("\nMedian of the repetitions (their range), ratio ours / peer of the medians (range of the rounds):\n");
+    PrintRatios(reporter, "one-way", "BM_ThreadMessages_OneWay", "BM_Asio_OneWay", "asio post", ">= 1.1", "<= 1.0");
+    PrintRatios(reporter, "one-way", "BM_ThreadMessages_OneWay", "BM_Glib_OneWay", "GLib invoke", "", "");
+    PrintRatios(reporter, "round trips", "BM_ThreadMessages_RoundTrip", "BM_Asio_RoundTrip", "asio post", ">= 1.2",
+                "<= 1.0");
+    PrintRatios(reporter, "round trips", "BM_ThreadMessages_RoundTrip", "BM_Glib_RoundTrip", "GLib invoke", ">= 2", "");
+    PrintRatios(reporter, "tasks", "BM_TaskLoopExecutor_Tasks", "BM_Glib_Tasks", "GLib invoke", ">= 3", "");
+    PrintRatios(reporter, "tasks", "BM_TaskLoopExecutor_Tasks", "BM_Asio_Tasks", "asio post", "", "");
     benchmark::Shutdown();
 }

@@ -10,17 +10,23 @@
 //                 PropertyTree read_xml from a string; besides, tinyxml2
 //                 parsing and then reading every attribute, which it decodes
 //                 only on demand
-//   file/save     Settings::SaveToFile (temporary file, flush to the disk,
-//                 rename) | XMLDocument::SaveFile (no flush) | PropertyTree
-//                 write_xml to the file (no flush)
+//   file/save     Settings::SaveToFile | XMLDocument::SaveFile | PropertyTree
+//                 write_xml, each the way Settings saves: into a temporary
+//                 file beside the target, flushed to the disk (fsync), renamed
+//                 over the target, the folder flushed
 //   file/load     Settings::LoadFromFile | XMLDocument::LoadFile |
-//                 PropertyTree read_xml from the file
+//                 PropertyTree read_xml from the file; besides, tinyxml2
+//                 loading and then reading every element's name and every
+//                 attribute's name and value (the work Settings's load does)
 // Bytes processed are the document's size for every implementation, so the
 // rates of one case compare directly.  A table of time ratios follows the
-// usual output (CPU time of ours over theirs: below 1 is faster), then the
-// peak memory of one file load by Settings and by tinyxml2, each measured in
-// a fresh process of its own (this program run with --peak-load=WHO:FILE).
+// usual output (CPU time of ours over theirs: below 1 is faster; the saves'
+// waits for the disk are left out of it alike), then the peak memory of one file load by Settings, by
+// tinyxml2 and by tinyxml2 reading every value, each measured in a fresh
+// process of its own (this program run with --peak-load=WHO:FILE).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <tinyxml2.h>
 
@@ -146,9 +152,10 @@ void ParseTinyxml2(benchmark::State& state) {
     Finish(state);
 }
 
-// tinyxml2 decodes attribute text only when it is asked for; a reader that
-// takes every value (as Settings does) pays for that too.
+// tinyxml2 decodes names and attribute text only when they are asked for; a
+// reader that takes every value (as Settings does) pays for that too.
 void ReadAttributes(const tinyxml2::XMLElement& element, std::size_t& bytes) {
+    bytes += std::strlen(element.Name());
     for (const tinyxml2::XMLAttribute* a = element.FirstAttribute(); a != nullptr; a = a->Next()) {
         bytes += std::strlen(a->Name()) + std::strlen(a->Value());
     }
@@ -178,22 +185,64 @@ void ParsePropertyTree(benchmark::State& state) {
 
 void SaveSettings(benchmark::State& state) {
     const std::wstring path = (TheData().folder.Path() / "settings.xml").wstring();
-    for (auto _ : state) benchmark::DoNotOptimize(TheData().tree.SaveToFile(path, "data"));
+    for (auto _ : state) {
+        if (!TheData().tree.SaveToFile(path, "data")) state.SkipWithError("not saved");
+    }
     Finish(state);
+}
+
+// Replaces `path` the way Settings::SaveToFile does: `write` fills a
+// temporary file beside it, which is flushed to the disk, renamed over the
+// target, and the folder flushed so the new name lasts.  False on a failure.
+template <class Write>
+bool ReplaceDurably(const std::filesystem::path& path, Write write) {
+    const std::string temporary = path.string() + ".tmp";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = write(file) && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    const int folder = open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = folder >= 0 && fsync(folder) == 0;
+    if (folder >= 0) close(folder);
+    return synced;
+}
+
+bool SaveWithTinyxml2(const tinyxml2::XMLDocument& document, const std::filesystem::path& path) {
+    return ReplaceDurably(path, [&](FILE* file) {
+        tinyxml2::XMLPrinter printer(file);
+        document.Print(&printer);
+        return std::ferror(file) == 0;
+    });
+}
+
+bool SaveWithPropertyTree(const pt::ptree& tree, const std::filesystem::path& path) {
+    return ReplaceDurably(path, [&](FILE* file) {
+        std::ostringstream out;
+        pt::write_xml(out, tree, kIndent);
+        const std::string text = out.str();
+        return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    });
 }
 
 void SaveTinyxml2(benchmark::State& state) {
     tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
     document.Parse(TheData().text.data(), TheData().text.size());
-    const std::string path = (TheData().folder.Path() / "tinyxml2.xml").string();
-    for (auto _ : state) benchmark::DoNotOptimize(document.SaveFile(path.c_str()));
+    const auto path = TheData().folder.Path() / "tinyxml2.xml";
+    for (auto _ : state) {
+        if (!SaveWithTinyxml2(document, path)) state.SkipWithError("not saved");
+    }
     Finish(state);
 }
 
 void SavePropertyTree(benchmark::State& state) {
     const pt::ptree tree = PropertyTree();
-    const std::string path = (TheData().folder.Path() / "ptree.xml").string();
-    for (auto _ : state) pt::write_xml(path, tree, std::locale(), kIndent);
+    const auto path = TheData().folder.Path() / "ptree.xml";
+    for (auto _ : state) {
+        if (!SaveWithPropertyTree(tree, path)) state.SkipWithError("not saved");
+    }
     Finish(state);
 }
 
@@ -213,6 +262,18 @@ void LoadTinyxml2(benchmark::State& state) {
     for (auto _ : state) {
         tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
         benchmark::DoNotOptimize(document.LoadFile(path.c_str()));
+    }
+    Finish(state);
+}
+
+void LoadTinyxml2Values(benchmark::State& state) {
+    const std::string path = TheData().file.string();
+    for (auto _ : state) {
+        tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
+        if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) state.SkipWithError("not loaded");
+        std::size_t bytes = 0;
+        ReadAttributes(*document.RootElement(), bytes);
+        benchmark::DoNotOptimize(bytes);
     }
     Finish(state);
 }
@@ -256,7 +317,8 @@ long StatusKiB(const char* field) {
     return -1;
 }
 
-// Loads `file` once with Settings or tinyxml2 and prints how far the peak of
+// Loads `file` once with Settings, tinyxml2, or tinyxml2 reading every value
+// ("tinyxml2+values") and prints how far the peak of
 // the resident set rose above the resident set before the load, in KiB.
 int PeakLoad(const char* argument) {
     const char* colon = std::strchr(argument, ':');
@@ -271,6 +333,11 @@ int PeakLoad(const char* argument) {
     } else {
         tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
         if (document.LoadFile(file.c_str()) != tinyxml2::XML_SUCCESS) return 1;
+        if (who == "tinyxml2+values") {
+            std::size_t bytes = 0;
+            ReadAttributes(*document.RootElement(), bytes);
+            benchmark::DoNotOptimize(bytes);
+        }
         std::printf("%ld\n", StatusKiB("VmHWM") - before);
     }
     return 0;
@@ -287,6 +354,90 @@ long MeasurePeak(const char* self, const char* who) {
     return pclose(child) == 0 ? kib : -1;
 }
 
+// Elements and the bytes of their "Value" attributes, as the peer reading
+// every value takes them from the document.
+void CountElements(const tinyxml2::XMLElement& element, std::size_t& elements, std::size_t& valueBytes) {
+    ++elements;
+    if (const char* value = element.Attribute("Value")) valueBytes += std::strlen(value);
+    for (const tinyxml2::XMLElement* child = element.FirstChildElement(); child != nullptr;
+         child = child->NextSiblingElement()) {
+        CountElements(*child, elements, valueBytes);
+    }
+}
+
+// The same of a Settings tree: its nodes and the bytes of their values.
+void CountNodes(const Settings& node, std::size_t& nodes, std::size_t& valueBytes) {
+    ++nodes;
+    valueBytes += static_cast<const std::string&>(node).size();
+    for (const auto& named : node) CountNodes(named.second, nodes, valueBytes);
+    for (auto it = node.begin_unnamed(); it != node.end_unnamed(); ++it) CountNodes(*it, nodes, valueBytes);
+}
+
+// Before timing: the loads take the same elements and values as ours, and
+// every save writes a file that Settings loads back as the same tree.  False,
+// with the reason printed, when one does not.
+bool PeersDoTheSameWork() {
+    Settings ours;
+    tinyxml2::XMLDocument document(true, tinyxml2::PRESERVE_WHITESPACE);
+    if (!ours.LoadFromFile(TheData().file.wstring(), "data") ||
+        document.LoadFile(TheData().file.string().c_str()) != tinyxml2::XML_SUCCESS) {
+        std::fprintf(stderr, "the file does not load\n");
+        return false;
+    }
+    std::size_t nodes = 0, ourBytes = 0, elements = 0, theirBytes = 0;
+    CountNodes(ours, nodes, ourBytes);
+    CountElements(*document.RootElement(), elements, theirBytes);
+    std::printf("file load: Settings read %zu nodes with %zu bytes of values, tinyxml2 %zu elements with %zu\n", nodes,
+                ourBytes, elements, theirBytes);
+    if (nodes != elements || ourBytes != theirBytes) return false;
+    const auto folder = TheData().folder.Path();
+    const bool saved = TheData().tree.SaveToFile((folder / "check-settings.xml").wstring(), "data") &&
+                       SaveWithTinyxml2(document, folder / "check-tinyxml2.xml") &&
+                       SaveWithPropertyTree(PropertyTree(), folder / "check-ptree.xml");
+    if (!saved) {
+        std::fprintf(stderr, "a save failed\n");
+        return false;
+    }
+    for (const char* name : {"check-settings.xml", "check-tinyxml2.xml", "check-ptree.xml"}) {
+        Settings back;
+        if (!back.LoadFromFile((folder / name).wstring(), "data") || back.ConvertToString() != TheData().text) {
+            std::fprintf(stderr, "%s does not load back as the saved tree\n", name);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The ratio rows (vbench::Report prints them and writes the JSON rows): CPU
+// time of ours over each peer, from the rounds' figures, and the peak memory
+// of one file load (one child process a side).
+void PrintRatios(const vbench::MedianReporter& reporter, const char* self) {
+    const char* const kArea = "Settings";
+    const char* const kUnit = "ms CPU";
+    for (const Case& c : kCases) {
+        const std::string name = c.name;
+        for (const char* peer : {"tinyxml2", "PropertyTree"}) {
+            vbench::Report(kArea, name + " vs " + peer, name + "/Settings", reporter.Figures(name + "/Settings"),
+                           name + "/" + peer, reporter.Figures(name + "/" + peer), kUnit);
+        }
+    }
+    for (const char* name : {"string/parse", "file/load"}) {
+        const std::string n = name;
+        vbench::Report(kArea, n + " vs tinyxml2 reading every name and value", n + "/Settings",
+                       reporter.Figures(n + "/Settings"), n + "/tinyxml2+values",
+                       reporter.Figures(n + "/tinyxml2+values"), kUnit, n == "file/load" ? "<= 1.2" : "");
+    }
+    const long ours = MeasurePeak(self, "Settings"), tiny = MeasurePeak(self, "tinyxml2"),
+               values = MeasurePeak(self, "tinyxml2+values");
+    if (ours > 0 && tiny > 0 && values > 0) {
+        const auto mib = [](long kib) { return vbench::Spread({kib / 1024.0}); };
+        vbench::Report(kArea, "peak memory of a file load vs tinyxml2", "Settings", mib(ours), "tinyxml2", mib(tiny),
+                       "MiB");
+        vbench::Report(kArea, "peak memory of a file load vs tinyxml2 reading every value", "Settings", mib(ours),
+                       "tinyxml2+values", mib(values), "MiB", "<= 1.5");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -300,36 +451,18 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("string/parse/tinyxml2+values", ParseTinyxml2Values)->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
+    benchmark::RegisterBenchmark("file/load/tinyxml2+values", LoadTinyxml2Values)->Unit(benchmark::kMillisecond);
+    vbench::Initialize(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     std::printf("document: %zu bytes, tree of %llu groups\n", TheData().text.size(),
                 static_cast<unsigned long long>(TheData().tree.GetVariablesCount()));
+    if (!PeersDoTheSameWork()) {
+        std::fprintf(stderr, "a peer does different work from ours: nothing timed\n");
+        return 1;
+    }
     vbench::MedianReporter reporter(vbench::MedianReporter::Figure::CpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto times = reporter.Medians();
-    std::printf("\nTime ratios (lower is faster for Settings)\n%-14s %18s %22s\n", "case", "Settings/tinyxml2",
-                "Settings/PropertyTree");
-    for (const Case& c : kCases) {
-        const auto find = [&](const char* impl) {
-            const auto it = times.find(std::string(c.name) + "/" + impl);
-            return it == times.end() ? 0.0 : it->second;
-        };
-        const double ours = find("Settings"), tiny = find("tinyxml2"), ptree = find("PropertyTree");
-        std::printf("%-14s %18.2f %22.2f\n", c.name, tiny > 0 ? ours / tiny : 0.0, ptree > 0 ? ours / ptree : 0.0);
-    }
-    const auto values = times.find("string/parse/tinyxml2+values");
-    const auto parse = times.find("string/parse/Settings");
-    if (values != times.end() && parse != times.end() && values->second > 0) {
-        std::printf("%-14s %18.2f   (tinyxml2 parsing and reading every attribute)\n", "string/parse",
-                    parse->second / values->second);
-    }
-    const long ours = MeasurePeak(argv[0], "Settings"), tiny = MeasurePeak(argv[0], "tinyxml2");
-    if (ours > 0 && tiny > 0) {
-        std::printf(
-            "\nPeak memory of one file load, rise of the resident set's high-water mark:\n"
-            "  Settings %.1f MiB, tinyxml2 %.1f MiB, Settings/tinyxml2 = %.2f\n",
-            ours / 1024.0, tiny / 1024.0, static_cast<double>(ours) / tiny);
-    }
+    PrintRatios(reporter, argv[0]);
     benchmark::Shutdown();
     return 0;
 }

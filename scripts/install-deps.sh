@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need,
-# only those that are missing.  Safe to run any number of times.
+# only those that are missing.  Safe to run any number of times.  With
+# --bench, also what scripts/bench.sh needs to draw its chart.
 set -euo pipefail
 
 packages=(
@@ -19,6 +20,10 @@ packages=(
   xvfb x11-xserver-utils x11-utils xclip xsel xdotool openbox
   doxygen dpkg-dev file
 )
+
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(python3-matplotlib)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,8 +2,8 @@
 // Debian's /usr/bin/python3 (tests/support/smtp_server.py), on 127.0.0.1 and
 // a port of its own, storing every accepted message with its envelope and
 // its log-in and TLS state.  Certificates for its TLS modes come from a test
-// CA made with the openssl command-line tool.  The tests' only SMTP server:
-// the benchmarks use it too.
+// CA made with the openssl command-line tool.  Throughput benchmarks that
+// need a faster plain server use SmtpSink.
 #pragma once
 
 #include <chrono>
