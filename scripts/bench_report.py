@@ -171,7 +171,10 @@ def write_chart(path, rows):
     height = max(3.0, 0.32 * len(rows) + 1.2)
     fig, ax = plt.subplots(figsize=(11, height))
     y = list(range(len(rows)))[::-1]
-    ax.barh(y, ratios, color=colours, xerr=[low, high], capsize=2, error_kw={"elinewidth": 0.8})
+    # Bars grow from 1 (even with the peer): right where ours is better, left
+    # where the peer is.
+    ax.barh(y, [ratio - 1 for ratio in ratios], left=1, color=colours)
+    ax.errorbar(ratios, y, xerr=[low, high], fmt="none", ecolor="black", elinewidth=0.8, capsize=2)
     for yi, r in zip(y, rows):
         match = re.search(r"([0-9.]+)", r.get("goal") or "")
         if match and float(match.group(1)) > 0:
