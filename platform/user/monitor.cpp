@@ -3,8 +3,10 @@
 #include "platform/user/Monitor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,10 +88,42 @@ bool Fail(DWORD error) {
     return false;
 }
 
+// A query is written as a MonitorFrom… call and a GetMonitorInfoW of the
+// handle it gave.  The second call, made by the same thread right after,
+// answers from the layout the first one has just read, instead of asking the
+// display again: nothing the server can announce in so short a time can have
+// reached the caller by another way.
+struct LastAnswer {
+    HMONITOR handle = nullptr;
+    std::shared_ptr<const Snapshot> snapshot;
+    std::chrono::steady_clock::time_point at;
+};
+constexpr auto kOneQuery = std::chrono::microseconds(5);
+thread_local LastAnswer t_lastAnswer;
+
+HMONITOR Answer(std::shared_ptr<const Snapshot> snapshot, std::optional<std::size_t> index) {
+    if (!index) return nullptr;
+    const HMONITOR handle = snapshot->handles[*index];
+    t_lastAnswer = {handle, std::move(snapshot), std::chrono::steady_clock::now()};
+    return handle;
+}
+
+// The layout for a query of `handle`: the one just answered from when the
+// handle comes from this thread's last MonitorFrom… call, made a moment ago
+// (once), else the current one.
+std::shared_ptr<const Snapshot> LayoutFor(HMONITOR handle) {
+    LastAnswer& last = t_lastAnswer;
+    if (last.handle == handle && handle != nullptr) {
+        last.handle = nullptr;
+        if (std::chrono::steady_clock::now() - last.at < kOneQuery) return std::move(last.snapshot);
+    }
+    return TheMonitors().Current();
+}
+
 // The snapshot and index of a monitor handle; null with the last error set.
 std::shared_ptr<const Snapshot> Find(HMONITOR handle, std::size_t& index) {
     if (!UserHandles().Lookup<MonitorObject>(handle, ERROR_INVALID_MONITOR_HANDLE)) return nullptr;
-    auto snapshot = TheMonitors().Current();
+    auto snapshot = LayoutFor(handle);
     if (!snapshot) return nullptr;
     const auto found = snapshot->IndexOf(handle);
     if (!found) {
@@ -130,10 +164,10 @@ BOOL EnumDisplayMonitors(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LP
 
 HMONITOR MonitorFromPoint(POINT pt, DWORD dwFlags) {
     if (!ValidFlags(dwFlags)) return nullptr;
-    const auto snapshot = TheMonitors().Current();
+    auto snapshot = TheMonitors().Current();
     if (!snapshot) return nullptr;
     const auto index = MonitorOfPoint(*snapshot->layout, pt, dwFlags);
-    return index ? snapshot->handles[*index] : nullptr;
+    return Answer(std::move(snapshot), index);
 }
 
 HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
@@ -142,10 +176,10 @@ HMONITOR MonitorFromRect(LPCRECT lprc, DWORD dwFlags) {
         return nullptr;
     }
     if (!ValidFlags(dwFlags)) return nullptr;
-    const auto snapshot = TheMonitors().Current();
+    auto snapshot = TheMonitors().Current();
     if (!snapshot) return nullptr;
     const auto index = MonitorOfRect(*snapshot->layout, *lprc, dwFlags);
-    return index ? snapshot->handles[*index] : nullptr;
+    return Answer(std::move(snapshot), index);
 }
 
 HMONITOR MonitorFromWindow(HWND hwnd, DWORD dwFlags) {

@@ -193,6 +193,24 @@ TEST_F(Monitors, AChangeIsSeenByTheNextQueryAlsoAfterAnotherCallReadItOrWhenPoll
     }
 }
 
+// A query answers from the layout its MonitorFrom… call read; a handle kept
+// from before a change reports the new layout.
+TEST_F(Monitors, AHandleKeptFromBeforeAChangeReportsTheNewLayout) {
+    ASSERT_TRUE(m_x->SetMonitors({{"*MAIN", 1920, 0, 1920, 1200}, {"MOVING", 0, 1200, 1280, 1024}}));
+    const HMONITOR moving = MonitorFromPoint({-1000, 1500}, MONITOR_DEFAULTTONULL);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetMonitorInfoW(moving, &info));
+    EXPECT_EQ(info.rcMonitor, (RECT{-1920, 1200, -640, 2224}));
+    const HMONITOR main = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTONULL);
+    ASSERT_EQ(MonitorFromPoint({-1000, 1500}, MONITOR_DEFAULTTONULL), moving);  // its info asked only later
+    ASSERT_TRUE(m_x->SetMonitors({{"*MAIN", 1920, 0, 1920, 1200}, {"MOVING", 3840, 1200, 1280, 1024}}));
+    for (const HMONITOR handle : {moving, main, moving}) {
+        ASSERT_TRUE(GetMonitorInfoW(handle, &info));
+        EXPECT_EQ(info.rcMonitor, (handle == main ? RECT{0, 0, 1920, 1200} : RECT{1920, 1200, 3200, 2224}));
+    }
+}
+
 TEST_F(Monitors, ADetachedMonitorsHandleFailsAndIsNotGivenToAnother) {
     const auto before = Enumerate();
     ASSERT_EQ(before.size(), 3u);
