@@ -6,7 +6,7 @@
 // reports the high-water mark of its heap use during one parse (peak_MB,
 // counted by the replacement operator new below, which every allocation of
 // the three parsers and the file read goes through) and the heap the parsed
-// value keeps (value_MB); the table at the end prints time and peak ratios.  Hex encoding and decoding report the rate
+// value keeps (value_MB); the rows at the end give time and peak ratios.  Hex encoding and decoding report the rate
 // in bytes of binary data per second.
 #include <benchmark/benchmark.h>
 
@@ -228,20 +228,19 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("json/nlohmann::json::parse", NlohmannParse)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("hex/encode", HexEncode);
     benchmark::RegisterBenchmark("hex/decode", HexDecode);
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     std::printf("document: %s, %ju bytes\n", DocumentPath().c_str(),
                 static_cast<std::uintmax_t>(std::filesystem::file_size(DocumentPath())));
     vbench::MedianReporter reporter(vbench::MedianReporter::Figure::CpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    const double ours = reporter.Median("json/FromFile");
-    std::printf("\nFromFile beside the peers (time ratio lower is faster, peak ratio lower is leaner)\n");
-    std::printf("%-28s %12s %12s\n", "peer", "time ratio", "peak ratio");
     for (const char* peer : {"json/boost::json::parse", "json/nlohmann::json::parse"}) {
-        const double time = reporter.Median(peer), peak = reporter.CounterMax(peer, "peak_MB");
-        std::printf("%-28s %12.2f %12.2f\n", peer, time > 0 ? ours / time : 0.0,
-                    peak > 0 ? reporter.CounterMax("json/FromFile", "peak_MB") / peak : 0.0);
+        const std::string name = std::string(peer).substr(5);
+        vbench::Report("JSON", "FromFile vs " + name, "json/FromFile", reporter.Figures("json/FromFile"), peer,
+                       reporter.Figures(peer), "ms CPU");
+        vbench::Report("JSON", "FromFile peak heap vs " + name, "json/FromFile",
+                       reporter.Counter("json/FromFile", "peak_MB"), peer, reporter.Counter(peer, "peak_MB"), "MB");
     }
     benchmark::Shutdown();
     return 0;

@@ -127,18 +127,21 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("FindResourceW/names", Names);
     benchmark::RegisterBenchmark("GResource", GResourceLookup);
     benchmark::RegisterBenchmark("unordered_map", UnorderedMap);
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     vbench::MedianReporter reporter(vbench::MedianReporter::Figure::CpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double gresource = reporter.Median("GResource");
-    const double map = reporter.Median("unordered_map");
-    std::printf("\nPer lookup (CPU ns) and speed-ups (peer time / ours; goal: >= 2x GResource)\n");
-    std::printf("%-22s %10s %14s %18s\n", "case", "ns", "x GResource", "x unordered_map");
-    for (const char* name : {"FindResourceW/ids", "FindResourceW/names", "GResource", "unordered_map"}) {
-        const double ours = reporter.Median(name);
-        std::printf("%-22s %10.1f %14.2f %18.2f\n", name, ours / kCount, ours > 0 ? gresource / ours : 0.0,
-                    ours > 0 ? map / ours : 0.0);
+    // CPU nanoseconds per lookup.
+    const auto perLookup = [&](const char* name) {
+        auto figure = reporter.Figures(name);
+        for (double& value : figure.values) value /= kCount;
+        return vbench::Spread(figure.values);
+    };
+    for (const char* ours : {"FindResourceW/ids", "FindResourceW/names"}) {
+        vbench::Report("Resources (1,000)", std::string(ours).substr(14) + " vs GResource", ours, perLookup(ours),
+                       "GResource", perLookup("GResource"), "ns CPU", "<= 0.5");
+        vbench::Report("Resources (1,000)", std::string(ours).substr(14) + " vs unordered_map", ours, perLookup(ours),
+                       "unordered_map", perLookup("unordered_map"), "ns CPU");
     }
     g_resources_unregister(bundle);
     g_resource_unref(bundle);

@@ -10,9 +10,8 @@
 // iconv and ICU reuse their converters.  ICU's wide text is UTF-16 in char16_t
 // (ours is UTF-16 in 32-bit wchar_t); iconv's is WCHAR_T.  Bytes processed are
 // the input bytes of our function for every implementation of a case, so the
-// rates of one case compare directly.  A table of throughput ratios follows
-// the usual output (from the medians with --benchmark_repetitions, which the
-// ratios need on a busy machine).
+// rates of one case compare directly.  The ratio rows follow the usual
+// output: medians of the repetitions, with their ranges.
 #include <benchmark/benchmark.h>
 
 #include <iconv.h>
@@ -284,20 +283,22 @@ void RegisterCase(const Case& c, const Text& t) {
     }
 }
 
-void PrintRatios(const std::vector<Case>& cases, const std::map<std::string, double>& rates) {
-    auto ratio = [&](const std::string& prefix, const char* tier, const char* peer) {
-        const auto ours = rates.find(prefix + tier + "/ours");
-        const auto other = rates.find(prefix + tier + "/" + peer);
-        return ours == rates.end() || other == rates.end() || other->second <= 0 ? 0.0 : ours->second / other->second;
+// One row per case, tier and peer: ours / peer in MB/s of our input.
+void ReportRatios(const std::vector<Case>& cases, const vbench::MedianReporter& reporter) {
+    const auto mb = [](vbench::Spread figure) {
+        for (double& value : figure.values) value /= 1e6;
+        return vbench::Spread(figure.values);
     };
-    std::printf("\nThroughput ratios, ours / peer (lib: string functions, api: reused buffers)\n");
-    std::printf("%-30s %10s %10s %10s %10s %12s\n", "case", "lib/iconv", "lib/ICU", "api/iconv", "api/ICU", "lib MB/s");
     for (const Case& c : cases) {
         const std::string prefix = c.function + "/" + c.text + "/" + c.size + "/";
-        const auto lib = rates.find(prefix + "lib/ours");
-        std::printf("%-30s %10.2f %10.2f %10.2f %10.2f %12.0f\n", (c.function + " " + c.text + " " + c.size).c_str(),
-                    ratio(prefix, "lib", "iconv"), ratio(prefix, "lib", "ICU"), ratio(prefix, "api", "iconv"),
-                    ratio(prefix, "api", "ICU"), lib == rates.end() ? 0.0 : lib->second / 1e6);
+        for (const char* tier : {"lib", "api"}) {
+            for (const char* peer : {"iconv", "ICU"}) {
+                vbench::Report("Text conversion",
+                               c.function + " " + c.text + " " + c.size + ", " + tier + " vs " + peer,
+                               prefix + tier + "/ours", mb(reporter.Figures(prefix + tier + "/ours")),
+                               prefix + tier + "/" + peer, mb(reporter.Figures(prefix + tier + "/" + peer)), "MB/s");
+            }
+        }
     }
 }
 
@@ -320,11 +321,11 @@ int main(int argc, char** argv) {
             }
         }
     }
-    benchmark::Initialize(&argc, argv);
+    vbench::Initialize(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     vbench::MedianReporter reporter(vbench::MedianReporter::Figure::BytesPerSecond);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintRatios(cases, reporter.Medians());
+    ReportRatios(cases, reporter);
     benchmark::Shutdown();
     return 0;
 }
