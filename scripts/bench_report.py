@@ -120,7 +120,8 @@ def write_markdown(path, rows, loads, chart_name):
            "with the lowest and highest round beside it.",
            "- A ratio is ours / peer in the row's unit: below 1 is better for a cost (ns/call, CPU per message), "
            "above 1 for a rate (messages/s, MB/s); goals bound that ratio.  The chart turns every row into how "
-           "many times better ours is (above 1: ours is better).",
+           "many times better ours is (above 1: ours is better); an area of more than "
+           f"{CHART_ROWS_PER_AREA} rows shows there only its rows with a goal.",
            f"- Goals met: {met} of {with_goal}.",
            "",
            f"![Ratios against the peers]({chart_name})",
@@ -154,7 +155,20 @@ def write_markdown(path, rows, loads, chart_name):
         f.write("\n".join(out))
 
 
+# An area with more rows than this shows only its rows with a goal in the
+# chart (its table keeps them all), so that the chart stays readable.
+CHART_ROWS_PER_AREA = 16
+
+
+def chart_rows(rows):
+    sizes = {}
+    for row in rows:
+        sizes[row["area"]] = sizes.get(row["area"], 0) + 1
+    return [r for r in rows if sizes[r["area"]] <= CHART_ROWS_PER_AREA or goal_met(r) is not None]
+
+
 def write_chart(path, rows):
+    rows = chart_rows(rows)
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
