@@ -121,7 +121,16 @@ char* QuickFixed(double value, int places, char* out) {
     // value = mantissa * 2^exponent; scaled < 2^73.
     const auto scaled = static_cast<unsigned __int128>(mantissa) * kPowers[places];
     unsigned __int128 rounded = 0;
-    if (exponent >= 0) {
+    if (exponent < 0 && exponent > -64 && (scaled >> 64) == 0) {
+        // The same in 64 bits (prices, volumes and their suffix forms).
+        const auto narrow = static_cast<std::uint64_t>(scaled);
+        const int shift = -exponent;
+        std::uint64_t whole = narrow >> shift;
+        const std::uint64_t rest = narrow - (whole << shift);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (whole & 1) != 0)) ++whole;
+        rounded = whole;
+    } else if (exponent >= 0) {
         if (exponent > 20) return nullptr;
         rounded = scaled << exponent;
     } else if (exponent > -128) {
@@ -206,8 +215,14 @@ void GroupedText(const char* number, std::size_t length, std::wstring& text) {
     wchar_t* out = text.data();
     std::size_t i = 0;
     for (; i < first; ++i) *out++ = static_cast<unsigned char>(number[i]);
+    // Digits left in the current group; a space starts each later group.
+    std::size_t group = spaces == 0 ? digits : (digits % 3 == 0 ? 3 : digits % 3);
     for (std::size_t d = 0; d < digits; ++d, ++i) {
-        if (d != 0 && spaces != 0 && (digits - d) % 3 == 0) *out++ = L' ';
+        if (group == 0) {
+            *out++ = L' ';
+            group = 3;
+        }
+        --group;
         *out++ = static_cast<unsigned char>(number[i]);
     }
     for (; i < length; ++i) *out++ = static_cast<unsigned char>(number[i]);
