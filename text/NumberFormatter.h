@@ -22,7 +22,9 @@
 //   last of them to be destroyed ends a run still open, so an exception
 //   between BeginFormat and EndFormat leaks nothing.
 //
-// Widths are pixels of the screen DC, measured with DrawTextW; the caller's
+// Widths are pixels of the screen DC, as DrawTextW measures one line: the sum
+// of the characters' advances (a run reads the advances of the characters of
+// number texts once per font; SlowFormat calls DrawTextW); the caller's
 // format (a printf-like text with one "%s" and "%%" for '%') is put around
 // the fitted text afterwards and does not count in the fitting.  Out strings
 // are replaced; where a call cannot format (no DC, a font that cannot be
@@ -33,12 +35,12 @@
 // run; formatters of different threads may use the same font at once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "VLibExport.h"
 #include "platform/WinTypes.h"
@@ -83,7 +85,7 @@ public:
 
     NumberFormatter();
     NumberFormatter(const NumberFormatter& other);
-    // Takes the scratch buffer; the run stays shared with `other`.
+    // The run stays shared with `other`.
     NumberFormatter(NumberFormatter&& other) noexcept;
     NumberFormatter& operator=(const NumberFormatter& other);
     NumberFormatter& operator=(NumberFormatter&& other) noexcept;
@@ -133,18 +135,14 @@ private:
     static void TrimPrecisionZeroes(std::wstring& text, PrecisionType from, PrecisionType to);
     static void Clean(HDC& dc, HFONT& font);
 
-    void CommonFormat(HDC dc, std::wstring& out, std::wstring_view format, double value,
+    // `run`: the open run `dc` belongs to (its texts measured from the
+    // advances it keeps), or null (measured with DrawTextW on `dc`).
+    void CommonFormat(HDC dc, Run* run, std::wstring& out, std::wstring_view format, double value,
                       std::optional<std::uint32_t> width, EPrecision precision, EPrecision trimPrecision);
-    // False when a text could not be measured (`out` then holds an attempt).
-    bool FormatString(std::wstring& out, std::wstring_view format, HDC dc, double value, PrecisionType type,
-                      std::optional<std::uint32_t> width);
-    void FormatBigValue(std::wstring& out, HDC dc, double value, bool always);
-    void AddSpaces(std::wstring& text);
     bool PrepareFastFormat(HFONT font);
 
-    std::vector<wchar_t> m_buffer;  // AddSpaces's scratch space, kept between calls
-    std::wstring m_text;            // the text being fitted, handed to the caller when it is done
-    std::shared_ptr<Run> m_run;     // the open run: DC, previous and current font
+    std::wstring m_text;         // the text being fitted, handed to the caller when it is done
+    std::shared_ptr<Run> m_run;  // the open run: DC, previous and current font, their advances
 };
 
 }  // namespace VTools

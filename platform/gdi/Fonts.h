@@ -31,7 +31,12 @@
 // cannot be found or read fails the measuring calls with ERROR_FILE_NOT_FOUND
 // (a font is realised once: later calls fail the same way).
 //
-// Threads: every function may be called from any thread.
+// Threads: every function may be called from any thread.  A thread measuring
+// again on the DC it measured on last (GetTextExtentExPointW and the other
+// measuring calls) finds the DC and its font without a lock; for that it
+// keeps the DC's and the font's objects (not their handles, which fail once
+// closed) until it measures on another DC, releases or deletes them itself,
+// or ends.
 #pragma once
 
 #include "platform/PlatformExport.h"

@@ -195,6 +195,7 @@ BOOL RestoreDC(HDC hdc, int nSavedDC) {
     // The saved state's selections become the current ones.
     dc->state = std::move(dc->saved[static_cast<std::size_t>(target - 1)]);
     dc->saved.resize(static_cast<std::size_t>(target - 1));
+    dc->PublishFont();
     return TRUE;
 }
 
@@ -222,8 +223,11 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
         return nullptr;
     }
     switch (object->Kind()) {
-        case OBJ_FONT:
-            return Reselect(dc->state.font, h, std::move(object), dc.get());
+        case OBJ_FONT: {
+            const HGDIOBJ previous = Reselect(dc->state.font, h, std::move(object), dc.get());
+            dc->PublishFont();
+            return previous;
+        }
         case OBJ_BRUSH:
             return Reselect(dc->state.brush, h, std::move(object), dc.get());
         case OBJ_PEN:

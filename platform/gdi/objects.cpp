@@ -238,6 +238,7 @@ HDC MakeDc(DcKind kind, HWND window, SurfaceOf surface) {
         dc->state.pen = {StockHandle(BLACK_PEN), stock[BLACK_PEN]};
         const int bitmap = kind == DcKind::Memory ? kStockMonoBitmap : kStockScreenBitmap;
         dc->state.bitmap = {reinterpret_cast<HGDIOBJ>(kStockTag | static_cast<std::uintptr_t>(bitmap)), stock[bitmap]};
+        dc->PublishFont();
         return static_cast<HDC>(GdiHandles().Insert(std::move(dc)));
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -247,12 +248,16 @@ HDC MakeDc(DcKind kind, HWND window, SurfaceOf surface) {
 
 bool CloseDc(HDC hdc, const std::shared_ptr<Dc>& dc) {
     if (!GdiHandles().Remove<Dc>(hdc)) return false;
-    const std::lock_guard selection(SelectionLock());
-    const std::lock_guard lock(dc->mutex);
-    dc->closed = true;
-    Unselect(dc->state);
-    for (DcState& saved : dc->saved) Unselect(saved);
-    dc->saved.clear();
+    {
+        const std::lock_guard selection(SelectionLock());
+        const std::lock_guard lock(dc->mutex);
+        dc->closed = true;
+        dc->PublishFont();
+        Unselect(dc->state);
+        for (DcState& saved : dc->saved) Unselect(saved);
+        dc->saved.clear();
+    }
+    ForgetMeasured(dc.get());
     return true;
 }
 
@@ -287,6 +292,7 @@ BOOL DeleteObject(HGDIOBJ ho) {
         // moves on), so a live `ho` still names `object`.
         if (!GdiHandles().Close(ho)) return FALSE;
     }
+    ForgetMeasured(object.get());
     return TRUE;  // `object` is destroyed here, outside the lock
 }
 

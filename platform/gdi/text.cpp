@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/WinError.h"
@@ -29,14 +30,92 @@ std::shared_ptr<Dc> FindDc(HDC hdc) {
     return dc;
 }
 
-// The realised font of a DC, whose lock the caller holds; null with the last
-// error set.
-FontInstance* DcFont(Dc& dc) {
-    unsigned long error = 0;
-    FontInstance* font = static_cast<const Font&>(*dc.state.font.object).Realize(&error);
-    if (font == nullptr) SetLastError(error);
-    return font;
+// The calling thread's measuring cache (Objects.h describes it): the DC it
+// measured on last, the font selected there then, and that font realised.
+struct Measuring {
+    HDC hdc = nullptr;
+    std::shared_ptr<Dc> dc;
+    std::shared_ptr<GdiObject> font;
+    FontInstance* instance = nullptr;
+};
+
+// The cache is made at a thread's first measuring call and freed by its
+// owner as the thread's C++ objects end; calls made after that (from the
+// platform's own thread-end work) go without it.  Initial-exec and trivial,
+// so that the fast path reads it with one load and no guard.
+__attribute__((tls_model("initial-exec"))) constinit thread_local Measuring* t_measuring = nullptr;
+__attribute__((tls_model("initial-exec"))) constinit thread_local bool t_measuringEnded = false;
+
+struct MeasuringOwner {
+    bool armed = false;  // set as the cache is made, which registers this destructor
+    ~MeasuringOwner() {
+        t_measuringEnded = true;
+        delete std::exchange(t_measuring, nullptr);
+    }
+};
+thread_local MeasuringOwner t_measuringOwner;
+
+// The realised font of `hdc` when the thread's cache holds it, or null.
+FontInstance* CachedFont(HDC hdc) {
+    const Measuring* cache = t_measuring;
+    if (cache == nullptr || cache->instance == nullptr || cache->hdc != hdc ||
+        cache->dc->selectedFont.load(std::memory_order_acquire) != cache->font.get()) {
+        return nullptr;
+    }
+    return cache->instance;
 }
+
+// The realised font of the font selected in `dc` (found for `hdc`), kept in
+// the thread's cache; null with the last error set (ERROR_INVALID_HANDLE for
+// a DC closed since it was found).
+FontInstance* RealizeDcFont(HDC hdc, const std::shared_ptr<Dc>& dc) {
+    std::shared_ptr<GdiObject> font;
+    {
+        const std::lock_guard lock(dc->mutex);
+        if (dc->closed) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        font = dc->state.font.object;
+    }
+    unsigned long error = 0;
+    FontInstance* instance = static_cast<const Font&>(*font).Realize(&error);
+    if (instance == nullptr) {
+        SetLastError(error);
+        return nullptr;
+    }
+    if (t_measuring == nullptr && !t_measuringEnded) {
+        t_measuring = new (std::nothrow) Measuring;
+        t_measuringOwner.armed = true;
+    }
+    if (t_measuring != nullptr) {
+        // The references it held go after the new ones are in (their
+        // destructors take locks).
+        Measuring replaced = std::exchange(*t_measuring, Measuring{hdc, dc, std::move(font), instance});
+    }
+    return instance;
+}
+
+// The DC of a measuring call: the font from the thread's cache, or the DC
+// from the handle table (false, with ERROR_INVALID_HANDLE, for a handle
+// that names no live DC).
+class MeasuringDc {
+public:
+    explicit MeasuringDc(HDC hdc) : m_hdc(hdc), m_font(CachedFont(hdc)) {
+        if (m_font == nullptr) m_dc = FindDc(hdc);
+    }
+    explicit operator bool() const { return m_font != nullptr || m_dc != nullptr; }
+    // The realised font selected in the DC; null with the last error set.
+    FontInstance* Font() {
+        if (m_font == nullptr) m_font = RealizeDcFont(m_hdc, m_dc);
+        return m_font;
+    }
+
+private:
+    HDC m_hdc;
+    FontInstance* m_font;
+    std::shared_ptr<Dc> m_dc;
+};
 
 LONG ClampLong(long long value) {
     return static_cast<LONG>(std::clamp<long long>(value, INT_MIN, INT_MAX));
@@ -225,6 +304,14 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 }  // namespace
+
+void ForgetMeasured(const HandleObject* object) {
+    Measuring* cache = t_measuring;
+    if (cache == nullptr || (cache->dc.get() != object && cache->font.get() != object)) return;
+    // Released after the cache is emptied (the destructors take locks).
+    Measuring forgotten = std::exchange(*cache, Measuring{});
+}
+
 }  // namespace vplatform::gdi
 
 using namespace vplatform::gdi;
@@ -274,14 +361,13 @@ HFONT CreateFontW(int cHeight, int cWidth, int cEscapement, int cOrientation, in
 }
 
 BOOL GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm) {
-    const auto dc = FindDc(hdc);
+    MeasuringDc dc(hdc);
     if (!dc) return FALSE;
     if (lptm == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::lock_guard lock(dc->mutex);
-    FontInstance* font = DcFont(*dc);
+    FontInstance* font = dc.Font();
     if (font == nullptr) return FALSE;
     *lptm = font->Metrics();
     return TRUE;
@@ -293,14 +379,13 @@ BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR lpString, int c, LPSIZE psizl) {
 
 BOOL GetTextExtentExPointW(HDC hdc, LPCWSTR lpszString, int cchString, int nMaxExtent, LPINT lpnFit, LPINT lpnDx,
                            LPSIZE lpSize) {
-    const auto dc = FindDc(hdc);
+    MeasuringDc dc(hdc);
     if (!dc) return FALSE;
     if (cchString < 0 || lpSize == nullptr || (lpszString == nullptr && cchString > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::lock_guard lock(dc->mutex);
-    FontInstance* font = DcFont(*dc);
+    FontInstance* font = dc.Font();
     if (font == nullptr) return FALSE;
     const auto count = static_cast<std::size_t>(cchString);
     if (count == 0) {
@@ -328,14 +413,13 @@ BOOL GetTextExtentExPointW(HDC hdc, LPCWSTR lpszString, int cchString, int nMaxE
 }
 
 int GetTextFaceW(HDC hdc, int c, LPWSTR lpName) {
-    const auto dc = FindDc(hdc);
+    MeasuringDc dc(hdc);
     if (!dc) return 0;
     if (lpName != nullptr && c < 1) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const std::lock_guard lock(dc->mutex);
-    FontInstance* font = DcFont(*dc);
+    FontInstance* font = dc.Font();
     if (font == nullptr) return 0;
     const std::wstring& family = font->Family();
     if (lpName == nullptr) return static_cast<int>(family.size() + 1);
@@ -370,7 +454,7 @@ DWORD vplatformGetFontFileW(HFONT hfont, LPWSTR file, DWORD cchFile, LPDWORD fac
 }
 
 int DrawTextW(HDC hdc, LPCWSTR lpchText, int cchText, LPRECT lprc, UINT format) {
-    const auto dc = FindDc(hdc);
+    MeasuringDc dc(hdc);
     if (!dc) return 0;
     if (lpchText == nullptr || lprc == nullptr || cchText < -1) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -388,8 +472,7 @@ int DrawTextW(HDC hdc, LPCWSTR lpchText, int cchText, LPRECT lprc, UINT format) 
     }
     if (format & DT_SINGLELINE) format &= ~DT_WORDBREAK;
     try {
-        const std::lock_guard lock(dc->mutex);
-        FontInstance* font = DcFont(*dc);
+        FontInstance* font = dc.Font();
         if (font == nullptr) return 0;
         const TEXTMETRICW& metrics = font->Metrics();
         const long long lineHeight = metrics.tmHeight + ((format & DT_EXTERNALLEADING) ? metrics.tmExternalLeading : 0);

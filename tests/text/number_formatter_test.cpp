@@ -201,14 +201,18 @@ TEST_F(NumberFormatting, RoundingIsPrintfsWithAPointWhateverTheLocale) {
     EXPECT_TRUE(polish) << "no Polish locale could be built: the comma case was not run";
 }
 
-TEST_F(NumberFormatting, RandomValuesFitOrAreEmptyOrAreFractionsKeptWhole) {
+TEST_F(NumberFormatting, RandomValuesFitOrAreEmptyOrAreFractionsKeptWholeAlikeInARunAndAlone) {
     std::mt19937_64 random(1234);
+    m_formatter.BeginFormat();
     for (int i = 0; i < 1500; ++i) {
         const double magnitude = std::pow(10.0, static_cast<double>(random() % 18) - 7);
         const double value = (static_cast<double>(random() % 2'000'001) - 1'000'000) / 1'000'000.0 * magnitude;
         const auto precision = static_cast<EPrecision>(random() % 7);
         const auto width = static_cast<std::uint32_t>(random() % 80);
         const std::wstring text = Slow(value, width, precision);
+        std::wstring fast = L"unchanged";
+        m_formatter.FastFormat(fast, L"", m_font, width, value, precision, ePrecisionNone);
+        EXPECT_EQ(fast, text) << value << " at " << width << " px with " << precision << " places";
         if (text.empty() || Width(text) <= static_cast<LONG>(width)) continue;
         std::wstring requested;
         NumberFormatter::FormatTextWithPrecisionDependOnType(static_cast<NumberFormatter::PrecisionType>(precision),
@@ -216,6 +220,7 @@ TEST_F(NumberFormatting, RandomValuesFitOrAreEmptyOrAreFractionsKeptWhole) {
         EXPECT_TRUE(value != 0 && std::fabs(value) < 1 && precision >= ePrecision2 && text == requested)
             << value << " at " << width << " px with " << precision << " places gave " << vlibtest::Utf8(text);
     }
+    m_formatter.EndFormat();
 }
 
 TEST_F(NumberFormatting, FastFormatWorksOnlyInAnOpenRun) {

@@ -4,8 +4,10 @@
 // One engine lock guards every fontconfig and FreeType call (the library, the
 // configuration and the faces); it is the innermost lock of the GDI area
 // (taken with a DC's lock held, never the reverse).  Advances are cached per
-// realised font: the characters of the Basic Multilingual Plane in pages of
-// 256 atomics read without any lock, others in a map under the engine lock.
+// realised font and read without any lock: the code points below kFlat
+// (Latin, Greek, Cyrillic) in one flat table of atomics, the rest of the
+// Basic Multilingual Plane in pages of 256 atomics made on first use, others
+// in a map under the engine lock.
 // Fonts with the same LOGFONTW share one realised font while any of them
 // lives.
 //
@@ -61,7 +63,10 @@ public:
     // The hinted advance of a code point in whole pixels (the missing glyph's
     // for a code point the face lacks).
     int Advance(char32_t codePoint) {
-        if (codePoint < 0x10000) {
+        if (codePoint < kFlat) {
+            const std::int32_t advance = m_flat[codePoint].load(std::memory_order_relaxed);
+            if (advance >= 0) return advance;
+        } else if (codePoint < 0x10000) {
             const Page* page = m_pages[codePoint >> 8].load(std::memory_order_acquire);
             if (page != nullptr) {
                 const std::int32_t advance = page->advances[codePoint & 0xFF].load(std::memory_order_relaxed);
@@ -80,22 +85,26 @@ public:
     // `special` holds for one.
     template <class Special>
     long long WidthUnless(const wchar_t* text, std::size_t count, Special special) {
-        // The first page (Latin-1: digits, spaces, signs) is read once.
-        const Page* latin = m_pages[0].load(std::memory_order_acquire);
         long long width = 0;
-        for (std::size_t i = 0; i < count;) {
+        std::size_t i = 0;
+        // Units of the flat table whose advances are known: one load each.
+        for (; i < count; ++i) {
             const wchar_t unit = text[i];
             if (special(unit)) return -1;
-            if (latin != nullptr && static_cast<char32_t>(unit) < 0x100) {
-                const std::int32_t advance =
-                    latin->advances[static_cast<char32_t>(unit)].load(std::memory_order_relaxed);
-                if (advance >= 0) {
-                    width += advance;
-                    ++i;
-                    continue;
-                }
-            }
+            const auto codePoint = static_cast<char32_t>(unit);
+            if (codePoint >= kFlat) break;
+            const std::int32_t advance = m_flat[codePoint].load(std::memory_order_relaxed);
+            if (advance < 0) break;
+            width += advance;
+        }
+        // The rest, from the first unit the table could not answer (checked
+        // already), one code point at a time.
+        if (i < count) {
             width += Advance(NextCodePoint(text, count, &i));
+            while (i < count) {
+                if (special(text[i])) return -1;
+                width += Advance(NextCodePoint(text, count, &i));
+            }
         }
         return width;
     }
@@ -111,7 +120,10 @@ private:
         std::array<std::atomic<std::int32_t>, 256> advances;
     };
 
-    FontInstance() = default;
+    // Code points below this have their advances in m_flat.
+    static constexpr char32_t kFlat = 0x500;
+
+    FontInstance();
     int LoadAdvance(char32_t codePoint);
 
     FT_FaceRec_* m_face = nullptr;  // under the engine lock
@@ -121,8 +133,9 @@ private:
     int m_faceIndex = 0;
     int m_ppem = 0;
     int m_xppem = 0;
-    std::array<std::atomic<Page*>, 256> m_pages{};
-    std::map<char32_t, int> m_astral;  // under the engine lock
+    std::array<std::atomic<std::int32_t>, kFlat> m_flat;  // -1: not loaded yet
+    std::array<std::atomic<Page*>, 256> m_pages{};        // the pages below kFlat stay null
+    std::map<char32_t, int> m_astral;                     // under the engine lock
 };
 
 // The realised font of a LOGFONTW, shared with every live one of the same

@@ -160,6 +160,12 @@ public:
     // Set (under mutex) once the handle is released or deleted, so that a
     // call that found the DC just before cannot select into it any more.
     bool closed = false;
+
+    // The object of state.font, null once closed: what the measuring calls
+    // compare their thread's cached font with, without the lock.  Stored
+    // (PublishFont, under mutex) after every change of the font or closing.
+    std::atomic<const GdiObject*> selectedFont{nullptr};
+    void PublishFont() { selectedFont.store(closed ? nullptr : state.font.object.get(), std::memory_order_release); }
 };
 
 // The lock of every selection count.
@@ -197,6 +203,16 @@ VPLATFORM_API HDC MakeDc(DcKind kind, HWND window, SurfaceOf surface = nullptr);
 // Takes a DC's handle out of the table and ends its selections.  False when
 // `hdc` is no live DC.
 bool CloseDc(HDC hdc, const std::shared_ptr<Dc>& dc);
+
+// The measuring calls (text extents, DrawTextW, metrics) keep, per thread,
+// the DC they measured on last with its selected font and realised font, and
+// use them again without the handle table or the DC's lock while the DC's
+// selectedFont still names that font (so a closed DC, or one whose font has
+// changed, is looked up again and fails as any stale handle does).  The cache
+// holds references: a DC or font it names is destroyed once it is closed or
+// deleted and the thread that measured with it last measures on something
+// else, closes or deletes it itself (ForgetMeasured), or ends.
+void ForgetMeasured(const HandleObject* object);
 
 // Puts `object` (named `handle`) into `slot`, keeping the counts; with
 // SelectionLock() and the DC's lock held.  Returns the handle it replaced.

@@ -267,6 +267,10 @@ FontInstance::Page::Page() {
     for (auto& advance : advances) advance.store(-1, std::memory_order_relaxed);
 }
 
+FontInstance::FontInstance() {
+    for (auto& advance : m_flat) advance.store(-1, std::memory_order_relaxed);
+}
+
 FontInstance::~FontInstance() {
     if (m_face != nullptr) {
         const std::lock_guard lock(TheEngine().mutex);
@@ -278,7 +282,10 @@ FontInstance::~FontInstance() {
 int FontInstance::LoadAdvance(char32_t codePoint) {
     const std::lock_guard lock(TheEngine().mutex);
     Page* page = nullptr;
-    if (codePoint < 0x10000) {
+    if (codePoint < kFlat) {
+        const std::int32_t known = m_flat[codePoint].load(std::memory_order_relaxed);
+        if (known >= 0) return known;
+    } else if (codePoint < 0x10000) {
         page = m_pages[codePoint >> 8].load(std::memory_order_relaxed);
         if (page != nullptr) {
             const std::int32_t known = page->advances[codePoint & 0xFF].load(std::memory_order_relaxed);
@@ -299,7 +306,9 @@ int FontInstance::LoadAdvance(char32_t codePoint) {
     }
     const int advance =
         error == 0 ? static_cast<int>(std::clamp<FT_Pos>((m_face->glyph->advance.x + 32) >> 6, 0, 1 << 24)) : 0;
-    if (page != nullptr) {
+    if (codePoint < kFlat) {
+        m_flat[codePoint].store(advance, std::memory_order_relaxed);
+    } else if (page != nullptr) {
         page->advances[codePoint & 0xFF].store(advance, std::memory_order_relaxed);
     } else if (codePoint >= 0x10000) {
         try {

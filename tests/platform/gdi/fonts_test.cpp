@@ -13,6 +13,7 @@
 #include FT_DRIVER_H
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -394,7 +395,7 @@ TEST_F(Fonts, RaceThreadsMeasuringWithOneFontAgree) {
         for (wchar_t& c : text) c = repertoire[random() % repertoire.size()];
         texts.push_back(text);
     }
-    constexpr int kThreads = 4;
+    constexpr int kThreads = 8;
     std::vector<std::vector<LONG>> widths(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -410,6 +411,54 @@ TEST_F(Fonts, RaceThreadsMeasuringWithOneFontAgree) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         for (int t = 0; t < kThreads; ++t) EXPECT_EQ(widths[t][i], TextWidth(dc, texts[i])) << i;
     }
+}
+
+TEST_F(Fonts, RaceThreadsMeasuringOnOneDcSeeItsFontChangesAndFailOnceItIsReleased) {
+    const FontScope small(L"Arial", -17);
+    const FontScope large(L"Arial", -29);
+    const std::wstring text = L"Zażółć gęślą jaźń 1234";
+    const int length = static_cast<int>(text.size());
+    const HDC dc = GetDC(nullptr);
+    SelectObject(dc, large);
+    const LONG largeWidth = TextWidth(dc, text);
+    SelectObject(dc, small);
+    const LONG smallWidth = TextWidth(dc, text);
+    ASSERT_LT(smallWidth, largeWidth);
+    constexpr int kThreads = 8;
+    std::atomic<int> measured{0};
+    std::atomic<bool> released{false};
+    std::vector<DWORD> errors(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            SIZE size{};
+            for (;;) {
+                const bool late = released.load();
+                if (!GetTextExtentPoint32W(dc, text.c_str(), length, &size)) {
+                    errors[t] = GetLastError();
+                    break;
+                }
+                if (late) {
+                    ADD_FAILURE() << "measured on a released DC";
+                    break;
+                }
+                EXPECT_TRUE(size.cx == smallWidth || size.cx == largeWidth) << size.cx;
+                measured.fetch_add(1);
+            }
+            // It stays failed.
+            EXPECT_FALSE(GetTextExtentPoint32W(dc, text.c_str(), length, &size));
+        });
+    }
+    // The font changes under the measuring threads, then the DC goes.
+    for (int round = 0; measured.load() < kThreads * 300; ++round) {
+        SelectObject(dc, round % 2 == 0 ? large : small);
+    }
+    ReleaseDC(nullptr, dc);
+    released.store(true);
+    for (auto& thread : threads) thread.join();
+    for (const DWORD error : errors) EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SIZE size{};
+    EXPECT_TRUE(FailsWith(ERROR_INVALID_HANDLE, [&] { return GetTextExtentPoint32W(dc, L"a", 1, &size); }));
 }
 
 }  // namespace
