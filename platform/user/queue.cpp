@@ -76,14 +76,8 @@ DWORD TickCount() {
     return GetTickCount();
 }
 
-// How often a waiting thread looks for its input before it sleeps.  The
-// queue adapts its own count: it doubles (up to kMostSpins, some fifty
-// microseconds) while looking catches the input, as when the answering thread
-// runs on another processor, and halves (down to kLeastSpins) while the
-// thread has to sleep anyway, as on a machine with more runnable threads than
-// processors.  Never on a single processor.
-constexpr unsigned kLeastSpins = 16;
-constexpr unsigned kMostSpins = 2048;
+// Whether a waiting thread may look for its input before it sleeps: never
+// on a single processor.
 bool MaySpin() {
     static const bool several = std::thread::hardware_concurrency() > 1;
     return several;
@@ -177,6 +171,17 @@ void MessageQueue::Ring::Erase(std::size_t i) {
     --count;
 }
 
+// How long a waiting thread looks for its input before it sleeps, while the
+// thread expected to produce it is awake (a thread that sleeps answers
+// nothing before something wakes it): the queue adapts its own window,
+// doubling it (up to kMostSpinNs) while looking catches the input, as when
+// the answering thread runs on another processor, and halving it (down to
+// kLeastSpinNs) while the thread has to sleep anyway, as on a machine with
+// more runnable threads than processors.  The most is about the cost of one
+// sleep and wake-up, so that a look can outlast the partner's own wake-up.
+const long MessageQueue::kLeastSpinNs = 500;
+const long MessageQueue::kMostSpinNs = 8000;
+
 MessageQueue::MessageQueue(DWORD threadId) : m_threadId(threadId) {}
 
 MessageQueue::~MessageQueue() = default;
@@ -231,7 +236,18 @@ void MessageQueue::Notify(unsigned bits) {
     // input, whose own Notify woke it if needed: it will find this input too.
     if ((m_newBits.load(std::memory_order_seq_cst) & bits) == bits) return;
     m_newBits.fetch_or(bits, std::memory_order_seq_cst);
-    if (m_sleeping.load(std::memory_order_seq_cst)) {
+    // Sequentially consistent with the owner's announcement of its sleep
+    // and its look at the bits after it: either the owner sees the bits, or
+    // this sees it asleep.
+    unsigned sleep = m_sleep.load(std::memory_order_seq_cst);
+    if (sleep == kFutexSleep) {
+        // One poster wakes it; the word is the owner's futex.
+        if (m_sleep.compare_exchange_strong(sleep, kAwake, std::memory_order_seq_cst)) {
+            Sys().futex_wake(reinterpret_cast<const unsigned*>(&m_sleep), 1);
+            return;
+        }
+    }
+    if (sleep == kObjectSleep) {
         const auto lock = LockWaits();
         Signalled();
     }
@@ -336,23 +352,55 @@ bool MessageQueue::NextDue(Clock::time_point& due) const {
     return true;
 }
 
+bool MessageQueue::Spin(unsigned mask, bool inputAvailable, const MessageQueue& partner) {
+    // A partner asleep will not answer before something wakes it: sleep at
+    // once, the window unchanged.
+    if (partner.m_sleep.load(std::memory_order_relaxed) != kAwake) return false;
+    const auto until = Clock::now() + std::chrono::nanoseconds(m_spinNs);
+    for (unsigned i = 1;; ++i) {
+        if (InputReady(mask, inputAvailable)) {
+            m_spinNs = std::min(m_spinNs * 2, kMostSpinNs);
+            return true;
+        }
+        if ((i & 15) == 0) {
+            if (partner.m_sleep.load(std::memory_order_relaxed) != kAwake) return false;
+            if (Clock::now() >= until) {
+                m_spinNs = std::max(m_spinNs / 2, kLeastSpinNs);
+                return false;
+            }
+        }
+        Pause();
+    }
+}
+
+void MessageQueue::SleepAlone(unsigned mask, bool inputAvailable, DWORD timeout) {
+    // Announced before the last look at the bits (see Notify).
+    m_sleep.store(kFutexSleep, std::memory_order_seq_cst);
+    if (!InputReady(mask, inputAvailable)) {
+        timespec relative{};
+        if (timeout != INFINITE) {
+            relative.tv_sec = static_cast<time_t>(timeout / 1000);
+            relative.tv_nsec = static_cast<long>(timeout % 1000) * 1'000'000;
+        }
+        // Returns at once when a poster has set kAwake meanwhile; a signal
+        // (a suspension) or a late wake-up ends it early, which the caller's
+        // loop stands.
+        Sys().futex_wait(reinterpret_cast<const unsigned*>(&m_sleep), kFutexSleep,
+                         timeout == INFINITE ? nullptr : &relative);
+    }
+    m_sleep.store(kAwake, std::memory_order_relaxed);
+}
+
 DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask,
-                         bool inputAvailable, bool spin) {
+                         bool inputAvailable, const MessageQueue* partner) {
     const auto input = static_cast<DWORD>(WAIT_OBJECT_0 + objects.size());
     if (objects.size() >= MAXIMUM_WAIT_OBJECTS) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
     if (!waitAll && InputReady(mask, inputAvailable)) return input;
-    if (spin && objects.empty() && MaySpin()) {
-        for (unsigned i = 0; i < m_spins; ++i) {
-            if (InputReady(mask, inputAvailable)) {
-                m_spins = std::min(m_spins * 2, kMostSpins);
-                return input;
-            }
-            Pause();
-        }
-        m_spins = std::max(m_spins / 2, kLeastSpins);
+    if (partner != nullptr && partner != this && objects.empty() && MaySpin() && Spin(mask, inputAvailable, *partner)) {
+        return input;
     }
     std::array<Waitable*, MAXIMUM_WAIT_OBJECTS> all{};
     std::copy(objects.begin(), objects.end(), all.begin());
@@ -361,6 +409,8 @@ DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD
     std::shared_ptr<Waitable> source;
     if (DisplayDriver* driver = CurrentDisplayDriver()) source = driver->InputSource();
     if (source && count < all.size()) all[count++] = source.get();
+    // The queue alone: its own futex, without the wait lock.
+    const bool alone = count == 1;
     std::optional<Clock::time_point> deadline;
     if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
@@ -375,11 +425,17 @@ DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - Clock::now()).count();
             timeout = static_cast<DWORD>(std::clamp<long long>(left, 0, INFINITE - 1));
         }
+        if (alone) {
+            SleepAlone(mask, inputAvailable, timeout);
+            if (InputReady(mask, inputAvailable)) return input;
+            if (deadline && Clock::now() >= *deadline) return WAIT_TIMEOUT;
+            continue;
+        }
         m_waitMask = mask;
         m_waitInputAvailable = inputAvailable;
-        m_sleeping.store(true, std::memory_order_seq_cst);
+        m_sleep.store(kObjectSleep, std::memory_order_seq_cst);
         const DWORD result = WaitForObjects({all.data(), count}, waitAll, timeout);
-        m_sleeping.store(false, std::memory_order_relaxed);
+        m_sleep.store(kAwake, std::memory_order_relaxed);
         if (result == WAIT_FAILED) return result;
         if (result == WAIT_TIMEOUT) {
             if (deadline && Clock::now() >= *deadline) return WAIT_TIMEOUT;
@@ -588,12 +644,12 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
         if (queue.Retrieve(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true)) {
             return lpMsg->message == WM_QUIT ? FALSE : TRUE;
         }
-        if (queue.Wait({}, false, INFINITE, QS_ALLINPUT, false, true) == WAIT_FAILED) return -1;
+        if (queue.Wait({}, false, INFINITE, QS_ALLINPUT, false, queue.LastTarget()) == WAIT_FAILED) return -1;
     }
 }
 
 BOOL WaitMessage() {
-    return CurrentQueue().Wait({}, false, INFINITE, QS_ALLINPUT, false, false) == WAIT_FAILED ? FALSE : TRUE;
+    return CurrentQueue().Wait({}, false, INFINITE, QS_ALLINPUT, false, nullptr) == WAIT_FAILED ? FALSE : TRUE;
 }
 
 BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -706,7 +762,7 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dw
         }
     }
     return CurrentQueue().Wait(objects, waitAll, dwMilliseconds, dwWakeMask & QS_ALLINPUT,
-                               (dwFlags & MWMO_INPUTAVAILABLE) != 0, false);
+                               (dwFlags & MWMO_INPUTAVAILABLE) != 0, nullptr);
 }
 
 DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,

@@ -10,8 +10,11 @@
 // Locks: the queue's own platform lock guards its contents; it is never held
 // while a window procedure runs, nor together with a window's lock or the
 // window tree lock.  Input arriving sets bits of the kinds of input (QS_*)
-// in two atomic words (`new since the owner last looked` and `present`),
-// which the owner's waits test under the wait lock, as a Waitable.
+// in two atomic words (`new since the owner last looked` and `present`).
+// The owner's wait for its queue alone sleeps on a futex word of its own,
+// which a poster wakes only when the owner really sleeps there; a wait that
+// includes other objects (or the display's input) tests the bits under the
+// wait lock, as a Waitable.
 #pragma once
 
 #include <atomic>
@@ -83,10 +86,15 @@ public:
     // Waits until input of `mask` arrives (with `inputAvailable`: or is
     // present), or one of `objects` is signalled, or `milliseconds` pass:
     // WAIT_OBJECT_0 + objects.size() for input; otherwise as
-    // WaitForObjects.  `spin`: look for the input for a few microseconds
-    // before sleeping.
+    // WaitForObjects.  `partner`: the queue of the thread expected to
+    // produce the input (the one posted or sent to last), or null.  While
+    // that thread is awake, the wait looks for the input for a few
+    // microseconds before sleeping; a partner that sleeps ends the look.
     DWORD Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask, bool inputAvailable,
-               bool spin);
+               const MessageQueue* partner);
+    // The queue the owner posted a thread message to last, or null (the
+    // owner's).
+    const MessageQueue* LastTarget() const { return m_lastTarget.get(); }
     // Clears the `new` bits of posted input: the owner has looked.  The
     // sent-message bit is DeliverSent's, the reply bit the sender's.
     void Looked() {
@@ -133,6 +141,12 @@ private:
     // Next due time of the timers of the filter, when any (lock held).
     bool NextDue(Clock::time_point& due) const;
     bool InputReady(unsigned mask, bool inputAvailable) const;
+    // Looks for the input while `partner`'s thread is awake, for at most
+    // m_spinNs; true when it arrived.
+    bool Spin(unsigned mask, bool inputAvailable, const MessageQueue& partner);
+    // Sleeps on m_sleep until Notify wakes it, the input is there, or
+    // `timeout` milliseconds (INFINITE: none) pass.
+    void SleepAlone(unsigned mask, bool inputAvailable, DWORD timeout);
 
     const DWORD m_threadId;
     mutable PlatformMutex m_mutex;
@@ -148,14 +162,21 @@ private:
     // Input kinds: arrived since the owner last looked, and present now.
     std::atomic<unsigned> m_newBits{0};
     std::atomic<unsigned> m_haveBits{0};
-    // The owner sleeps in Wait (Notify then signals through the wait lock).
-    std::atomic<bool> m_sleeping{false};
+    // Whether and how the owner sleeps in Wait: kAwake; kFutexSleep, on this
+    // word as a futex (Notify sets kAwake and wakes it); kObjectSleep, in
+    // WaitForObjects (Notify signals through the wait lock).
+    enum : unsigned { kAwake = 0, kFutexSleep = 1, kObjectSleep = 2 };
+    std::atomic<unsigned> m_sleep{kAwake};
     // The owner's wait in progress (written by the owner, read under the
     // wait lock).
     unsigned m_waitMask = 0;
     bool m_waitInputAvailable = false;
-    // How often Wait looks for input before it sleeps (the owner's).
-    unsigned m_spins = 256;
+    // How long Wait looks for input while its partner is awake, in
+    // nanoseconds (the owner's): doubled when the look catches the input,
+    // halved when it does not, within these bounds (queue.cpp).
+    static const long kLeastSpinNs;
+    static const long kMostSpinNs;
+    long m_spinNs = kMostSpinNs;
     // The queue the owner posted a thread message to last (the owner's).
     std::shared_ptr<MessageQueue> m_lastTarget;
 };
