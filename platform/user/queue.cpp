@@ -171,17 +171,6 @@ void MessageQueue::Ring::Erase(std::size_t i) {
     --count;
 }
 
-// How long a waiting thread looks for its input before it sleeps, while the
-// thread expected to produce it is awake (a thread that sleeps answers
-// nothing before something wakes it): the queue adapts its own window,
-// doubling it (up to kMostSpinNs) while looking catches the input, as when
-// the answering thread runs on another processor, and halving it (down to
-// kLeastSpinNs) while the thread has to sleep anyway, as on a machine with
-// more runnable threads than processors.  The most is about the cost of one
-// sleep and wake-up, so that a look can outlast the partner's own wake-up.
-const long MessageQueue::kLeastSpinNs = 500;
-const long MessageQueue::kMostSpinNs = 8000;
-
 MessageQueue::MessageQueue(DWORD threadId) : m_threadId(threadId) {}
 
 MessageQueue::~MessageQueue() = default;
@@ -242,7 +231,7 @@ void MessageQueue::Notify(unsigned bits) {
     unsigned sleep = m_sleep.load(std::memory_order_seq_cst);
     if (sleep == kFutexSleep) {
         // One poster wakes it; the word is the owner's futex.
-        if (m_sleep.compare_exchange_strong(sleep, kAwake, std::memory_order_seq_cst)) {
+        if (m_sleep.compare_exchange_strong(sleep, kWoken, std::memory_order_seq_cst)) {
             Sys().futex_wake(reinterpret_cast<const unsigned*>(&m_sleep), 1);
             return;
         }
@@ -352,20 +341,42 @@ bool MessageQueue::NextDue(Clock::time_point& due) const {
     return true;
 }
 
+// A waiting thread looks for its input before it sleeps only while the
+// thread expected to produce it (its partner) may answer soon: the window
+// adapts, growing while looks catch the input, as when the two threads run
+// on two processors and answer each other at once, and shrinking while the
+// thread has to sleep anyway.  The most is about the cost of one sleep and
+// wake-up here.
 bool MessageQueue::Spin(unsigned mask, bool inputAvailable, const MessageQueue& partner) {
-    // A partner asleep will not answer before something wakes it: sleep at
-    // once, the window unchanged.
-    if (partner.m_sleep.load(std::memory_order_relaxed) != kAwake) return false;
-    const auto until = Clock::now() + std::chrono::nanoseconds(m_spinNs);
+    // A partner last seen on this thread's own processor cannot run while
+    // this thread looks (a wake-up often puts the woken thread on its
+    // waker's processor).
+    const int cpu = Sys().sched_getcpu();
+    m_cpu.store(cpu, std::memory_order_relaxed);
+    if (cpu >= 0 && partner.m_cpu.load(std::memory_order_relaxed) == cpu) return false;
+    // A partner that runs may answer at once: look for the window.  One
+    // woken but not yet running answers after its wake-up, which costs about
+    // what this thread's own sleep would: only a probe looks that long, now
+    // and then, since two threads that answer each other stay awake (and
+    // spare both sleeps) only once one of them waited for the other.  A
+    // partner asleep answers nothing before something wakes it.
+    const unsigned state = partner.m_sleep.load(std::memory_order_relaxed);
+    const bool probe = (++m_looks & (m_probeEvery - 1)) == 0;
+    if (state != kAwake && !(state == kWoken && probe)) return false;
+    const long window = probe ? kMostSpinNs : m_spinNs;
+    const auto until = Clock::now() + std::chrono::nanoseconds(window);
     for (unsigned i = 1;; ++i) {
         if (InputReady(mask, inputAvailable)) {
-            m_spinNs = std::min(m_spinNs * 2, kMostSpinNs);
+            m_spinNs = std::min(window * 2, kMostSpinNs);
+            if (probe) m_probeEvery = kLeastProbeEvery;
             return true;
         }
         if ((i & 15) == 0) {
-            if (partner.m_sleep.load(std::memory_order_relaxed) != kAwake) return false;
+            const unsigned now = partner.m_sleep.load(std::memory_order_relaxed);
+            if (now == kFutexSleep || now == kObjectSleep) return false;
             if (Clock::now() >= until) {
                 m_spinNs = std::max(m_spinNs / 2, kLeastSpinNs);
+                if (probe) m_probeEvery = std::min(m_probeEvery * 2, kMostProbeEvery);
                 return false;
             }
         }
@@ -382,13 +393,14 @@ void MessageQueue::SleepAlone(unsigned mask, bool inputAvailable, DWORD timeout)
             relative.tv_sec = static_cast<time_t>(timeout / 1000);
             relative.tv_nsec = static_cast<long>(timeout % 1000) * 1'000'000;
         }
-        // Returns at once when a poster has set kAwake meanwhile; a signal
+        // Returns at once when a poster has set kWoken meanwhile; a signal
         // (a suspension) or a late wake-up ends it early, which the caller's
         // loop stands.
         Sys().futex_wait(reinterpret_cast<const unsigned*>(&m_sleep), kFutexSleep,
                          timeout == INFINITE ? nullptr : &relative);
     }
     m_sleep.store(kAwake, std::memory_order_relaxed);
+    m_cpu.store(Sys().sched_getcpu(), std::memory_order_relaxed);
 }
 
 DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask,

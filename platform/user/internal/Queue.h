@@ -141,8 +141,8 @@ private:
     // Next due time of the timers of the filter, when any (lock held).
     bool NextDue(Clock::time_point& due) const;
     bool InputReady(unsigned mask, bool inputAvailable) const;
-    // Looks for the input while `partner`'s thread is awake, for at most
-    // m_spinNs; true when it arrived.
+    // Looks for the input for a while when `partner`'s thread may answer
+    // soon; true when it arrived.
     bool Spin(unsigned mask, bool inputAvailable, const MessageQueue& partner);
     // Sleeps on m_sleep until Notify wakes it, the input is there, or
     // `timeout` milliseconds (INFINITE: none) pass.
@@ -162,21 +162,30 @@ private:
     // Input kinds: arrived since the owner last looked, and present now.
     std::atomic<unsigned> m_newBits{0};
     std::atomic<unsigned> m_haveBits{0};
-    // Whether and how the owner sleeps in Wait: kAwake; kFutexSleep, on this
-    // word as a futex (Notify sets kAwake and wakes it); kObjectSleep, in
+    // Whether and how the owner sleeps in Wait: kAwake (it runs);
+    // kFutexSleep, on this word as a futex (Notify sets kWoken and wakes it);
+    // kWoken, woken so but not yet running again; kObjectSleep, in
     // WaitForObjects (Notify signals through the wait lock).
-    enum : unsigned { kAwake = 0, kFutexSleep = 1, kObjectSleep = 2 };
+    enum : unsigned { kAwake = 0, kFutexSleep = 1, kObjectSleep = 2, kWoken = 3 };
     std::atomic<unsigned> m_sleep{kAwake};
+    // The processor the owner ran on when it last woke or looked, or -1.
+    std::atomic<int> m_cpu{-1};
     // The owner's wait in progress (written by the owner, read under the
     // wait lock).
     unsigned m_waitMask = 0;
     bool m_waitInputAvailable = false;
-    // How long Wait looks for input while its partner is awake, in
-    // nanoseconds (the owner's): doubled when the look catches the input,
-    // halved when it does not, within these bounds (queue.cpp).
-    static const long kLeastSpinNs;
-    static const long kMostSpinNs;
+    // The owner's look for input before it sleeps (Spin), in nanoseconds:
+    // the window doubles when the look catches the input and halves when it
+    // does not, within these bounds.  One look in m_probeEvery (a power of
+    // two within its bounds) is a probe, which takes the most: reset when a
+    // probe catches the input, doubled when it does not.
+    static constexpr long kLeastSpinNs = 500;
+    static constexpr long kMostSpinNs = 8000;
+    static constexpr unsigned kLeastProbeEvery = 16;
+    static constexpr unsigned kMostProbeEvery = 1024;
     long m_spinNs = kMostSpinNs;
+    unsigned m_probeEvery = kLeastProbeEvery;
+    unsigned m_looks = 0;
     // The queue the owner posted a thread message to last (the owner's).
     std::shared_ptr<MessageQueue> m_lastTarget;
 };
