@@ -175,6 +175,11 @@ MessageQueue::MessageQueue(DWORD threadId) : m_threadId(threadId) {}
 
 MessageQueue::~MessageQueue() = default;
 
+void MessageQueue::RecordPoster() {
+    const int cpu = Sys().sched_getcpu();
+    if (m_posterCpu.load(std::memory_order_relaxed) != cpu) m_posterCpu.store(cpu, std::memory_order_relaxed);
+}
+
 DWORD MessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const MSG msg{hwnd, message, wParam, lParam, TickCount(), {0, 0}};
     {
@@ -186,6 +191,7 @@ DWORD MessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
         } catch (const std::bad_alloc&) {
             return ERROR_NOT_ENOUGH_MEMORY;
         }
+        RecordPoster();
         // Changed only under the lock: a read first spares the write.
         if ((m_haveBits.load(std::memory_order_relaxed) & QS_POSTMESSAGE) == 0) {
             m_haveBits.fetch_or(QS_POSTMESSAGE | QS_ALLPOSTMESSAGE, std::memory_order_seq_cst);
@@ -200,6 +206,7 @@ bool MessageQueue::Send(SentMessage& message) {
         const std::lock_guard lock(m_mutex);
         if (m_dead) return false;
         m_sent.push_back(&message);
+        RecordPoster();
         m_haveBits.fetch_or(QS_SENDMESSAGE, std::memory_order_seq_cst);
     }
     Notify(QS_SENDMESSAGE);
@@ -347,22 +354,30 @@ bool MessageQueue::NextDue(Clock::time_point& due) const {
 // on two processors and answer each other at once, and shrinking while the
 // thread has to sleep anyway.  The most is about the cost of one sleep and
 // wake-up here.
-bool MessageQueue::Spin(unsigned mask, bool inputAvailable, const MessageQueue& partner) {
-    // A partner last seen on this thread's own processor cannot run while
-    // this thread looks (a wake-up often puts the woken thread on its
-    // waker's processor).
+bool MessageQueue::Spin(unsigned mask, bool inputAvailable, const MessageQueue* partner) {
     const int cpu = Sys().sched_getcpu();
     m_cpu.store(cpu, std::memory_order_relaxed);
-    if (cpu >= 0 && partner.m_cpu.load(std::memory_order_relaxed) == cpu) return false;
-    // A partner that runs may answer at once: look for the window.  One
-    // woken but not yet running answers after its wake-up, which costs about
-    // what this thread's own sleep would: only a probe looks that long, now
-    // and then, since two threads that answer each other stay awake (and
-    // spare both sleeps) only once one of them waited for the other.  A
-    // partner asleep answers nothing before something wakes it.
-    const unsigned state = partner.m_sleep.load(std::memory_order_relaxed);
     const bool probe = (++m_looks & (m_probeEvery - 1)) == 0;
-    if (state != kAwake && !(state == kWoken && probe)) return false;
+    if (partner == nullptr) {
+        // No partner: a thread posting a stream of messages runs (it just
+        // posted) and may post again at once, unless it ran on this
+        // thread's own processor, where it cannot run while this one looks.
+        const int poster = m_posterCpu.load(std::memory_order_relaxed);
+        if (poster < 0 || poster == cpu) return false;
+    } else {
+        // A partner last seen on this thread's own processor cannot run
+        // while this thread looks (a wake-up often puts the woken thread on
+        // its waker's processor).
+        if (cpu >= 0 && partner->m_cpu.load(std::memory_order_relaxed) == cpu) return false;
+        // A partner that runs may answer at once: look for the window.  One
+        // woken but not yet running answers after its wake-up, which costs
+        // about what this thread's own sleep would: only a probe looks that
+        // long, now and then, since two threads that answer each other stay
+        // awake (and spare both sleeps) only once one of them waited for the
+        // other.  A partner asleep answers nothing before something wakes it.
+        const unsigned state = partner->m_sleep.load(std::memory_order_relaxed);
+        if (state != kAwake && !(state == kWoken && probe)) return false;
+    }
     const long window = probe ? kMostSpinNs : m_spinNs;
     const auto until = Clock::now() + std::chrono::nanoseconds(window);
     for (unsigned i = 1;; ++i) {
@@ -372,7 +387,7 @@ bool MessageQueue::Spin(unsigned mask, bool inputAvailable, const MessageQueue& 
             return true;
         }
         if ((i & 15) == 0) {
-            const unsigned now = partner.m_sleep.load(std::memory_order_relaxed);
+            const unsigned now = partner != nullptr ? partner->m_sleep.load(std::memory_order_relaxed) : kAwake;
             if (now == kFutexSleep || now == kObjectSleep) return false;
             if (Clock::now() >= until) {
                 m_spinNs = std::max(m_spinNs / 2, kLeastSpinNs);
@@ -404,14 +419,16 @@ void MessageQueue::SleepAlone(unsigned mask, bool inputAvailable, DWORD timeout)
 }
 
 DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask,
-                         bool inputAvailable, const MessageQueue* partner) {
+                         bool inputAvailable, bool look, const MessageQueue* partner) {
     const auto input = static_cast<DWORD>(WAIT_OBJECT_0 + objects.size());
     if (objects.size() >= MAXIMUM_WAIT_OBJECTS) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
     if (!waitAll && InputReady(mask, inputAvailable)) return input;
-    if (partner != nullptr && partner != this && objects.empty() && MaySpin() && Spin(mask, inputAvailable, *partner)) {
+    if (partner == nullptr) partner = m_lastTarget.get();
+    if (partner == this) partner = nullptr;
+    if (look && objects.empty() && MaySpin() && Spin(mask, inputAvailable, partner)) {
         return input;
     }
     std::array<Waitable*, MAXIMUM_WAIT_OBJECTS> all{};
@@ -656,12 +673,12 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
         if (queue.Retrieve(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true)) {
             return lpMsg->message == WM_QUIT ? FALSE : TRUE;
         }
-        if (queue.Wait({}, false, INFINITE, QS_ALLINPUT, false, queue.LastTarget()) == WAIT_FAILED) return -1;
+        if (queue.Wait({}, false, INFINITE, QS_ALLINPUT, false, true) == WAIT_FAILED) return -1;
     }
 }
 
 BOOL WaitMessage() {
-    return CurrentQueue().Wait({}, false, INFINITE, QS_ALLINPUT, false, nullptr) == WAIT_FAILED ? FALSE : TRUE;
+    return CurrentQueue().Wait({}, false, INFINITE, QS_ALLINPUT, false, false) == WAIT_FAILED ? FALSE : TRUE;
 }
 
 BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
@@ -774,7 +791,7 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dw
         }
     }
     return CurrentQueue().Wait(objects, waitAll, dwMilliseconds, dwWakeMask & QS_ALLINPUT,
-                               (dwFlags & MWMO_INPUTAVAILABLE) != 0, nullptr);
+                               (dwFlags & MWMO_INPUTAVAILABLE) != 0, false);
 }
 
 DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,

@@ -86,15 +86,12 @@ public:
     // Waits until input of `mask` arrives (with `inputAvailable`: or is
     // present), or one of `objects` is signalled, or `milliseconds` pass:
     // WAIT_OBJECT_0 + objects.size() for input; otherwise as
-    // WaitForObjects.  `partner`: the queue of the thread expected to
-    // produce the input (the one posted or sent to last), or null.  While
-    // that thread is awake, the wait looks for the input for a few
-    // microseconds before sleeping; a partner that sleeps ends the look.
+    // WaitForObjects.  `look`: the wait may look for the input for a few
+    // microseconds before sleeping, when the thread expected to produce it
+    // may answer soon: `partner` (the queue of that thread), else the thread
+    // the owner posted to last, else the thread that posted last.
     DWORD Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask, bool inputAvailable,
-               const MessageQueue* partner);
-    // The queue the owner posted a thread message to last, or null (the
-    // owner's).
-    const MessageQueue* LastTarget() const { return m_lastTarget.get(); }
+               bool look, const MessageQueue* partner = nullptr);
     // Clears the `new` bits of posted input: the owner has looked.  The
     // sent-message bit is DeliverSent's, the reply bit the sender's.
     void Looked() {
@@ -141,9 +138,11 @@ private:
     // Next due time of the timers of the filter, when any (lock held).
     bool NextDue(Clock::time_point& due) const;
     bool InputReady(unsigned mask, bool inputAvailable) const;
-    // Looks for the input for a while when `partner`'s thread may answer
-    // soon; true when it arrived.
-    bool Spin(unsigned mask, bool inputAvailable, const MessageQueue& partner);
+    // Notes the processor of the posting or sending thread (lock held).
+    void RecordPoster();
+    // Looks for the input for a while when `partner`'s thread (or, without
+    // one, the last poster) may answer soon; true when it arrived.
+    bool Spin(unsigned mask, bool inputAvailable, const MessageQueue* partner);
     // Sleeps on m_sleep until Notify wakes it, the input is there, or
     // `timeout` milliseconds (INFINITE: none) pass.
     void SleepAlone(unsigned mask, bool inputAvailable, DWORD timeout);
@@ -168,8 +167,10 @@ private:
     // WaitForObjects (Notify signals through the wait lock).
     enum : unsigned { kAwake = 0, kFutexSleep = 1, kObjectSleep = 2, kWoken = 3 };
     std::atomic<unsigned> m_sleep{kAwake};
-    // The processor the owner ran on when it last woke or looked, or -1.
+    // The processor the owner ran on when it last woke or looked, and the
+    // one the last poster or sender ran on when it posted, or -1.
     std::atomic<int> m_cpu{-1};
+    std::atomic<int> m_posterCpu{-1};
     // The owner's wait in progress (written by the owner, read under the
     // wait lock).
     unsigned m_waitMask = 0;
