@@ -112,6 +112,8 @@ struct Syscalls {
     // FUTEX_WAKE_PRIVATE (`count` waiters); the results of syscall(2).
     long (*futex_wait)(const unsigned* address, unsigned expected, const struct timespec* timeout);
     long (*futex_wake)(const unsigned* address, int count);
+    // sched_getcpu(3): the processor the calling thread runs on, or -1.
+    int (*sched_getcpu)();
     int (*setpriority)(int which, id_t who, int priority);
 
     // The shared table of registered window messages (user/message_table.cpp).

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <linux/futex.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
@@ -137,6 +138,7 @@ constexpr Syscalls kReal = {
     .pthread_sigmask = ::pthread_sigmask,
     .futex_wait = FutexWait,
     .futex_wake = FutexWake,
+    .sched_getcpu = ::sched_getcpu,
     .setpriority = SetPriority,
     .openat = OpenAt,
     .geteuid = ::geteuid,

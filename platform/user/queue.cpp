@@ -76,14 +76,8 @@ DWORD TickCount() {
     return GetTickCount();
 }
 
-// How often a waiting thread looks for its input before it sleeps.  The
-// queue adapts its own count: it doubles (up to kMostSpins, some fifty
-// microseconds) while looking catches the input, as when the answering thread
-// runs on another processor, and halves (down to kLeastSpins) while the
-// thread has to sleep anyway, as on a machine with more runnable threads than
-// processors.  Never on a single processor.
-constexpr unsigned kLeastSpins = 16;
-constexpr unsigned kMostSpins = 2048;
+// Whether a waiting thread may look for its input before it sleeps: never
+// on a single processor.
 bool MaySpin() {
     static const bool several = std::thread::hardware_concurrency() > 1;
     return several;
@@ -181,6 +175,11 @@ MessageQueue::MessageQueue(DWORD threadId) : m_threadId(threadId) {}
 
 MessageQueue::~MessageQueue() = default;
 
+void MessageQueue::RecordPoster() {
+    const int cpu = Sys().sched_getcpu();
+    if (m_posterCpu.load(std::memory_order_relaxed) != cpu) m_posterCpu.store(cpu, std::memory_order_relaxed);
+}
+
 DWORD MessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const MSG msg{hwnd, message, wParam, lParam, TickCount(), {0, 0}};
     {
@@ -192,6 +191,7 @@ DWORD MessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
         } catch (const std::bad_alloc&) {
             return ERROR_NOT_ENOUGH_MEMORY;
         }
+        RecordPoster();
         // Changed only under the lock: a read first spares the write.
         if ((m_haveBits.load(std::memory_order_relaxed) & QS_POSTMESSAGE) == 0) {
             m_haveBits.fetch_or(QS_POSTMESSAGE | QS_ALLPOSTMESSAGE, std::memory_order_seq_cst);
@@ -206,6 +206,7 @@ bool MessageQueue::Send(SentMessage& message) {
         const std::lock_guard lock(m_mutex);
         if (m_dead) return false;
         m_sent.push_back(&message);
+        RecordPoster();
         m_haveBits.fetch_or(QS_SENDMESSAGE, std::memory_order_seq_cst);
     }
     Notify(QS_SENDMESSAGE);
@@ -231,7 +232,18 @@ void MessageQueue::Notify(unsigned bits) {
     // input, whose own Notify woke it if needed: it will find this input too.
     if ((m_newBits.load(std::memory_order_seq_cst) & bits) == bits) return;
     m_newBits.fetch_or(bits, std::memory_order_seq_cst);
-    if (m_sleeping.load(std::memory_order_seq_cst)) {
+    // Sequentially consistent with the owner's announcement of its sleep
+    // and its look at the bits after it: either the owner sees the bits, or
+    // this sees it asleep.
+    unsigned sleep = m_sleep.load(std::memory_order_seq_cst);
+    if (sleep == kFutexSleep) {
+        // One poster wakes it; the word is the owner's futex.
+        if (m_sleep.compare_exchange_strong(sleep, kWoken, std::memory_order_seq_cst)) {
+            Sys().futex_wake(reinterpret_cast<const unsigned*>(&m_sleep), 1);
+            return;
+        }
+    }
+    if (sleep == kObjectSleep) {
         const auto lock = LockWaits();
         Signalled();
     }
@@ -336,23 +348,88 @@ bool MessageQueue::NextDue(Clock::time_point& due) const {
     return true;
 }
 
+// A waiting thread looks for its input before it sleeps only while the
+// thread expected to produce it (its partner) may answer soon: the window
+// adapts, growing while looks catch the input, as when the two threads run
+// on two processors and answer each other at once, and shrinking while the
+// thread has to sleep anyway.  The most is about the cost of one sleep and
+// wake-up here.
+bool MessageQueue::Spin(unsigned mask, bool inputAvailable, const MessageQueue* partner) {
+    const int cpu = Sys().sched_getcpu();
+    m_cpu.store(cpu, std::memory_order_relaxed);
+    const bool probe = (++m_looks & (m_probeEvery - 1)) == 0;
+    if (partner == nullptr) {
+        // No partner: a thread posting a stream of messages runs (it just
+        // posted) and may post again at once, unless it ran on this
+        // thread's own processor, where it cannot run while this one looks.
+        const int poster = m_posterCpu.load(std::memory_order_relaxed);
+        if (poster < 0 || poster == cpu) return false;
+    } else {
+        // A partner last seen on this thread's own processor cannot run
+        // while this thread looks (a wake-up often puts the woken thread on
+        // its waker's processor).
+        if (cpu >= 0 && partner->m_cpu.load(std::memory_order_relaxed) == cpu) return false;
+        // A partner that runs may answer at once: look for the window.  One
+        // woken but not yet running answers after its wake-up, which costs
+        // about what this thread's own sleep would: only a probe looks that
+        // long, now and then, since two threads that answer each other stay
+        // awake (and spare both sleeps) only once one of them waited for the
+        // other.  A partner asleep answers nothing before something wakes it.
+        const unsigned state = partner->m_sleep.load(std::memory_order_relaxed);
+        if (state != kAwake && !(state == kWoken && probe)) return false;
+    }
+    const long window = probe ? kMostSpinNs : m_spinNs;
+    const auto until = Clock::now() + std::chrono::nanoseconds(window);
+    for (unsigned i = 1;; ++i) {
+        if (InputReady(mask, inputAvailable)) {
+            m_spinNs = std::min(window * 2, kMostSpinNs);
+            if (probe) m_probeEvery = kLeastProbeEvery;
+            return true;
+        }
+        if ((i & 15) == 0) {
+            const unsigned now = partner != nullptr ? partner->m_sleep.load(std::memory_order_relaxed) : kAwake;
+            if (now == kFutexSleep || now == kObjectSleep) return false;
+            if (Clock::now() >= until) {
+                m_spinNs = std::max(m_spinNs / 2, kLeastSpinNs);
+                if (probe) m_probeEvery = std::min(m_probeEvery * 2, kMostProbeEvery);
+                return false;
+            }
+        }
+        Pause();
+    }
+}
+
+void MessageQueue::SleepAlone(unsigned mask, bool inputAvailable, DWORD timeout) {
+    // Announced before the last look at the bits (see Notify).
+    m_sleep.store(kFutexSleep, std::memory_order_seq_cst);
+    if (!InputReady(mask, inputAvailable)) {
+        timespec relative{};
+        if (timeout != INFINITE) {
+            relative.tv_sec = static_cast<time_t>(timeout / 1000);
+            relative.tv_nsec = static_cast<long>(timeout % 1000) * 1'000'000;
+        }
+        // Returns at once when a poster has set kWoken meanwhile; a signal
+        // (a suspension) or a late wake-up ends it early, which the caller's
+        // loop stands.
+        Sys().futex_wait(reinterpret_cast<const unsigned*>(&m_sleep), kFutexSleep,
+                         timeout == INFINITE ? nullptr : &relative);
+    }
+    m_sleep.store(kAwake, std::memory_order_relaxed);
+    m_cpu.store(Sys().sched_getcpu(), std::memory_order_relaxed);
+}
+
 DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask,
-                         bool inputAvailable, bool spin) {
+                         bool inputAvailable, bool look, const MessageQueue* partner) {
     const auto input = static_cast<DWORD>(WAIT_OBJECT_0 + objects.size());
     if (objects.size() >= MAXIMUM_WAIT_OBJECTS) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
     if (!waitAll && InputReady(mask, inputAvailable)) return input;
-    if (spin && objects.empty() && MaySpin()) {
-        for (unsigned i = 0; i < m_spins; ++i) {
-            if (InputReady(mask, inputAvailable)) {
-                m_spins = std::min(m_spins * 2, kMostSpins);
-                return input;
-            }
-            Pause();
-        }
-        m_spins = std::max(m_spins / 2, kLeastSpins);
+    if (partner == nullptr) partner = m_lastTarget.get();
+    if (partner == this) partner = nullptr;
+    if (look && objects.empty() && MaySpin() && Spin(mask, inputAvailable, partner)) {
+        return input;
     }
     std::array<Waitable*, MAXIMUM_WAIT_OBJECTS> all{};
     std::copy(objects.begin(), objects.end(), all.begin());
@@ -361,6 +438,8 @@ DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD
     std::shared_ptr<Waitable> source;
     if (DisplayDriver* driver = CurrentDisplayDriver()) source = driver->InputSource();
     if (source && count < all.size()) all[count++] = source.get();
+    // The queue alone: its own futex, without the wait lock.
+    const bool alone = count == 1;
     std::optional<Clock::time_point> deadline;
     if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
@@ -375,11 +454,17 @@ DWORD MessageQueue::Wait(std::span<Waitable* const> objects, bool waitAll, DWORD
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - Clock::now()).count();
             timeout = static_cast<DWORD>(std::clamp<long long>(left, 0, INFINITE - 1));
         }
+        if (alone) {
+            SleepAlone(mask, inputAvailable, timeout);
+            if (InputReady(mask, inputAvailable)) return input;
+            if (deadline && Clock::now() >= *deadline) return WAIT_TIMEOUT;
+            continue;
+        }
         m_waitMask = mask;
         m_waitInputAvailable = inputAvailable;
-        m_sleeping.store(true, std::memory_order_seq_cst);
+        m_sleep.store(kObjectSleep, std::memory_order_seq_cst);
         const DWORD result = WaitForObjects({all.data(), count}, waitAll, timeout);
-        m_sleeping.store(false, std::memory_order_relaxed);
+        m_sleep.store(kAwake, std::memory_order_relaxed);
         if (result == WAIT_FAILED) return result;
         if (result == WAIT_TIMEOUT) {
             if (deadline && Clock::now() >= *deadline) return WAIT_TIMEOUT;

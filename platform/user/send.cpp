@@ -38,7 +38,7 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         if (sent.done.load(std::memory_order_seq_cst)) break;
         // The message stays in the target's queue until answered, so the
         // sender cannot leave before: a failed wait is only tried again.
-        own.Wait({}, false, INFINITE, QS_SENDMESSAGE | kReplyBit, true, true);
+        own.Wait({}, false, INFINITE, QS_SENDMESSAGE | kReplyBit, true, true, target.get());
     }
     return sent.result;
 }

@@ -10,8 +10,11 @@
 // Locks: the queue's own platform lock guards its contents; it is never held
 // while a window procedure runs, nor together with a window's lock or the
 // window tree lock.  Input arriving sets bits of the kinds of input (QS_*)
-// in two atomic words (`new since the owner last looked` and `present`),
-// which the owner's waits test under the wait lock, as a Waitable.
+// in two atomic words (`new since the owner last looked` and `present`).
+// The owner's wait for its queue alone sleeps on a futex word of its own,
+// which a poster wakes only when the owner really sleeps there; a wait that
+// includes other objects (or the display's input) tests the bits under the
+// wait lock, as a Waitable.
 #pragma once
 
 #include <atomic>
@@ -83,10 +86,12 @@ public:
     // Waits until input of `mask` arrives (with `inputAvailable`: or is
     // present), or one of `objects` is signalled, or `milliseconds` pass:
     // WAIT_OBJECT_0 + objects.size() for input; otherwise as
-    // WaitForObjects.  `spin`: look for the input for a few microseconds
-    // before sleeping.
+    // WaitForObjects.  `look`: the wait may look for the input for a few
+    // microseconds before sleeping, when the thread expected to produce it
+    // may answer soon: `partner` (the queue of that thread), else the thread
+    // the owner posted to last, else the thread that posted last.
     DWORD Wait(std::span<Waitable* const> objects, bool waitAll, DWORD milliseconds, unsigned mask, bool inputAvailable,
-               bool spin);
+               bool look, const MessageQueue* partner = nullptr);
     // Clears the `new` bits of posted input: the owner has looked.  The
     // sent-message bit is DeliverSent's, the reply bit the sender's.
     void Looked() {
@@ -133,6 +138,14 @@ private:
     // Next due time of the timers of the filter, when any (lock held).
     bool NextDue(Clock::time_point& due) const;
     bool InputReady(unsigned mask, bool inputAvailable) const;
+    // Notes the processor of the posting or sending thread (lock held).
+    void RecordPoster();
+    // Looks for the input for a while when `partner`'s thread (or, without
+    // one, the last poster) may answer soon; true when it arrived.
+    bool Spin(unsigned mask, bool inputAvailable, const MessageQueue* partner);
+    // Sleeps on m_sleep until Notify wakes it, the input is there, or
+    // `timeout` milliseconds (INFINITE: none) pass.
+    void SleepAlone(unsigned mask, bool inputAvailable, DWORD timeout);
 
     const DWORD m_threadId;
     mutable PlatformMutex m_mutex;
@@ -148,14 +161,32 @@ private:
     // Input kinds: arrived since the owner last looked, and present now.
     std::atomic<unsigned> m_newBits{0};
     std::atomic<unsigned> m_haveBits{0};
-    // The owner sleeps in Wait (Notify then signals through the wait lock).
-    std::atomic<bool> m_sleeping{false};
+    // Whether and how the owner sleeps in Wait: kAwake (it runs);
+    // kFutexSleep, on this word as a futex (Notify sets kWoken and wakes it);
+    // kWoken, woken so but not yet running again; kObjectSleep, in
+    // WaitForObjects (Notify signals through the wait lock).
+    enum : unsigned { kAwake = 0, kFutexSleep = 1, kObjectSleep = 2, kWoken = 3 };
+    std::atomic<unsigned> m_sleep{kAwake};
+    // The processor the owner ran on when it last woke or looked, and the
+    // one the last poster or sender ran on when it posted, or -1.
+    std::atomic<int> m_cpu{-1};
+    std::atomic<int> m_posterCpu{-1};
     // The owner's wait in progress (written by the owner, read under the
     // wait lock).
     unsigned m_waitMask = 0;
     bool m_waitInputAvailable = false;
-    // How often Wait looks for input before it sleeps (the owner's).
-    unsigned m_spins = 256;
+    // The owner's look for input before it sleeps (Spin), in nanoseconds:
+    // the window doubles when the look catches the input and halves when it
+    // does not, within these bounds.  One look in m_probeEvery (a power of
+    // two within its bounds) is a probe, which takes the most: reset when a
+    // probe catches the input, doubled when it does not.
+    static constexpr long kLeastSpinNs = 500;
+    static constexpr long kMostSpinNs = 8000;
+    static constexpr unsigned kLeastProbeEvery = 16;
+    static constexpr unsigned kMostProbeEvery = 1024;
+    long m_spinNs = kMostSpinNs;
+    unsigned m_probeEvery = kLeastProbeEvery;
+    unsigned m_looks = 0;
     // The queue the owner posted a thread message to last (the owner's).
     std::shared_ptr<MessageQueue> m_lastTarget;
 };

@@ -117,6 +117,44 @@ TEST_F(Queue, RaceConcurrentPostersAndSendersLoseNothingAndKeepEachPostersOrder)
     owner.Run([&] { return DestroyWindow(window); });
 }
 
+// Two threads answer each other's thread messages many times, waiting in
+// GetMessageW, in MsgWaitForMultipleObjects without objects, and with a
+// timeout: every wake-up arrives whether the waiter looks, is about to
+// sleep or sleeps (a lost one would hang the exchange).
+TEST_F(Queue, RacePingPongBetweenTwoThreadsNeverLosesAWakeUp) {
+    constexpr int kRounds = 20'000;
+    // Takes the next message: through GetMessageW, or by looking and then
+    // waiting in MsgWaitForMultipleObjects (only input new since the look
+    // ends that wait).
+    const auto take = [](MSG& msg, int way) {
+        if (way == 0) return GetMessageW(&msg, nullptr, 0, 0) > 0;
+        while (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, way == 1 ? INFINITE : 60'000, QS_POSTMESSAGE);
+        }
+        return msg.message != WM_QUIT;
+    };
+    const DWORD self = GetCurrentThreadId();
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    std::atomic<DWORD> echoId{0};
+    std::thread echo([&] {
+        MSG got;
+        PeekMessageW(&got, nullptr, 0, 0, PM_NOREMOVE);
+        echoId = GetCurrentThreadId();
+        for (int i = 0; take(got, i % 3); ++i) EXPECT_TRUE(PostThreadMessageW(self, WM_APP + 1, got.wParam, 0));
+    });
+    ASSERT_TRUE(WaitFor([&] { return echoId.load() != 0; }));
+    int answered = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        ASSERT_TRUE(PostThreadMessageW(echoId, WM_APP, static_cast<WPARAM>(i), 0));
+        ASSERT_TRUE(take(msg, i % 4 == 3 ? 2 : 0));
+        if (msg.message == WM_APP + 1 && msg.wParam == static_cast<WPARAM>(i)) ++answered;
+    }
+    PostThreadMessageW(echoId, WM_QUIT, 0, 0);
+    echo.join();
+    EXPECT_EQ(answered, kRounds);
+}
+
 // Sent messages first (delivered, not returned), then posted ones in order,
 // then the quit request, then WM_TIMER.
 TEST_F(Queue, RetrievalFollowsWindowsOrder) {
