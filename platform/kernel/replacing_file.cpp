@@ -18,6 +18,7 @@
 #include "platform/internal/Syscalls.h"
 #include "platform/kernel/FileSystemPath.h"
 #include "platform/kernel/Files.h"
+#include "platform/kernel/internal/FileCalls.h"
 
 namespace vplatform {
 namespace {
@@ -186,29 +187,6 @@ bool WriteInPlaceAfter(int error) {
            error == EMLINK;
 }
 
-// Writes all of `bytes`; 0 or the errno value that stopped it.
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = Sys().write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
-int FsyncRetrying(int fd) {
-    for (;;) {
-        if (Sys().fsync(fd) == 0) return 0;
-        if (errno != EINTR) return errno;
-    }
-}
-
-DWORD WriteError(int error) {
-    return error == EIO ? ERROR_WRITE_FAULT : ErrorFromErrno(error);
-}
-
 }  // namespace
 
 ReplacingFileWriter::~ReplacingFileWriter() {
@@ -308,9 +286,10 @@ DWORD ReplacingFileWriter::Open(std::wstring_view path) {
 DWORD ReplacingFileWriter::Write(std::string_view bytes) {
     if (m_error != ERROR_SUCCESS) return Fail(m_error);
     if (m_fd < 0) return Fail(ERROR_INVALID_HANDLE);
-    if (const int error = WriteAll(m_fd, bytes)) {
+    std::size_t written = 0;
+    if (const int error = files::WriteAll(m_fd, bytes.data(), bytes.size(), written)) {
         Abandon();
-        return Fail(WriteError(error));
+        return Fail(files::WriteError(error));
     }
     return ERROR_SUCCESS;
 }
@@ -319,12 +298,12 @@ DWORD ReplacingFileWriter::Commit() {
     if (m_error != ERROR_SUCCESS) return Fail(m_error);
     if (m_fd < 0) return Fail(ERROR_INVALID_HANDLE);
     DWORD error = ERROR_SUCCESS;
-    const int failure = FsyncRetrying(m_fd);
+    const int failure = files::FsyncRetrying(m_fd);
     // A device written in place may have nothing to flush.
-    if (failure != 0 && !(failure == EINVAL && m_temporary.empty())) error = WriteError(failure);
+    if (failure != 0 && !(failure == EINVAL && m_temporary.empty())) error = files::WriteError(failure);
     if (m_temporary.empty()) {
         // Written in place: a delayed write error shows at close.
-        if (Sys().close(m_fd) != 0 && error == ERROR_SUCCESS && errno != EINTR) error = WriteError(errno);
+        if (Sys().close(m_fd) != 0 && error == ERROR_SUCCESS && errno != EINTR) error = files::WriteError(errno);
         m_fd = -1;
         return error == ERROR_SUCCESS ? ERROR_SUCCESS : Fail(error);
     }
